@@ -1,0 +1,57 @@
+#include "platform/Application.h"
+
+#include <utility>
+
+namespace platform {
+
+const char* MessageTitle(MessageKind kind) {
+  switch (kind) {
+    case MessageKind::Warning:
+      return "Warning";
+    case MessageKind::Error:
+      return "Error";
+    case MessageKind::Information:
+      return "Information";
+  }
+  return "";
+}
+
+Application::Application() : mainThread(std::this_thread::get_id()) {}
+
+Application::~Application() = default;
+
+void Application::Terminate() {
+  terminated = true;
+  OnTerminate();
+}
+
+void Application::ProcessMessages() {
+  if (!InMainThread()) return;
+  RunPosted();
+  ProcessToolkitMessages();
+}
+
+void Application::Post(std::function<void()> work) {
+  {
+    std::lock_guard<std::mutex> hold(queueLock);
+    queue.push_back(std::move(work));
+  }
+  WorkPosted();
+}
+
+int Application::RunPosted() {
+  int ran = 0;
+  for (;;) {
+    std::function<void()> work;
+    {
+      std::lock_guard<std::mutex> hold(queueLock);
+      if (queue.empty()) return ran;
+      work = std::move(queue.front());
+      queue.pop_front();
+    }
+    work();
+    ++ran;
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,67 @@
+// The process-wide application object: its Tag, termination, message processing, the window's
+// message boxes, and the queue through which other threads hand work to the window's thread.
+// A view (the Qt window, the terminal, a test) derives from it and binds it to its toolkit.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace platform {
+
+enum class MessageKind { Warning, Error, Information };
+enum class MessageButtons { Ok, YesNo };
+enum class MessageAnswer { Ok, Yes, No };
+
+// The title of a message box of each kind: "Warning", "Error", "Information".
+const char* MessageTitle(MessageKind kind);
+
+class Application {
+ public:
+  // The thread that constructs the application is the window's thread.
+  Application();
+  virtual ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  int Tag() const { return tag; }
+  void SetTag(int value) { tag = value; }
+
+  // Asks the application to end; the message loop ends when it next looks.
+  void Terminate();
+  bool Terminated() const { return terminated; }
+
+  // In the window's thread: runs the work posted so far and lets the toolkit process its pending
+  // messages. In any other thread it does nothing (such a thread owns no window).
+  void ProcessMessages();
+
+  // Hands work to the window's thread; callable from any thread.
+  void Post(std::function<void()> work);
+  bool InMainThread() const { return std::this_thread::get_id() == mainThread; }
+
+  // Runs the posted work in the window's thread; returns how many items ran.
+  int RunPosted();
+
+  // A modal message box of the window: the icon and title of its kind, "OK" or "&Yes"/"&No".
+  virtual MessageAnswer ShowMessage(MessageKind kind, MessageButtons buttons,
+                                    const std::string& text) = 0;
+  // A plain box with the error icon, an OK button and the given title.
+  virtual void ShowPlainError(const std::string& text, const std::string& title) = 0;
+
+ protected:
+  // Called after work was posted, in the posting thread: a toolkit wakes its loop here.
+  virtual void WorkPosted() {}
+  virtual void ProcessToolkitMessages() {}
+  virtual void OnTerminate() {}
+
+ private:
+  int tag = 0;
+  bool terminated = false;
+  std::thread::id mainThread;
+  std::mutex queueLock;
+  std::deque<std::function<void()>> queue;
+};
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+// Which family of the operating system runs, and the forced restart that ends an update run.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+class System;
+
+class OSInfo {
+ public:
+  // Queries the version once; the NT flag never changes afterwards.
+  explicit OSInfo(System& system);
+
+  bool IsNT() const { return isNT; }
+
+  // Asks for a shutdown with the given flags, EWX_FORCE always added. On NT the process first
+  // enables its shutdown privilege. True when the request was accepted.
+  bool ShutDownSystem(std::uint32_t flags);
+  // ShutDownSystem(EWX_REBOOT): restart, closing running applications without asking.
+  bool RestartSystem();
+
+ private:
+  System* system;
+  bool isNT = false;
+};
+
+}  // namespace platform

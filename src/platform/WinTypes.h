@@ -1,0 +1,223 @@
+// The operating system's records and constants as the program sees them. Their layouts follow
+// the published Windows and ASPI for Win32 headers, so that a Windows backend hands them to the
+// real calls unchanged and the simulated machine decodes exactly what the program sends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// Handles. The invalid-handle value marks a device that is not open; 0 marks "no event",
+// "no token" and "no library".
+using Handle = std::intptr_t;
+inline constexpr Handle InvalidHandleValue = -1;
+using Module = std::intptr_t;
+
+// Version query.
+inline constexpr std::uint32_t VER_PLATFORM_WIN32_WINDOWS = 1;
+inline constexpr std::uint32_t VER_PLATFORM_WIN32_NT = 2;
+
+struct OsVersionInfo {  // OSVERSIONINFOA
+  std::uint32_t dwOSVersionInfoSize;
+  std::uint32_t dwMajorVersion;
+  std::uint32_t dwMinorVersion;
+  std::uint32_t dwBuildNumber;
+  std::uint32_t dwPlatformId;
+  char szCSDVersion[128];
+};
+static_assert(sizeof(OsVersionInfo) == 148);
+
+// Privileges and restart.
+inline constexpr std::uint32_t TOKEN_ADJUST_PRIVILEGES = 0x20;
+inline constexpr std::uint32_t TOKEN_QUERY = 0x08;
+inline constexpr std::uint32_t SE_PRIVILEGE_ENABLED = 2;
+inline constexpr std::uint32_t ERROR_SUCCESS = 0;
+inline constexpr std::uint32_t ERROR_NOT_ALL_ASSIGNED = 1300;
+inline constexpr std::uint32_t EWX_REBOOT = 2;
+inline constexpr std::uint32_t EWX_FORCE = 4;
+inline constexpr char SE_SHUTDOWN_NAME[] = "SeShutdownPrivilege";
+
+struct Luid {
+  std::uint32_t LowPart;
+  std::int32_t HighPart;
+};
+
+struct LuidAndAttributes {
+  Luid luid;
+  std::uint32_t Attributes;
+};
+
+struct TokenPrivileges {  // TOKEN_PRIVILEGES with one entry
+  std::uint32_t PrivilegeCount;
+  LuidAndAttributes Privileges[1];
+};
+static_assert(sizeof(TokenPrivileges) == 16);
+
+// Drives, the heap and devices.
+inline constexpr std::uint32_t DRIVE_UNKNOWN = 0;
+inline constexpr std::uint32_t DRIVE_NO_ROOT_DIR = 1;
+inline constexpr std::uint32_t DRIVE_REMOVABLE = 2;
+inline constexpr std::uint32_t DRIVE_FIXED = 3;
+inline constexpr std::uint32_t DRIVE_REMOTE = 4;
+inline constexpr std::uint32_t DRIVE_CDROM = 5;
+inline constexpr std::uint32_t DRIVE_RAMDISK = 6;
+inline constexpr std::uint32_t HEAP_ZERO_MEMORY = 0x08;
+
+// Waits and message boxes.
+inline constexpr std::uint32_t WAIT_OBJECT_0 = 0;
+inline constexpr std::uint32_t WAIT_TIMEOUT = 0x102;
+inline constexpr std::uint32_t WAIT_FAILED = 0xFFFFFFFF;
+inline constexpr std::uint32_t MB_OK = 0x00;
+inline constexpr std::uint32_t MB_ICONERROR = 0x10;
+inline constexpr int IDOK = 1;
+
+// Device control codes.
+inline constexpr std::uint32_t IOCTL_SCSI_GET_ADDRESS = 0x41018;
+inline constexpr std::uint32_t IOCTL_SCSI_PASS_THROUGH_DIRECT = 0x4D014;
+inline constexpr std::uint32_t IOCTL_STORAGE_QUERY_PROPERTY = 0x2D1400;
+
+struct ScsiAddress {  // SCSI_ADDRESS
+  std::uint32_t Length;
+  std::uint8_t PortNumber;
+  std::uint8_t PathId;
+  std::uint8_t TargetId;
+  std::uint8_t Lun;
+};
+static_assert(sizeof(ScsiAddress) == 8);
+
+inline constexpr std::uint8_t SCSI_IOCTL_DATA_OUT = 0;
+inline constexpr std::uint8_t SCSI_IOCTL_DATA_IN = 1;
+inline constexpr std::uint8_t SCSI_IOCTL_DATA_UNSPECIFIED = 2;
+
+struct ScsiPassThroughDirect {  // SCSI_PASS_THROUGH_DIRECT: 44 bytes in a 32-bit build
+  std::uint16_t Length;
+  std::uint8_t ScsiStatus;
+  std::uint8_t PathId;
+  std::uint8_t TargetId;
+  std::uint8_t Lun;
+  std::uint8_t CdbLength;
+  std::uint8_t SenseInfoLength;
+  std::uint8_t DataIn;
+  std::uint32_t DataTransferLength;
+  std::uint32_t TimeOutValue;
+  void* DataBuffer;
+  std::uint32_t SenseInfoOffset;
+  std::uint8_t Cdb[16];
+};
+static_assert(sizeof(void*) != 4 || sizeof(ScsiPassThroughDirect) == 44);
+
+// ASPI for Win32: commands, statuses, flags and request blocks (byte-packed, as published).
+inline constexpr std::uint8_t SC_HA_INQUIRY = 0x00;
+inline constexpr std::uint8_t SC_GET_DEV_TYPE = 0x01;
+inline constexpr std::uint8_t SC_EXEC_SCSI_CMD = 0x02;
+inline constexpr std::uint8_t SC_ABORT_SRB = 0x03;
+inline constexpr std::uint8_t SC_RESCAN_SCSI_BUS = 0x07;
+
+inline constexpr std::uint8_t SS_PENDING = 0x00;
+inline constexpr std::uint8_t SS_COMP = 0x01;
+inline constexpr std::uint8_t SS_ABORTED = 0x02;
+inline constexpr std::uint8_t SS_ERR = 0x04;
+inline constexpr std::uint8_t SS_INVALID_HA = 0x81;
+inline constexpr std::uint8_t SS_NO_DEVICE = 0x82;
+inline constexpr std::uint8_t SS_OLD_MANAGER = 0xE1;
+inline constexpr std::uint8_t SS_ILLEGAL_MODE = 0xE2;
+inline constexpr std::uint8_t SS_NO_ASPI = 0xE3;
+
+inline constexpr std::uint8_t SRB_DIR_IN = 0x08;
+inline constexpr std::uint8_t SRB_DIR_OUT = 0x10;
+inline constexpr std::uint8_t SRB_EVENT_NOTIFY = 0x40;
+inline constexpr std::uint8_t SENSE_LEN = 14;
+inline constexpr std::uint8_t DTYPE_CDROM = 0x05;
+
+#pragma pack(push, 1)
+struct SrbHeader {  // the first fields every request shares
+  std::uint8_t SRB_Cmd;
+  std::uint8_t SRB_Status;
+  std::uint8_t SRB_HaId;
+  std::uint8_t SRB_Flags;
+  std::uint32_t SRB_Hdr_Rsvd;
+};
+
+struct SrbHaInquiry {  // SRB_HAInquiry
+  std::uint8_t SRB_Cmd;
+  std::uint8_t SRB_Status;
+  std::uint8_t SRB_HaId;
+  std::uint8_t SRB_Flags;
+  std::uint32_t SRB_Hdr_Rsvd;
+  std::uint8_t HA_Count;
+  std::uint8_t HA_SCSI_ID;
+  std::uint8_t HA_ManagerId[16];
+  std::uint8_t HA_Identifier[16];
+  std::uint8_t HA_Unique[16];
+  std::uint16_t HA_Rsvd1;
+};
+static_assert(sizeof(SrbHaInquiry) == 60);
+
+struct SrbGetDeviceBlock {  // SRB_GDEVBlock
+  std::uint8_t SRB_Cmd;
+  std::uint8_t SRB_Status;
+  std::uint8_t SRB_HaId;
+  std::uint8_t SRB_Flags;
+  std::uint32_t SRB_Hdr_Rsvd;
+  std::uint8_t SRB_Target;
+  std::uint8_t SRB_Lun;
+  std::uint8_t SRB_DeviceType;
+  std::uint8_t SRB_Rsvd1;
+};
+static_assert(sizeof(SrbGetDeviceBlock) == 12);
+
+struct SrbRescanPort {  // SRB_RescanPort
+  std::uint8_t SRB_Cmd;
+  std::uint8_t SRB_Status;
+  std::uint8_t SRB_HaId;
+  std::uint8_t SRB_Flags;
+  std::uint32_t SRB_Hdr_Rsvd;
+};
+
+struct SrbAbort {  // SRB_Abort
+  std::uint8_t SRB_Cmd;
+  std::uint8_t SRB_Status;
+  std::uint8_t SRB_HaId;
+  std::uint8_t SRB_Flags;
+  std::uint32_t SRB_Hdr_Rsvd;
+  void* SRB_ToAbort;
+};
+
+struct SrbExecScsiCmd {  // SRB_ExecSCSICmd: 80 bytes in a 32-bit build
+  std::uint8_t SRB_Cmd;
+  std::uint8_t SRB_Status;
+  std::uint8_t SRB_HaId;
+  std::uint8_t SRB_Flags;
+  std::uint32_t SRB_Hdr_Rsvd;
+  std::uint8_t SRB_Target;
+  std::uint8_t SRB_Lun;
+  std::uint16_t SRB_Rsvd1;
+  std::uint32_t SRB_BufLen;
+  std::uint8_t* SRB_BufPointer;
+  std::uint8_t SRB_SenseLen;
+  std::uint8_t SRB_CDBLen;
+  std::uint8_t SRB_HaStat;
+  std::uint8_t SRB_TargStat;
+  void* SRB_PostProc;
+  std::uint8_t SRB_Rsvd2[20];
+  std::uint8_t CDBByte[16];
+  std::uint8_t SenseArea[SENSE_LEN + 2];
+};
+#pragma pack(pop)
+static_assert(sizeof(void*) != 4 || sizeof(SrbExecScsiCmd) == 80);
+static_assert(offsetof(SrbExecScsiCmd, SenseArea) == sizeof(SrbExecScsiCmd) - 16);
+
+// An entry point of a loaded library. The program calls it with one argument (the request block
+// of SendASPI32Command; nothing for GetASPI32SupportInfo); a backend binds it to the real
+// function or to its model.
+struct ProcAddress {
+  using Thunk = std::uint32_t (*)(void* context, void* argument);
+  Thunk thunk = nullptr;
+  void* context = nullptr;
+
+  explicit operator bool() const { return thunk != nullptr; }
+  std::uint32_t operator()(void* argument = nullptr) const { return thunk(context, argument); }
+};
+
+}  // namespace platform

@@ -1,0 +1,285 @@
+#include "sim/SimSystem.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace sim {
+
+using platform::Handle;
+
+namespace {
+constexpr Handle kProcessHeap = 0x50;
+}
+
+SimSystem::SimSystem(Clock::Mode mode) : clock(mode) {}
+
+SimSystem::~SimSystem() = default;
+
+void SimSystem::SetFamily(Family value) {
+  std::lock_guard<std::mutex> hold(lock);
+  family = value;
+}
+
+Family SimSystem::GetFamily() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return family;
+}
+
+void SimSystem::SetHighResolutionCounter(bool present) {
+  std::lock_guard<std::mutex> hold(lock);
+  counterPresent = present;
+}
+
+void SimSystem::SetShutdownPrivilegeHeld(bool held) {
+  std::lock_guard<std::mutex> hold(lock);
+  shutdownPrivilegeHeld = held;
+}
+
+void SimSystem::FailCall(const std::string& name, bool fail) {
+  std::lock_guard<std::mutex> hold(lock);
+  if (fail) {
+    failingCalls.insert(name);
+  } else {
+    failingCalls.erase(name);
+  }
+}
+
+bool SimSystem::CallFails(const std::string& name) const {
+  std::lock_guard<std::mutex> hold(lock);
+  return failingCalls.count(name) != 0;
+}
+
+std::vector<std::string> SimSystem::Calls() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return calls;
+}
+
+std::vector<std::uint32_t> SimSystem::ShutdownRequests() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return shutdownRequests;
+}
+
+void SimSystem::Record(std::string line) { calls.push_back(std::move(line)); }
+
+Handle SimSystem::NewHandle() { return nextHandle++; }
+
+// --- Version, token and restart -------------------------------------------------------------
+
+bool SimSystem::GetVersionEx(platform::OsVersionInfo& info) {
+  if (CallFails("GetVersionEx")) return false;
+  std::lock_guard<std::mutex> hold(lock);
+  if (info.dwOSVersionInfoSize != sizeof(platform::OsVersionInfo)) return false;
+  if (family == Family::NT) {
+    info.dwMajorVersion = 5;
+    info.dwMinorVersion = 1;
+    info.dwBuildNumber = 2600;
+    info.dwPlatformId = platform::VER_PLATFORM_WIN32_NT;
+  } else {
+    info.dwMajorVersion = 4;
+    info.dwMinorVersion = 10;
+    info.dwBuildNumber = 2222;
+    info.dwPlatformId = platform::VER_PLATFORM_WIN32_WINDOWS;
+  }
+  return true;
+}
+
+bool SimSystem::OpenProcessToken(std::uint32_t desiredAccess, Handle& token) {
+  const bool fails = CallFails("OpenProcessToken");
+  std::lock_guard<std::mutex> hold(lock);
+  std::ostringstream line;
+  line << "OpenProcessToken 0x" << std::hex << desiredAccess;
+  Record(line.str());
+  if (fails) {
+    lastError = 5;  // access denied
+    return false;
+  }
+  token = NewHandle();
+  tokens.insert(token);
+  lastError = 0;
+  return true;
+}
+
+bool SimSystem::LookupPrivilegeValue(const char* systemName, const char* name,
+                                     platform::Luid& luid) {
+  std::lock_guard<std::mutex> hold(lock);
+  Record(std::string("LookupPrivilegeValue ") + (systemName ? systemName : "(local)") + " " +
+         (name ? name : ""));
+  if (name == nullptr || std::strcmp(name, platform::SE_SHUTDOWN_NAME) != 0) {
+    lastError = 1313;  // no such privilege
+    return false;
+  }
+  luid.LowPart = 19;
+  luid.HighPart = 0;
+  lastError = 0;
+  return true;
+}
+
+bool SimSystem::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
+                                      const platform::TokenPrivileges& newState) {
+  std::lock_guard<std::mutex> hold(lock);
+  std::ostringstream line;
+  line << "AdjustTokenPrivileges " << (disableAllPrivileges ? 1 : 0) << " "
+       << newState.PrivilegeCount << " " << newState.Privileges[0].luid.LowPart << " "
+       << newState.Privileges[0].Attributes;
+  Record(line.str());
+  if (tokens.count(token) == 0) {
+    lastError = 6;  // invalid handle
+    return false;
+  }
+  lastError = shutdownPrivilegeHeld ? platform::ERROR_SUCCESS : platform::ERROR_NOT_ALL_ASSIGNED;
+  return true;
+}
+
+std::uint32_t SimSystem::GetLastError() {
+  std::lock_guard<std::mutex> hold(lock);
+  return lastError;
+}
+
+bool SimSystem::ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) {
+  const bool fails = CallFails("ExitWindowsEx");
+  std::lock_guard<std::mutex> hold(lock);
+  Record("ExitWindowsEx " + std::to_string(flags) + " " + std::to_string(reason));
+  if (fails) return false;
+  shutdownRequests.push_back(flags);
+  return true;
+}
+
+// --- Clock ----------------------------------------------------------------------------------
+
+bool SimSystem::QueryPerformanceFrequency(std::int64_t& frequency) {
+  std::lock_guard<std::mutex> hold(lock);
+  if (!counterPresent) {
+    frequency = 0;
+    return false;
+  }
+  frequency = Clock::kFrequency;
+  return true;
+}
+
+bool SimSystem::QueryPerformanceCounter(std::int64_t& count) {
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    if (!counterPresent) {
+      count = 0;
+      return false;
+    }
+  }
+  count = clock.ReadCounter();
+  return true;
+}
+
+std::uint64_t SimSystem::GetTickCount64() {
+  clock.ReadCounter();  // a reading costs time like any other
+  return static_cast<std::uint64_t>(clock.NowNanoseconds() / 1'000'000);
+}
+
+void SimSystem::Sleep(std::uint32_t milliseconds) { clock.Sleep(milliseconds); }
+
+// --- Drives and devices: none on a bare machine ------------------------------------------------
+
+std::uint32_t SimSystem::GetLogicalDriveStrings(std::uint32_t bufferLength, char* buffer) {
+  if (CallFails("GetLogicalDriveStrings")) return 0;
+  static const char kRoots[] = "C:\\\0";  // the list: one fixed disk, then the empty string
+  const std::uint32_t needed = sizeof(kRoots);
+  if (buffer == nullptr || bufferLength < needed) return needed;
+  std::memcpy(buffer, kRoots, needed);
+  return needed - 1;
+}
+
+std::uint32_t SimSystem::GetDriveType(const char* rootPathName) {
+  if (rootPathName != nullptr && std::strcmp(rootPathName, "C:\\") == 0) {
+    return platform::DRIVE_FIXED;
+  }
+  return platform::DRIVE_NO_ROOT_DIR;
+}
+
+Handle SimSystem::GetProcessHeap() { return CallFails("GetProcessHeap") ? 0 : kProcessHeap; }
+
+void* SimSystem::HeapAlloc(Handle heap, std::uint32_t flags, std::size_t bytes) {
+  if (heap != kProcessHeap || CallFails("HeapAlloc")) return nullptr;
+  return (flags & platform::HEAP_ZERO_MEMORY) ? std::calloc(1, bytes ? bytes : 1)
+                                              : std::malloc(bytes ? bytes : 1);
+}
+
+bool SimSystem::HeapFree(Handle heap, std::uint32_t, void* memory) {
+  if (heap != kProcessHeap) return false;
+  std::free(memory);
+  return true;
+}
+
+Handle SimSystem::CreateFile(const char*) {
+  std::lock_guard<std::mutex> hold(lock);
+  lastError = 2;  // file not found
+  return platform::InvalidHandleValue;
+}
+
+bool SimSystem::DeviceIoControl(Handle, std::uint32_t, void*, std::uint32_t, void*, std::uint32_t,
+                                std::uint32_t* bytesReturned) {
+  if (bytesReturned) *bytesReturned = 0;
+  std::lock_guard<std::mutex> hold(lock);
+  lastError = 6;  // invalid handle
+  return false;
+}
+
+bool SimSystem::CloseHandle(Handle handle) {
+  std::lock_guard<std::mutex> hold(lock);
+  return tokens.erase(handle) + events.erase(handle) != 0;
+}
+
+platform::Module SimSystem::LoadLibrary(const char*) {
+  std::lock_guard<std::mutex> hold(lock);
+  lastError = 126;  // module not found
+  return 0;
+}
+
+platform::ProcAddress SimSystem::GetProcAddress(platform::Module, const char*) { return {}; }
+
+bool SimSystem::FreeLibrary(platform::Module) { return false; }
+
+// --- Events ---------------------------------------------------------------------------------
+
+Handle SimSystem::CreateEvent(bool manualReset, bool initialState) {
+  if (CallFails("CreateEvent")) return 0;
+  std::lock_guard<std::mutex> hold(lock);
+  const Handle handle = NewHandle();
+  events[handle] = Event{manualReset, initialState};
+  return handle;
+}
+
+bool SimSystem::SetEvent(Handle handle) {
+  std::lock_guard<std::mutex> hold(lock);
+  auto found = events.find(handle);
+  if (found == events.end()) return false;
+  found->second.signalled = true;
+  return true;
+}
+
+std::uint32_t SimSystem::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    auto found = events.find(handle);
+    if (found == events.end()) return platform::WAIT_FAILED;
+    if (found->second.signalled) {
+      if (!found->second.manualReset) found->second.signalled = false;
+      return platform::WAIT_OBJECT_0;
+    }
+  }
+  clock.Sleep(milliseconds);
+  return platform::WAIT_TIMEOUT;
+}
+
+// --- Message box ----------------------------------------------------------------------------
+
+int SimSystem::MessageBox(const char* text, const char* caption, std::uint32_t) {
+  std::lock_guard<std::mutex> hold(lock);
+  messageBoxes.push_back(std::string(caption ? caption : "") + "|" + (text ? text : ""));
+  return platform::IDOK;
+}
+
+std::vector<std::string> SimSystem::MessageBoxes() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return messageBoxes;
+}
+
+}  // namespace sim
