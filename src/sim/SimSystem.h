@@ -11,16 +11,24 @@
 #include <vector>
 
 #include "platform/System.h"
+#include "sim/Bay.h"
 #include "sim/Clock.h"
 
 namespace sim {
 
-enum class Family { NT, Consumer };
+
 
 class SimSystem : public platform::System {
  public:
   explicit SimSystem(Clock::Mode mode = Clock::Mode::Virtual);
+  // A machine as the description says: family, ASPI manager, clock, drives and their faults.
+  explicit SimSystem(const BayConfig& bay);
   ~SimSystem() override;
+
+  // Every command that a drive received, one line each:
+  // "<drive> <12 command bytes as hex> <in|out|none> <length> <good|sense K/ASC/ASCQ|fail|timeout>"
+  std::vector<std::string> Trace() const;
+  void ClearTrace();
 
   // --- What the machine is -------------------------------------------------------------------
   void SetFamily(Family value);

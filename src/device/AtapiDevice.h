@@ -1,0 +1,208 @@
+// The program's handle on the optical drives of the machine. One object finds and identifies the
+// drives, keeps them in a table of 16 sorted by SCSI address, lets one of them be the current
+// target and sends it commands through the SCSI pass-through or the ASPI manager. Its operations
+// live in several source files by concern: the object and discovery, the transport, the status
+// and tray commands (device/), the firmware commands, drive-side flash programs and the flash
+// procedure (flash/).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "platform/HiTimer.h"
+#include "platform/OSInfo.h"
+#include "platform/WinTypes.h"
+
+namespace platform {
+class Application;
+class System;
+}  // namespace platform
+
+namespace movrel {
+
+// A 12-byte command descriptor block; every command is sent with a command length of 12.
+using CommandBlock = std::array<std::uint8_t, 12>;
+
+// The values of the pass-through's data-direction field.
+enum class DataDirection : std::uint8_t { ToDrive = 0, FromDrive = 1, NoData = 2 };
+
+// One discovered drive.
+struct DriveEntry {
+  char identity[32];  // the 8 vendor characters then the 16 product characters, NUL-terminated
+  char vendor[9];
+  char product[17];
+  char revision[5];
+  char driveRoot[4];  // "D:\" and a NUL; empty for drives found through ASPI
+  std::int16_t portNumber;
+  std::int16_t targetId;
+  std::int16_t lun;
+  std::int16_t pathId;
+  std::uint8_t valid;
+  std::uint8_t allowed;
+  std::uint8_t viaAspi;
+  std::uint16_t bankIndex;
+  std::int16_t upToDate;
+};
+
+// The pass-through request: the SCSI_PASS_THROUGH_DIRECT structure, then the sense area (at
+// offset 48 in a 32-bit build, right after the larger structure in a 64-bit build).
+struct PassThroughRequest {
+  platform::ScsiPassThroughDirect sptd;
+#if UINTPTR_MAX == 0xFFFFFFFFu
+  std::uint32_t filler;
+#endif
+  std::uint8_t senseArea[32];
+};
+
+class AtapiDevice {
+ public:
+  static constexpr std::uint32_t kBufferSize = 65536;
+  static constexpr int kMaxDrives = 16;
+  static constexpr std::int16_t kNoTarget = 127;
+  static constexpr std::uint32_t kDefaultCommandTimeout = 108000;
+
+  // Initialize, then discover the drives (the window's main object).
+  AtapiDevice(platform::System& system, platform::Application& application);
+  // Initialize, and discover only when asked (the window passes false for worker copies).
+  AtapiDevice(platform::System& system, platform::Application& application, bool discover);
+  ~AtapiDevice();
+  AtapiDevice(const AtapiDevice&) = delete;
+  AtapiDevice& operator=(const AtapiDevice&) = delete;
+
+  // False when a buffer could not be allocated: the object is then unusable and its
+  // construction counts as failed (no discovery was made).
+  bool BuffersAllocated() const { return inBuffer != nullptr && outBuffer != nullptr; }
+
+  // --- The drive table and the current target ------------------------------------------------
+  std::uint16_t DriveCount() const { return driveCount; }
+  DriveEntry* EntryAt(std::uint32_t index);
+  std::int16_t CurrentIndex() const { return currentIndex; }
+  bool SelectDrive(std::int16_t index);
+  void CloseDrive();
+  void CopyTargetTo(AtapiDevice* other) const;
+  bool IdentifyCurrent();
+  void SetCommandTimeout(std::uint32_t seconds) { commandTimeout = seconds; }
+  void SetThrowOnFailure() { throwOnFailure = true; }
+  void ClearThrowOnFailure() { throwOnFailure = false; }
+
+  // --- Transport -------------------------------------------------------------------------------
+  bool ExecuteCommand(const CommandBlock& command, DataDirection direction, std::uint32_t length);
+  bool LoadAspi();
+  bool AspiAvailable();
+  void UnloadAspi();
+
+  // --- Status and tray ---------------------------------------------------------------------
+  bool GetEventStatus(std::uint8_t polled, std::uint8_t classRequest,
+                      std::uint16_t allocationLength, std::uint8_t control);
+  bool Inquiry(std::uint8_t cmdDt, std::uint8_t evpd, std::uint8_t pageCode,
+               std::uint8_t allocationLength, std::uint8_t control);
+  bool StartStopUnit(std::uint8_t immed, std::uint8_t powerCondition, std::uint8_t loEj,
+                     std::uint8_t start);
+  bool TestUnitReady();
+  bool SenseIs(std::uint8_t key, std::uint8_t code) const;
+  bool SenseKeyIs(std::uint8_t key) const;
+  bool WaitUnitReady(std::int32_t seconds);
+  bool MediumAbsent();
+  void WaitWhileUnitAttention();
+  bool TrayOpen();
+  bool LoadTray();
+  bool EjectTray();
+  bool StopUnit();
+
+  // --- Firmware transfer ---------------------------------------------------------------------
+  bool ReadFlashId();
+  bool ReadBuffer(std::int32_t offset, std::int32_t length);
+  bool WriteBuffer(std::int32_t offset, std::int32_t length, std::uint8_t control);
+  bool TransferImage(const std::uint8_t* image, std::int32_t imageLength);
+  void Delay(double seconds);
+
+  // --- Drive-side flash programs ---------------------------------------------------------------
+  bool SendFlashProgram();
+  static int FindFlashProgram(const std::uint8_t identity[4]);
+  static int FlashProgramSize(int row);
+  std::uint8_t* CopyFlashProgram(int row);
+  std::uint8_t* LoadFlashProgram(const std::uint8_t identity[4]);
+
+  // --- The flash procedure ---------------------------------------------------------------------
+  bool FlashFirmware(const std::uint8_t* image, std::int32_t imageLength, std::uint8_t bootCode);
+
+  // --- State, for the window, the worker and tests ---------------------------------------------
+  std::uint8_t FlashStatus() const { return flashStatus; }
+  void SetFlashStatus(std::uint8_t value) { flashStatus = value; }
+  bool ThrowOnFailure() const { return throwOnFailure; }
+  std::uint32_t CommandTimeout() const { return commandTimeout; }
+  bool UseAspi() const { return useAspi; }
+  bool AspiPresent() const { return aspiPresent; }
+  bool AspiLoaded() const { return aspiLibrary != 0; }
+  std::uint8_t LastResult() const { return lastResult; }
+  std::uint8_t SenseKey() const { return senseKey; }
+  std::uint8_t Asc() const { return asc; }
+  double LastDuration() const { return lastDuration; }
+  bool LastTimedOut() const { return lastTimedOut; }
+  const char* Vendor() const { return vendor; }
+  const char* Product() const { return product; }
+  const char* Revision() const { return revision; }
+  std::int16_t PortNumber() const { return portNumber; }
+  std::int16_t TargetId() const { return targetId; }
+  std::int16_t Lun() const { return lun; }
+  std::int16_t PathId() const { return pathId; }
+  platform::Handle DeviceHandle() const { return deviceHandle; }
+  std::uint8_t* InBuffer() { return inBuffer; }
+  std::uint8_t* OutBuffer() { return outBuffer; }
+  const PassThroughRequest& PassThroughBlock() const { return passThroughRequest; }
+  const platform::SrbExecScsiCmd& AspiBlock() const { return aspiRequest; }
+  bool IsEntryValid(std::int16_t index) const;
+
+ private:
+  void Initialize();
+  void DiscoverDrives();
+  void ScanPassThrough();
+  bool GetScsiAddress(const char* root, platform::ScsiAddress& address);
+  void ScanAspi();
+  std::int16_t CountCdromRoots();
+  void SortDrives();
+  bool InquireIdentity();
+  void SetAddress(platform::Handle handle, std::int16_t port, std::int16_t path,
+                  std::int16_t target, std::int16_t unit);
+  void FreeBuffers();
+  bool ExecutePassThrough(const CommandBlock& command, DataDirection direction,
+                          std::uint32_t length);
+  bool ExecuteAspi(const CommandBlock& command, DataDirection direction, std::uint32_t length);
+
+  platform::System& system;
+  platform::Application& application;
+
+  platform::HiTimer waitTimer;
+  platform::HiTimer commandTimer;
+  PassThroughRequest passThroughRequest{};
+  platform::SrbExecScsiCmd aspiRequest{};
+  platform::ProcAddress getAspiSupportInfo;
+  platform::ProcAddress sendAspiCommand;
+  std::uint16_t driveCount = 0;
+  platform::Module aspiLibrary = 0;
+  std::int16_t currentIndex = kNoTarget;
+  char vendor[9] = {};
+  char product[17] = {};
+  char revision[5] = {};
+  DriveEntry drives[kMaxDrives] = {};
+  std::uint32_t commandTimeout = kDefaultCommandTimeout;
+  std::int16_t portNumber = -1;
+  std::int16_t targetId = -1;
+  std::int16_t lun = -1;
+  std::int16_t pathId = -1;
+  platform::Handle deviceHandle = platform::InvalidHandleValue;
+  std::uint8_t* inBuffer = nullptr;
+  std::uint8_t* outBuffer = nullptr;
+  platform::OSInfo osInfo;
+  bool useAspi = false;
+  bool aspiPresent = false;
+  bool throwOnFailure = false;
+  std::uint8_t lastResult = 0;
+  std::uint8_t senseKey = 0;
+  std::uint8_t asc = 0;
+  double lastDuration = 0.0;
+  bool lastTimedOut = false;
+  std::uint8_t flashStatus = 0;
+};
+
+}  // namespace movrel
