@@ -1,0 +1,116 @@
+#include "movrel-pack-args.h"
+
+#include <string_view>
+#include <utility>
+
+#include "movrel-pack-error.h"
+
+namespace pack {
+
+namespace {
+
+using app::layout::Option;
+
+std::optional<std::string> PackRequest::*TextMember(std::string_view flag) {
+  for (const TextField& field : kTextFields) {
+    if (flag.substr(0, 2) == "--" && flag.substr(2) == field.name) return field.member;
+  }
+  return nullptr;
+}
+
+// "1".."4" as the bank index 0..3.
+int BankIndex(std::string_view number) {
+  if (number.size() != 1 || number[0] < '1' || number[0] > '0' + app::layout::kBankCount) {
+    throw Refusal("bank number '" + std::string(number) + "' is not one of 1 to 4");
+  }
+  return number[0] - '1';
+}
+
+// "N=REST" as the bank index of N and REST.
+std::pair<int, std::string> BankAndValue(std::string_view flag, const std::string& value) {
+  std::size_t equals = value.find('=');
+  if (equals == std::string::npos) {
+    throw UsageError(std::string(flag) + " expects N=..., got '" + value + "'");
+  }
+  return {BankIndex(std::string_view(value).substr(0, equals)), value.substr(equals + 1)};
+}
+
+ConstraintArg SplitConstraint(const std::string& fields) {
+  std::vector<std::string> parts(1);
+  for (char c : fields) {
+    if (c == ',') {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  if (parts.size() != 4) {
+    throw Refusal("a constraint has four fields MIN,MAX,VENDOR,PRODUCT, got '" + fields + "'");
+  }
+  return {parts[0], parts[1], parts[2], parts[3]};
+}
+
+void SetOption(PackRequest& request, const std::string& setting) {
+  std::size_t equals = setting.find('=');
+  if (equals == std::string::npos) {
+    throw UsageError("--option expects KEY=VALUE, got '" + setting + "'");
+  }
+  std::string_view key = std::string_view(setting).substr(0, equals);
+  std::string_view value = std::string_view(setting).substr(equals + 1);
+  if (key == app::layout::SlotOf(Option::HowManyBin).key) {
+    throw Refusal("HOW_MANY_BIN is not an option: it is the number of banks given");
+  }
+  for (std::size_t i = 0; i < app::layout::kOptionSlots.size(); ++i) {
+    if (app::layout::kOptionSlots[i].key != key) continue;
+    if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
+      throw Refusal("option " + std::string(key) + " takes one digit, got '" + std::string(value) +
+                    "'");
+    }
+    request.options[i] = value[0];
+    return;
+  }
+  throw Refusal("unknown option key '" + std::string(key) + "'");
+}
+
+}  // namespace
+
+PackRequest ParsePackArguments(const std::vector<std::string>& args) {
+  PackRequest request;
+  for (std::size_t i = 0; i < args.size(); i += 2) {
+    const std::string& flag = args[i];
+    if (i + 1 == args.size()) throw UsageError(flag + " needs a value");
+    const std::string& value = args[i + 1];
+    if (auto member = TextMember(flag)) {
+      request.*member = value;
+    } else if (flag == "--template") {
+      request.templatePath = value;
+    } else if (flag == "--output") {
+      request.outputPath = value;
+    } else if (flag == "--bank") {
+      auto [bank, path] = BankAndValue(flag, value);
+      request.banks[bank].imagePath = path;
+    } else if (flag == "--new-fw") {
+      auto [bank, revision] = BankAndValue(flag, value);
+      request.banks[bank].newRevision = revision;
+    } else if (flag == "--constraint") {
+      auto [bank, fields] = BankAndValue(flag, value);
+      auto& constraints = request.banks[bank].constraints;
+      if (constraints.size() == app::layout::kEntriesPerBank) {
+        throw Refusal("bank " + std::to_string(bank + 1) + " has room for 8 constraints");
+      }
+      constraints.push_back(SplitConstraint(fields));
+    } else if (flag == "--any-drive") {
+      request.banks[BankIndex(value)].anyDrive = true;
+    } else if (flag == "--option") {
+      SetOption(request, value);
+    } else {
+      throw UsageError("unknown argument '" + flag + "'");
+    }
+  }
+  if (request.templatePath.empty()) throw UsageError("--template is required");
+  if (request.outputPath.empty()) throw UsageError("--output is required");
+  if (!request.banks[0].imagePath) throw UsageError("at least --bank 1=FILE is required");
+  return request;
+}
+
+}  // namespace pack

@@ -1,0 +1,55 @@
+// The command line of "movrel-pack pack", as a request.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/PackageLayout.h"
+
+namespace pack {
+
+struct ConstraintArg {
+  std::string minimum, maximum, vendor, product;
+};
+
+struct BankArgs {
+  std::optional<std::string> imagePath;
+  std::optional<std::string> newRevision;
+  std::vector<ConstraintArg> constraints;  // in the order given
+  bool anyDrive = false;
+};
+
+struct PackRequest {
+  std::string templatePath;
+  std::string outputPath;
+  std::optional<std::string> title, version, model, date, note, contact;
+  std::array<BankArgs, app::layout::kBankCount> banks;  // index 0 is bank 1
+  // Indexed by app::layout::Option; HOW_MANY_BIN always follows the banks given.
+  std::array<std::optional<char>, app::layout::kOptionSlots.size()> options;
+};
+
+// The descriptive texts that --title, --version, ... set, with their fields in the block.
+struct TextField {
+  const char* name;
+  std::optional<std::string> PackRequest::*member;
+  std::size_t offset;
+  std::size_t size;
+};
+
+inline constexpr TextField kTextFields[] = {
+    {"title", &PackRequest::title, app::layout::kTitleOffset, app::layout::kTitleSize},
+    {"version", &PackRequest::version, app::layout::kVersionOffset, app::layout::kVersionSize},
+    {"model", &PackRequest::model, app::layout::kModelOffset, app::layout::kModelSize},
+    {"date", &PackRequest::date, app::layout::kDateOffset, app::layout::kDateSize},
+    {"note", &PackRequest::note, app::layout::kNoteOffset, app::layout::kNoteSize},
+    {"contact", &PackRequest::contact, app::layout::kContactOffset, app::layout::kContactSize},
+};
+
+// The arguments after "pack". Throws UsageError for an unknown or incomplete option, Refusal for
+// a value outside what the block can hold (bank numbers, option names and digits, the number of
+// constraints of a bank).
+PackRequest ParsePackArguments(const std::vector<std::string>& args);
+
+}  // namespace pack

@@ -1,0 +1,78 @@
+#include "movrel-pack-print.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "app/PackageLayout.h"
+
+namespace pack {
+
+namespace {
+
+namespace layout = app::layout;
+
+// The text in double quotes; quotes, backslashes and unprintable bytes escaped.
+std::string Quoted(std::string_view text) {
+  std::string quoted = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += static_cast<char>(c);
+    } else if (c < 0x20 || c > 0x7E) {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02X", c);
+      quoted += escape;
+    } else {
+      quoted += static_cast<char>(c);
+    }
+  }
+  return quoted + "\"";
+}
+
+const char* YesNo(bool value) {
+  return value ? "yes" : "no";
+}
+
+}  // namespace
+
+std::string FormatPackage(const app::PackageView& package) {
+  std::string out;
+  const std::pair<const char*, std::string_view> texts[] = {
+      {"banner", package.Banner()}, {"version", package.Version()}, {"contact", package.Contact()},
+      {"title", package.Title()},   {"date", package.Date()},       {"note", package.Note()},
+      {"model", package.Model()}};
+  for (const auto& [name, text] : texts) out += std::string(name) + ": " + Quoted(text) + "\n";
+  out += std::string("title set: ") + YesNo(!package.TitleNotSet()) + "\n";
+  out += std::string("firmware written: ") + YesNo(!package.NoFirmware()) + "\n";
+
+  const app::PackageOptions o = package.Options();
+  using layout::Option;
+  const std::pair<Option, unsigned> options[] = {
+      {Option::N2oMessage, o.n2oMessage}, {Option::ChkDisc, o.chkDisc},
+      {Option::BootCode, o.bootCode},     {Option::Reboot, o.reboot},
+      {Option::AutoMode, o.autoMode},     {Option::CloseAp, o.closeAp},
+      {Option::Warning, o.warning},       {Option::Admin, o.admin},
+      {Option::NbWarning, o.nbWarning},   {Option::HowManyBin, o.howManyBin}};
+  for (const auto& [option, value] : options) {
+    out +=
+        "option " + std::string(layout::SlotOf(option).key) + ": " + std::to_string(value) + "\n";
+  }
+  out += "banks in use: " + std::to_string(package.BankCount()) + "\n";
+
+  for (int b = 0; b < layout::kBankCount; ++b) {
+    const std::string bank = "bank " + std::to_string(b + 1);
+    out += bank + ": start " + std::to_string(package.BankStart(b)) + ", size " +
+           std::to_string(package.BankSize(b)) + ", new revision " +
+           Quoted(package.NewRevision(b)) + ", image " +
+           (package.Image(b).usable ? "usable" : "not usable") + "\n";
+    for (int e = 0; e < layout::kEntriesPerBank; ++e) {
+      const app::ConstraintEntry entry = package.Constraint(b, e);
+      out += bank + " entry " + std::to_string(e + 1) + ": minimum " + Quoted(entry.Minimum()) +
+             ", maximum " + Quoted(entry.Maximum()) + ", vendor " + Quoted(entry.Vendor()) +
+             ", product " + Quoted(entry.Product()) + "\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace pack

@@ -1,0 +1,12 @@
+// The contents of a package block as text, one field per line, as its reader reads them.
+#pragma once
+
+#include <string>
+
+#include "app/PackageBlock.h"
+
+namespace pack {
+
+std::string FormatPackage(const app::PackageView& package);
+
+}  // namespace pack

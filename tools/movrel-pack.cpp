@@ -1,0 +1,98 @@
+// movrel-pack: shows the package block of a Movrel executable, or writes a package into a copy
+// of a template executable.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/PackageBlock.h"
+#include "movrel-pack-args.h"
+#include "movrel-pack-error.h"
+#include "movrel-pack-file.h"
+#include "movrel-pack-locate.h"
+#include "movrel-pack-print.h"
+#include "movrel-pack-write.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: movrel-pack show EXE\n"
+    "       movrel-pack pack --template EXE --output OUT --bank 1=FILE --new-fw 1=REV\n"
+    "                        (--constraint 1=MIN,MAX,VENDOR,PRODUCT ... | --any-drive 1) ...\n"
+    "       movrel-pack --help\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "show EXE       prints every field of the package block in EXE: texts, options, each\n"
+    "               bank's start, size, new revision and constraints, and whether the\n"
+    "               template markers are still present.\n"
+    "\n"
+    "pack           writes a package into a copy of the template EXE, as OUT with the same\n"
+    "               file mode. Only the block changes; EXE may already hold a package.\n"
+    "  --template EXE               the executable to start from\n"
+    "  --output OUT                 the file to write\n"
+    "  --title, --version, --model, --date, --note, --contact TEXT\n"
+    "                               descriptive texts (left out: kept as in EXE)\n"
+    "  --bank N=FILE                firmware image of bank N (1..4), a positive multiple of\n"
+    "                               16384 bytes; banks are numbered from 1 without gaps and\n"
+    "                               laid out back to back; HOW_MANY_BIN is their number\n"
+    "  --new-fw N=REV               the 4-character revision bank N installs (required)\n"
+    "  --constraint N=MIN,MAX,VENDOR,PRODUCT\n"
+    "                               a drive bank N may update, up to 8 per bank, in order;\n"
+    "                               revisions are 4 characters, vendor and product are\n"
+    "                               padded with spaces to 8 and 16; an empty field places\n"
+    "                               no condition\n"
+    "  --any-drive N                bank N accepts every drive (instead of constraints)\n"
+    "  --option KEY=DIGIT           N2OMESSAGE, CHKDISC, BOOTCODE, REBOOT, AUTOMODE, CLOSEAP,\n"
+    "                               WARNING, ADMIN, NBWARNING (left out: kept as in EXE)\n"
+    "\n"
+    "exit status: 0 done, 1 refused or failed (no file written), 2 usage error\n";
+
+void Show(const std::string& path) {
+  const std::vector<unsigned char> file = pack::ReadWholeFile(path);
+  const std::size_t start = pack::LocateBlock(file);
+  std::fputs(pack::FormatPackage(app::PackageView(file.data() + start)).c_str(), stdout);
+}
+
+void Pack(const pack::PackRequest& request) {
+  std::vector<pack::Bytes> images;
+  const int bankCount = pack::BankCountOf(request);
+  for (int b = 0; b < bankCount; ++b) {
+    images.push_back(pack::ReadWholeFile(*request.banks[b].imagePath));
+  }
+  pack::Bytes file = pack::ReadWholeFile(request.templatePath);
+  if (pack::SameFile(request.templatePath, request.outputPath)) {
+    throw pack::Refusal("the output would overwrite the template");
+  }
+  const std::size_t start = pack::LocateBlock(file);
+  pack::FillBlock(file.data() + start, request, images);
+  pack::WriteWholeFile(request.outputPath, file, request.templatePath);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (args.empty()) throw pack::UsageError("no command given");
+    const std::string& command = args[0];
+    if (command == "--help" || command == "-h") {
+      std::fputs(kUsage, stdout);
+      std::fputs(kHelp, stdout);
+    } else if (command == "show") {
+      if (args.size() != 2) throw pack::UsageError("show takes one executable");
+      Show(args[1]);
+    } else if (command == "pack") {
+      Pack(pack::ParsePackArguments({args.begin() + 1, args.end()}));
+    } else {
+      throw pack::UsageError("unknown command '" + command + "'");
+    }
+    return 0;
+  } catch (const pack::UsageError& error) {
+    std::fprintf(stderr, "movrel-pack: %s\n%s", error.what(), kUsage);
+    return 2;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "movrel-pack: %s\n", error.what());
+    return 1;
+  }
+}

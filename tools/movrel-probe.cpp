@@ -1,0 +1,11 @@
+// movrel-probe: a template executable that carries the package block and prints what its own
+// reader finds there, in the format of "movrel-pack show".
+#include <cstdio>
+
+#include "app/PackageBlock.h"
+#include "movrel-pack-print.h"
+
+int main() {
+  std::fputs(pack::FormatPackage(app::EmbeddedPackage()).c_str(), stdout);
+  return 0;
+}
