@@ -26,33 +26,33 @@ enum class FaultKind {
 };
 
 struct Fault {
-  std::uint8_t command = 0;              // operation code
-  std::optional<std::uint8_t> control;   // byte 9 of the command; absent: any
-  int occurrence = 0;                    // the n-th matching command (from 1); 0: every one
+  std::uint8_t command = 0;             // operation code
+  std::optional<std::uint8_t> control;  // byte 9 of the command; absent: any
+  int occurrence = 0;                   // the n-th matching command (from 1); 0: every one
   FaultKind kind = FaultKind::Fail;
-  std::array<std::uint8_t, 3> sense{};   // key, ASC, ASCQ (kind Sense)
+  std::array<std::uint8_t, 3> sense{};  // key, ASC, ASCQ (kind Sense)
 };
 
 // How the drive's device answers the SCSI address query.
 enum class AddressQuery { Ok, Refused, Empty, Unopenable };
 
 struct DriveConfig {
-  std::string name = "D";                 // the name the trace uses
+  std::string name = "D";                    // the name the trace uses
   std::optional<std::string> root = "D:\\";  // absent: only the ASPI manager sees the drive
-  std::array<int, 4> address{0, 0, 0, 0};   // port, path, target, lun
+  std::array<int, 4> address{0, 0, 0, 0};    // port, path, target, lun
   AddressQuery addressQuery = AddressQuery::Ok;
-  bool aspi = true;                          // the ASPI manager sees the drive
-  std::string vendor = "Dornavex";           // INQUIRY texts, space-padded to 8, 16 and 4
+  bool aspi = true;                 // the ASPI manager sees the drive
+  std::string vendor = "Dornavex";  // INQUIRY texts, space-padded to 8, 16 and 4
   std::string product = "DVDRW KTR-207M";
   std::string revision = "RV05";
   std::array<std::uint8_t, 4> flashId{0xBF, 0xD8, 0x00, 0x05};
-  bool medium = false;                       // a disc is in the drive
+  bool medium = false;  // a disc is in the drive
   bool trayOpen = false;
-  bool trayMotor = true;                     // the tray loads itself
-  bool ejectLocked = false;                  // another program holds the disc in
-  bool eventStatus = true;                   // answers GET EVENT STATUS NOTIFICATION
-  double notReadySeconds = 0;                // becoming ready after power-on or load
-  int unitAttention = 0;                     // UNIT ATTENTIONs pending
+  bool trayMotor = true;       // the tray loads itself
+  bool ejectLocked = false;    // another program holds the disc in
+  bool eventStatus = true;     // answers GET EVENT STATUS NOTIFICATION
+  double notReadySeconds = 0;  // becoming ready after power-on or load
+  int unitAttention = 0;       // UNIT ATTENTIONs pending
   std::vector<Fault> faults;
 };
 
@@ -64,8 +64,8 @@ struct RootConfig {
 
 struct BayConfig {
   Family family = Family::NT;
-  bool aspi = false;                    // an ASPI manager is installed
-  std::uint8_t aspiStatus = 0x01;       // what GetASPI32SupportInfo reports (SS_COMP)
+  bool aspi = false;               // an ASPI manager is installed
+  std::uint8_t aspiStatus = 0x01;  // what GetASPI32SupportInfo reports (SS_COMP)
   int hostAdapters = 1;
   Clock::Mode clock = Clock::Mode::Virtual;
   std::vector<RootConfig> otherRoots{{"C:\\", 3}};

@@ -25,7 +25,9 @@ std::int64_t Clock::ReadCounter() {
   return NowNanoseconds() / (1'000'000'000 / kFrequency);
 }
 
-void Clock::Sleep(std::uint32_t milliseconds) { Advance(std::int64_t{milliseconds} * 1'000'000); }
+void Clock::Sleep(std::uint32_t milliseconds) {
+  Advance(std::int64_t{milliseconds} * 1'000'000);
+}
 
 void Clock::Advance(std::int64_t nanoseconds) {
   if (nanoseconds <= 0) return;

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <sstream>
 
+#include "sim/AspiManager.h"
+#include "sim/DriveBay.h"
+
 namespace sim {
 
 using platform::Handle;
@@ -12,7 +15,22 @@ namespace {
 constexpr Handle kProcessHeap = 0x50;
 }
 
-SimSystem::SimSystem(Clock::Mode mode) : clock(mode) {}
+namespace {
+BayConfig BareMachine(Clock::Mode mode) {
+  BayConfig bay;
+  bay.clock = mode;
+  return bay;
+}
+}  // namespace
+
+SimSystem::SimSystem(Clock::Mode mode) : SimSystem(BareMachine(mode)) {}
+
+SimSystem::SimSystem(const BayConfig& description)
+    : clock(description.clock),
+      family(description.family),
+      otherRoots(description.otherRoots),
+      bay(std::make_unique<DriveBay>(description.drives, clock.NowNanoseconds())),
+      aspi(std::make_unique<AspiManager>(description, *bay, *this)) {}
 
 SimSystem::~SimSystem() = default;
 
@@ -60,9 +78,13 @@ std::vector<std::uint32_t> SimSystem::ShutdownRequests() const {
   return shutdownRequests;
 }
 
-void SimSystem::Record(std::string line) { calls.push_back(std::move(line)); }
+void SimSystem::Record(std::string line) {
+  calls.push_back(std::move(line));
+}
 
-Handle SimSystem::NewHandle() { return nextHandle++; }
+Handle SimSystem::NewHandle() {
+  return nextHandle++;
+}
 
 // --- Version, token and restart -------------------------------------------------------------
 
@@ -174,27 +196,15 @@ std::uint64_t SimSystem::GetTickCount64() {
   return static_cast<std::uint64_t>(clock.NowNanoseconds() / 1'000'000);
 }
 
-void SimSystem::Sleep(std::uint32_t milliseconds) { clock.Sleep(milliseconds); }
-
-// --- Drives and devices: none on a bare machine ------------------------------------------------
-
-std::uint32_t SimSystem::GetLogicalDriveStrings(std::uint32_t bufferLength, char* buffer) {
-  if (CallFails("GetLogicalDriveStrings")) return 0;
-  static const char kRoots[] = "C:\\\0";  // the list: one fixed disk, then the empty string
-  const std::uint32_t needed = sizeof(kRoots);
-  if (buffer == nullptr || bufferLength < needed) return needed;
-  std::memcpy(buffer, kRoots, needed);
-  return needed - 1;
+void SimSystem::Sleep(std::uint32_t milliseconds) {
+  clock.Sleep(milliseconds);
 }
 
-std::uint32_t SimSystem::GetDriveType(const char* rootPathName) {
-  if (rootPathName != nullptr && std::strcmp(rootPathName, "C:\\") == 0) {
-    return platform::DRIVE_FIXED;
-  }
-  return platform::DRIVE_NO_ROOT_DIR;
-}
+// --- The heap ------------------------------------------------------------------------------
 
-Handle SimSystem::GetProcessHeap() { return CallFails("GetProcessHeap") ? 0 : kProcessHeap; }
+Handle SimSystem::GetProcessHeap() {
+  return CallFails("GetProcessHeap") ? 0 : kProcessHeap;
+}
 
 void* SimSystem::HeapAlloc(Handle heap, std::uint32_t flags, std::size_t bytes) {
   if (heap != kProcessHeap || CallFails("HeapAlloc")) return nullptr;
@@ -208,34 +218,10 @@ bool SimSystem::HeapFree(Handle heap, std::uint32_t, void* memory) {
   return true;
 }
 
-Handle SimSystem::CreateFile(const char*) {
-  std::lock_guard<std::mutex> hold(lock);
-  lastError = 2;  // file not found
-  return platform::InvalidHandleValue;
-}
-
-bool SimSystem::DeviceIoControl(Handle, std::uint32_t, void*, std::uint32_t, void*, std::uint32_t,
-                                std::uint32_t* bytesReturned) {
-  if (bytesReturned) *bytesReturned = 0;
-  std::lock_guard<std::mutex> hold(lock);
-  lastError = 6;  // invalid handle
-  return false;
-}
-
 bool SimSystem::CloseHandle(Handle handle) {
   std::lock_guard<std::mutex> hold(lock);
-  return tokens.erase(handle) + events.erase(handle) != 0;
+  return tokens.erase(handle) + events.erase(handle) + devices.erase(handle) != 0;
 }
-
-platform::Module SimSystem::LoadLibrary(const char*) {
-  std::lock_guard<std::mutex> hold(lock);
-  lastError = 126;  // module not found
-  return 0;
-}
-
-platform::ProcAddress SimSystem::GetProcAddress(platform::Module, const char*) { return {}; }
-
-bool SimSystem::FreeLibrary(platform::Module) { return false; }
 
 // --- Events ---------------------------------------------------------------------------------
 

@@ -1,8 +1,9 @@
 // The simulated machine behind the platform seam: its operating-system family, its token and
-// restart, its clock, its heap and events. The drive list, the optical drives and the ASPI
-// manager are added by the machine's description.
+// restart, its clock, its heap and events, its drive list, its optical drives (reached through
+// the pass-through and through the ASPI manager) and the trace of their commands.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -13,22 +14,50 @@
 #include "platform/System.h"
 #include "sim/Bay.h"
 #include "sim/Clock.h"
+#include "sim/DriveState.h"
 
 namespace sim {
 
-
+class AspiManager;
+class DriveBay;
 
 class SimSystem : public platform::System {
  public:
+  // A bare machine: no optical drive, no ASPI manager, one fixed disk C:.
   explicit SimSystem(Clock::Mode mode = Clock::Mode::Virtual);
   // A machine as the description says: family, ASPI manager, clock, drives and their faults.
   explicit SimSystem(const BayConfig& bay);
   ~SimSystem() override;
 
+  // --- The drives' commands ------------------------------------------------------------------
   // Every command that a drive received, one line each:
   // "<drive> <12 command bytes as hex> <in|out|none> <length> <good|sense K/ASC/ASCQ|fail|timeout>"
+  // e.g. "D 3B 05 01 00 40 00 00 40 00 00 00 00 out 16384 good". Right after a WRITE BUFFER that
+  // carried a drive-side flash program, the drive's verdict on it:
+  // "<drive> program row <n> match" or "<drive> program mismatch".
   std::vector<std::string> Trace() const;
   void ClearTrace();
+  // Appends the trace to a file, one line each; false when the file cannot be written.
+  bool AppendTrace(const std::string& path) const;
+
+  // --- The drives as a test or a person at the machine sees them -----------------------------
+  // Each throws std::invalid_argument for a name the machine does not have.
+  DriveState Drive(const std::string& name) const;
+  void TakeDiscOut(const std::string& name);
+  // Puts a disc in the open tray; with the tray closed the disc goes straight in (a slot).
+  void InsertDisc(const std::string& name);
+  // Pushes an open tray in by hand (a drive without a tray motor).
+  void PushTrayIn(const std::string& name);
+  void SetEjectLocked(const std::string& name, bool locked);
+  // One more scripted fault; it counts commands from now on.
+  void AddFault(const std::string& name, const Fault& fault);
+
+  // References the program holds on the ASPI manager library (LoadLibrary minus FreeLibrary).
+  int AspiLoadCount() const;
+  // Execute requests the ASPI manager holds pending (timed out and not aborted).
+  std::size_t AspiPendingRequests() const;
+  // Device handles opened with CreateFile and not yet closed.
+  std::size_t OpenDevices() const;
 
   // --- What the machine is -------------------------------------------------------------------
   void SetFamily(Family value);
@@ -92,6 +121,13 @@ class SimSystem : public platform::System {
  private:
   void Record(std::string line);
   platform::Handle NewHandle();
+  // The drive behind an open device handle; false (with the last error set) when there is none.
+  bool DeviceDrive(platform::Handle device, std::size_t& drive);
+  bool QueryAddress(std::size_t drive, void* outBuffer, std::uint32_t outBufferSize,
+                    std::uint32_t* bytesReturned);
+  bool PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inBufferSize, void* outBuffer,
+                   std::uint32_t outBufferSize, std::uint32_t* bytesReturned);
+  bool Failed(std::uint32_t error);
 
   mutable std::mutex lock;
   Clock clock;
@@ -110,6 +146,10 @@ class SimSystem : public platform::System {
     bool signalled = false;
   };
   std::map<platform::Handle, Event> events;
+  std::vector<RootConfig> otherRoots;
+  std::map<platform::Handle, std::size_t> devices;  // open device handle -> drive
+  std::unique_ptr<DriveBay> bay;
+  std::unique_ptr<AspiManager> aspi;
 };
 
 }  // namespace sim

@@ -1,0 +1,119 @@
+#include "sim/DriveBay.h"
+
+#include <cctype>
+#include <cstdio>
+#include <stdexcept>
+
+namespace sim {
+
+namespace {
+
+const char* DirectionText(Transfer direction) {
+  switch (direction) {
+    case Transfer::In:
+      return "in";
+    case Transfer::Out:
+      return "out";
+    case Transfer::None:
+      break;
+  }
+  return "none";
+}
+
+std::string OutcomeText(const Answer& answer) {
+  if (answer.late) return "timeout";
+  switch (answer.status) {
+    case Answer::Status::Good:
+      return "good";
+    case Answer::Status::Failed:
+      return "fail";
+    case Answer::Status::CheckCondition:
+      break;
+  }
+  char text[24];
+  std::snprintf(text, sizeof text, "sense %02X/%02X/%02X", answer.sense[0], answer.sense[1],
+                answer.sense[2]);
+  return text;
+}
+
+// "<drive> <12 command bytes> <in|out|none> <transfer length> <outcome>"
+std::string TraceLine(const std::string& name, const CommandBytes& command, const DataPhase& data,
+                      const Answer& answer) {
+  std::string line = name;
+  for (std::uint8_t byte : command) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, " %02X", byte);
+    line += hex;
+  }
+  line += ' ';
+  line += DirectionText(data.direction);
+  line += ' ' + std::to_string(data.length) + ' ' + OutcomeText(answer);
+  return line;
+}
+
+}  // namespace
+
+DriveBay::DriveBay(const std::vector<DriveConfig>& configs, std::int64_t now) {
+  drives.reserve(configs.size());
+  for (const DriveConfig& config : configs) drives.emplace_back(config, now);
+}
+
+std::optional<std::size_t> DriveBay::FindByLetter(char letter) const {
+  const int wanted = std::toupper(static_cast<unsigned char>(letter));
+  for (std::size_t drive = 0; drive < drives.size(); ++drive) {
+    const std::optional<std::string>& root = drives[drive].Config().root;
+    if (root && !root->empty() && std::toupper(static_cast<unsigned char>((*root)[0])) == wanted) {
+      return drive;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> DriveBay::FindOnAdapter(int adapter, int target, int lun) const {
+  for (std::size_t drive = 0; drive < drives.size(); ++drive) {
+    const DriveConfig& config = drives[drive].Config();
+    if (config.aspi && config.address[0] == adapter && config.address[2] == target &&
+        config.address[3] == lun) {
+      return drive;
+    }
+  }
+  return std::nullopt;
+}
+
+bool DriveBay::Vanished(std::size_t drive) const {
+  std::lock_guard<std::mutex> hold(lock);
+  return drives[drive].Vanished();
+}
+
+Answer DriveBay::Execute(std::size_t drive, const CommandBytes& command, const DataPhase& data,
+                         std::int64_t now) {
+  std::lock_guard<std::mutex> hold(lock);
+  SimDrive& target = drives[drive];
+  Answer answer = target.Execute(command, data, now);
+  trace.push_back(TraceLine(target.Config().name, command, data, answer));
+  if (!answer.note.empty()) trace.push_back(target.Config().name + ' ' + answer.note);
+  return answer;
+}
+
+std::vector<std::string> DriveBay::Trace() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return trace;
+}
+
+void DriveBay::ClearTrace() {
+  std::lock_guard<std::mutex> hold(lock);
+  trace.clear();
+}
+
+void DriveBay::WithDrive(const std::string& name, const std::function<void(SimDrive&)>& action) {
+  std::lock_guard<std::mutex> hold(lock);
+  for (SimDrive& drive : drives) {
+    if (drive.Config().name == name) {
+      action(drive);
+      return;
+    }
+  }
+  throw std::invalid_argument("no simulated drive named " + name);
+}
+
+}  // namespace sim

@@ -1,0 +1,203 @@
+#include "sim/SimDrive.h"
+
+#include <algorithm>
+
+#include "sim/SimDriveAnswers.h"
+
+namespace sim {
+
+using namespace answers;
+
+namespace {
+
+constexpr std::uint8_t kTestUnitReady = 0x00;
+constexpr std::uint8_t kInquiry = 0x12;
+constexpr std::uint8_t kStartStopUnit = 0x1B;
+constexpr std::uint8_t kWriteBuffer = 0x3B;
+constexpr std::uint8_t kReadBuffer = 0x3C;
+constexpr std::uint8_t kGetEventStatus = 0x4A;
+constexpr std::uint8_t kReadFlashId = 0xDF;
+
+std::string Padded(const std::string& text, std::size_t width) {
+  std::string padded = text.substr(0, width);
+  padded.resize(width, ' ');
+  return padded;
+}
+
+std::int64_t Nanoseconds(double seconds) {
+  return static_cast<std::int64_t>(seconds * 1e9);
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 18> FixedFormatSense(const SenseData& sense) {
+  std::array<std::uint8_t, 18> bytes{};
+  bytes[0] = 0x70;
+  bytes[2] = sense[0];
+  bytes[7] = 10;
+  bytes[12] = sense[1];
+  bytes[13] = sense[2];
+  return bytes;
+}
+
+SimDrive::SimDrive(const DriveConfig& config, std::int64_t now)
+    : config(config),
+      faults(config.faults),
+      vendor(Padded(config.vendor, 8)),
+      product(Padded(config.product, 16)),
+      revision(Padded(config.revision, 4)),
+      medium(config.medium),
+      trayOpen(config.trayOpen),
+      ejectLocked(config.ejectLocked),
+      readyAt(now + Nanoseconds(config.notReadySeconds)),
+      powerOnAttentions(config.unitAttention) {}
+
+Answer SimDrive::Execute(const CommandBytes& command, const DataPhase& data, std::int64_t now) {
+  Answer failed;
+  failed.status = Answer::Status::Failed;
+  if (vanished) return failed;
+  const std::optional<Fault> fault = faults.Next(command[0], command[9]);
+  if (!fault) return Run(command, data, now);
+  switch (fault->kind) {
+    case FaultKind::Fail:
+      return failed;
+    case FaultKind::Vanish:
+      vanished = true;
+      return failed;
+    case FaultKind::Sense:
+      return Check(fault->sense[0], fault->sense[1], fault->sense[2]);
+    case FaultKind::Timeout: {
+      Answer answer = Run(command, data, now);
+      answer.late = true;
+      return answer;
+    }
+    case FaultKind::Corrupt: {
+      Answer answer = Run(command, data, now);
+      if (answer.sent > 0) data.bytes[answer.sent / 2] ^= 0xFF;
+      return answer;
+    }
+  }
+  return failed;
+}
+
+Answer SimDrive::Run(const CommandBytes& command, const DataPhase& data, std::int64_t now) {
+  // INQUIRY and GET EVENT STATUS NOTIFICATION never report a unit attention.
+  if (command[0] == kInquiry) return Inquiry(command, data);
+  if (command[0] == kGetEventStatus) return GetEventStatus(command, data);
+  if (const std::optional<SenseData> attention = TakeUnitAttention()) {
+    return Check((*attention)[0], (*attention)[1], (*attention)[2]);
+  }
+  switch (command[0]) {
+    case kTestUnitReady:
+      return TestUnitReady(now);
+    case kStartStopUnit:
+      return StartStopUnit(command, now);
+    case kReadFlashId:
+      return ReadFlashId(command, data);
+    case kWriteBuffer:
+      return WriteBuffer(command, data, now);
+    case kReadBuffer:
+      return ReadBuffer(command, data);
+    default:
+      return InvalidOperation();
+  }
+}
+
+std::optional<SenseData> SimDrive::TakeUnitAttention() {
+  if (powerOnAttentions > 0) {
+    --powerOnAttentions;
+    return SenseData{0x06, 0x29, 0x00};
+  }
+  if (mediumChanged) {
+    mediumChanged = false;
+    return SenseData{0x06, 0x28, 0x00};
+  }
+  return std::nullopt;
+}
+
+Answer SimDrive::TestUnitReady(std::int64_t now) const {
+  if (!trayOpen && now < readyAt) return Check(0x02, 0x04, 0x01);
+  if (trayOpen || !medium) return Check(0x02, 0x3A, 0x00);
+  return Good();
+}
+
+Answer SimDrive::Inquiry(const CommandBytes& command, const DataPhase& data) const {
+  if ((command[1] & 0x03) != 0) return InvalidField();  // no vital product data pages
+  std::array<std::uint8_t, 96> reply{};
+  reply[0] = 0x05;  // CD/DVD device
+  reply[1] = 0x80;  // removable medium
+  reply[3] = 0x02;  // response data format
+  reply[4] = static_cast<std::uint8_t>(reply.size() - 5);
+  std::copy(vendor.begin(), vendor.end(), reply.begin() + 8);
+  std::copy(product.begin(), product.end(), reply.begin() + 16);
+  std::copy(revision.begin(), revision.end(), reply.begin() + 32);
+  return Reply(reply.data(), std::min<std::uint32_t>(command[4], reply.size()), data);
+}
+
+Answer SimDrive::StartStopUnit(const CommandBytes& command, std::int64_t now) {
+  const std::uint8_t operation = command[4];
+  if ((operation & 0xF0) != 0) return InvalidField();  // no power conditions
+  const bool loadEject = (operation & 0x02) != 0;
+  const bool start = (operation & 0x01) != 0;
+  if (!loadEject) return Good();  // the spindle starts or stops
+  if (!start) {
+    if (ejectLocked) return Check(0x05, 0x53, 0x02);  // medium removal prevented
+    trayOpen = true;
+    return Good();
+  }
+  if (trayOpen && config.trayMotor) Loaded(now);
+  return Good();
+}
+
+Answer SimDrive::GetEventStatus(const CommandBytes& command, const DataPhase& data) const {
+  if (!config.eventStatus) return InvalidOperation();
+  if ((command[1] & 0x01) == 0) return InvalidField();  // only polled requests
+  const std::uint32_t allocation = std::uint32_t{command[7]} << 8 | command[8];
+  if ((command[4] & 0x10) == 0) {
+    // No class the drive supports was asked for: the header alone, "no event available".
+    const std::array<std::uint8_t, 4> header{0x00, 0x02, 0x80, 0x10};
+    return Reply(header.data(), std::min<std::uint32_t>(allocation, header.size()), data);
+  }
+  const std::uint8_t status =
+      static_cast<std::uint8_t>((trayOpen ? 0x01 : 0x00) | (medium ? 0x02 : 0x00));
+  const std::array<std::uint8_t, 8> reply{0x00, 0x06, 0x04, 0x10, 0x00, status, 0x00, 0x00};
+  return Reply(reply.data(), std::min<std::uint32_t>(allocation, reply.size()), data);
+}
+
+void SimDrive::Loaded(std::int64_t now) {
+  trayOpen = false;
+  StartBecomingReady(now);
+  if (medium) mediumChanged = true;
+}
+
+void SimDrive::StartBecomingReady(std::int64_t now) {
+  readyAt = now + Nanoseconds(config.notReadySeconds);
+}
+
+void SimDrive::InsertDisc(std::int64_t now) {
+  medium = true;
+  if (!trayOpen) Loaded(now);  // a slot-in: the disc goes straight in
+}
+
+void SimDrive::PushTrayIn(std::int64_t now) {
+  if (trayOpen) Loaded(now);
+}
+
+DriveState SimDrive::State() const {
+  DriveState state;
+  state.vendor = vendor;
+  state.product = product;
+  state.revision = revision;
+  state.flashId = config.flashId;
+  state.medium = medium;
+  state.trayOpen = trayOpen;
+  state.ejectLocked = ejectLocked;
+  state.vanished = vanished;
+  state.flash = flash;
+  state.bootCode = bootCode;
+  state.flashCount = flashCount;
+  state.lastProgram = lastProgram;
+  return state;
+}
+
+}  // namespace sim

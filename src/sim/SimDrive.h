@@ -1,0 +1,99 @@
+// One simulated optical drive: the command set the program relies on, with a data buffer, a flash
+// memory, a tray, a medium, readiness and unit attention, and the faults scripted on it. It is
+// not locked: the machine serialises the commands of all its drives.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/Bay.h"
+#include "sim/DriveState.h"
+#include "sim/FaultScript.h"
+
+namespace sim {
+
+using CommandBytes = std::array<std::uint8_t, 12>;
+using SenseData = std::array<std::uint8_t, 3>;  // key, ASC, ASCQ
+
+enum class Transfer { In, Out, None };
+
+// The data phase the host offers: its buffer and its transfer length.
+struct DataPhase {
+  Transfer direction = Transfer::None;
+  std::uint8_t* bytes = nullptr;
+  std::uint32_t length = 0;
+};
+
+struct Answer {
+  enum class Status { Good, CheckCondition, Failed };
+  Status status = Status::Good;
+  SenseData sense{};
+  bool late = false;       // the drive answered after the host's time-out
+  std::string note;        // a line the drive adds to the trace (the program check)
+  std::uint32_t sent = 0;  // data bytes the drive returned (data-in commands)
+};
+
+// Fixed-format sense data: response code 0x70, the key, additional length 10, ASC and ASCQ.
+std::array<std::uint8_t, 18> FixedFormatSense(const SenseData& sense);
+
+class SimDrive {
+ public:
+  // `now` is the machine's clock in nanoseconds: the drive powers on then.
+  SimDrive(const DriveConfig& config, std::int64_t now);
+
+  const DriveConfig& Config() const { return config; }
+  bool Vanished() const { return vanished; }
+
+  // One command: the scripted faults first, then the drive's own answer.
+  Answer Execute(const CommandBytes& command, const DataPhase& data, std::int64_t now);
+
+  DriveState State() const;
+  void AddFault(const Fault& fault) { faults.Add(fault); }
+
+  // A person at the machine.
+  void TakeDiscOut() { medium = false; }
+  void InsertDisc(std::int64_t now);
+  void PushTrayIn(std::int64_t now);
+  void SetEjectLocked(bool locked) { ejectLocked = locked; }
+
+ private:
+  Answer Run(const CommandBytes& command, const DataPhase& data, std::int64_t now);
+  Answer TestUnitReady(std::int64_t now) const;
+  Answer Inquiry(const CommandBytes& command, const DataPhase& data) const;
+  Answer StartStopUnit(const CommandBytes& command, std::int64_t now);
+  Answer GetEventStatus(const CommandBytes& command, const DataPhase& data) const;
+  Answer ReadFlashId(const CommandBytes& command, const DataPhase& data) const;
+  Answer WriteBuffer(const CommandBytes& command, const DataPhase& data, std::int64_t now);
+  Answer ReadBuffer(const CommandBytes& command, const DataPhase& data) const;
+  Answer ReceiveProgram(std::uint32_t offset, std::uint8_t control, std::uint32_t length,
+                        const DataPhase& data);
+  Answer ProgramFlash(std::uint8_t control, std::int64_t now);
+  // The tray has closed: the drive becomes ready again and notes a new medium.
+  void Loaded(std::int64_t now);
+  void StartBecomingReady(std::int64_t now);
+  std::optional<SenseData> TakeUnitAttention();
+
+  DriveConfig config;
+  FaultScript faults;
+  std::string vendor;
+  std::string product;
+  std::string revision;
+  bool medium;
+  bool trayOpen;
+  bool ejectLocked;
+  bool vanished = false;
+  std::int64_t readyAt;              // becoming ready until then
+  int powerOnAttentions;             // 06/29/00 still to report
+  bool mediumChanged = false;        // 06/28/00 to report
+  std::vector<std::uint8_t> buffer;  // the data buffer, as far as it was written
+  bool imageStarted = false;         // image data has arrived since the last restart
+  std::vector<std::uint8_t> flash;
+  bool bootCode = false;
+  int flashCount = 0;
+  std::optional<ProgramReceipt> lastProgram;
+};
+
+}  // namespace sim

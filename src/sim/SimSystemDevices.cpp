@@ -1,0 +1,223 @@
+// The machine's drive list, its device handles with their control requests (SCSI address and
+// pass-through), and the ASPI manager library.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "sim/AspiManager.h"
+#include "sim/DriveBay.h"
+#include "sim/SimSystem.h"
+
+namespace sim {
+
+using namespace platform;
+
+namespace {
+
+constexpr std::uint32_t kErrorInvalidFunction = 1;
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorInvalidHandle = 6;
+constexpr std::uint32_t kErrorDeviceGone = 55;
+constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+constexpr std::uint32_t kErrorModuleNotFound = 126;
+constexpr std::uint32_t kErrorIoDevice = 1117;
+constexpr char kDevicePrefix[] = "\\\\.\\";
+
+char Letter(const std::string& root) {
+  return static_cast<char>(std::toupper(static_cast<unsigned char>(root.empty() ? 0 : root[0])));
+}
+
+bool SameRoot(const std::string& root, const char* other) {
+  return other != nullptr && root.size() == std::strlen(other) && !root.empty() &&
+         Letter(root) == std::toupper(static_cast<unsigned char>(other[0])) &&
+         root.compare(1, std::string::npos, other + 1) == 0;
+}
+
+// "WNASPI32", with or without ".DLL", in any case.
+bool IsAspiManager(const char* fileName) {
+  if (fileName == nullptr) return false;
+  std::string name(fileName);
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return name == "WNASPI32" || name == "WNASPI32.DLL";
+}
+
+}  // namespace
+
+bool SimSystem::Failed(std::uint32_t error) {
+  std::lock_guard<std::mutex> hold(lock);
+  lastError = error;
+  return false;
+}
+
+// --- The drive list -------------------------------------------------------------------------
+
+std::uint32_t SimSystem::GetLogicalDriveStrings(std::uint32_t bufferLength, char* buffer) {
+  if (CallFails("GetLogicalDriveStrings")) return 0;
+  std::vector<std::string> roots;
+  for (const RootConfig& other : otherRoots) roots.push_back(other.root);
+  for (std::size_t drive = 0; drive < bay->Count(); ++drive) {
+    if (bay->Config(drive).root) roots.push_back(*bay->Config(drive).root);
+  }
+  std::stable_sort(roots.begin(), roots.end(), [](const std::string& a, const std::string& b) {
+    return Letter(a) < Letter(b);
+  });
+  std::string list;
+  for (const std::string& root : roots) list.append(root).push_back('\0');
+  const auto needed = static_cast<std::uint32_t>(list.size() + 1);  // and the closing empty string
+  if (buffer == nullptr || bufferLength < needed) return needed;
+  std::memcpy(buffer, list.data(), list.size());
+  buffer[list.size()] = '\0';
+  return needed - 1;
+}
+
+std::uint32_t SimSystem::GetDriveType(const char* rootPathName) {
+  for (std::size_t drive = 0; drive < bay->Count(); ++drive) {
+    const auto& root = bay->Config(drive).root;
+    if (root && SameRoot(*root, rootPathName)) return DRIVE_CDROM;
+  }
+  for (const RootConfig& other : otherRoots) {
+    if (SameRoot(other.root, rootPathName)) return other.driveType;
+  }
+  return DRIVE_NO_ROOT_DIR;
+}
+
+// --- Devices --------------------------------------------------------------------------------
+
+Handle SimSystem::CreateFile(const char* fileName) {
+  const std::size_t prefix = sizeof(kDevicePrefix) - 1;
+  // The consumer family has no pass-through: its devices cannot be opened this way.
+  const bool deviceName = fileName != nullptr &&
+                          std::strncmp(fileName, kDevicePrefix, prefix) == 0 &&
+                          std::strlen(fileName) == prefix + 2 && fileName[prefix + 1] == ':';
+  const auto drive = deviceName ? bay->FindByLetter(fileName[prefix]) : std::nullopt;
+  if (!drive || GetFamily() != Family::NT || bay->Vanished(*drive)) {
+    Failed(kErrorFileNotFound);
+    return InvalidHandleValue;
+  }
+  if (bay->Config(*drive).addressQuery == AddressQuery::Unopenable) {
+    Failed(kErrorAccessDenied);
+    return InvalidHandleValue;
+  }
+  std::lock_guard<std::mutex> hold(lock);
+  const Handle handle = NewHandle();
+  devices[handle] = *drive;
+  lastError = 0;
+  return handle;
+}
+
+bool SimSystem::DeviceDrive(Handle device, std::size_t& drive) {
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    const auto found = devices.find(device);
+    if (found == devices.end()) {
+      lastError = kErrorInvalidHandle;
+      return false;
+    }
+    drive = found->second;
+  }
+  if (bay->Vanished(drive)) return Failed(kErrorDeviceGone);
+  return true;
+}
+
+bool SimSystem::DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* inBuffer,
+                                std::uint32_t inBufferSize, void* outBuffer,
+                                std::uint32_t outBufferSize, std::uint32_t* bytesReturned) {
+  if (bytesReturned) *bytesReturned = 0;
+  std::size_t drive = 0;
+  if (!DeviceDrive(device, drive)) return false;
+  switch (ioControlCode) {
+    case IOCTL_SCSI_GET_ADDRESS:
+      return QueryAddress(drive, outBuffer, outBufferSize, bytesReturned);
+    case IOCTL_SCSI_PASS_THROUGH_DIRECT:
+      return PassThrough(drive, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
+    default:  // the storage descriptor query among them
+      return Failed(kErrorInvalidFunction);
+  }
+}
+
+bool SimSystem::QueryAddress(std::size_t drive, void* outBuffer, std::uint32_t outBufferSize,
+                             std::uint32_t* bytesReturned) {
+  if (outBuffer == nullptr || outBufferSize < sizeof(ScsiAddress)) {
+    return Failed(kErrorInsufficientBuffer);
+  }
+  const DriveConfig& config = bay->Config(drive);
+  if (config.addressQuery == AddressQuery::Refused) return Failed(kErrorInvalidFunction);
+  ScsiAddress address{};
+  if (config.addressQuery == AddressQuery::Ok) {
+    address.Length = sizeof(ScsiAddress);
+    address.PortNumber = static_cast<std::uint8_t>(config.address[0]);
+    address.PathId = static_cast<std::uint8_t>(config.address[1]);
+    address.TargetId = static_cast<std::uint8_t>(config.address[2]);
+    address.Lun = static_cast<std::uint8_t>(config.address[3]);
+  }
+  std::memcpy(outBuffer, &address, sizeof address);
+  if (bytesReturned) *bytesReturned = sizeof address;
+  return true;
+}
+
+bool SimSystem::PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inBufferSize,
+                            void* outBuffer, std::uint32_t outBufferSize,
+                            std::uint32_t* bytesReturned) {
+  if (inBuffer == nullptr || outBuffer == nullptr || inBufferSize < sizeof(ScsiPassThroughDirect) ||
+      outBufferSize < sizeof(ScsiPassThroughDirect)) {
+    return Failed(kErrorInvalidParameter);
+  }
+  ScsiPassThroughDirect request;
+  std::memcpy(&request, inBuffer, sizeof request);
+  if (request.CdbLength == 0 || request.CdbLength > sizeof request.Cdb ||
+      request.DataIn > SCSI_IOCTL_DATA_UNSPECIFIED) {
+    return Failed(kErrorInvalidParameter);
+  }
+  CommandBytes command{};
+  std::copy_n(request.Cdb, command.size(), command.begin());
+  const Transfer direction = request.DataIn == SCSI_IOCTL_DATA_IN    ? Transfer::In
+                             : request.DataIn == SCSI_IOCTL_DATA_OUT ? Transfer::Out
+                                                                     : Transfer::None;
+  const DataPhase data{direction, static_cast<std::uint8_t*>(request.DataBuffer),
+                       request.DataTransferLength};
+  const Answer answer = bay->Execute(drive, command, data, clock.NowNanoseconds());
+  // A late answer comes after the request's time-out has passed.
+  if (answer.late) clock.Advance((std::int64_t{request.TimeOutValue} + 1) * 1'000'000'000);
+  if (answer.status == Answer::Status::Failed) return Failed(kErrorIoDevice);
+
+  auto* reply = static_cast<ScsiPassThroughDirect*>(outBuffer);
+  reply->ScsiStatus = 0;
+  if (answer.status == Answer::Status::CheckCondition) {
+    reply->ScsiStatus = 2;  // check condition
+    auto* bytes = static_cast<std::uint8_t*>(outBuffer);
+    const auto sense = FixedFormatSense(answer.sense);
+    const std::size_t offset = request.SenseInfoOffset;
+    if (offset < outBufferSize) {
+      const std::size_t room =
+          std::min<std::size_t>(request.SenseInfoLength, outBufferSize - offset);
+      std::memcpy(bytes + offset, sense.data(), std::min(room, sense.size()));
+    }
+  }
+  if (bytesReturned) *bytesReturned = sizeof(ScsiPassThroughDirect);
+  std::lock_guard<std::mutex> hold(lock);
+  lastError = 0;
+  return true;
+}
+
+// --- The ASPI manager library -----------------------------------------------------------------
+
+Module SimSystem::LoadLibrary(const char* fileName) {
+  const Module module = IsAspiManager(fileName) ? aspi->Load() : 0;
+  if (module == 0) Failed(kErrorModuleNotFound);
+  return module;
+}
+
+ProcAddress SimSystem::GetProcAddress(Module module, const char* procName) {
+  return aspi->Resolve(module, procName);
+}
+
+bool SimSystem::FreeLibrary(Module module) {
+  if (aspi->Free(module)) return true;
+  return Failed(kErrorInvalidHandle);
+}
+
+}  // namespace sim
