@@ -122,6 +122,7 @@ class SimSystem : public platform::System {
   void Record(std::string line);
   platform::Handle NewHandle();
   // The drive behind an open device handle; false (with the last error set) when there is none.
+  // A drive that vanished stays behind its handles: its commands fail.
   bool DeviceDrive(platform::Handle device, std::size_t& drive);
   bool QueryAddress(std::size_t drive, void* outBuffer, std::uint32_t outBufferSize,
                     std::uint32_t* bytesReturned);

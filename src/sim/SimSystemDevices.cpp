@@ -110,16 +110,13 @@ Handle SimSystem::CreateFile(const char* fileName) {
 }
 
 bool SimSystem::DeviceDrive(Handle device, std::size_t& drive) {
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    const auto found = devices.find(device);
-    if (found == devices.end()) {
-      lastError = kErrorInvalidHandle;
-      return false;
-    }
-    drive = found->second;
+  std::lock_guard<std::mutex> hold(lock);
+  const auto found = devices.find(device);
+  if (found == devices.end()) {
+    lastError = kErrorInvalidHandle;
+    return false;
   }
-  if (bay->Vanished(drive)) return Failed(kErrorDeviceGone);
+  drive = found->second;
   return true;
 }
 
@@ -144,6 +141,7 @@ bool SimSystem::QueryAddress(std::size_t drive, void* outBuffer, std::uint32_t o
   if (outBuffer == nullptr || outBufferSize < sizeof(ScsiAddress)) {
     return Failed(kErrorInsufficientBuffer);
   }
+  if (bay->Vanished(drive)) return Failed(kErrorDeviceGone);
   const DriveConfig& config = bay->Config(drive);
   if (config.addressQuery == AddressQuery::Refused) return Failed(kErrorInvalidFunction);
   ScsiAddress address{};

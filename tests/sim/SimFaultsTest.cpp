@@ -1,0 +1,156 @@
+// Scripted faults: each kind, the occurrence and control filters, on both ways in.
+#include <gtest/gtest.h>
+
+#include "SimPorts.h"
+
+namespace {
+
+using namespace simtest;
+using namespace platform;
+using sim::FaultKind;
+
+sim::Fault On(std::uint8_t command, FaultKind kind, int occurrence = 0,
+              std::optional<std::uint8_t> control = std::nullopt,
+              std::array<std::uint8_t, 3> sense = {}) {
+  return sim::Fault{command, control, occurrence, kind, sense};
+}
+
+class Faults : public ::testing::Test {
+ protected:
+  sim::SimSystem system{OneDrive()};
+  PassThroughPort port{system};
+  std::string Outcome(std::size_t line) {
+    const std::string text = system.Trace().at(line);
+    return text.substr(text.find(' ', 38) + 1);
+  }
+};
+
+TEST_F(Faults, FailOnTheNthCommandOnly) {
+  system.AddFault("D", On(0x00, FaultKind::Fail, 2));
+  EXPECT_TRUE(port.Send(TestUnitReady(), Dir::None, 0).Good());
+  const Reply failed = port.Send(TestUnitReady(), Dir::None, 0);
+  EXPECT_FALSE(failed.completed);
+  EXPECT_TRUE(port.Send(TestUnitReady(), Dir::None, 0).Good());
+  EXPECT_EQ(Outcome(1), "0 fail");
+}
+
+TEST_F(Faults, FailThroughAspiIsAnErrorWithoutSense) {
+  system.AddFault("D", On(0x12, FaultKind::Fail));
+  AspiPort aspi(system);
+  const Reply reply = aspi.Send(1, 2, 0, Inquiry(), Dir::In, 96);
+  EXPECT_EQ(reply.status, SS_ERR);
+  EXPECT_EQ(reply.targetStatus, 0);
+  EXPECT_EQ(reply.sense[0], 0);
+  EXPECT_FALSE(reply.completed);
+}
+
+TEST_F(Faults, SenseOnEveryCommandAndTheCommandIsNotCarriedOut) {
+  system.AddFault("D", On(0x1B, FaultKind::Sense, 0, std::nullopt, {0x04, 0x44, 0x00}));
+  EXPECT_EQ(port.Send(StartStop(0x02), Dir::None, 0).SenseText(), "04/44/00");
+  EXPECT_EQ(port.Send(StartStop(0x02), Dir::None, 0).SenseText(), "04/44/00");
+  EXPECT_FALSE(system.Drive("D").trayOpen);
+}
+
+TEST_F(Faults, TheControlByteFilterPicksOneKindOfWriteBuffer) {
+  system.AddFault("D", On(0x3B, FaultKind::Sense, 2, 0x80, {0x03, 0x0C, 0x00}));
+  const std::vector<std::uint8_t> chunk(16, 1);
+  EXPECT_TRUE(port.Send(WriteBuffer(0, 16, 0x00), Dir::Out, 16, chunk).Good());
+  EXPECT_TRUE(port.Send(WriteBuffer(16, 16, 0x00), Dir::Out, 16, chunk).Good());
+  EXPECT_TRUE(port.Send(WriteBuffer(0, 0, 0x80), Dir::None, 0).Good());  // first 0x80
+  port.Send(WriteBuffer(0, 16, 0x00), Dir::Out, 16, chunk);
+  EXPECT_EQ(port.Send(WriteBuffer(0, 0, 0x80), Dir::None, 0).SenseText(), "03/0C/00");
+  EXPECT_EQ(system.Drive("D").flashCount, 1);
+}
+
+TEST_F(Faults, EveryWatchingFaultCountsTheFirstThatFiresWins) {
+  system.AddFault("D", On(0x00, FaultKind::Sense, 2, std::nullopt, {0x02, 0x04, 0x01}));
+  system.AddFault("D", On(0x00, FaultKind::Fail, 2));
+  system.AddFault("D", On(0x00, FaultKind::Fail, 3));
+  port.Send(TestUnitReady(), Dir::None, 0);
+  EXPECT_EQ(port.Send(TestUnitReady(), Dir::None, 0).SenseText(), "02/04/01");
+  EXPECT_FALSE(port.Send(TestUnitReady(), Dir::None, 0).completed);
+}
+
+TEST_F(Faults, AFaultAddedLaterCountsFromThen) {
+  port.Send(TestUnitReady(), Dir::None, 0);
+  port.Send(TestUnitReady(), Dir::None, 0);
+  system.AddFault("D", On(0x00, FaultKind::Fail, 1));
+  EXPECT_FALSE(port.Send(TestUnitReady(), Dir::None, 0).completed);
+}
+
+TEST_F(Faults, CorruptFlipsOneByteOfTheReadBackOnly) {
+  const std::vector<std::uint8_t> chunk(16384, 0x3C);
+  port.Send(WriteBuffer(0, 16384, 0), Dir::Out, 16384, chunk);
+  system.AddFault("D", On(0x3C, FaultKind::Corrupt, 1));
+  const Reply corrupted = port.Send(ReadBuffer(0, 16384), Dir::In, 16384);
+  EXPECT_TRUE(corrupted.Good());
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < chunk.size(); ++i) differing += corrupted.data[i] != chunk[i];
+  EXPECT_EQ(differing, 1u);
+  EXPECT_EQ(port.Send(ReadBuffer(0, 16384), Dir::In, 16384).data, chunk);
+  EXPECT_EQ(Outcome(1), "16384 good");
+}
+
+TEST_F(Faults, TimeoutThroughThePassThroughAnswersAfterTheRequestsTimeOut) {
+  system.AddFault("D", On(0x12, FaultKind::Timeout, 1));
+  const std::int64_t before = system.GetClock().NowNanoseconds();
+  const Reply reply = port.Send(Inquiry(), Dir::In, 96, {}, 30);
+  EXPECT_TRUE(reply.Good());
+  EXPECT_GT(system.GetClock().NowNanoseconds() - before, 30'000'000'000);
+  EXPECT_EQ(Outcome(0), "96 timeout");
+}
+
+TEST_F(Faults, TimeoutThroughAspiStaysPendingUntilAborted) {
+  system.AddFault("D", On(0x00, FaultKind::Timeout, 1));
+  AspiPort aspi(system);
+  const std::int64_t before = system.GetClock().NowNanoseconds();
+  const Reply reply = aspi.Send(1, 2, 0, TestUnitReady(), Dir::None, 0);
+  EXPECT_EQ(reply.status, SS_PENDING);
+  EXPECT_GE(system.GetClock().NowNanoseconds() - before, 108000LL * 1'000'000'000);
+  EXPECT_EQ(system.AspiPendingRequests(), 1u);
+
+  SrbAbort abort{};
+  abort.SRB_Cmd = SC_ABORT_SRB;
+  abort.SRB_HaId = 1;
+  abort.SRB_ToAbort = &aspi.request;
+  EXPECT_EQ(aspi.Post(&abort), SS_COMP);
+  EXPECT_EQ(aspi.request.SRB_Status, SS_ABORTED);
+  EXPECT_EQ(system.AspiPendingRequests(), 0u);
+  EXPECT_EQ(aspi.Post(&abort), 0x03u);  // nothing left to abort
+}
+
+TEST_F(Faults, APendingRequestIsLetGoWhenItsBlockIsPostedAgainOrTheLibraryReleased) {
+  system.AddFault("D", On(0x00, FaultKind::Timeout, 0));
+  {
+    AspiPort aspi(system);
+    aspi.Send(1, 2, 0, TestUnitReady(), Dir::None, 0);
+    aspi.Send(1, 2, 0, TestUnitReady(), Dir::None, 0);
+    EXPECT_EQ(system.AspiPendingRequests(), 1u);
+  }
+  EXPECT_EQ(system.AspiPendingRequests(), 0u);
+}
+
+TEST_F(Faults, VanishTakesTheDriveAwayForGood) {
+  sim::BayConfig bay = OneDrive();
+  bay.drives[0].faults = {On(0xDF, FaultKind::Vanish, 1)};
+  sim::SimSystem machine(bay);
+  PassThroughPort open(machine);
+  AspiPort aspi(machine);
+  EXPECT_TRUE(open.Send(TestUnitReady(), Dir::None, 0).Good());
+  EXPECT_FALSE(open.Send(FlashId(), Dir::In, 128).completed);
+  EXPECT_FALSE(open.Send(Inquiry(), Dir::In, 96).completed);
+  EXPECT_FALSE(aspi.Send(1, 2, 0, Inquiry(), Dir::In, 96).completed);
+  EXPECT_TRUE(machine.Drive("D").vanished);
+  EXPECT_FALSE(PassThroughPort(machine).Open());
+
+  SrbGetDeviceBlock type{};
+  type.SRB_Cmd = SC_GET_DEV_TYPE;
+  type.SRB_HaId = 1;
+  type.SRB_Target = 2;
+  EXPECT_EQ(aspi.Post(&type), SS_NO_DEVICE);
+  const std::vector<std::string> trace = machine.Trace();
+  ASSERT_EQ(trace.size(), 4u);
+  EXPECT_EQ(trace[3], "D 12 00 00 00 60 00 00 00 00 00 00 00 in 96 fail");
+}
+
+}  // namespace
