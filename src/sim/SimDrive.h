@@ -65,7 +65,7 @@ class SimDrive {
   Answer Inquiry(const CommandBytes& command, const DataPhase& data) const;
   Answer StartStopUnit(const CommandBytes& command, std::int64_t now);
   Answer GetEventStatus(const CommandBytes& command, const DataPhase& data) const;
-  Answer ReadFlashId(const CommandBytes& command, const DataPhase& data) const;
+  Answer ReadFlashId(const CommandBytes& command, const DataPhase& data);
   Answer WriteBuffer(const CommandBytes& command, const DataPhase& data, std::int64_t now);
   Answer ReadBuffer(const CommandBytes& command, const DataPhase& data) const;
   Answer ReceiveProgram(std::uint32_t offset, std::uint8_t control, std::uint32_t length,
@@ -89,7 +89,7 @@ class SimDrive {
   int powerOnAttentions;             // 06/29/00 still to report
   bool mediumChanged = false;        // 06/28/00 to report
   std::vector<std::uint8_t> buffer;  // the data buffer, as far as it was written
-  bool imageStarted = false;         // image data has arrived since the last restart
+  bool imageStarted = false;         // image data has arrived in this update
   std::vector<std::uint8_t> flash;
   bool bootCode = false;
   int flashCount = 0;

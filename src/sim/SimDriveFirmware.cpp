@@ -24,8 +24,10 @@ constexpr std::uint8_t kProgramFlashAndBootCode = 0xA0;
 
 }  // namespace
 
-Answer SimDrive::ReadFlashId(const CommandBytes& command, const DataPhase& data) const {
+Answer SimDrive::ReadFlashId(const CommandBytes& command, const DataPhase& data) {
   if (command[1] != 0x11) return InvalidField();
+  // An update asks for the flash identity right before it sends the drive-side program.
+  imageStarted = false;
   std::array<std::uint8_t, 128> reply{};
   std::copy(config.flashId.begin(), config.flashId.end(), reply.begin());
   return Reply(reply.data(), reply.size(), data);
@@ -41,7 +43,8 @@ Answer SimDrive::WriteBuffer(const CommandBytes& command, const DataPhase& data,
   }
   if (control == kProgramControl) return ReceiveProgram(offset, control, length, data);
   if (control != kKeepData) return InvalidField();
-  // Before any image data, a write at the low program offset is the program of rows 0 and 1.
+  // Before any image data of an update, a write at the low program offset is the program of
+  // rows 0 and 1.
   if (offset == kLowProgramOffset && !imageStarted) {
     return ReceiveProgram(offset, control, length, data);
   }

@@ -39,7 +39,7 @@ class ProgramCheck : public ::testing::Test {
   std::unique_ptr<PassThroughPort> port;
 };
 
-TEST_F(ProgramCheck, Row19MatchesWithItsSixByteHeaderAndLength) {
+TEST_F(ProgramCheck, KeepsWhatItReceived) {
   Start({0xBF, 0xD8, 0x00, 0x05});
   const auto program = Program({0xBF, 0xD8, 0x00, 0x05, 0x04, 0xD2}, 1234);
   EXPECT_EQ(Verdict(0, 0x7F, program), "D program row 19 match");
@@ -47,6 +47,8 @@ TEST_F(ProgramCheck, Row19MatchesWithItsSixByteHeaderAndLength) {
   ASSERT_TRUE(received);
   EXPECT_EQ(received->row, 19);
   EXPECT_EQ(received->bytes, program);
+  EXPECT_EQ(received->offset, 0u);
+  EXPECT_EQ(received->control, 0x7F);
   EXPECT_EQ(received->length, 1240u);
 }
 
@@ -64,20 +66,6 @@ TEST_F(ProgramCheck, AWrongHeaderLengthOrOffsetIsAMismatch) {
   EXPECT_EQ(system->Drive("D").lastProgram->row, -1);
 }
 
-TEST_F(ProgramCheck, Rows2To4CountTheHeaderInsideTheirSize) {
-  Start({0xBF, 0xD6, 0x00, 0x01});
-  EXPECT_EQ(Verdict(0, 0x7F, Program({0xBF, 0xD6, 0x00, 0x01, 0x05, 0x00}, 1274)),
-            "D program row 2 match");
-  EXPECT_EQ(Verdict(0, 0x7F, Program({0xBF, 0xD6, 0x00, 0x01, 0x05, 0x00}, 1280)),
-            "D program mismatch");
-}
-
-TEST_F(ProgramCheck, Row8SharesRow7sProgramWithItsOwnHeader) {
-  Start({0xBF, 0xD6, 0x00, 0x02});
-  EXPECT_EQ(Verdict(0, 0x7F, Program({0xBF, 0xD6, 0x00, 0x02, 0x02, 0xB6}, 694)),
-            "D program row 8 match");
-}
-
 TEST_F(ProgramCheck, Row0TakesAFourByteHeaderAtTheLowProgramOffsetBeforeAnyImage) {
   Start({0xDA, 0xC8, 0x00, 0x00});
   EXPECT_EQ(Verdict(0x80000, 0x00, Program({0xDA, 0xC8, 0x00, 0x00}, 314)),
@@ -89,13 +77,10 @@ TEST_F(ProgramCheck, Row0TakesAFourByteHeaderAtTheLowProgramOffsetBeforeAnyImage
   EXPECT_EQ(Verdict(0x80000, 0x00, Program({0xDA, 0xC8, 0x00, 0x00}, 314)), "(no verdict)");
   EXPECT_EQ(port->Send(ReadBuffer(0x80000, 4), Dir::In, 4).data,
             (std::vector<std::uint8_t>{0xDA, 0xC8, 0x00, 0x00}));
-}
-
-TEST_F(ProgramCheck, Row1WithTheWrongLengthIsAMismatch) {
-  Start({0xBF, 0xB4, 0x00, 0x00});
-  EXPECT_EQ(Verdict(0x80000, 0x00, Program({0xBF, 0xB4, 0x00, 0x00}, 452)),
-            "D program row 1 match");
-  EXPECT_EQ(Verdict(0x80000, 0x00, Program({0xBF, 0xB4, 0x00, 0x00}, 450)), "D program mismatch");
+  // The next update begins by asking for the flash identity.
+  port->Send(FlashId(), Dir::In, 128);
+  EXPECT_EQ(Verdict(0x80000, 0x00, Program({0xDA, 0xC8, 0x00, 0x00}, 314)),
+            "D program row 0 match");
 }
 
 TEST_F(ProgramCheck, ADriveWhoseFlashNoRowKnowsRejectsEveryProgram) {
@@ -103,6 +88,46 @@ TEST_F(ProgramCheck, ADriveWhoseFlashNoRowKnowsRejectsEveryProgram) {
   EXPECT_EQ(Verdict(0, 0x7F, Program({0xBF, 0xD8, 0x00, 0x07, 0x04, 0xD2}, 1234)),
             "D program mismatch");
 }
+
+// How each kind of row takes its program: the header, where it goes and how many bytes.
+struct Delivery {
+  std::array<std::uint8_t, 4> flashId;
+  std::vector<std::uint8_t> header;
+  std::size_t programBytes;  // sent after the header
+  std::uint32_t offset;
+  std::uint8_t control;
+  int row;
+};
+
+class ProgramRows : public ProgramCheck, public ::testing::WithParamInterface<Delivery> {};
+
+TEST_P(ProgramRows, AcceptTheirProgramAndNotOneTwoBytesLonger) {
+  const Delivery& delivery = GetParam();
+  Start(delivery.flashId);
+  const auto program = Program(delivery.header, delivery.programBytes);
+  EXPECT_EQ(Verdict(delivery.offset, delivery.control, program),
+            "D program row " + std::to_string(delivery.row) + " match");
+  EXPECT_EQ(Verdict(delivery.offset, delivery.control,
+                    Program(delivery.header, delivery.programBytes + 2)),
+            "D program mismatch");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ProgramCheck, ProgramRows,
+    ::testing::Values(
+        // Rows 0 and 1: four-byte header, at the low program offset with control 0x00.
+        Delivery{{0xDA, 0xC8, 0x00, 0x00}, {0xDA, 0xC8, 0x00, 0x00}, 314, 0x80000, 0x00, 0},
+        Delivery{{0xBF, 0xB4, 0x00, 0x00}, {0xBF, 0xB4, 0x00, 0x00}, 452, 0x80000, 0x00, 1},
+        // Rows 2 to 4: six-byte header counted inside the size.
+        Delivery{{0xBF, 0xD6, 0x00, 0x01}, {0xBF, 0xD6, 0x00, 0x01, 0x05, 0x00}, 1274, 0, 0x7F, 2},
+        Delivery{{0x37, 0x8C, 0x00, 0x01}, {0x37, 0x8C, 0x00, 0x01, 0x05, 0x00}, 1274, 0, 0x7F, 4},
+        // Rows 5 to 24: six-byte header on top of the size.
+        Delivery{{0xBF, 0xD7, 0x00, 0x03}, {0xBF, 0xD7, 0x00, 0x03, 0x03, 0xE6}, 998, 0, 0x7F, 5},
+        Delivery{{0xBF, 0xD6, 0x00, 0x02}, {0xBF, 0xD6, 0x00, 0x02, 0x02, 0xB6}, 694, 0, 0x7F, 8},
+        Delivery{{0xBF, 0xD8, 0x00, 0x05}, {0xBF, 0xD8, 0x00, 0x05, 0x04, 0xD2}, 1234, 0, 0x7F, 19},
+        Delivery{{0xC2, 0x38, 0x00, 0x05}, {0xC2, 0x38, 0x00, 0x05, 0x04, 0xD2}, 1234, 0, 0x7F, 22},
+        Delivery{
+            {0x01, 0x37, 0x00, 0x06}, {0x01, 0x37, 0x00, 0x06, 0x04, 0x62}, 1122, 0, 0x7F, 24}));
 
 // --- Image identity ------------------------------------------------------------------------------
 

@@ -38,14 +38,6 @@ TEST(Trace, RecordsTheHostsDirectionAndLengthAsSent) {
   EXPECT_EQ(system.Trace().at(0), "D 3B 05 01 00 00 00 00 00 00 80 00 00 out 5 sense 05/2C/00");
 }
 
-TEST(Trace, ClearStartsAfresh) {
-  sim::SimSystem system(OneDrive());
-  PassThroughPort port(system);
-  port.Send(TestUnitReady(), Dir::None, 0);
-  system.ClearTrace();
-  EXPECT_TRUE(system.Trace().empty());
-}
-
 TEST(Trace, IsAppendedToAFile) {
   sim::SimSystem system(OneDrive());
   PassThroughPort port(system);
