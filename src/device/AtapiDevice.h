@@ -154,20 +154,35 @@ class AtapiDevice {
   bool IsEntryValid(std::int16_t index) const;
 
  private:
+  // How long an aborted ASPI request may take to be let go of by the manager, and the pause
+  // between two looks at it.
+  static constexpr std::uint32_t kAspiReleaseMilliseconds = 2000;
+  static constexpr std::uint32_t kAspiReleasePollMilliseconds = 10;
+
   void Initialize();
   void DiscoverDrives();
   void ScanPassThrough();
-  bool GetScsiAddress(const char* root, platform::ScsiAddress& address);
+  // What the SCSI address query of a drive root gave.
+  enum class AddressAnswer { None, Refused, Given };
+  AddressAnswer GetScsiAddress(const char* root, platform::ScsiAddress& address);
   void ScanAspi();
   std::int16_t CountCdromRoots();
   void SortDrives();
   bool InquireIdentity();
+  bool InquireIdentityRepeatedly();
+  void StoreIdentity(DriveEntry& entry) const;
   void SetAddress(platform::Handle handle, std::int16_t port, std::int16_t path,
                   std::int16_t target, std::int16_t unit);
   void FreeBuffers();
   bool ExecutePassThrough(const CommandBlock& command, DataDirection direction,
                           std::uint32_t length);
   bool ExecuteAspi(const CommandBlock& command, DataDirection direction, std::uint32_t length);
+  std::uint8_t* DataBufferFor(DataDirection direction, std::uint32_t length) const;
+  void RecordAttempt(const std::uint8_t* senseData);
+  void FailWithoutAttempt();
+  std::uint8_t AspiStatus();
+  void AbortAspiRequest();
+  bool AspiRequestReleased(std::uint32_t graceMilliseconds);
 
   platform::System& system;
   platform::Application& application;
@@ -203,6 +218,9 @@ class AtapiDevice {
   double lastDuration = 0.0;
   bool lastTimedOut = false;
   std::uint8_t flashStatus = 0;
+  // An aborted ASPI request that the manager has not let go of yet: its request block and the
+  // data buffers stay out of use until it has.
+  bool aspiRequestHeld = false;
 };
 
 }  // namespace movrel

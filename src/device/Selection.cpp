@@ -1,0 +1,107 @@
+// The current target: selecting and closing a drive, identifying it with INQUIRY, and handing the
+// state to another device for an update run.
+#include <cstring>
+
+#include "device/AtapiDevice.h"
+#include "device/DeviceName.h"
+#include "platform/System.h"
+
+namespace movrel {
+
+namespace {
+constexpr std::uint8_t kIdentityReplyLength = 96;
+constexpr int kVendorAt = 8;
+constexpr int kProductAt = 16;
+constexpr int kRevisionAt = 32;
+constexpr int kVendorLength = 8;
+constexpr int kProductLength = 16;
+constexpr int kRevisionLength = 4;
+}  // namespace
+
+bool AtapiDevice::SelectDrive(std::int16_t index) {
+  // Only a slot of the table can be selected; "none" and "failed" are not slots.
+  if (index < 0 || index >= kMaxDrives) return false;
+  if (index == currentIndex) return true;
+  if (!IsEntryValid(index)) return false;
+  if (deviceHandle != platform::InvalidHandleValue) CloseDrive();
+
+  const DriveEntry& entry = drives[index];
+  useAspi = entry.viaAspi != 0;
+  currentIndex = index;
+  portNumber = entry.portNumber;
+  targetId = entry.targetId;
+  lun = entry.lun;
+  pathId = entry.pathId;
+  std::memcpy(vendor, entry.vendor, sizeof vendor);
+  std::memcpy(product, entry.product, sizeof product);
+  std::memcpy(revision, entry.revision, sizeof revision);
+
+  if (osInfo.IsNT() && !useAspi) {
+    deviceHandle = system.CreateFile(DeviceNameOf(entry.driveRoot).data());
+    if (deviceHandle == platform::InvalidHandleValue) {
+      currentIndex = -1;
+      SetAddress(platform::InvalidHandleValue, -1, -1, -1, -1);
+      return false;
+    }
+  }
+  return true;
+}
+
+void AtapiDevice::CloseDrive() {
+  if (deviceHandle != platform::InvalidHandleValue) system.CloseHandle(deviceHandle);
+  SetAddress(platform::InvalidHandleValue, -1, -1, -1, -1);
+  currentIndex = kNoTarget;
+}
+
+bool AtapiDevice::InquireIdentity() {
+  std::memset(revision, 0, sizeof revision);
+  std::memset(vendor, 0, sizeof vendor);
+  std::memset(product, 0, sizeof product);
+  if (!Inquiry(0, 0, 0, kIdentityReplyLength, 0)) return false;
+  std::memcpy(vendor, inBuffer + kVendorAt, kVendorLength);
+  std::memcpy(product, inBuffer + kProductAt, kProductLength);
+  std::memcpy(revision, inBuffer + kRevisionAt, kRevisionLength);
+  for (int at = kVendorAt; at < kProductAt + kProductLength; ++at) {
+    if (inBuffer[at] != 0) return true;
+  }
+  return false;
+}
+
+bool AtapiDevice::IdentifyCurrent() {
+  if (currentIndex < 0 || currentIndex >= kMaxDrives) return false;
+  if (!InquireIdentityRepeatedly()) return false;
+  StoreIdentity(drives[currentIndex]);
+  return true;
+}
+
+void AtapiDevice::StoreIdentity(DriveEntry& entry) const {
+  std::memset(entry.identity, 0, sizeof entry.identity);
+  std::memcpy(entry.revision, revision, sizeof entry.revision);
+  std::memcpy(entry.vendor, vendor, sizeof entry.vendor);
+  std::memcpy(entry.product, product, sizeof entry.product);
+  std::memcpy(entry.identity, vendor, kVendorLength);
+  std::memcpy(entry.identity + kVendorLength, product, kProductLength);
+}
+
+void AtapiDevice::CopyTargetTo(AtapiDevice* other) const {
+  if (other == nullptr || other == this) return;
+  // The other object's own handle is closed, not lost.
+  other->CloseDrive();
+  other->commandTimeout = commandTimeout;
+  other->portNumber = portNumber;
+  other->targetId = targetId;
+  other->lun = lun;
+  other->pathId = pathId;
+  other->useAspi = useAspi;
+  other->aspiPresent = aspiPresent;
+  other->driveCount = driveCount;
+  other->throwOnFailure = throwOnFailure;
+  std::memcpy(other->vendor, vendor, sizeof vendor);
+  std::memcpy(other->product, product, sizeof product);
+  std::memcpy(other->revision, revision, sizeof revision);
+  std::memcpy(other->drives, drives, sizeof drives);
+  other->deviceHandle = platform::InvalidHandleValue;
+  other->currentIndex = kNoTarget;
+}
+
+}  // namespace movrel

@@ -1,0 +1,193 @@
+// ExecuteCommand: one 12-byte command to the current target through the SCSI pass-through or the
+// ASPI manager, timed, classified (1 good, 2 sense data, 0 failed) and, in strict mode, retried
+// once after a failure that is not a time-out.
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+
+#include "device/AtapiDevice.h"
+#include "platform/System.h"
+
+namespace movrel {
+
+namespace {
+constexpr std::uint8_t kCdbLength = 12;
+constexpr std::uint8_t kPassThroughSenseLength = 24;
+
+// Outcome of a command.
+constexpr std::uint8_t kFailed = 0;
+constexpr std::uint8_t kGood = 1;
+constexpr std::uint8_t kSenseData = 2;
+
+// The event wait in milliseconds for a time-out in seconds; never the "infinite" value.
+std::uint32_t WaitMilliseconds(std::uint32_t seconds) {
+  constexpr std::uint64_t kLongest = std::numeric_limits<std::uint32_t>::max() - 1;
+  const std::uint64_t milliseconds = std::uint64_t{seconds} * 1000;
+  return static_cast<std::uint32_t>(milliseconds < kLongest ? milliseconds : kLongest);
+}
+}  // namespace
+
+bool AtapiDevice::ExecuteCommand(const CommandBlock& command, DataDirection direction,
+                                 std::uint32_t length) {
+  if (osInfo.IsNT() && !useAspi) return ExecutePassThrough(command, direction, length);
+  return ExecuteAspi(command, direction, length);
+}
+
+std::uint8_t* AtapiDevice::DataBufferFor(DataDirection direction, std::uint32_t length) const {
+  if (length == 0) return nullptr;
+  if (direction == DataDirection::FromDrive) return inBuffer;
+  if (direction == DataDirection::ToDrive) return outBuffer;
+  return nullptr;
+}
+
+void AtapiDevice::RecordAttempt(const std::uint8_t* senseData) {
+  lastDuration = commandTimer.ElapsedSeconds();
+  lastTimedOut = static_cast<double>(commandTimeout) < lastDuration;
+  senseKey = senseData[2] & 0x0F;
+  asc = senseData[12];
+}
+
+// A command that could not be posted at all: no buffers, no ASPI manager, or a request block that
+// the manager still holds.
+void AtapiDevice::FailWithoutAttempt() {
+  lastResult = kFailed;
+  senseKey = asc = 0;
+  lastDuration = 0.0;
+  lastTimedOut = false;
+}
+
+bool AtapiDevice::ExecutePassThrough(const CommandBlock& command, DataDirection direction,
+                                     std::uint32_t length) {
+  if (deviceHandle == platform::InvalidHandleValue && throwOnFailure) return false;
+  if (!BuffersAllocated() || !AspiRequestReleased(0)) {
+    FailWithoutAttempt();
+    return false;
+  }
+
+  std::memset(&passThroughRequest, 0, sizeof passThroughRequest);
+  platform::ScsiPassThroughDirect& request = passThroughRequest.sptd;
+  request.Length = sizeof(platform::ScsiPassThroughDirect);
+  request.PathId = static_cast<std::uint8_t>(portNumber);
+  request.TargetId = static_cast<std::uint8_t>(targetId);
+  request.Lun = 0;
+  request.CdbLength = kCdbLength;
+  request.SenseInfoLength = kPassThroughSenseLength;
+  request.DataIn = static_cast<std::uint8_t>(direction);
+  request.DataTransferLength = length;
+  request.TimeOutValue = commandTimeout;
+  request.DataBuffer = DataBufferFor(direction, length);
+  request.SenseInfoOffset = offsetof(PassThroughRequest, senseArea);
+  std::memcpy(request.Cdb, command.data(), command.size());
+
+  for (bool retried = false;; retried = true) {
+    std::uint32_t returned = 0;
+    commandTimer.Start();
+    const bool completed = system.DeviceIoControl(
+        deviceHandle, platform::IOCTL_SCSI_PASS_THROUGH_DIRECT, &passThroughRequest,
+        sizeof passThroughRequest, &passThroughRequest, sizeof passThroughRequest, &returned);
+    commandTimer.Stop();
+    RecordAttempt(passThroughRequest.senseArea);
+
+    if (completed && senseKey == 0 && !lastTimedOut) {
+      lastResult = kGood;
+      return true;
+    }
+    if (completed && !lastTimedOut) {
+      lastResult = kSenseData;
+      return false;
+    }
+    lastResult = kFailed;
+    if (!throwOnFailure || lastTimedOut || retried) return false;
+  }
+}
+
+std::uint8_t AtapiDevice::AspiStatus() {
+  // The manager writes the status from its own thread when it completes the request.
+  return std::atomic_ref<std::uint8_t>(aspiRequest.SRB_Status).load(std::memory_order_acquire);
+}
+
+bool AtapiDevice::ExecuteAspi(const CommandBlock& command, DataDirection direction,
+                              std::uint32_t length) {
+  if ((portNumber == -1 || targetId == -1) && throwOnFailure) return false;
+  if (!BuffersAllocated() || !sendAspiCommand || !AspiRequestReleased(0)) {
+    FailWithoutAttempt();
+    return false;
+  }
+
+  std::memset(&aspiRequest, 0, sizeof aspiRequest);
+  aspiRequest.SRB_Cmd = platform::SC_EXEC_SCSI_CMD;
+  aspiRequest.SRB_HaId = static_cast<std::uint8_t>(portNumber);
+  if (direction == DataDirection::FromDrive) aspiRequest.SRB_Flags = platform::SRB_DIR_IN;
+  if (direction == DataDirection::ToDrive) aspiRequest.SRB_Flags = platform::SRB_DIR_OUT;
+  aspiRequest.SRB_Target = static_cast<std::uint8_t>(targetId);
+  aspiRequest.SRB_Lun = static_cast<std::uint8_t>(lun);
+  aspiRequest.SRB_BufLen = length;
+  aspiRequest.SRB_BufPointer = DataBufferFor(direction, length);
+  aspiRequest.SRB_SenseLen = platform::SENSE_LEN;
+  aspiRequest.SRB_CDBLen = kCdbLength;
+  std::memcpy(aspiRequest.CDBByte, command.data(), command.size());
+
+  for (bool retried = false;; retried = true) {
+    commandTimer.Start();
+    const platform::Handle event = system.CreateEvent(true, false);
+    if (event != 0) {
+      aspiRequest.SRB_Flags |= platform::SRB_EVENT_NOTIFY;
+      aspiRequest.SRB_PostProc = reinterpret_cast<void*>(event);
+      sendAspiCommand(&aspiRequest);
+      if (AspiStatus() == platform::SS_PENDING) {
+        system.WaitForSingleObject(event, WaitMilliseconds(commandTimeout));
+      }
+    } else {
+      // Without an event the status is polled, but never for longer than the time-out.
+      sendAspiCommand(&aspiRequest);
+      while (AspiStatus() == platform::SS_PENDING &&
+             commandTimer.LapSeconds() <= static_cast<double>(commandTimeout)) {
+      }
+    }
+    const bool aborted = AspiStatus() == platform::SS_PENDING;
+    if (aborted) AbortAspiRequest();
+    if (event != 0) system.CloseHandle(event);
+    commandTimer.Stop();
+    RecordAttempt(aspiRequest.SenseArea);
+
+    const std::uint8_t status = AspiStatus();
+    if (status == platform::SS_COMP && senseKey == 0 && !lastTimedOut) {
+      lastResult = kGood;
+      return true;
+    }
+    if (senseKey != 0 && !lastTimedOut && !aborted) {
+      lastResult = kSenseData;
+      return false;
+    }
+    lastResult = kFailed;
+    if (!throwOnFailure || lastTimedOut || aborted || retried) return false;
+  }
+}
+
+// A request still pending when the wait ends is aborted, and the manager gets a bounded time to
+// let go of it; until it has, the request block and the buffers stay out of use.
+void AtapiDevice::AbortAspiRequest() {
+  platform::SrbAbort abort{};
+  abort.SRB_Cmd = platform::SC_ABORT_SRB;
+  abort.SRB_HaId = aspiRequest.SRB_HaId;
+  abort.SRB_ToAbort = &aspiRequest;
+  sendAspiCommand(&abort);
+  aspiRequestHeld = true;
+  AspiRequestReleased(kAspiReleaseMilliseconds);
+}
+
+bool AtapiDevice::AspiRequestReleased(std::uint32_t graceMilliseconds) {
+  for (std::uint32_t waited = 0; aspiRequestHeld; waited += kAspiReleasePollMilliseconds) {
+    if (AspiStatus() != platform::SS_PENDING) {
+      aspiRequestHeld = false;
+    } else if (waited >= graceMilliseconds) {
+      return false;
+    } else {
+      system.Sleep(kAspiReleasePollMilliseconds);
+    }
+  }
+  return true;
+}
+
+}  // namespace movrel
