@@ -1,0 +1,38 @@
+// The flash procedure for one drive: prepare the drive, give it its drive-side flash program,
+// transfer and verify the image, and tell the drive to program its flash memory.
+#include "device/AtapiDevice.h"
+#include "flash/TransferLimits.h"
+
+namespace movrel {
+
+namespace {
+constexpr std::int32_t kReadyLimitSeconds = 60;
+constexpr double kPauseBeforeProgramming = 1.0;
+constexpr std::uint8_t kProgram = 0x80;
+constexpr std::uint8_t kProgramWithBootCode = 0xA0;
+}  // namespace
+
+bool AtapiDevice::FlashFirmware(const std::uint8_t* image, std::int32_t imageLength,
+                                std::uint8_t bootCode) {
+  // An image that cannot be sent whole is refused before the drive is touched.
+  if (image == nullptr || !ImageLengthUsable(imageLength)) return false;
+
+  // No command of the procedure may be cut short: the drive programs its flash during the last.
+  SetCommandTimeout(kDefaultCommandTimeout);
+
+  // Preparation: each step is tried once and its failure ignored.
+  ClearThrowOnFailure();
+  WaitUnitReady(kReadyLimitSeconds);
+  ClearThrowOnFailure();
+  StopUnit();
+  ClearThrowOnFailure();
+  SendFlashProgram();
+
+  // From here on every command runs in strict mode, and the mode stays on afterwards.
+  SetThrowOnFailure();
+  if (!TransferImage(image, imageLength)) return false;
+  Delay(kPauseBeforeProgramming);
+  return WriteBuffer(0, 0, bootCode != 0 ? kProgramWithBootCode : kProgram);
+}
+
+}  // namespace movrel

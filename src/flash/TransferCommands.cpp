@@ -1,0 +1,101 @@
+// The firmware transfer commands: the flash identity query, READ BUFFER and WRITE BUFFER with the
+// update's mode and buffer numbers, the verified image transfer, and the timed pause.
+#include <algorithm>
+#include <cstring>
+
+#include "device/AtapiDevice.h"
+#include "flash/TransferLimits.h"
+#include "platform/Application.h"
+
+namespace movrel {
+
+namespace {
+
+constexpr CommandBlock kReadFlashIdBlock{0xDF, 0x11, 0x00, 0x00, 0x00, 0x00,
+                                         0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+// READ BUFFER, mode 1 (vendor specific), buffer 1.
+constexpr CommandBlock kReadBufferBlock{0x3C, 0x01, 0x01, 0x00, 0x00, 0x00,
+                                        0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+// WRITE BUFFER, mode 5 (download microcode and save), buffer 1.
+constexpr CommandBlock kWriteBufferBlock{0x3B, 0x05, 0x01, 0x00, 0x00, 0x00,
+                                         0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+constexpr std::uint32_t kFlashIdReplyLength = 128;
+constexpr int kTransferAttempts = 3;
+
+// The programming commands: take the buffered image into flash, without or with the boot code.
+constexpr bool IsProgrammingControl(std::uint8_t control) {
+  return control == 0x80 || control == 0xA0;
+}
+
+// Writes the low 24 bits of `value`, most significant byte first, at `at`.
+void Put24(CommandBlock& block, std::size_t at, std::int32_t value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  block[at] = static_cast<std::uint8_t>(bits >> 16);
+  block[at + 1] = static_cast<std::uint8_t>(bits >> 8);
+  block[at + 2] = static_cast<std::uint8_t>(bits);
+}
+
+// One pass over every chunk: write it, read it back, compare. Stops at the first failure.
+bool TransferAttempt(AtapiDevice& device, const std::uint8_t* image, std::int32_t chunkCount) {
+  std::uint8_t* const out = device.OutBuffer();
+  std::uint8_t* const in = device.InBuffer();
+  for (std::int32_t chunk = 0; chunk < chunkCount; ++chunk) {
+    const std::int32_t offset = chunk * kChunkSize;
+    std::memset(out, 0, kChunkSize);
+    std::memset(in, 0, kChunkSize);
+    std::memcpy(out, image + offset, kChunkSize);
+    if (!device.WriteBuffer(offset, kChunkSize, 0x00)) return false;
+    if (!device.ReadBuffer(offset, kChunkSize)) return false;
+    if (std::memcmp(in, out, kChunkSize) != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool AtapiDevice::ReadFlashId() {
+  // A reply shorter than 128 bytes must not be completed by bytes of an earlier reply.
+  std::memset(inBuffer, 0, kFlashIdReplyLength);
+  if (!ExecuteCommand(kReadFlashIdBlock, DataDirection::FromDrive, kFlashIdReplyLength)) {
+    return false;
+  }
+  return std::any_of(inBuffer, inBuffer + kFlashIdReplyLength,
+                     [](std::uint8_t byte) { return byte != 0; });
+}
+
+bool AtapiDevice::ReadBuffer(std::int32_t offset, std::int32_t length) {
+  CommandBlock block = kReadBufferBlock;
+  Put24(block, 3, offset);
+  Put24(block, 6, length);
+  return ExecuteCommand(block, DataDirection::FromDrive, static_cast<std::uint32_t>(length));
+}
+
+bool AtapiDevice::WriteBuffer(std::int32_t offset, std::int32_t length, std::uint8_t control) {
+  CommandBlock block = kWriteBufferBlock;
+  Put24(block, 3, offset);
+  Put24(block, 6, length);
+  block[9] = control;
+  if (IsProgrammingControl(control)) return ExecuteCommand(block, DataDirection::NoData, 0);
+  return ExecuteCommand(block, DataDirection::ToDrive, static_cast<std::uint32_t>(length));
+}
+
+bool AtapiDevice::TransferImage(const std::uint8_t* image, std::int32_t imageLength) {
+  if (image == nullptr || !ImageLengthUsable(imageLength)) return false;
+  const std::int32_t chunkCount = imageLength / kChunkSize;
+  for (int attempt = 0; attempt < kTransferAttempts; ++attempt) {
+    // A failed attempt starts again from the first chunk.
+    if (TransferAttempt(*this, image, chunkCount)) return true;
+  }
+  return false;
+}
+
+void AtapiDevice::Delay(double seconds) {
+  // Busy wait on the timer; the window's thread keeps handling its messages meanwhile. Without a
+  // high-resolution counter the timer counts milliseconds, so the wait still ends.
+  waitTimer.Start();
+  while (waitTimer.LapSeconds() < seconds) application.ProcessMessages();
+  waitTimer.Stop();
+}
+
+}  // namespace movrel

@@ -1,0 +1,18 @@
+// The shape of a firmware image that can be sent: whole 16 KiB chunks, and no more than the
+// 24-bit buffer offsets of WRITE BUFFER and READ BUFFER can reach.
+#pragma once
+
+#include <cstdint>
+
+namespace movrel {
+
+inline constexpr std::int32_t kChunkSize = 16384;
+inline constexpr std::int32_t kMaxImageLength = 16 * 1024 * 1024;
+
+// A length that would leave part of the image unsent, or address bytes past the 24-bit offsets,
+// is refused before anything is sent.
+constexpr bool ImageLengthUsable(std::int32_t length) {
+  return length > 0 && length <= kMaxImageLength && length % kChunkSize == 0;
+}
+
+}  // namespace movrel

@@ -1,0 +1,180 @@
+// The whole flash procedure against the simulated drive: the order of its commands, the
+// programming command of each boot-code choice, and how it goes on or stops when a step fails.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "SimMachine.h"
+
+namespace movrel {
+namespace {
+
+using test::Bay;
+using test::Drive;
+using test::SimMachine;
+
+constexpr std::int32_t kOneMiB = 1 << 20;
+
+// Each trace line as its operation code, with the control byte for WRITE BUFFER ("3B/7F");
+// a drive's note as "note".
+std::vector<std::string> Steps(const std::vector<std::string>& trace) {
+  std::vector<std::string> steps;
+  for (const std::string& line : trace) {
+    const int code = test::OperationCode(line);
+    if (code < 0) {
+      steps.push_back("note");
+    } else if (code == 0x3B) {
+      steps.push_back("3B/" + line.substr(2 + 9 * 3, 2));
+    } else {
+      steps.push_back(line.substr(2, 2));
+    }
+  }
+  return steps;
+}
+
+std::vector<std::string> Transfer(int chunks) {
+  std::vector<std::string> steps;
+  for (int i = 0; i < chunks; ++i) {
+    steps.push_back("3B/00");
+    steps.push_back("3C");
+  }
+  return steps;
+}
+
+std::vector<std::string> Joined(std::vector<std::string> first,
+                                const std::vector<std::string>& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
+sim::Fault FaultOn(std::uint8_t command, sim::FaultKind kind) {
+  sim::Fault fault;
+  fault.command = command;
+  fault.kind = kind;
+  return fault;
+}
+
+class FlashProcedure : public ::testing::Test {
+ protected:
+  FlashProcedure() : image(kOneMiB, 0x6C) {}
+  std::vector<std::uint8_t> image;
+};
+
+TEST_F(FlashProcedure, CommandOrderOfASuccessfulRun) {
+  SimMachine machine(Bay({Drive("D", 0)}));
+  machine.device.SetCommandTimeout(5);
+  EXPECT_TRUE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
+
+  const std::vector<std::string> trace = machine.system.Trace();
+  const std::vector<std::string> expected =
+      Joined(Joined({"00", "00", "1B", "DF", "3B/7F", "note"}, Transfer(64)), {"3B/80"});
+  EXPECT_EQ(Steps(trace), expected);
+  EXPECT_EQ(trace[2], "D 1B 00 00 00 00 00 00 00 00 00 00 00 none 0 good");
+  EXPECT_EQ(trace[5], "D program row 19 match");
+  EXPECT_EQ(trace.back(), "D 3B 05 01 00 00 00 00 00 00 80 00 00 none 0 good");
+  EXPECT_TRUE(machine.device.ThrowOnFailure());
+  EXPECT_EQ(machine.device.CommandTimeout(), AtapiDevice::kDefaultCommandTimeout);
+}
+
+TEST_F(FlashProcedure, BootCodeChangesOnlyTheProgrammingCommand) {
+  SimMachine without(Bay({Drive("D", 0)}));
+  SimMachine with(Bay({Drive("D", 0)}));
+  EXPECT_TRUE(without.device.FlashFirmware(image.data(), kOneMiB, 0));
+  EXPECT_TRUE(with.device.FlashFirmware(image.data(), kOneMiB, 1));
+  std::vector<std::string> traceWithout = without.system.Trace();
+  std::vector<std::string> traceWith = with.system.Trace();
+  EXPECT_EQ(traceWith.back(), "D 3B 05 01 00 00 00 00 00 00 A0 00 00 none 0 good");
+  traceWithout.pop_back();
+  traceWith.pop_back();
+  EXPECT_EQ(traceWith, traceWithout);
+}
+
+TEST_F(FlashProcedure, DriveThatStaysNotReadyIsWaitedForSixtySecondsThenFlashed) {
+  sim::DriveConfig drive = Drive("D", 0);
+  drive.notReadySeconds = 3600;
+  SimMachine machine(Bay({drive}));
+  const std::int64_t start = machine.system.GetClock().NowNanoseconds();
+  machine.device.FlashFirmware(image.data(), kOneMiB, 0);
+
+  const std::vector<std::string> steps = Steps(machine.system.Trace());
+  std::size_t polls = 0;
+  while (polls < steps.size() && steps[polls] == "00") ++polls;
+  // About one poll every 300 ms for 60 seconds, then the final one.
+  EXPECT_GE(polls, 150u);
+  EXPECT_LE(polls, 202u);
+  ASSERT_GT(steps.size(), polls + 2);
+  EXPECT_EQ(steps[polls], "1B");
+  EXPECT_EQ(steps[polls + 1], "DF");
+  EXPECT_EQ(steps[polls + 2], "3B/7F");
+  const double waited =
+      static_cast<double>(machine.system.GetClock().NowNanoseconds() - start) / 1e9;
+  EXPECT_GE(waited, 60.0);
+  EXPECT_FALSE(test::CommandsWithCode(machine.system.Trace(), 0x3C).empty());
+}
+
+TEST_F(FlashProcedure, NoFlashIdentityNoProgramButTheImageStillGoes) {
+  SimMachine machine(Bay({Drive("D", 0, {0, 0, 0, 0})}));
+  EXPECT_TRUE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
+  const std::vector<std::string> expected =
+      Joined(Joined({"00", "00", "1B", "DF"}, Transfer(64)), {"3B/80"});
+  EXPECT_EQ(Steps(machine.system.Trace()), expected);
+}
+
+TEST_F(FlashProcedure, UnknownFlashPartNoProgramButTheImageStillGoes) {
+  SimMachine machine(Bay({Drive("D", 0, {0xBF, 0xD8, 0x00, 0x07})}));
+  EXPECT_TRUE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
+  const std::vector<std::string> expected =
+      Joined(Joined({"00", "00", "1B", "DF"}, Transfer(64)), {"3B/80"});
+  EXPECT_EQ(Steps(machine.system.Trace()), expected);
+}
+
+TEST_F(FlashProcedure, FailedTransferSendsNoProgrammingCommand) {
+  sim::DriveConfig drive = Drive("D", 0);
+  drive.faults.push_back(FaultOn(0x3C, sim::FaultKind::Corrupt));
+  SimMachine machine(Bay({drive}));
+  EXPECT_FALSE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
+  const std::vector<std::string> expected =
+      Joined({"00", "00", "1B", "DF", "3B/7F", "note"},
+             Joined(Transfer(1), Joined(Transfer(1), Transfer(1))));
+  EXPECT_EQ(Steps(machine.system.Trace()), expected);
+  EXPECT_TRUE(machine.device.ThrowOnFailure());
+}
+
+TEST_F(FlashProcedure, FailedProgrammingCommandIsSentOnceMoreInStrictMode) {
+  sim::DriveConfig drive = Drive("D", 0);
+  sim::Fault fault = FaultOn(0x3B, sim::FaultKind::Fail);
+  fault.control = 0x80;
+  drive.faults.push_back(fault);
+  SimMachine machine(Bay({drive}));
+  EXPECT_FALSE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
+  const std::vector<std::string> trace = machine.system.Trace();
+  ASSERT_GE(trace.size(), 2u);
+  EXPECT_EQ(trace[trace.size() - 2], "D 3B 05 01 00 00 00 00 00 00 80 00 00 none 0 fail");
+  EXPECT_EQ(trace[trace.size() - 1], "D 3B 05 01 00 00 00 00 00 00 80 00 00 none 0 fail");
+  EXPECT_EQ(test::CommandsWithCode(trace, 0x3C).size(), 64u);
+}
+
+TEST_F(FlashProcedure, PreparationFailuresAreNotRetried) {
+  sim::DriveConfig drive = Drive("D", 0);
+  drive.faults.push_back(FaultOn(0x1B, sim::FaultKind::Fail));
+  drive.faults.push_back(FaultOn(0xDF, sim::FaultKind::Fail));
+  SimMachine machine(Bay({drive}));
+  machine.device.SetThrowOnFailure();
+  EXPECT_TRUE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
+  const std::vector<std::string> expected =
+      Joined(Joined({"00", "00", "1B", "DF"}, Transfer(64)), {"3B/80"});
+  EXPECT_EQ(Steps(machine.system.Trace()), expected);
+}
+
+TEST_F(FlashProcedure, ImageThatCannotBeSentWholeIsRefusedBeforeAnyCommand) {
+  SimMachine machine(Bay({Drive("D", 0)}));
+  for (std::int32_t length : {0, -16384, 16383, kOneMiB + 1, (16 << 20) + 16384}) {
+    EXPECT_FALSE(machine.device.FlashFirmware(image.data(), length, 0)) << length;
+  }
+  EXPECT_FALSE(machine.device.FlashFirmware(nullptr, kOneMiB, 0));
+  EXPECT_TRUE(machine.system.Trace().empty());
+}
+
+}  // namespace
+}  // namespace movrel

@@ -1,0 +1,54 @@
+#include "SimMachine.h"
+
+#include <cstdio>
+
+namespace movrel::test {
+
+sim::DriveConfig Drive(const std::string& name, int target, FlashId flashId) {
+  sim::DriveConfig drive;
+  drive.name = name;
+  drive.root = name + ":\\";
+  drive.address = {1, 0, target, 0};
+  drive.flashId = flashId;
+  return drive;
+}
+
+sim::BayConfig Bay(std::initializer_list<sim::DriveConfig> drives) {
+  sim::BayConfig bay;
+  bay.drives = drives;
+  return bay;
+}
+
+std::string TraceLine(const std::string& drive, const CommandBlock& command,
+                      const std::string& direction, std::uint32_t length,
+                      const std::string& outcome) {
+  std::string line = drive;
+  for (std::uint8_t byte : command) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, " %02X", byte);
+    line += hex;
+  }
+  return line + " " + direction + " " + std::to_string(length) + " " + outcome;
+}
+
+int OperationCode(const std::string& line) {
+  const std::size_t space = line.find(' ');
+  if (space == std::string::npos || line.compare(space + 1, 7, "program") == 0) return -1;
+  return std::stoi(line.substr(space + 1, 2), nullptr, 16);
+}
+
+std::vector<std::string> CommandsWithCode(const std::vector<std::string>& trace,
+                                          std::uint8_t operationCode) {
+  std::vector<std::string> lines;
+  for (const std::string& line : trace) {
+    if (OperationCode(line) == operationCode) lines.push_back(line);
+  }
+  return lines;
+}
+
+SimMachine::SimMachine(const sim::BayConfig& bay) : system(bay), device(system, application) {
+  device.SelectDrive(0);
+  system.ClearTrace();
+}
+
+}  // namespace movrel::test
