@@ -150,18 +150,20 @@ bool AtapiDevice::ExecuteAspi(const CommandBlock& command, DataDirection directi
     if (event != 0) system.CloseHandle(event);
     commandTimer.Stop();
     RecordAttempt(aspiRequest.SenseArea);
+    // A request that had to be aborted did not complete within the time-out.
+    if (aborted) lastTimedOut = true;
 
     const std::uint8_t status = AspiStatus();
     if (status == platform::SS_COMP && senseKey == 0 && !lastTimedOut) {
       lastResult = kGood;
       return true;
     }
-    if (senseKey != 0 && !lastTimedOut && !aborted) {
+    if (senseKey != 0 && !lastTimedOut) {
       lastResult = kSenseData;
       return false;
     }
     lastResult = kFailed;
-    if (!throwOnFailure || lastTimedOut || aborted || retried) return false;
+    if (!throwOnFailure || lastTimedOut || retried) return false;
   }
 }
 
