@@ -1,0 +1,256 @@
+// Discovery on the simulated machine: the scans, the fall-back from ASPI to pass-through, the
+// sort by address, identification, and the whole command sequence each drive receives.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FakeMachine.h"
+#include "sim/SimSystem.h"
+
+namespace devtest {
+namespace {
+
+using movrel::AtapiDevice;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+sim::DriveConfig Drive(char letter, std::array<int, 4> address) {
+  sim::DriveConfig drive;
+  drive.name = std::string(1, letter);
+  drive.root = std::string(1, letter) + ":\\";
+  drive.address = address;
+  return drive;
+}
+
+// A machine as described, and a device that discovered its drives; ASPI is preferred on request.
+struct Discovered {
+  Discovered(const sim::BayConfig& bay, bool preferAspi = false) : machine(bay) {
+    application.SetTag(preferAspi ? 32767 : 0);
+    device = std::make_unique<AtapiDevice>(machine, application);
+  }
+  std::vector<std::string> Roots() const {
+    std::vector<std::string> roots;
+    for (std::uint32_t i = 0; i < device->DriveCount(); ++i)
+      roots.push_back(device->EntryAt(i)->driveRoot);
+    return roots;
+  }
+  std::vector<int> Ports() const {
+    std::vector<int> ports;
+    for (std::uint32_t i = 0; i < device->DriveCount(); ++i)
+      ports.push_back(device->EntryAt(i)->portNumber);
+    return ports;
+  }
+  sim::SimSystem machine;
+  QuietApplication application;
+  std::unique_ptr<AtapiDevice> device;
+};
+
+// The commands one drive receives during discovery, as the trace shows them.
+std::vector<std::string> IdentificationOf(const std::string& drive, const std::string& readiness) {
+  return {drive + " 00 00 00 00 00 00 00 00 00 00 00 00 none 0 " + readiness,
+          drive + " 12 00 00 00 60 00 00 00 00 00 00 00 in 96 good",
+          drive + " DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good"};
+}
+
+// --- The command sequence ------------------------------------------------------------------------
+
+TEST(DiscoverySequence, EachDriveInAddressOrderOnThePassThrough) {
+  sim::BayConfig bay;
+  bay.drives = {Drive('D', {1, 0, 0, 0}), Drive('E', {0, 0, 1, 0})};
+  bay.drives[1].medium = true;
+  bay.drives[1].unitAttention = 1;
+  Discovered found(bay);
+  EXPECT_THAT(found.machine.Trace(),
+              ElementsAre("E 00 00 00 00 00 00 00 00 00 00 00 00 none 0 sense 06/29/00",
+                          "E 00 00 00 00 00 00 00 00 00 00 00 00 none 0 good",
+                          "E 12 00 00 00 60 00 00 00 00 00 00 00 in 96 good",
+                          "E DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good",
+                          "D 00 00 00 00 00 00 00 00 00 00 00 00 none 0 sense 02/3A/00",
+                          "D 12 00 00 00 60 00 00 00 00 00 00 00 in 96 good",
+                          "D DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good"));
+  EXPECT_EQ(found.device->DriveCount(), 2);
+  EXPECT_EQ(found.device->CurrentIndex(), 127);
+  EXPECT_EQ(found.machine.OpenDevices(), 0u);  // every handle is closed again
+}
+
+TEST(DiscoverySequence, SameCommandsThroughTheAspiManager) {
+  sim::BayConfig bay;
+  bay.family = sim::Family::Consumer;
+  bay.aspi = true;
+  bay.drives = {Drive('D', {0, 0, 1, 0})};
+  Discovered found(bay);
+  EXPECT_EQ(found.machine.Trace(), IdentificationOf("D", "sense 02/3A/00"));
+  const movrel::DriveEntry& entry = *found.device->EntryAt(0);
+  EXPECT_EQ(entry.viaAspi, 1);
+  EXPECT_STREQ(entry.driveRoot, "");
+  EXPECT_EQ(entry.targetId, 1);
+  EXPECT_TRUE(found.device->UseAspi());
+}
+
+// --- Identification ------------------------------------------------------------------------------
+
+TEST(Identification, FillsTheEntryWithTheTextsAsSentTrailingSpacesKept) {
+  sim::BayConfig bay;
+  bay.drives = {Drive('D', {0, 0, 0, 0})};
+  bay.drives[0].vendor = "ABC";
+  bay.drives[0].product = "Writer 8";
+  bay.drives[0].revision = "1.2";
+  Discovered found(bay);
+  const movrel::DriveEntry& entry = *found.device->EntryAt(0);
+  EXPECT_STREQ(entry.vendor, "ABC     ");
+  EXPECT_STREQ(entry.product, "Writer 8        ");
+  EXPECT_STREQ(entry.revision, "1.2 ");
+  EXPECT_STREQ(entry.identity, "ABC     Writer 8        ");
+  EXPECT_EQ(entry.valid, 1);
+  EXPECT_EQ(entry.allowed, 0);
+  EXPECT_EQ(entry.bankIndex, 0);
+  EXPECT_EQ(entry.upToDate, 0);
+}
+
+TEST(Identification, ZeroVendorAndProductTenAttemptsThenListedWithEmptyTexts) {
+  sim::BayConfig bay;
+  bay.drives = {Drive('D', {0, 0, 0, 0})};
+  bay.drives[0].vendor = std::string(8, '\0');
+  bay.drives[0].product = std::string(16, '\0');
+  Discovered found(bay);
+  std::vector<std::string> expected{"D 00 00 00 00 00 00 00 00 00 00 00 00 none 0 sense 02/3A/00"};
+  expected.insert(expected.end(), 10, "D 12 00 00 00 60 00 00 00 00 00 00 00 in 96 good");
+  expected.push_back("D DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good");
+  EXPECT_EQ(found.machine.Trace(), expected);
+  ASSERT_EQ(found.device->DriveCount(), 1);
+  EXPECT_STREQ(found.device->EntryAt(0)->identity, "");
+  EXPECT_STREQ(found.device->EntryAt(0)->vendor, "");
+  EXPECT_STREQ(found.device->EntryAt(0)->revision, "");
+}
+
+// --- Pass-through scan and sort ------------------------------------------------------------------
+
+TEST(PassThroughScan, RefusedAddressesGetPortsTwoAndThreeInRootOrder) {
+  sim::BayConfig bay;
+  bay.drives = {Drive('D', {4, 0, 0, 0}), Drive('E', {0, 0, 0, 0}), Drive('F', {7, 7, 7, 7}),
+                Drive('G', {7, 7, 7, 7}), Drive('H', {1, 0, 0, 0})};
+  bay.drives[2].addressQuery = sim::AddressQuery::Refused;
+  bay.drives[3].addressQuery = sim::AddressQuery::Refused;
+  Discovered found(bay);
+  EXPECT_THAT(found.Roots(), ElementsAre("E:\\", "H:\\", "F:\\", "G:\\", "D:\\"));
+  EXPECT_THAT(found.Ports(), ElementsAre(0, 1, 2, 3, 4));
+  const movrel::DriveEntry& refused = *found.device->EntryAt(2);
+  EXPECT_EQ(refused.targetId, 0);
+  EXPECT_EQ(refused.lun, 0);
+  EXPECT_EQ(refused.pathId, 0);
+}
+
+TEST(PassThroughScan, SortKeyWeighsPortAbovePathAboveTargetAboveLun) {
+  sim::BayConfig bay;
+  bay.drives = {Drive('D', {1, 0, 0, 0}), Drive('E', {0, 1, 0, 0}), Drive('F', {0, 0, 1, 0}),
+                Drive('G', {0, 0, 0, 1}), Drive('H', {0, 0, 0, 1})};
+  Discovered found(bay);
+  // Equal keys keep their table order.
+  EXPECT_THAT(found.Roots(), ElementsAre("G:\\", "H:\\", "F:\\", "E:\\", "D:\\"));
+}
+
+TEST(PassThroughScan, DevicesThatCannotBeAddressedAreLeftOut) {
+  sim::BayConfig bay;
+  bay.drives = {Drive('D', {0, 0, 0, 0}), Drive('E', {0, 0, 1, 0}), Drive('F', {0, 0, 2, 0})};
+  bay.drives[0].addressQuery = sim::AddressQuery::Unopenable;
+  bay.drives[1].addressQuery = sim::AddressQuery::Empty;
+  Discovered found(bay);
+  EXPECT_THAT(found.Roots(), ElementsAre("F:\\"));
+  EXPECT_EQ(found.device->EntryAt(1), nullptr);  // index equal to the count
+  EXPECT_EQ(found.machine.OpenDevices(), 0u);
+}
+
+TEST(PassThroughScan, NoRootListMeansNoDrive) {
+  for (const char* call : {"GetLogicalDriveStrings", "GetProcessHeap", "HeapAlloc"}) {
+    sim::BayConfig bay;
+    bay.drives = {Drive('D', {0, 0, 0, 0})};
+    sim::SimSystem machine(bay);
+    machine.FailCall(call);
+    QuietApplication application;
+    AtapiDevice device(machine, application);
+    EXPECT_EQ(device.DriveCount(), 0) << call;
+    EXPECT_EQ(device.EntryAt(0), nullptr) << call;
+  }
+}
+
+TEST(PassThroughScan, SeventeenthDriveIsIgnored) {
+  sim::BayConfig bay;
+  for (int i = 0; i < 17; ++i)
+    bay.drives.push_back(Drive(static_cast<char>('D' + i), {0, 0, i, 0}));
+  Discovered found(bay);
+  ASSERT_EQ(found.device->DriveCount(), 16);
+  EXPECT_EQ(found.Roots().back(), "S:\\");
+  EXPECT_EQ(found.device->EntryAt(16), nullptr);
+}
+
+// --- ASPI scan and the fall-back -----------------------------------------------------------------
+
+sim::BayConfig AspiMissesOneOfTwo(sim::Family family) {
+  sim::BayConfig bay;
+  bay.family = family;
+  bay.aspi = true;
+  bay.drives = {Drive('D', {0, 0, 1, 0}), Drive('E', {0, 0, 2, 0})};
+  bay.drives[1].aspi = false;
+  return bay;
+}
+
+TEST(AspiScan, OnNtFallsBackToThePassThroughWhenItMissesARoot) {
+  Discovered found(AspiMissesOneOfTwo(sim::Family::NT), true);
+  ASSERT_EQ(found.device->DriveCount(), 2);
+  EXPECT_EQ(found.device->EntryAt(0)->viaAspi, 0);
+  EXPECT_EQ(found.device->EntryAt(1)->viaAspi, 0);
+  EXPECT_THAT(found.Roots(), ElementsAre("D:\\", "E:\\"));
+  EXPECT_FALSE(found.device->UseAspi());
+  EXPECT_FALSE(found.device->AspiLoaded());
+  EXPECT_EQ(found.machine.AspiLoadCount(), 0);
+}
+
+TEST(AspiScan, NoFallBackOnTheConsumerFamily) {
+  Discovered found(AspiMissesOneOfTwo(sim::Family::Consumer));
+  ASSERT_EQ(found.device->DriveCount(), 1);
+  EXPECT_EQ(found.device->EntryAt(0)->viaAspi, 1);
+  EXPECT_EQ(found.machine.AspiLoadCount(), 1);
+}
+
+TEST(AspiScan, NoFallBackWhenTheRootsCannotBeCounted) {
+  sim::BayConfig bay = AspiMissesOneOfTwo(sim::Family::NT);
+  sim::SimSystem machine(bay);
+  machine.FailCall("HeapAlloc");
+  QuietApplication application;
+  application.SetTag(32767);
+  AtapiDevice device(machine, application);
+  EXPECT_EQ(device.DriveCount(), 1);
+  EXPECT_TRUE(device.UseAspi());
+}
+
+TEST(AspiScan, FindsDevicesOnEveryAdapterAndIgnoresASeventeenth) {
+  sim::BayConfig bay;
+  bay.family = sim::Family::Consumer;
+  bay.aspi = true;
+  bay.hostAdapters = 2;
+  for (int i = 0; i < 17; ++i) {
+    bay.drives.push_back(Drive(static_cast<char>('D' + i), {1 - i / 8, 0, i % 8, i % 2}));
+    bay.drives.back().root.reset();
+  }
+  Discovered found(bay);
+  ASSERT_EQ(found.device->DriveCount(), 16);
+  // Adapter 0 first, then adapter 1, where the last device found is left out.
+  EXPECT_THAT(found.Ports(), ElementsAre(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1));
+  EXPECT_EQ(found.device->EntryAt(15)->targetId, 7);
+}
+
+TEST(AspiScan, WithoutALoadedManagerFindsNothing) {
+  sim::BayConfig bay;
+  bay.family = sim::Family::Consumer;
+  bay.drives = {Drive('D', {0, 0, 0, 0})};
+  Discovered found(bay);
+  EXPECT_EQ(found.device->DriveCount(), 0);
+  EXPECT_THAT(found.machine.Trace(), IsEmpty());
+  EXPECT_THAT(found.machine.MessageBoxes(),
+              ElementsAre("Error FS 002|LoadLibrary:\nWNASPI32.DLL not found."));
+}
+
+}  // namespace
+}  // namespace devtest

@@ -1,0 +1,166 @@
+// The current target: the state table of SelectDrive and CloseDrive, identification of the
+// current drive, and CopyTargetTo.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "DeviceFixture.h"
+
+namespace devtest {
+namespace {
+
+using movrel::AtapiDevice;
+
+// The current target's state in one line: index, address, handle.
+struct TargetState {
+  std::int16_t index, port, path, target, lun;
+  platform::Handle handle;
+  bool operator==(const TargetState&) const = default;
+};
+
+TargetState StateOf(const AtapiDevice& device) {
+  return {device.CurrentIndex(), device.PortNumber(), device.PathId(),
+          device.TargetId(),     device.Lun(),        device.DeviceHandle()};
+}
+
+constexpr TargetState kNone{127, -1, -1, -1, -1, platform::InvalidHandleValue};
+constexpr TargetState kFailed{-1, -1, -1, -1, -1, platform::InvalidHandleValue};
+constexpr TargetState kPassThrough{0, 1, 0, 2, 3, FakeMachine::kDriveHandle};
+constexpr TargetState kAspi{0, 0, 0, 2, 3, platform::InvalidHandleValue};
+
+int InquiryCount(const SelectedDevice& bay) {
+  int count = 0;
+  for (const auto& request : bay.machine.passThroughRequests) count += request.sptd.Cdb[0] == 0x12;
+  return count;
+}
+
+TEST(SelectDrive, StateTable) {
+  FakeMachine machine;
+  QuietApplication application;
+  machine.answers = {Answer{}, InquiryReply("Dornavex", "DVDRW KTR-207M  ", "RV05")};
+  AtapiDevice device(machine, application);
+  EXPECT_EQ(StateOf(device), kNone);  // after discovery
+
+  EXPECT_TRUE(device.SelectDrive(0));
+  EXPECT_EQ(StateOf(device), kPassThrough);
+  EXPECT_STREQ(device.Vendor(), "Dornavex");
+  EXPECT_STREQ(device.Revision(), "RV05");
+  EXPECT_EQ(machine.deviceOpens, 3);  // the address query, the identification, this selection
+
+  EXPECT_TRUE(device.SelectDrive(0));  // already current: nothing is reopened
+  EXPECT_EQ(machine.deviceOpens, 3);
+
+  for (std::int16_t index : {1, 15, 16, -1, 127, -32768}) {
+    EXPECT_FALSE(device.SelectDrive(index)) << index;
+    EXPECT_EQ(StateOf(device), kPassThrough) << index;
+  }
+
+  device.CloseDrive();
+  EXPECT_EQ(StateOf(device), kNone);
+  EXPECT_EQ(machine.deviceCloses, 3);
+  EXPECT_STREQ(device.Vendor(), "Dornavex");  // the texts stay
+  device.CloseDrive();
+  EXPECT_EQ(machine.deviceCloses, 3);
+}
+
+TEST(SelectDrive, FailedOpenLeavesNoTarget) {
+  FakeMachine machine;
+  QuietApplication application;
+  AtapiDevice device(machine, application);
+  machine.driveOpens = false;
+  EXPECT_FALSE(device.SelectDrive(0));
+  EXPECT_EQ(StateOf(device), kFailed);
+  // "Failed" is not a slot: neither selecting it nor identifying it does anything.
+  EXPECT_FALSE(device.SelectDrive(-1));
+  machine.ClearRecords();
+  EXPECT_FALSE(device.IdentifyCurrent());
+  EXPECT_TRUE(machine.passThroughRequests.empty());
+  device.CloseDrive();
+  EXPECT_EQ(StateOf(device), kNone);
+  EXPECT_FALSE(device.IdentifyCurrent());
+}
+
+TEST(SelectDrive, AspiAndConsumerFamilyOpenNoHandle) {
+  SelectedDevice aspi(Path::Aspi);
+  EXPECT_EQ(StateOf(*aspi.device), kAspi);
+  EXPECT_TRUE(aspi.device->UseAspi());
+
+  FakeMachine consumer(sim::Family::Consumer, true);
+  QuietApplication application;
+  AtapiDevice device(consumer, application);
+  EXPECT_TRUE(device.SelectDrive(0));
+  EXPECT_EQ(StateOf(device), kAspi);
+  EXPECT_EQ(consumer.deviceOpens, 0);
+}
+
+TEST(IdentifyCurrent, RetriesWithoutPauseAndRefreshesTheEntry) {
+  SelectedDevice bay(Path::PassThrough);
+  const Answer zeros = InquiryReply("", "", "XXXX");
+  bay.machine.answers = {Failed(), zeros, InquiryReply("ABC", "Drive 2", "1.0 ")};
+  const double start = bay.Seconds();
+  EXPECT_TRUE(bay.device->IdentifyCurrent());
+  EXPECT_LT(bay.Seconds() - start, 0.01);
+  EXPECT_EQ(InquiryCount(bay), 3);
+
+  const movrel::DriveEntry& entry = *bay.device->EntryAt(0);
+  EXPECT_EQ(std::memcmp(entry.vendor, "ABC\0\0\0\0\0", 9), 0);
+  EXPECT_EQ(std::memcmp(entry.product, "Drive 2\0\0\0\0\0\0\0\0\0", 17), 0);
+  EXPECT_EQ(std::memcmp(entry.revision, "1.0 ", 5), 0);
+  EXPECT_EQ(std::memcmp(entry.identity, "ABC\0\0\0\0\0Drive 2\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 32),
+            0);
+}
+
+TEST(IdentifyCurrent, KeepsTrailingSpacesAsTheDriveSendsThem) {
+  SelectedDevice bay(Path::PassThrough);
+  bay.machine.answers = {InquiryReply("ABC     ", "DVD-RW  X       ", "1.00")};
+  EXPECT_TRUE(bay.device->IdentifyCurrent());
+  EXPECT_STREQ(bay.device->EntryAt(0)->vendor, "ABC     ");
+  EXPECT_STREQ(bay.device->EntryAt(0)->product, "DVD-RW  X       ");
+  EXPECT_STREQ(bay.device->EntryAt(0)->identity, "ABC     DVD-RW  X       ");
+}
+
+TEST(IdentifyCurrent, TenFailuresLeaveTheEntryAlone) {
+  SelectedDevice bay(Path::PassThrough);
+  bay.machine.answers = {InquiryReply("Old", "Drive", "0001")};
+  ASSERT_TRUE(bay.device->IdentifyCurrent());
+  bay.machine.ClearRecords();
+  bay.machine.responder = [](const std::uint8_t*) { return InquiryReply("", "", "9999"); };
+  EXPECT_FALSE(bay.device->IdentifyCurrent());
+  EXPECT_EQ(InquiryCount(bay), 10);
+  EXPECT_STREQ(bay.device->EntryAt(0)->vendor, "Old");
+  EXPECT_STREQ(bay.device->EntryAt(0)->revision, "0001");
+}
+
+TEST(CopyTargetTo, GivesTheCopyTheStateButNoHandle) {
+  SelectedDevice bay(Path::PassThrough);
+  bay.device->SetCommandTimeout(60);
+  bay.device->SetThrowOnFailure();
+  AtapiDevice copy(bay.machine, bay.application, false);
+  ASSERT_TRUE(copy.BuffersAllocated());
+  bay.device->CopyTargetTo(&copy);
+
+  EXPECT_EQ(StateOf(copy), (TargetState{127, 1, 0, 2, 3, platform::InvalidHandleValue}));
+  EXPECT_EQ(copy.CommandTimeout(), 60u);
+  EXPECT_TRUE(copy.ThrowOnFailure());
+  EXPECT_EQ(copy.DriveCount(), 1);
+  ASSERT_NE(copy.EntryAt(0), nullptr);
+  EXPECT_EQ(std::memcmp(copy.EntryAt(0), bay.device->EntryAt(0), sizeof(movrel::DriveEntry)), 0);
+  EXPECT_NE(copy.InBuffer(), bay.device->InBuffer());
+
+  // Its own selection opens its own handle; the original keeps its own.
+  const int opens = bay.machine.deviceOpens;
+  EXPECT_TRUE(copy.SelectDrive(0));
+  EXPECT_EQ(bay.machine.deviceOpens, opens + 1);
+  EXPECT_EQ(bay.device->DeviceHandle(), FakeMachine::kDriveHandle);
+
+  // A receiver's open handle is closed, not lost; copying to itself or to nothing does nothing.
+  const int closes = bay.machine.deviceCloses;
+  bay.device->CopyTargetTo(&copy);
+  EXPECT_EQ(bay.machine.deviceCloses, closes + 1);
+  bay.device->CopyTargetTo(bay.device.get());
+  bay.device->CopyTargetTo(nullptr);
+  EXPECT_EQ(StateOf(*bay.device), kPassThrough);
+}
+
+}  // namespace
+}  // namespace devtest
