@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "SimMachine.h"
-#include "flash/ErrCodeException.h"
 
 namespace movrel {
 namespace {
@@ -131,14 +130,6 @@ TEST(Parser, AnyOtherExceptionEndsAsFailureNeverAsSuccess) {
   StartWorker(application, device, image, kOneMiB, 0, finished);
   ASSERT_TRUE(PumpUntil(application, [&] { return finished.count == 1; }));
   EXPECT_EQ(finished.statuses, std::vector<std::uint8_t>{kFlashFailed});
-}
-
-TEST(Parser, ErrCodeExceptionIsCopiedByValue) {
-  try {
-    throw ErrCodeException(kFlashFailed);
-  } catch (ErrCodeException caught) {
-    EXPECT_EQ(caught.code, 42);
-  }
 }
 
 TEST(Parser, SeveralWorkersAtOnceEachLeaveTheirOwnResult) {
