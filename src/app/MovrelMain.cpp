@@ -1,0 +1,128 @@
+#include "app/MovrelMain.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/TextCompare.h"
+#include "device/AtapiDevice.h"
+#include "flash/Parser.h"
+#include "platform/Application.h"
+
+namespace app {
+
+using platform::MessageAnswer;
+using platform::MessageButtons;
+using platform::MessageKind;
+
+TMovrelMain::TMovrelMain(platform::System& system, platform::Application& application,
+                         PackageView package, ChangeNotifier notifier)
+    : changed(std::move(notifier)),
+      system(system),
+      application(application),
+      package(package),
+      osInfo(system) {
+  StartUp();
+}
+
+TMovrelMain::~TMovrelMain() {
+  FormDestroy();
+}
+
+void TMovrelMain::StartUp() {
+  // The form and its controls are built by the member initialisers; osInfo is queried.
+  detectedDrivesText.clear();
+  application.SetTag(32767);
+
+  caption = std::string(package.Title());
+  if (TextEquals(caption.substr(0, 14), texts::kTitleMarker)) {
+    char formatted[64];
+    std::snprintf(formatted, sizeof formatted, texts::kUntitledCaption,
+                  std::string(package.Version()).c_str());
+    caption = formatted;
+  }
+
+  options = package.Options();
+
+  if (osInfo.IsNT() && options.admin == 1) ShowWarning(texts::kAdministrator);
+
+  if (options.howManyBin == 0) {
+    application.ShowMessage(MessageKind::Error, MessageButtons::Ok, texts::kNoFirmware);
+    EndProgram(Ending::BeforeUpdate);
+    return;
+  }
+
+  lblMsg.SetText("");
+  lblPercent.SetText(texts::kZeroPercent);
+  pbar.SetPosition(0);
+
+  mainDevice = std::make_unique<movrel::AtapiDevice>(system, application);
+  if (!mainDevice->BuffersAllocated()) {
+    mainDevice.reset();
+    application.ShowPlainError(texts::kDeviceFailed, texts::kDeviceFailedTitle);
+    EndProgram(Ending::BeforeUpdate);
+    application.ProcessMessages();
+    return;
+  }
+
+  FillDriveList();
+  mainDevice->CloseDrive();
+  cboDrivesChange();
+
+  if (CountEligibleDrives() == 0) {
+    application.ShowMessage(MessageKind::Error, MessageButtons::Ok, NoMatchText());
+    EndProgram(Ending::BeforeUpdate);
+    return;
+  }
+
+  if (options.warning == 1 && application.ShowMessage(MessageKind::Warning, MessageButtons::YesNo,
+                                                      NoticeText()) != MessageAnswer::Yes) {
+    EndProgram(Ending::BeforeUpdate);
+    return;
+  }
+
+  // The window cannot be closed from its title bar for the rest of the program's life.
+  closeCommandRemoved = true;
+  if (changed) changed();
+
+  if (options.autoMode != 0) cmdUpdateClick();
+}
+
+int TMovrelMain::CountEligibleDrives() {
+  int count = 0;
+  for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
+    const movrel::DriveEntry* entry = mainDevice->EntryAt(i);
+    if (entry != nullptr && entry->valid == 1 && entry->allowed == 1) ++count;
+  }
+  return count;
+}
+
+std::string TMovrelMain::NoMatchText() const {
+  return std::string(texts::kNoMatch1) + texts::kNoMatch2 + std::string(package.Model()) +
+         texts::kNoMatch3 + texts::kNoMatch4 + detectedDrivesText;
+}
+
+std::string TMovrelMain::NoticeText() const {
+  std::string text = std::string(texts::kNotice1) + std::string(package.Model()) + texts::kNotice2 +
+                     texts::kNotice3 + texts::kNotice4 + texts::kNotice5;
+  if (options.nbWarning == 1) text += texts::kNotice6;
+  return text + texts::kNotice7;
+}
+
+void TMovrelMain::ShowWarning(const char* text) {
+  application.ShowMessage(MessageKind::Warning, MessageButtons::Ok, text);
+}
+
+void TMovrelMain::EndProgram(Ending reason) {
+  if (ending == Ending::Running) ending = reason;
+  application.Terminate();
+}
+
+void TMovrelMain::cmdCloseClick(const void*) {
+  EndProgram(Ending::Normal);
+}
+
+void TMovrelMain::FormDestroy() {
+  mainDevice.reset();
+}
+
+}  // namespace app

@@ -1,0 +1,108 @@
+// The main window's behaviour, free of any toolkit: start-up checks, the drive list and its
+// matching against the package, the update run and its progress display. A view (the Qt form,
+// the terminal) shows the controls and calls the handlers.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/Controls.h"
+#include "app/PackageBlock.h"
+#include "app/WindowTexts.h"
+#include "platform/OSInfo.h"
+
+namespace platform {
+class Application;
+class System;
+}  // namespace platform
+
+namespace movrel {
+class AtapiDevice;
+class Parser;
+}  // namespace movrel
+
+namespace app {
+
+// How the program ended, for the exit status of a terminal view.
+enum class Ending {
+  Running = -1,
+  Normal = 0,        // Close, or the end after a successful run
+  FlashFailed = 1,   // after "Unable to flash firmware. ..."
+  BeforeUpdate = 2,  // a failed start-up check, or No to a question
+};
+
+class TMovrelMain {
+ public:
+  static constexpr int kMaxRunDrives = 16;
+
+  // Builds the form and runs the start-up sequence; a failed check terminates the application.
+  // The view's notifier, called after any control changed, is bound before start-up runs.
+  TMovrelMain(platform::System& system, platform::Application& application, PackageView package,
+              ChangeNotifier notifier = {});
+  ~TMovrelMain();
+  TMovrelMain(const TMovrelMain&) = delete;
+  TMovrelMain& operator=(const TMovrelMain&) = delete;
+
+  // Handlers, as the controls call them. The sender is not used.
+  void cboDrivesChange(const void* sender = nullptr);
+  void cmdUpdateClick(const void* sender = nullptr);
+  void cmdCloseClick(const void* sender = nullptr);
+  void tmrTimer(const void* sender = nullptr);
+  void FlashDone(const void* sender = nullptr);
+  void FormDestroy();
+
+  const std::string& Caption() const { return caption; }
+  bool CloseCommandRemoved() const { return closeCommandRemoved; }
+  bool RunInProgress() const { return runningWorkers != 0; }
+  Ending GetEnding() const { return ending; }
+  const std::string& DetectedDrivesText() const { return detectedDrivesText; }
+  movrel::AtapiDevice* MainDevice() const { return mainDevice.get(); }
+
+ private:
+  ChangeNotifier changed;
+
+ public:
+  // The controls, in tab order where they have one.
+  Label Label1{&changed, texts::kSelectDrive};
+  ComboBox cboDrives{&changed};
+  Button cmdUpdate{&changed, texts::kUpdate};
+  Button cmdClose{&changed, texts::kClose};
+  Label lblUpdateMsg{&changed, texts::kInitialUpdateMsg};
+  Label lblOldFW{&changed, texts::kRevisionPlaceholder, clNavy};
+  Label lblTo{&changed, texts::kTo};
+  Label lblNewFW{&changed, texts::kRevisionPlaceholder, clNavy};
+  Label lblMsg{&changed, texts::kInitialMessage, clNavy};
+  ProgressBar pbar{&changed};
+  Label lblPercent{&changed, texts::kInitialPercent, clNavy};
+  Timer tmr{&changed};
+
+ private:
+  void StartUp();
+  void FillDriveList();
+  void MatchDrives();
+  void CheckDiscAndTray(movrel::AtapiDevice& device);
+  int CountEligibleDrives();
+  std::string NoMatchText() const;
+  std::string NoticeText() const;
+  void EndProgram(Ending reason);
+  void ShowWarning(const char* text);
+
+  platform::System& system;
+  platform::Application& application;
+  PackageView package;
+  PackageOptions options;
+  std::string caption = texts::kInitialCaption;
+  bool closeCommandRemoved = false;
+  Ending ending = Ending::Running;
+
+  std::unique_ptr<movrel::AtapiDevice> mainDevice;
+  std::unique_ptr<movrel::AtapiDevice> flashDevices[kMaxRunDrives];
+  movrel::Parser* workers[kMaxRunDrives] = {};
+  int flashDeviceCount = 0;
+  int runningWorkers = 0;
+  bool allSucceeded = false;
+  platform::OSInfo osInfo;
+  std::string detectedDrivesText;
+};
+
+}  // namespace app

@@ -1,0 +1,173 @@
+// The update run: one device and one worker per drive, the optional disc-and-tray check, the
+// timed progress display and the end of the run.
+#include <string>
+
+#include "app/MovrelMain.h"
+#include "device/AtapiDevice.h"
+#include "flash/Parser.h"
+#include "platform/Application.h"
+
+namespace app {
+
+using platform::MessageAnswer;
+using platform::MessageButtons;
+using platform::MessageKind;
+
+namespace {
+constexpr int kProgressSteps = 330;
+}
+
+void TMovrelMain::cmdUpdateClick(const void*) {
+  if (!mainDevice || RunInProgress()) return;
+  flashDeviceCount = 0;
+
+  if (options.autoMode == 0) {
+    const int selected = cboDrives.ItemIndex();
+    const movrel::DriveEntry* e =
+        selected < 0 ? nullptr : mainDevice->EntryAt(static_cast<std::uint32_t>(selected));
+    if (e == nullptr) return;
+    if (e->upToDate == 1 && options.n2oMessage != 0 &&
+        application.ShowMessage(MessageKind::Warning, MessageButtons::YesNo,
+                                texts::kAlreadyUpdated) != MessageAnswer::Yes) {
+      EndProgram(Ending::BeforeUpdate);
+      return;
+    }
+    flashDeviceCount = 1;
+    flashDevices[0] = std::make_unique<movrel::AtapiDevice>(system, application, false);
+    mainDevice->CopyTargetTo(flashDevices[0].get());
+    flashDevices[0]->SelectDrive(static_cast<std::int16_t>(selected));
+  } else {
+    for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
+      const movrel::DriveEntry* e = mainDevice->EntryAt(i);
+      if (e == nullptr || e->valid != 1 || e->allowed != 1) continue;
+      auto& device = flashDevices[flashDeviceCount];
+      device = std::make_unique<movrel::AtapiDevice>(system, application, false);
+      mainDevice->CopyTargetTo(device.get());
+      device->SelectDrive(static_cast<std::int16_t>(i));
+      ++flashDeviceCount;
+    }
+  }
+
+  // Every drive of the run counts as running from here on: a worker that ends while a later
+  // drive is still being checked (its message boxes let the window's messages through) must
+  // not be taken for the last one.
+  runningWorkers = flashDeviceCount;
+  for (int j = 0; j < flashDeviceCount; ++j) {
+    movrel::AtapiDevice& d = *flashDevices[j];
+    const movrel::DriveEntry* entry =
+        mainDevice->EntryAt(static_cast<std::uint32_t>(d.CurrentIndex()));
+    const BankImage image = package.Image(entry != nullptr ? entry->bankIndex : 0);
+
+    // A bank that is not a usable image goes to the worker empty: it refuses it before it
+    // sends any command, and the run ends as failed.
+    movrel::FlashRequest request{};
+    request.device = &d;
+    request.image = image.usable ? image.data : nullptr;
+    request.imageLength = image.usable ? image.size : 0;
+    request.bootCode = options.bootCode != 0 ? 1 : 0;
+    request.owner = this;
+
+    if (options.chkDisc == 1) CheckDiscAndTray(d);
+
+    workers[j] = new movrel::Parser(application, request,
+                                    [this](platform::Thread& sender) { FlashDone(&sender); });
+  }
+
+  if (runningWorkers != 0) {
+    pbar.SetMin(0);
+    pbar.SetMax(kProgressSteps);
+    pbar.SetStep(1);
+    tmr.SetEnabled(true);
+    cmdUpdate.SetEnabled(false);
+    cmdClose.SetEnabled(false);
+    lblMsg.SetFontColor(clMaroon);
+  }
+}
+
+void TMovrelMain::CheckDiscAndTray(movrel::AtapiDevice& d) {
+  lblMsg.SetText(texts::kCheckDisc);
+  for (;;) {
+    const bool absent = d.MediumAbsent();
+    if (absent && !d.TrayOpen()) return;
+    if (!absent) {
+      lblMsg.SetText(texts::kTrayOut);
+      d.EjectTray();
+      d.WaitUnitReady(120);
+      ShowWarning(d.SenseIs(2, 0x3A) ? texts::kRemoveDisc : texts::kDiscLocked);
+    }
+    lblMsg.SetText(texts::kTrayIn);
+    d.LoadTray();
+    lblMsg.SetText(texts::kWaitingReady);
+    d.WaitUnitReady(120);
+    if (d.TrayOpen()) ShowWarning(texts::kPushTray);
+  }
+}
+
+void TMovrelMain::tmrTimer(const void*) {
+  if (pbar.Position() == pbar.Max()) {
+    lblMsg.SetText(texts::kProgrammingFull);
+    return;
+  }
+  pbar.StepIt();
+  const int p = pbar.Position();
+  lblPercent.SetText(std::to_string(p * 100 / pbar.Max()) + texts::kPercentSuffix);
+  lblMsg.SetText(texts::kProgramming + std::string(static_cast<std::size_t>(p % 10), '.'));
+}
+
+void TMovrelMain::FlashDone(const void*) {
+  if (--runningWorkers != 0) return;
+
+  tmr.SetEnabled(false);
+  allSucceeded = true;
+  for (int j = 0; j < flashDeviceCount; ++j) {
+    if (flashDevices[j]->FlashStatus() != 0) allSucceeded = false;
+    flashDevices[j].reset();
+    workers[j] = nullptr;
+  }
+
+  pbar.SetPosition(pbar.Max());
+  lblPercent.SetText(texts::kFullPercent);
+  lblMsg.SetText(texts::kInquiry);
+  application.ProcessMessages();
+
+  if (options.autoMode == 0) {
+    const int selected = cboDrives.ItemIndex();
+    mainDevice->SelectDrive(static_cast<std::int16_t>(selected));
+    mainDevice->IdentifyCurrent();
+    FillDriveList();
+    cboDrives.SetItemIndex(selected);
+  } else {
+    for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
+      mainDevice->SelectDrive(static_cast<std::int16_t>(i));
+      mainDevice->IdentifyCurrent();
+    }
+    FillDriveList();
+    mainDevice->CloseDrive();
+  }
+
+  cmdUpdate.SetEnabled(true);
+  cmdClose.SetEnabled(true);
+
+  if (!allSucceeded) {
+    application.ShowMessage(MessageKind::Error, MessageButtons::Ok, texts::kFlashFailed);
+    EndProgram(Ending::FlashFailed);
+    return;
+  }
+
+  lblMsg.SetFontColor(clNavy);
+  lblMsg.SetText(texts::kDone);
+  application.ShowMessage(MessageKind::Information, MessageButtons::Ok, texts::kFlashSucceeded);
+  lblMsg.SetText("");
+  cboDrivesChange();
+  lblPercent.SetText(texts::kZeroPercent);
+  pbar.SetPosition(0);
+
+  if (options.reboot != 0) {
+    osInfo.RestartSystem();
+    EndProgram(Ending::Normal);
+  } else if (options.closeAp != 0) {
+    EndProgram(Ending::Normal);
+  }
+}
+
+}  // namespace app

@@ -1,0 +1,65 @@
+// The fixed texts of the window and its message boxes, byte for byte.
+#pragma once
+
+namespace app::texts {
+
+inline constexpr char kInitialCaption[] = "Movrel";
+inline constexpr char kUntitledCaption[] = "Movrel %s";
+inline constexpr char kTitleMarker[] = "APP_TITLE_HERE";
+inline constexpr char kSelectDrive[] = "Please select target drive :";
+inline constexpr char kUpdate[] = "&Update";
+inline constexpr char kClose[] = "&Close";
+inline constexpr char kInitialUpdateMsg[] = "t will be updated from";
+inline constexpr char kWillBeUpdated[] = "It will be updated from";
+inline constexpr char kNotAllowed[] = "This drive is not allowed to be updated.";
+inline constexpr char kTo[] = "to";
+inline constexpr char kRevisionPlaceholder[] = "XXXX";
+inline constexpr char kInitialMessage[] = "Message";
+inline constexpr char kInitialPercent[] = "100%";
+inline constexpr char kZeroPercent[] = "0 %";
+inline constexpr char kFullPercent[] = "100 %";
+inline constexpr char kPercentSuffix[] = " %";
+
+// Start-up.
+inline constexpr char kAdministrator[] = "User must be administrator priority !";
+inline constexpr char kNoFirmware[] = "No F/W in executable !";
+inline constexpr char kDeviceFailed[] = "Device object initialize failed !";
+inline constexpr char kDeviceFailedTitle[] = "Error ...";
+inline constexpr char kNoMatch1[] = "No matched drive detected !\n";
+inline constexpr char kNoMatch2[] = "This utility is only for ";
+inline constexpr char kNoMatch3[] = " drive.\n\n";
+inline constexpr char kNoMatch4[] = "Detected drives :\n";
+inline constexpr char kNotice1[] = "This flash utility only supports ";
+inline constexpr char kNotice2[] = " drive.\n\n";
+inline constexpr char kNotice3[] = "NOTICE : \n\n";
+inline constexpr char kNotice4[] =
+    "1> Please REMOVE disc and close all applications before running this utility !\n";
+inline constexpr char kNotice5[] = "2> Don't turn off the system while flash is in progress. \n";
+inline constexpr char kNotice6[] =
+    "3> Don't remove the adapter and battery during F/W reflash processing. \n";
+inline constexpr char kNotice7[] = "\nDo you wish to continue ?";
+
+// The drive list: port-path-target-lun, drive letter, identity, revision.
+inline constexpr char kDriveLine[] = "%2d-%d-%d-%d %.2s%24s %4s";
+
+// The update run.
+inline constexpr char kAlreadyUpdated[] =
+    "Your drive's Firmware is already the most updated !\n Do you wish to continue ?";
+inline constexpr char kDiscLocked[] =
+    "Disc detected in drive. Unable to eject the disc , maybe locked by other program\n\n"
+    "Please remove the disc manually.";
+inline constexpr char kRemoveDisc[] = "Please remove the disc.";
+inline constexpr char kPushTray[] = "Please push the tray in.";
+inline constexpr char kFlashFailed[] =
+    "Unable to flash firmware. Please contact with your vendor !";
+inline constexpr char kFlashSucceeded[] = "Firmware has been updated successfully !";
+inline constexpr char kCheckDisc[] = "Check Disc & Tray Status...";
+inline constexpr char kTrayOut[] = "Tray Out ...";
+inline constexpr char kTrayIn[] = "Tray In ...";
+inline constexpr char kWaitingReady[] = "Waiting Drive Ready ...";
+inline constexpr char kProgramming[] = "Programming ";
+inline constexpr char kProgrammingFull[] = "Programming ..........";
+inline constexpr char kInquiry[] = "Inquiry ...";
+inline constexpr char kDone[] = "Done.";
+
+}  // namespace app::texts

@@ -1,0 +1,55 @@
+// The window in a terminal: message boxes as lines, the drive list with its selection and the
+// revision panel, a prompt for the list and the two buttons, and the run's status line.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+#include "app/PackageBlock.h"
+#include "platform/Application.h"
+
+namespace platform {
+class System;
+}
+
+namespace app {
+
+class TMovrelMain;
+
+class ConsoleView : public platform::Application {
+ public:
+  // `interactive`: the input is a terminal (OK boxes wait for Enter, the status line is rewritten
+  // in place).
+  ConsoleView(std::istream& input, std::ostream& output, bool interactive);
+
+  // Runs the window until the program ends; returns the exit status: 0 normal end, 1 after a
+  // failed update, 2 when the program ended before any update.
+  int Run(platform::System& system, PackageView package);
+
+  // Called with the text of every message box before it is answered (the simulated machine's
+  // person at the machine reacts to them).
+  void SetMessageListener(std::function<void(const std::string&)> listener) {
+    messageListener = std::move(listener);
+  }
+
+  platform::MessageAnswer ShowMessage(platform::MessageKind kind, platform::MessageButtons buttons,
+                                      const std::string& text) override;
+  void ShowPlainError(const std::string& text, const std::string& title) override;
+
+ private:
+  void ShowList(const TMovrelMain& form);
+  void ShowStatus(const TMovrelMain& form);
+  void EndStatusLine();
+  bool ReadLine(std::string& line);
+  void Handle(TMovrelMain& form, const std::string& command);
+
+  std::istream& input;
+  std::ostream& output;
+  bool interactive;
+  bool statusOnScreen = false;  // a terminal's status line waits to be ended
+  std::string shownMessage;
+  std::function<void(const std::string&)> messageListener;
+};
+
+}  // namespace app

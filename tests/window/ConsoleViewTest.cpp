@@ -1,0 +1,94 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "WindowTestSupport.h"
+#include "app/console/ConsoleView.h"
+#include "sim/SimSystem.h"
+
+namespace {
+
+using app::layout::Option;
+using ::testing::HasSubstr;
+using window_test::Drive;
+using window_test::MakePackage;
+using window_test::StandardRequest;
+
+struct Session {
+  int status;
+  std::string output;
+};
+
+Session RunConsole(const std::string& input, const window_test::Package& package,
+                   sim::BayConfig bay) {
+  sim::SimSystem system(bay);
+  std::istringstream in(input);
+  std::ostringstream out;
+  app::ConsoleView view(in, out, false);
+  const int status = view.Run(system, package.View());
+  return {status, out.str()};
+}
+
+sim::BayConfig TwoDrives() {
+  sim::BayConfig bay;
+  bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1, "Othermak", "CD-ROM X", "1.00")};
+  return bay;
+}
+
+TEST(ConsoleView, ListsTheDrivesWithTheSelectionAndThePanel) {
+  const auto session = RunConsole("2\nq\n", MakePackage(StandardRequest()), TwoDrives());
+  EXPECT_EQ(session.status, 0);
+  EXPECT_THAT(session.output, HasSubstr("Flash Program for Dornavex DVDRW KTR-207M\n"
+                                        "> 1)  0-0-0-0 D:DornavexDVDRW KTR-207M   RV05\n"
+                                        "  2)  1-0-0-0 E:OthermakCD-ROM X         1.00\n"
+                                        "It will be updated from RV05 to RV0D\n"));
+  EXPECT_THAT(session.output, HasSubstr("  1)  0-0-0-0 D:DornavexDVDRW KTR-207M   RV05\n"
+                                        "> 2)  1-0-0-0 E:OthermakCD-ROM X         1.00\n"
+                                        "This drive is not allowed to be updated.\n"));
+}
+
+TEST(ConsoleView, UpdateRunsToTheEndAndListsTheNewRevision) {
+  const auto session = RunConsole("u\nq\n", MakePackage(StandardRequest()), TwoDrives());
+  EXPECT_EQ(session.status, 0);
+  EXPECT_THAT(session.output, HasSubstr("Inquiry ...  100 %\n"));
+  EXPECT_THAT(session.output,
+              HasSubstr("[Information] Firmware has been updated successfully !\n"));
+  EXPECT_THAT(session.output, HasSubstr("> 1)  0-0-0-0 D:DornavexDVDRW KTR-207M   RV0D\n"));
+}
+
+TEST(ConsoleView, ExitStatusTellsHowTheProgramEnded) {
+  auto notice = MakePackage(StandardRequest());
+  notice.SetOption(Option::Warning, '1');
+  const auto declined = RunConsole("no\n", notice, TwoDrives());
+  EXPECT_EQ(declined.status, 2);
+  EXPECT_THAT(declined.output, HasSubstr("[Warning] This flash utility only supports "));
+  EXPECT_THAT(declined.output, HasSubstr("\nDo you wish to continue ?\n(y/n) "));
+
+  const auto accepted = RunConsole("YES\nq\n", notice, TwoDrives());
+  EXPECT_EQ(accepted.status, 0);
+
+  auto bay = TwoDrives();
+  sim::Fault fault;
+  fault.command = 0x3B;
+  fault.control = 0x80;
+  bay.drives[0].faults = {fault};
+  const auto failed = RunConsole("u\n", MakePackage(StandardRequest()), bay);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_THAT(failed.output,
+              HasSubstr("[Error] Unable to flash firmware. Please contact with your vendor !\n"));
+
+  auto noFirmware = MakePackage(StandardRequest());
+  noFirmware.SetOption(Option::HowManyBin, '0');
+  const auto empty = RunConsole("", noFirmware, TwoDrives());
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_EQ(empty.output, "[Error] No F/W in executable !\n");
+}
+
+TEST(ConsoleView, EndOfInputPressesClose) {
+  const auto session = RunConsole("", MakePackage(StandardRequest()), TwoDrives());
+  EXPECT_EQ(session.status, 0);
+  EXPECT_THAT(session.output, HasSubstr("Select a line, u = Update, q = Close: "));
+}
+
+}  // namespace

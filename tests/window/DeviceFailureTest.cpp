@@ -1,0 +1,47 @@
+// Start-up when the device object cannot get its buffers. This test binary replaces the
+// non-throwing array allocation, so that the device's 64 KiB buffers can be refused.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <new>
+
+#include "WindowTestSupport.h"
+#include "app/MovrelMain.h"
+#include "sim/SimSystem.h"
+
+namespace {
+std::atomic<bool> refuseBuffers{false};
+}  // namespace
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  if (refuseBuffers && size == 65536) return nullptr;
+  try {
+    return ::operator new[](size);  // the ordinary allocation, which delete[] releases
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+namespace {
+
+TEST(StartUpWithoutMemory, DeviceThatCannotBeCreatedEndsTheProgram) {
+  sim::BayConfig bay;
+  bay.drives = {window_test::Drive("D", "D", 0)};
+  sim::SimSystem system(bay);
+  window_test::ScriptedApplication application;
+  const auto package = window_test::MakePackage(window_test::StandardRequest());
+
+  refuseBuffers = true;
+  app::TMovrelMain form(system, application, package.View());
+  refuseBuffers = false;
+
+  ASSERT_EQ(application.shown.size(), 1u);
+  EXPECT_EQ(application.shown[0].title, "Error ...");
+  EXPECT_EQ(application.shown[0].text, "Device object initialize failed !");
+  EXPECT_TRUE(application.Terminated());
+  EXPECT_EQ(form.GetEnding(), app::Ending::BeforeUpdate);
+  EXPECT_EQ(form.MainDevice(), nullptr);
+  EXPECT_TRUE(system.Trace().empty());
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include "WindowTestSupport.h"
+#include "app/MovrelMain.h"
+#include "device/AtapiDevice.h"
+#include "sim/SimSystem.h"
+
+namespace {
+
+using app::TMovrelMain;
+using app::layout::Option;
+using window_test::Drive;
+using window_test::MakePackage;
+using window_test::ScriptedApplication;
+using window_test::StandardRequest;
+
+struct Outcome {
+  bool allowed;
+  int bankIndex;
+  bool upToDate;
+};
+
+// Starts the window on one drive with the given package and reads the drive's match results.
+Outcome Match(const sim::DriveConfig& drive, const window_test::Package& package) {
+  sim::BayConfig bay;
+  bay.drives = {drive};
+  sim::SimSystem system(bay);
+  ScriptedApplication application;
+  TMovrelMain form(system, application, package.View());
+  const movrel::DriveEntry* entry = form.MainDevice()->EntryAt(0);
+  if (entry == nullptr) return {false, -1, false};
+  return {entry->allowed == 1, entry->bankIndex, entry->upToDate == 1};
+}
+
+sim::DriveConfig At(const std::string& revision, const std::string& vendor = "Dornavex",
+                    const std::string& product = "DVDRW KTR-207M") {
+  return Drive("D", "D", 0, vendor, product, revision);
+}
+
+TEST(Matching, RevisionRangeIncludesBothEnds) {
+  const auto package = MakePackage(StandardRequest());  // RV01 .. RV0D
+  EXPECT_TRUE(Match(At("RV01"), package).allowed);
+  EXPECT_TRUE(Match(At("RV0D"), package).allowed);
+  EXPECT_FALSE(Match(At("RV0E"), package).allowed);  // sorts after the maximum
+  EXPECT_FALSE(Match(At("RV00"), package).allowed);  // before the minimum
+  EXPECT_TRUE(Match(At("RV09"), package).allowed);   // digits before capitals
+}
+
+TEST(Matching, VendorIsComparedFirstAndWholeTextsWithTheirSpaces) {
+  const auto package = MakePackage(StandardRequest());
+  EXPECT_FALSE(Match(At("RV05", "Dornavey"), package).allowed);
+  EXPECT_FALSE(Match(At("RV05", "Dornavex", "DVDRW KTR-207"), package).allowed);
+  EXPECT_FALSE(Match(At("RV05", "dornavex"), package).allowed);  // case-sensitive
+}
+
+TEST(Matching, SecondSlotMatchesWhenTheFirstDoesNot) {
+  auto request = StandardRequest();
+  request.banks[0].constraints.push_back({"0V05", "0V05", "Dornavex", "DVDRW KTR-207M"});
+  const auto package = MakePackage(request);
+  const Outcome outcome = Match(At("0V05"), package);
+  EXPECT_TRUE(outcome.allowed);
+  EXPECT_EQ(outcome.bankIndex, 0);
+}
+
+TEST(Matching, PlaceholderInTheFirstSlotAcceptsAnyDrive) {
+  auto request = StandardRequest();
+  request.banks[0].constraints.clear();
+  request.banks[0].anyDrive = true;
+  const auto package = MakePackage(request);
+  EXPECT_TRUE(Match(At("ZZZZ", "Othermak", "CD-ROM X"), package).allowed);
+}
+
+TEST(Matching, EmptyFieldsPlaceNoCondition) {
+  auto request = StandardRequest();
+  request.banks[0].constraints = {{"", "", "Dornavex", ""}};
+  const auto package = MakePackage(request);
+  EXPECT_TRUE(Match(At("0000", "Dornavex", "ANY PRODUCT"), package).allowed);
+  EXPECT_FALSE(Match(At("0000", "Othermak"), package).allowed);
+}
+
+TEST(Matching, LowestBankWithAPassingEntryWinsAndHowManyBinLimitsTheBanks) {
+  auto request = StandardRequest();
+  request.banks[1].imagePath = "bank2.bin";
+  request.banks[1].newRevision = "RV0F";
+  request.banks[1].constraints = {{"RV0E", "RV0E", "Dornavex", "DVDRW KTR-207M"}};
+  auto package = MakePackage(request);
+  const Outcome second = Match(At("RV0E"), package);
+  EXPECT_TRUE(second.allowed);
+  EXPECT_EQ(second.bankIndex, 1);
+
+  package.SetOption(Option::HowManyBin, '1');
+  EXPECT_FALSE(Match(At("RV0E"), package).allowed);
+}
+
+TEST(Matching, UpToDateOnlyWithN2oMessageOne) {
+  auto package = MakePackage(StandardRequest());
+  const Outcome off = Match(At("RV0D"), package);
+  EXPECT_TRUE(off.allowed);
+  EXPECT_FALSE(off.upToDate);
+
+  package.SetOption(Option::N2oMessage, '1');
+  EXPECT_TRUE(Match(At("RV0D"), package).upToDate);
+  EXPECT_FALSE(Match(At("RV0C"), package).upToDate);
+}
+
+TEST(Matching, BankAreaStillTheTemplateMakesEveryDriveIneligible) {
+  auto request = StandardRequest();
+  request.banks[0].constraints.clear();
+  request.banks[0].anyDrive = true;
+  auto package = MakePackage(request);
+  const std::string marker = "BANK_START_FROM_HERE";
+  std::copy(marker.begin(), marker.end(), package.block.begin() + app::layout::kBankAreaOffset);
+  EXPECT_FALSE(Match(At("RV05"), package).allowed);
+}
+
+TEST(DriveList, NotAllowedDriveShowsItsTextAndKeepsTheTarget) {
+  sim::BayConfig bay;
+  bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1, "Othermak", "CD-ROM X", "1.00")};
+  sim::SimSystem system(bay);
+  ScriptedApplication application;
+  const auto package = MakePackage(StandardRequest());
+  TMovrelMain form(system, application, package.View());
+  ASSERT_EQ(form.cboDrives.Items().size(), 2u);
+  EXPECT_EQ(form.cboDrives.Items()[1], " 1-0-0-0 E:OthermakCD-ROM X         1.00");
+  EXPECT_EQ(form.lblTo.FontColor(), app::clBlack);
+
+  form.cboDrives.SetItemIndex(1);
+  form.cboDrivesChange(&form.cboDrives);
+  EXPECT_FALSE(form.cmdUpdate.Enabled());
+  EXPECT_FALSE(form.lblOldFW.Visible());
+  EXPECT_FALSE(form.lblNewFW.Visible());
+  EXPECT_EQ(form.lblUpdateMsg.Text(), "This drive is not allowed to be updated.");
+  EXPECT_EQ(form.lblUpdateMsg.FontColor(), app::clMaroon);
+  EXPECT_EQ(form.MainDevice()->CurrentIndex(), 0);
+
+  form.cboDrives.SetItemIndex(0);
+  form.cboDrivesChange(&form.cboDrives);
+  EXPECT_TRUE(form.cmdUpdate.Enabled());
+  EXPECT_TRUE(form.lblOldFW.Visible());
+  EXPECT_EQ(form.lblUpdateMsg.Text(), "It will be updated from");
+  EXPECT_EQ(form.lblUpdateMsg.FontColor(), app::clBlack);
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+// The desktop window on a real Qt platform (offscreen, or X under Xvfb): its controls, bounds,
+// texts and the title bar without Close, and a screenshot of the window as the program draws it.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <cstdlib>
+
+#include "WindowTestSupport.h"
+#include "app/MovrelMain.h"
+#include "app/qt/FrmMovrel.h"
+#include "app/qt/QtApplication.h"
+#include "sim/SimSystem.h"
+
+namespace {
+
+using window_test::Drive;
+using window_test::MakePackage;
+using window_test::StandardRequest;
+
+// Answers every box at once, so that no dialog waits for a person.
+class AnsweringApplication : public app::QtApplication {
+ public:
+  std::vector<std::string> texts;
+  platform::MessageAnswer ShowMessage(platform::MessageKind, platform::MessageButtons buttons,
+                                      const std::string& text) override {
+    texts.push_back(text);
+    return buttons == platform::MessageButtons::YesNo ? platform::MessageAnswer::Yes
+                                                      : platform::MessageAnswer::Ok;
+  }
+};
+
+QWidget* ChildAt(QWidget& form, int x, int y) {
+  return form.childAt(x, y);
+}
+
+TEST(QtForm, ShowsTheDriveListAndPanelAtTheirPlaces) {
+  sim::BayConfig bay;
+  bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1, "Othermak", "CD-ROM X", "1.00")};
+  sim::SimSystem system(bay);
+  AnsweringApplication application;
+  const auto package = MakePackage(StandardRequest());
+  app::FrmMovrel form(system, application, package.View());
+  form.show();
+  QApplication::processEvents();
+
+  EXPECT_EQ(form.windowTitle(), "Flash Program for Dornavex DVDRW KTR-207M");
+  EXPECT_FALSE(form.windowFlags() & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_EQ(form.size(), QSize(460, 167));
+
+  auto* combo = qobject_cast<QComboBox*>(ChildAt(form, 20, 30));
+  ASSERT_NE(combo, nullptr);
+  EXPECT_EQ(combo->geometry(), QRect(8, 24, 353, 24));
+  EXPECT_EQ(combo->count(), 2);
+  EXPECT_EQ(combo->currentText(), " 0-0-0-0 D:DornavexDVDRW KTR-207M   RV05");
+  EXPECT_TRUE(QFontInfo(combo->font()).fixedPitch());
+
+  auto* update = qobject_cast<QPushButton*>(ChildAt(form, 400, 30));
+  ASSERT_NE(update, nullptr);
+  EXPECT_EQ(update->text(), "&Update");
+  EXPECT_EQ(update->geometry(), QRect(368, 24, 77, 25));
+  EXPECT_FALSE(update->icon().isNull());
+  auto* close = qobject_cast<QPushButton*>(ChildAt(form, 400, 60));
+  ASSERT_NE(close, nullptr);
+  EXPECT_EQ(close->text(), "&Close");
+
+  auto* oldRevision = qobject_cast<QLabel*>(ChildAt(form, 145, 60));
+  ASSERT_NE(oldRevision, nullptr);
+  EXPECT_EQ(oldRevision->text(), "RV05");
+  EXPECT_EQ(oldRevision->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+
+  // Choosing the other drive in the list shows that it may not be updated.
+  combo->setCurrentIndex(1);
+  emit combo->activated(1);
+  EXPECT_FALSE(update->isEnabled());
+  EXPECT_EQ(form.Main().lblUpdateMsg.Text(), "This drive is not allowed to be updated.");
+  EXPECT_FALSE(oldRevision->isVisible());
+
+  // The title bar cannot close the window.
+  QCloseEvent event;
+  QApplication::sendEvent(&form, &event);
+  EXPECT_FALSE(event.isAccepted());
+
+  const QString shot =
+      QString(std::getenv("MOVREL_SCREENSHOT_DIR") ? std::getenv("MOVREL_SCREENSHOT_DIR") : ".") +
+      "/movrel-window-" + QGuiApplication::platformName() + ".png";
+  const QPixmap picture = form.grab();
+  EXPECT_EQ(picture.size(), QSize(460, 167));
+  EXPECT_TRUE(picture.save(shot));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

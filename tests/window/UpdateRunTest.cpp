@@ -1,0 +1,206 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "WindowTestSupport.h"
+#include "app/MovrelMain.h"
+#include "device/AtapiDevice.h"
+#include "sim/SimSystem.h"
+
+namespace {
+
+using app::Ending;
+using app::TMovrelMain;
+using app::layout::Option;
+using platform::MessageAnswer;
+using window_test::Drive;
+using window_test::MakePackage;
+using window_test::ScriptedApplication;
+using window_test::StandardRequest;
+
+// Lets the workers run and delivers their ends to the window's thread, as the message loop would.
+void RunUntilIdle(TMovrelMain& form, ScriptedApplication& application) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (form.RunInProgress() && std::chrono::steady_clock::now() < deadline) {
+    if (application.RunPosted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_FALSE(form.RunInProgress()) << "the run did not end";
+}
+
+std::vector<std::string> Texts(const ScriptedApplication& application) {
+  std::vector<std::string> texts;
+  for (const auto& shown : application.shown) texts.push_back(shown.title + ": " + shown.text);
+  return texts;
+}
+
+sim::Fault FailingProgramming() {
+  sim::Fault fault;
+  fault.command = 0x3B;
+  fault.control = 0x80;
+  fault.kind = sim::FaultKind::Fail;
+  return fault;
+}
+
+class UpdateRun : public ::testing::Test {
+ protected:
+  sim::BayConfig bay;
+  ScriptedApplication application;
+  UpdateRun() { bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1)}; }
+};
+
+TEST_F(UpdateRun, ManualRunShowsTheNewRevisionAndStaysOpen) {
+  sim::SimSystem system(bay);
+  const auto package = MakePackage(StandardRequest());
+  TMovrelMain form(system, application, package.View());
+  form.cboDrives.SetItemIndex(1);
+  form.cboDrivesChange(&form.cboDrives);
+
+  form.cmdUpdateClick(&form.cmdUpdate);
+  EXPECT_TRUE(form.RunInProgress());
+  EXPECT_TRUE(form.tmr.Enabled());
+  EXPECT_FALSE(form.cmdUpdate.Enabled());
+  EXPECT_FALSE(form.cmdClose.Enabled());
+  EXPECT_EQ(form.lblMsg.FontColor(), app::clMaroon);
+  EXPECT_EQ(form.pbar.Max(), 330);
+
+  // Choosing another allowed drive during the run must not offer a second run.
+  form.cboDrives.SetItemIndex(0);
+  form.cboDrivesChange(&form.cboDrives);
+  EXPECT_FALSE(form.cmdUpdate.Enabled());
+  form.cboDrives.SetItemIndex(1);
+  form.cboDrivesChange(&form.cboDrives);
+
+  RunUntilIdle(form, application);
+  EXPECT_THAT(Texts(application),
+              ::testing::ElementsAre("Information: Firmware has been updated successfully !"));
+  EXPECT_FALSE(application.Terminated());
+  EXPECT_EQ(form.GetEnding(), Ending::Running);
+  EXPECT_FALSE(form.tmr.Enabled());
+  EXPECT_TRUE(form.cmdUpdate.Enabled());
+  EXPECT_TRUE(form.cmdClose.Enabled());
+  EXPECT_EQ(form.cboDrives.Items()[1], " 1-0-0-0 E:DornavexDVDRW KTR-207M   RV0D");
+  EXPECT_EQ(form.cboDrives.Items()[0], " 0-0-0-0 D:DornavexDVDRW KTR-207M   RV05");
+  EXPECT_EQ(form.cboDrives.ItemIndex(), 1);
+  EXPECT_EQ(form.lblOldFW.Text(), "RV0D");
+  EXPECT_EQ(form.lblMsg.Text(), "");
+  EXPECT_EQ(form.lblMsg.FontColor(), app::clNavy);
+  EXPECT_EQ(form.lblPercent.Text(), "0 %");
+  EXPECT_EQ(form.pbar.Position(), 0);
+  EXPECT_TRUE(system.ShutdownRequests().empty());
+}
+
+TEST_F(UpdateRun, RebootRestartsTheSystemAndCloseApEnds) {
+  for (const auto& [reboot, closeAp, restarts] :
+       {std::tuple{'1', '0', true}, std::tuple{'0', '1', false}, std::tuple{'2', '1', true}}) {
+    sim::SimSystem system(bay);
+    ScriptedApplication app;
+    auto package = MakePackage(StandardRequest());
+    package.SetOption(Option::Reboot, reboot);
+    package.SetOption(Option::CloseAp, closeAp);
+    TMovrelMain form(system, app, package.View());
+    form.cmdUpdateClick(&form.cmdUpdate);
+    RunUntilIdle(form, app);
+    EXPECT_TRUE(app.Terminated());
+    EXPECT_EQ(form.GetEnding(), Ending::Normal);
+    if (restarts) {
+      EXPECT_THAT(system.ShutdownRequests(), ::testing::ElementsAre(6u));
+    } else {
+      EXPECT_TRUE(system.ShutdownRequests().empty());
+    }
+  }
+}
+
+TEST_F(UpdateRun, AutomaticRunWithOneFailureReportsOnceAfterBoth) {
+  bay.drives[0].faults = {FailingProgramming()};
+  sim::SimSystem system(bay);
+  auto package = MakePackage(StandardRequest());
+  package.SetOption(Option::AutoMode, '1');
+  package.SetOption(Option::Reboot, '1');
+  TMovrelMain form(system, application, package.View());  // the run starts by itself
+  EXPECT_TRUE(form.RunInProgress());
+  RunUntilIdle(form, application);
+
+  EXPECT_THAT(Texts(application),
+              ::testing::ElementsAre("Error: Unable to flash firmware. Please contact with your "
+                                     "vendor !"));
+  EXPECT_TRUE(application.Terminated());
+  EXPECT_EQ(form.GetEnding(), Ending::FlashFailed);
+  EXPECT_TRUE(system.ShutdownRequests().empty());
+  // Both drives were identified again: the one that succeeded shows its new revision.
+  EXPECT_EQ(form.cboDrives.Items()[0], " 0-0-0-0 D:DornavexDVDRW KTR-207M   RV05");
+  EXPECT_EQ(form.cboDrives.Items()[1], " 1-0-0-0 E:DornavexDVDRW KTR-207M   RV0D");
+}
+
+TEST_F(UpdateRun, AutomaticModeStillAsksTheNoticeFirst) {
+  sim::SimSystem system(bay);
+  auto package = MakePackage(StandardRequest());
+  package.SetOption(Option::AutoMode, '1');
+  package.SetOption(Option::Warning, '1');
+  TMovrelMain form(system, application, package.View());  // No to the NOTICE
+  EXPECT_FALSE(form.RunInProgress());
+  EXPECT_TRUE(application.Terminated());
+}
+
+TEST_F(UpdateRun, NoToTheUpToDateQuestionEndsWithoutTouchingTheDrive) {
+  bay.drives = {Drive("D", "D", 0, "Dornavex", "DVDRW KTR-207M", "RV0D")};
+  sim::SimSystem system(bay);
+  auto package = MakePackage(StandardRequest());
+  package.SetOption(Option::N2oMessage, '1');
+  TMovrelMain form(system, application, package.View());
+  const auto commandsBefore = system.Trace().size();
+  form.cmdUpdateClick(&form.cmdUpdate);
+  EXPECT_THAT(Texts(application),
+              ::testing::ElementsAre("Warning: Your drive's Firmware is already the most updated "
+                                     "!\n Do you wish to continue ?"));
+  EXPECT_TRUE(application.Terminated());
+  EXPECT_EQ(form.GetEnding(), Ending::BeforeUpdate);
+  EXPECT_FALSE(form.RunInProgress());
+  EXPECT_EQ(system.Trace().size(), commandsBefore);
+}
+
+TEST_F(UpdateRun, UnusableBankFailsTheRunWithoutAnyCommand) {
+  sim::SimSystem system(bay);
+  auto package = MakePackage(StandardRequest());
+  const std::string size = "0001048577";  // not a multiple of 16384, and past the bank area
+  std::copy(size.begin(), size.end(), package.block.begin() + app::layout::BankSizeDigitsOffset(0));
+  TMovrelMain form(system, application, package.View());
+  const auto commandsBefore = system.Trace().size();
+  form.cmdUpdateClick(&form.cmdUpdate);
+  RunUntilIdle(form, application);
+  ASSERT_FALSE(application.shown.empty());
+  EXPECT_EQ(application.shown[0].text,
+            "Unable to flash firmware. Please contact with your vendor !");
+  // Nothing reached the drive but the identification after the run.
+  for (std::size_t i = commandsBefore; i < system.Trace().size(); ++i) {
+    EXPECT_THAT(system.Trace()[i], ::testing::Not(::testing::HasSubstr(" 3B ")));
+  }
+}
+
+TEST(ProgressDisplay, TimerTextsFollowTheTicks) {
+  sim::BayConfig bay;
+  bay.drives = {Drive("D", "D", 0)};
+  sim::SimSystem system(bay);
+  ScriptedApplication application;
+  const auto package = MakePackage(StandardRequest());
+  TMovrelMain form(system, application, package.View());
+  form.pbar.SetMax(330);
+
+  form.tmrTimer(&form.tmr);
+  EXPECT_EQ(form.lblPercent.Text(), "0 %");
+  EXPECT_EQ(form.lblMsg.Text(), "Programming .");
+  for (int tick = 2; tick <= 10; ++tick) form.tmrTimer(&form.tmr);
+  EXPECT_EQ(form.lblPercent.Text(), "3 %");
+  EXPECT_EQ(form.lblMsg.Text(), "Programming ");
+  for (int tick = 11; tick <= 329; ++tick) form.tmrTimer(&form.tmr);
+  EXPECT_EQ(form.lblMsg.Text(), "Programming .........");
+  form.tmrTimer(&form.tmr);
+  EXPECT_EQ(form.lblPercent.Text(), "100 %");
+  form.tmrTimer(&form.tmr);
+  EXPECT_EQ(form.lblPercent.Text(), "100 %");
+  EXPECT_EQ(form.lblMsg.Text(), "Programming ..........");
+  EXPECT_EQ(form.pbar.Position(), 330);
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+// Shared ground of the window tests: a scripted application that records every message box and
+// answers from a script, packages built in memory, and a bay of simulated drives.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/PackageBlock.h"
+#include "movrel-pack-args.h"
+#include "platform/Application.h"
+#include "sim/Bay.h"
+
+namespace window_test {
+
+struct ShownMessage {
+  std::string title;
+  platform::MessageButtons buttons;
+  std::string text;
+};
+
+class ScriptedApplication : public platform::Application {
+ public:
+  std::vector<ShownMessage> shown;
+  std::deque<platform::MessageAnswer> answers;  // for Yes/No boxes; none left answers No
+  std::function<void(const std::string&)> onMessage;
+
+  platform::MessageAnswer ShowMessage(platform::MessageKind kind, platform::MessageButtons buttons,
+                                      const std::string& text) override;
+  void ShowPlainError(const std::string& text, const std::string& title) override;
+};
+
+// A package block in memory: the template, filled like the packaging tool fills it.
+struct Package {
+  std::vector<unsigned char> block;
+  app::PackageView View() const { return app::PackageView(block.data()); }
+  void SetOption(app::layout::Option option, char value);
+};
+
+// A simulated image whose identity record names the drive's new revision.
+std::vector<unsigned char> SimImage(const std::string& revision, std::size_t size = 1048576);
+// Bank 1: the 1 MiB image of RV0D for "Dornavex" "DVDRW KTR-207M" from RV01 to RV0D; REBOOT 0
+// and WARNING 0 so that start-up asks nothing.
+pack::PackRequest StandardRequest();
+Package MakePackage(const pack::PackRequest& request);
+Package UnpackagedTemplate();
+
+sim::DriveConfig Drive(const std::string& name, const std::string& letter, int port,
+                       const std::string& vendor = "Dornavex",
+                       const std::string& product = "DVDRW KTR-207M",
+                       const std::string& revision = "RV05");
+
+}  // namespace window_test
