@@ -21,11 +21,11 @@ struct Session {
 };
 
 Session RunConsole(const std::string& input, const window_test::Package& package,
-                   sim::BayConfig bay) {
+                   sim::BayConfig bay, bool outputIsTerminal = false) {
   sim::SimSystem system(bay);
   std::istringstream in(input);
   std::ostringstream out;
-  app::ConsoleView view(in, out, false);
+  app::ConsoleView view(in, out, false, outputIsTerminal);
   const int status = view.Run(system, package.View());
   return {status, out.str()};
 }
@@ -55,6 +55,15 @@ TEST(ConsoleView, UpdateRunsToTheEndAndListsTheNewRevision) {
   EXPECT_THAT(session.output,
               HasSubstr("[Information] Firmware has been updated successfully !\n"));
   EXPECT_THAT(session.output, HasSubstr("> 1)  0-0-0-0 D:DornavexDVDRW KTR-207M   RV0D\n"));
+}
+
+TEST(ConsoleView, StatusIsOneLinePerChangeOrOneUpdatingLineOnATerminal) {
+  const auto piped = RunConsole("u\nq\n", MakePackage(StandardRequest()), TwoDrives());
+  EXPECT_THAT(piped.output, HasSubstr("\nInquiry ...  100 %\nDone.  100 %\n[Information] "));
+
+  const auto terminal = RunConsole("u\nq\n", MakePackage(StandardRequest()), TwoDrives(), true);
+  EXPECT_THAT(terminal.output,
+              HasSubstr("\r\x1b[KInquiry ...  100 %\r\x1b[KDone.  100 %\n[Information] "));
 }
 
 TEST(ConsoleView, ExitStatusTellsHowTheProgramEnded) {

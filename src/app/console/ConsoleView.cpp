@@ -31,14 +31,18 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
-ConsoleView::ConsoleView(std::istream& input, std::ostream& output, bool interactive)
-    : input(input), output(output), interactive(interactive) {}
+ConsoleView::ConsoleView(std::istream& input, std::ostream& output, bool inputIsTerminal,
+                         bool outputIsTerminal)
+    : input(input),
+      output(output),
+      inputIsTerminal(inputIsTerminal),
+      outputIsTerminal(outputIsTerminal) {}
 
 bool ConsoleView::ReadLine(std::string& line) {
   const bool read = static_cast<bool>(std::getline(input, line));
   line = read ? Trimmed(line) : "";
   // A terminal echoes what is typed; a transcript of piped input shows it here.
-  if (!interactive) output << line << std::endl;
+  if (!inputIsTerminal) output << line << std::endl;
   return read;
 }
 
@@ -54,7 +58,7 @@ MessageAnswer ConsoleView::ShowMessage(MessageKind kind, MessageButtons buttons,
     const std::string answer = Lowercase(line);
     return answer == "y" || answer == "yes" ? MessageAnswer::Yes : MessageAnswer::No;
   }
-  if (interactive) ReadLine(line);
+  if (inputIsTerminal) ReadLine(line);
   return MessageAnswer::Ok;
 }
 
@@ -62,7 +66,7 @@ void ConsoleView::ShowPlainError(const std::string& text, const std::string& tit
   output << '[' << title << "] " << text << std::endl;
   if (messageListener) messageListener(text);
   std::string line;
-  if (interactive) ReadLine(line);
+  if (inputIsTerminal) ReadLine(line);
 }
 
 void ConsoleView::ShowList(const TMovrelMain& shown) {
@@ -81,7 +85,7 @@ void ConsoleView::ShowList(const TMovrelMain& shown) {
 }
 
 void ConsoleView::EndStatusLine() {
-  if (statusOnScreen && interactive) output << '\n';
+  if (statusOnScreen && outputIsTerminal) output << '\n';
   statusOnScreen = false;
 }
 
@@ -91,7 +95,7 @@ void ConsoleView::ShowStatus(const TMovrelMain& shown) {
   shownMessage = shown.lblMsg.Text();
   const std::string status = shownMessage + "  " + shown.lblPercent.Text();
   statusOnScreen = true;
-  if (interactive) {
+  if (outputIsTerminal) {
     output << "\r\x1b[K" << status << std::flush;
   } else {
     output << status << std::endl;

@@ -19,9 +19,10 @@ class TMovrelMain;
 
 class ConsoleView : public platform::Application {
  public:
-  // `interactive`: the input is a terminal (OK boxes wait for Enter, the status line is rewritten
-  // in place).
-  ConsoleView(std::istream& input, std::ostream& output, bool interactive);
+  // On a terminal input, OK boxes wait for Enter (elsewhere the answers read are echoed); on a
+  // terminal output, the run's status is one line rewritten in place.
+  ConsoleView(std::istream& input, std::ostream& output, bool inputIsTerminal,
+              bool outputIsTerminal);
 
   // Runs the window until the program ends; returns the exit status: 0 normal end, 1 after a
   // failed update, 2 when the program ended before any update.
@@ -46,7 +47,8 @@ class ConsoleView : public platform::Application {
 
   std::istream& input;
   std::ostream& output;
-  bool interactive;
+  bool inputIsTerminal;
+  bool outputIsTerminal;
   bool statusOnScreen = false;  // a terminal's status line waits to be ended
   std::string shownMessage;
   std::function<void(const std::string&)> messageListener;

@@ -19,7 +19,8 @@ int main() {
     return 3;
   }
   try {
-    app::ConsoleView view(std::cin, std::cout, isatty(STDIN_FILENO) != 0);
+    app::ConsoleView view(std::cin, std::cout, isatty(STDIN_FILENO) != 0,
+                          isatty(STDOUT_FILENO) != 0);
     view.SetMessageListener([&](const std::string& text) { machine->MessageShown(text); });
     return view.Run(machine->System(), app::EmbeddedPackage());
   } catch (const std::exception& error) {
