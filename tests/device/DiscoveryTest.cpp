@@ -175,6 +175,7 @@ TEST(PassThroughScan, NoRootListMeansNoDrive) {
   }
 }
 
+// A write past the table is caught by the sanitizer builds (array bounds).
 TEST(PassThroughScan, SeventeenthDriveIsIgnored) {
   sim::BayConfig bay;
   for (int i = 0; i < 17; ++i)
@@ -230,15 +231,21 @@ TEST(AspiScan, FindsDevicesOnEveryAdapterAndIgnoresASeventeenth) {
   bay.family = sim::Family::Consumer;
   bay.aspi = true;
   bay.hostAdapters = 2;
+  // Nine devices on adapter 0 at targets 7 to 15 (LUNs 0 to 7, then 0), eight on adapter 1.
   for (int i = 0; i < 17; ++i) {
-    bay.drives.push_back(Drive(static_cast<char>('D' + i), {1 - i / 8, 0, i % 8, i % 2}));
+    const std::array<int, 4> address =
+        i < 9 ? std::array<int, 4>{0, 0, 7 + i, i % 8} : std::array<int, 4>{1, 0, i - 9, 0};
+    bay.drives.push_back(Drive(static_cast<char>('D' + i), address));
     bay.drives.back().root.reset();
   }
   Discovered found(bay);
   ASSERT_EQ(found.device->DriveCount(), 16);
-  // Adapter 0 first, then adapter 1, where the last device found is left out.
-  EXPECT_THAT(found.Ports(), ElementsAre(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1));
-  EXPECT_EQ(found.device->EntryAt(15)->targetId, 7);
+  EXPECT_THAT(found.Ports(), ElementsAre(0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1));
+  EXPECT_EQ(found.device->EntryAt(7)->targetId, 14);
+  EXPECT_EQ(found.device->EntryAt(7)->lun, 7);
+  EXPECT_EQ(found.device->EntryAt(8)->targetId, 15);
+  // The device found last, adapter 1 target 7, is left out.
+  EXPECT_EQ(found.device->EntryAt(15)->targetId, 6);
 }
 
 TEST(AspiScan, WithoutALoadedManagerFindsNothing) {

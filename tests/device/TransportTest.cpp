@@ -262,6 +262,15 @@ TEST(AspiPending, HeldRequestKeepsBlockAndBuffersOutOfUseUntilReleased) {
   EXPECT_EQ(bay.machine.aspiRequests.size(), 2u);
 }
 
+TEST(AspiPending, LongestWaitStopsShortOfWaitingForEver) {
+  SelectedDevice bay(Path::Aspi);
+  bay.device->SetCommandTimeout(5'000'000);  // 5e9 milliseconds do not fit the wait's argument
+  bay.machine.answers = {Pending(true)};
+  const double start = bay.Seconds();
+  EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0));
+  EXPECT_NEAR(bay.Seconds() - start, 0xFFFFFFFE / 1000.0, 0.01);
+}
+
 TEST(AspiPending, PollWithoutEventIsBoundedByTheTimeOut) {
   SelectedDevice bay(Path::Aspi);
   bay.device->SetCommandTimeout(1);
