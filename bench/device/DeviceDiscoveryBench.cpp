@@ -5,20 +5,14 @@
 
 #include <string>
 
+#include "QuietApplication.h"
 #include "device/AtapiDevice.h"
 #include "platform/Application.h"
 #include "sim/SimSystem.h"
 
 namespace {
 
-class QuietApplication : public platform::Application {
- public:
-  platform::MessageAnswer ShowMessage(platform::MessageKind, platform::MessageButtons,
-                                      const std::string&) override {
-    return platform::MessageAnswer::Ok;
-  }
-  void ShowPlainError(const std::string&, const std::string&) override {}
-};
+using test_support::QuietApplication;
 
 sim::BayConfig SixteenDrives(sim::Family family) {
   sim::BayConfig bay;

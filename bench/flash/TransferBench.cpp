@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "../../tests/flash/InstantDrive.h"
-#include "../../tests/flash/TestApplication.h"
+#include "InstantDrive.h"
+#include "QuietApplication.h"
 #include "device/AtapiDevice.h"
 
 namespace {
@@ -35,7 +35,7 @@ double MedianMicroseconds(Work work) {
 
 int main() {
   movrel::test::InstantDriveSystem system;
-  movrel::test::QuietApplication application;
+  test_support::QuietApplication application;
   movrel::AtapiDevice device(system, application);
   if (!device.SelectDrive(0)) {
     std::fprintf(stderr, "no drive to transfer to\n");

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "QuietApplication.h"
 #include "device/AtapiDevice.h"
 #include "platform/Application.h"
 #include "sim/SimSystem.h"
@@ -26,15 +27,7 @@ struct Answer {
   std::vector<std::uint8_t> reply;
 };
 
-// An application whose window shows nothing.
-class QuietApplication : public platform::Application {
- public:
-  platform::MessageAnswer ShowMessage(platform::MessageKind, platform::MessageButtons,
-                                      const std::string&) override {
-    return platform::MessageAnswer::Ok;
-  }
-  void ShowPlainError(const std::string&, const std::string&) override {}
-};
+using test_support::QuietApplication;
 
 class FakeMachine : public sim::SimSystem {
  public:

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "InstantDrive.h"
-#include "TestApplication.h"
+#include "QuietApplication.h"
 #include "device/AtapiDevice.h"
 
 namespace {
@@ -71,7 +71,7 @@ class Allocations : public Counted {
   }
 
   test::InstantDriveSystem system;
-  test::QuietApplication application;
+  test_support::QuietApplication application;
   std::vector<std::uint8_t> image;
   AtapiDevice device;
 };

@@ -16,7 +16,7 @@ namespace {
 
 using test::Bay;
 using test::Drive;
-using test::PumpUntil;
+using test_support::PumpUntil;
 
 constexpr std::int32_t kOneMiB = 1 << 20;
 
@@ -121,7 +121,7 @@ class ThrowingSystem : public sim::SimSystem {
 
 TEST(Parser, AnyOtherExceptionEndsAsFailureNeverAsSuccess) {
   ThrowingSystem system(Bay({Drive("D", 0)}));
-  test::QuietApplication application;
+  test_support::QuietApplication application;
   AtapiDevice device(system, application);
   ASSERT_TRUE(device.SelectDrive(0));
   system.armed = true;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "TestApplication.h"
+#include "QuietApplication.h"
 #include "device/AtapiDevice.h"
 #include "sim/SimSystem.h"
 
@@ -40,7 +40,7 @@ class SimMachine {
   explicit SimMachine(const sim::BayConfig& bay);
 
   sim::SimSystem system;
-  QuietApplication application;
+  test_support::QuietApplication application;
   AtapiDevice device;
 };
 

@@ -8,13 +8,13 @@
 #include <stdexcept>
 #include <thread>
 
-#include "TestApplication.h"
+#include "QuietApplication.h"
 
 namespace movrel {
 namespace {
 
-using test::PumpUntil;
-using test::QuietApplication;
+using test_support::PumpUntil;
+using test_support::QuietApplication;
 
 struct Record {
   std::atomic<int> bodyRuns{0};

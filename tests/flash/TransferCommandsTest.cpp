@@ -146,7 +146,7 @@ TEST(ReadFlashId, AllZeroReplyIsNoIdentity) {
 TEST(ReadFlashId, ShortReplyCarriesNoBytesOfAnEarlierOne) {
   test::InstantDriveSystem system({0, 0, 0, 0});
   system.SetFlashIdReplyLength(4);
-  test::QuietApplication application;
+  test_support::QuietApplication application;
   AtapiDevice device(system, application);
   ASSERT_TRUE(device.SelectDrive(0));
   std::memset(device.InBuffer(), 0xEE, 128);
@@ -220,7 +220,7 @@ TEST(TransferImage, FailedWriteEndsThePass) {
 
 TEST(TransferImage, ReadBackWithoutDataNeverPassesForTheChunk) {
   test::InstantDriveSystem system;
-  test::QuietApplication application;
+  test_support::QuietApplication application;
   AtapiDevice device(system, application);
   ASSERT_TRUE(device.SelectDrive(0));
   const std::vector<std::uint8_t> image(4 * kChunk, 0x77);
@@ -269,7 +269,7 @@ TEST(Delay, WaitsTheGivenTimeOnTheClock) {
 TEST(Delay, EndsOnAMachineWithoutAHighResolutionCounter) {
   sim::SimSystem system(Bay({Drive("D", 0)}));
   system.SetHighResolutionCounter(false);
-  test::QuietApplication application;
+  test_support::QuietApplication application;
   AtapiDevice device(system, application, false);
   const double waited = VirtualSecondsOf(system, [&] { device.Delay(1.0); });
   // The millisecond clock may have started just before its next tick.

@@ -4,16 +4,11 @@
 
 #include <thread>
 
+#include "QuietApplication.h"
+
 namespace {
 
-class QuietApplication : public platform::Application {
- public:
-  platform::MessageAnswer ShowMessage(platform::MessageKind, platform::MessageButtons,
-                                      const std::string&) override {
-    return platform::MessageAnswer::Ok;
-  }
-  void ShowPlainError(const std::string&, const std::string&) override {}
-};
+using test_support::QuietApplication;
 
 TEST(Application, MessageTitlesAreFixed) {
   EXPECT_STREQ(platform::MessageTitle(platform::MessageKind::Warning), "Warning");

@@ -1,5 +1,5 @@
-// An application without a window for the flash tests, and a pump that runs the work posted to
-// the window's thread until a condition holds.
+// An application whose window shows nothing (every box is answered OK), for tests and
+// benchmarks, and a pump that runs the work posted to the window's thread until a condition holds.
 #pragma once
 
 #include <chrono>
@@ -9,7 +9,7 @@
 
 #include "platform/Application.h"
 
-namespace movrel::test {
+namespace test_support {
 
 class QuietApplication : public platform::Application {
  public:
@@ -32,4 +32,4 @@ inline bool PumpUntil(platform::Application& application, const std::function<bo
   return true;
 }
 
-}  // namespace movrel::test
+}  // namespace test_support
