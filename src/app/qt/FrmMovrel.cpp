@@ -144,7 +144,7 @@ void FrmMovrel::BuildControls() {
   setTabOrder(cmdUpdate, cmdClose);
 }
 
-void FrmMovrel::ShowLabel(QLabel* widget, const Label& model) {
+void FrmMovrel::ShowLabel(QLabel* widget, const Label& model, int left, int top) {
   widget->setText(Text(model.Text()));
   const Color color = model.FontColor();
   QPalette palette = widget->palette();
@@ -152,6 +152,7 @@ void FrmMovrel::ShowLabel(QLabel* widget, const Label& model) {
   widget->setPalette(palette);
   widget->setVisible(model.Visible());
   widget->adjustSize();
+  widget->move(left, top);
 }
 
 void FrmMovrel::ShowState() {
@@ -160,20 +161,13 @@ void FrmMovrel::ShowState() {
   const TMovrelMain& m = *main;
   setWindowTitle(Text(m.Caption()));
 
-  ShowLabel(label1, m.Label1);
-  label1->move(12, 4);
-  ShowLabel(lblUpdateMsg, m.lblUpdateMsg);
-  lblUpdateMsg->move(11, 56);
-  ShowLabel(lblOldFW, m.lblOldFW);
-  lblOldFW->move(143, 56);
-  ShowLabel(lblTo, m.lblTo);
-  lblTo->move(186, 56);
-  ShowLabel(lblNewFW, m.lblNewFW);
-  lblNewFW->move(208, 56);
-  ShowLabel(lblMsg, m.lblMsg);
-  lblMsg->move(16, 92);
-  ShowLabel(lblPercent, m.lblPercent);
-  lblPercent->move(400, 112);
+  ShowLabel(label1, m.Label1, 12, 4);
+  ShowLabel(lblUpdateMsg, m.lblUpdateMsg, 11, 56);
+  ShowLabel(lblOldFW, m.lblOldFW, 143, 56);
+  ShowLabel(lblTo, m.lblTo, 186, 56);
+  ShowLabel(lblNewFW, m.lblNewFW, 208, 56);
+  ShowLabel(lblMsg, m.lblMsg, 16, 92);
+  ShowLabel(lblPercent, m.lblPercent, 400, 112);
 
   QStringList items;
   for (const auto& line : m.cboDrives.Items()) items << Text(line);

@@ -38,7 +38,7 @@ class FrmMovrel : public QWidget {
  private:
   void BuildControls();
   void ShowState();
-  static void ShowLabel(QLabel* widget, const Label& model);
+  static void ShowLabel(QLabel* widget, const Label& model, int left, int top);
 
   QLabel* label1 = nullptr;
   QComboBox* cboDrives = nullptr;
