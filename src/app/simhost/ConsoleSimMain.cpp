@@ -26,5 +26,8 @@ int main() {
   } catch (const std::exception& error) {
     std::cout << "[Error] " << error.what() << std::endl;
     return 1;
+  } catch (...) {
+    std::cout << "[Error] " << std::endl;  // a thrown object that is no exception has no text
+    return 1;
   }
 }

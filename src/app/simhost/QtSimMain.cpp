@@ -49,6 +49,9 @@ int main(int argc, char** argv) {
   } catch (const std::exception& error) {
     QMessageBox::critical(nullptr, "Movrel", QString::fromLocal8Bit(error.what()));
     status = 1;
+  } catch (...) {
+    QMessageBox::critical(nullptr, "Movrel", QString());  // no exception: an empty message
+    status = 1;
   }
   return status;
 }
