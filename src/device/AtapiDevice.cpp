@@ -31,10 +31,12 @@ AtapiDevice::AtapiDevice(platform::System& system, platform::Application& applic
 }
 
 AtapiDevice::~AtapiDevice() {
-  // A request that the manager still holds keeps writing into the buffers: give it its time.
-  AspiRequestReleased(kAspiReleaseMilliseconds);
-  FreeBuffers();
-  UnloadAspi();
+  // A request that the manager still holds keeps writing into the buffers: give it its time, and
+  // if it never lets go, leave the buffers and the manager in place rather than free them under it.
+  if (AspiRequestReleased(kAspiReleaseMilliseconds)) {
+    FreeBuffers();
+    UnloadAspi();
+  }
   CloseDrive();
 }
 

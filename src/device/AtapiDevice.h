@@ -72,6 +72,9 @@ class AtapiDevice {
   // False when a buffer could not be allocated: the object is then unusable and its
   // construction counts as failed (no discovery was made).
   bool BuffersAllocated() const { return inBuffer != nullptr && outBuffer != nullptr; }
+  // The buffers exist and no aborted ASPI request that the manager still holds writes into them:
+  // only then may a command fill or clear them.
+  bool BuffersFree() { return BuffersAllocated() && AspiRequestReleased(0); }
 
   // --- The drive table and the current target ------------------------------------------------
   std::uint16_t DriveCount() const { return driveCount; }

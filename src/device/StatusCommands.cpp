@@ -38,7 +38,7 @@ bool AtapiDevice::GetEventStatus(std::uint8_t polled, std::uint8_t classRequest,
   command[8] = static_cast<std::uint8_t>(allocationLength);
   command[9] = control;
   // A short reply must not carry bytes of an earlier one.
-  if (inBuffer != nullptr) std::memset(inBuffer, 0, allocationLength);
+  if (BuffersFree()) std::memset(inBuffer, 0, allocationLength);
   return ExecuteCommand(command, DataDirection::FromDrive, allocationLength);
 }
 
@@ -50,7 +50,7 @@ bool AtapiDevice::Inquiry(std::uint8_t cmdDt, std::uint8_t evpd, std::uint8_t pa
   command[4] = allocationLength;
   command[5] = control;
   // A short reply must not carry bytes of an earlier reply, or of another drive.
-  if (inBuffer != nullptr) std::memset(inBuffer, 0, allocationLength);
+  if (BuffersFree()) std::memset(inBuffer, 0, allocationLength);
   return ExecuteCommand(command, DataDirection::FromDrive, allocationLength);
 }
 

@@ -14,8 +14,9 @@ constexpr std::uint8_t kProgramWithBootCode = 0xA0;
 
 bool AtapiDevice::FlashFirmware(const std::uint8_t* image, std::int32_t imageLength,
                                 std::uint8_t bootCode) {
-  // An image that cannot be sent whole is refused before the drive is touched.
-  if (image == nullptr || !ImageLengthUsable(imageLength)) return false;
+  // An image that cannot be sent whole, or a device without its buffers, is refused before the
+  // drive is touched.
+  if (image == nullptr || !ImageLengthUsable(imageLength) || !BuffersAllocated()) return false;
 
   // No command of the procedure may be cut short: the drive programs its flash during the last.
   SetCommandTimeout(kDefaultCommandTimeout);

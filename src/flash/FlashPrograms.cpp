@@ -69,6 +69,7 @@ std::uint8_t* AtapiDevice::LoadFlashProgram(const std::uint8_t identity[4]) {
 }
 
 bool AtapiDevice::SendFlashProgram() {
+  if (!BuffersFree()) return false;
   std::memset(outBuffer, 0, kClearedLength);
   if (!ReadFlashId()) return false;
 

@@ -56,7 +56,7 @@ bool TransferAttempt(AtapiDevice& device, const std::uint8_t* image, std::int32_
 
 bool AtapiDevice::ReadFlashId() {
   // A reply shorter than 128 bytes must not be completed by bytes of an earlier reply.
-  std::memset(inBuffer, 0, kFlashIdReplyLength);
+  if (BuffersFree()) std::memset(inBuffer, 0, kFlashIdReplyLength);
   if (!ExecuteCommand(kReadFlashIdBlock, DataDirection::FromDrive, kFlashIdReplyLength)) {
     return false;
   }
@@ -84,7 +84,8 @@ bool AtapiDevice::TransferImage(const std::uint8_t* image, std::int32_t imageLen
   if (image == nullptr || !ImageLengthUsable(imageLength)) return false;
   const std::int32_t chunkCount = imageLength / kChunkSize;
   for (int attempt = 0; attempt < kTransferAttempts; ++attempt) {
-    // A failed attempt starts again from the first chunk.
+    // A failed attempt starts again from the first chunk, once the buffers are free to use.
+    if (!BuffersFree()) return false;
     if (TransferAttempt(*this, image, chunkCount)) return true;
   }
   return false;

@@ -252,9 +252,16 @@ TEST(AspiPending, HeldRequestKeepsBlockAndBuffersOutOfUseUntilReleased) {
   EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, DataDirection::FromDrive, 8));
   EXPECT_NEAR(bay.Seconds() - start, 1.0 + 2.0, 0.05);  // the wait, then the bounded grace
 
-  // Neither path may reuse the buffers while the manager holds them.
+  // Neither path may reuse the buffers while the manager holds them, and no command clears them.
   EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, DataDirection::FromDrive, 8));
   EXPECT_EQ(bay.device->LastResult(), 0);
+  bay.device->InBuffer()[0] = 0x5A;
+  bay.device->OutBuffer()[0] = 0xA5;
+  EXPECT_FALSE(bay.device->Inquiry(0, 0, 0, 96, 0));
+  EXPECT_FALSE(bay.device->ReadFlashId());
+  EXPECT_FALSE(bay.device->SendFlashProgram());
+  EXPECT_EQ(bay.device->InBuffer()[0], 0x5A);
+  EXPECT_EQ(bay.device->OutBuffer()[0], 0xA5);
   EXPECT_EQ(bay.machine.aspiRequests.size(), 1u);
 
   bay.machine.ReleasePending();

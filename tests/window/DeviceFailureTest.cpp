@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
@@ -42,6 +44,36 @@ TEST(StartUpWithoutMemory, DeviceThatCannotBeCreatedEndsTheProgram) {
   EXPECT_EQ(form.GetEnding(), app::Ending::BeforeUpdate);
   EXPECT_EQ(form.MainDevice(), nullptr);
   EXPECT_TRUE(system.Trace().empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(UpdateRunWithoutMemory, DriveDeviceWithoutBuffersFailsTheRunWithoutAnyCommand) {
+  sim::BayConfig bay;
+  bay.drives = {window_test::Drive("D", "D", 0)};
+  sim::SimSystem system(bay);
+  window_test::ScriptedApplication application;
+  const auto package = window_test::MakePackage(window_test::StandardRequest());
+  app::TMovrelMain form(system, application, package.View());
+  const auto commandsBefore = system.Trace().size();
+
+  refuseBuffers = true;
+  form.cmdUpdateClick(&form.cmdUpdate);
+  refuseBuffers = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (form.RunInProgress() && std::chrono::steady_clock::now() < deadline) {
+    if (application.RunPosted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+  ASSERT_EQ(application.shown.size(), 1u);
+  EXPECT_EQ(application.shown[0].text,
+            "Unable to flash firmware. Please contact with your vendor !");
+  const auto trace = system.Trace();
+  for (std::size_t i = commandsBefore; i < trace.size(); ++i) {
+    EXPECT_EQ(trace[i].find(" 3B "), std::string::npos) << trace[i];
+  }
 }
 
 }  // namespace
