@@ -94,6 +94,12 @@ TEST(ConsoleView, ExitStatusTellsHowTheProgramEnded) {
   EXPECT_EQ(empty.output, "[Error] No F/W in executable !\n");
 }
 
+TEST(ConsoleView, OnlyWholeLineNumbersSelect) {
+  const auto session = RunConsole("2x\n+2\n3\nq\n", MakePackage(StandardRequest()), TwoDrives());
+  EXPECT_THAT(session.output, ::testing::Not(HasSubstr("> 2)")));
+  EXPECT_THAT(session.output, HasSubstr("There is no line 3.\n"));
+}
+
 TEST(ConsoleView, EndOfInputPressesClose) {
   const auto session = RunConsole("", MakePackage(StandardRequest()), TwoDrives());
   EXPECT_EQ(session.status, 0);

@@ -107,13 +107,14 @@ void ConsoleView::Handle(TMovrelMain& shown, const std::string& command) {
     if (shown.cmdUpdate.Enabled()) shown.cmdUpdateClick();
     return;
   }
-  int line = 0;
-  try {
-    line = std::stoi(command);
-  } catch (const std::exception&) {
+  const bool number = !command.empty() && command.size() <= 2 &&
+                      std::all_of(command.begin(), command.end(),
+                                  [](unsigned char c) { return std::isdigit(c) != 0; });
+  if (!number) {
     output << "Type a line number, u to update, or q to close." << std::endl;
     return;
   }
+  const int line = std::stoi(command);
   if (line < 1 || line > static_cast<int>(shown.cboDrives.Items().size())) {
     output << "There is no line " << line << '.' << std::endl;
     return;

@@ -146,6 +146,8 @@ void FrmMovrel::BuildControls() {
 
 void FrmMovrel::ShowLabel(QLabel* widget, const Label& model, int left, int top) {
   widget->setText(Text(model.Text()));
+  // The form paints with the button face; its labels keep their own text colour.
+  widget->setForegroundRole(QPalette::WindowText);
   const Color color = model.FontColor();
   QPalette palette = widget->palette();
   palette.setColor(QPalette::WindowText, QColor(color.red, color.green, color.blue));
