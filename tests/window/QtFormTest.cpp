@@ -2,6 +2,7 @@
 // texts and the title bar without Close, and a screenshot of the window as the program draws it.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -74,6 +75,7 @@ TEST(QtForm, ShowsTheDriveListAndPanelAtTheirPlaces) {
   EXPECT_EQ(combo->count(), 2);
   EXPECT_EQ(combo->currentText(), " 0-0-0-0 D:DornavexDVDRW KTR-207M   RV05");
   EXPECT_TRUE(QFontInfo(combo->font()).fixedPitch());
+  EXPECT_EQ(combo->view()->sizeHintForRow(0), 16);
 
   auto* update = qobject_cast<QPushButton*>(ChildAt(form, 400, 30));
   ASSERT_NE(update, nullptr);

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTimer>
 
 #include "app/MovrelMain.h"
@@ -47,6 +48,17 @@ QIcon UpdateGlyph() {
   QIcon icon(normal);
   return icon;
 }
+
+// The drop-down list's lines are 16 pixels high.
+class FixedHeightItems : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(16);
+    return size;
+  }
+};
 
 void Place(QWidget* widget, int left, int top, int width = -1, int height = -1) {
   if (width < 0) {
@@ -115,6 +127,7 @@ void FrmMovrel::BuildControls() {
   cboDrives = new QComboBox(this);
   cboDrives->setEditable(false);
   cboDrives->setFont(Font("Courier New", 10, false, QFont::Monospace));
+  cboDrives->setItemDelegate(new FixedHeightItems(cboDrives));
   Place(cboDrives, 8, 24, 353, 24);
 
   cmdUpdate = new QPushButton(UpdateGlyph(), "", this);
