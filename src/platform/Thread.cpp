@@ -1,5 +1,7 @@
 #include "platform/Thread.h"
 
+#include <utility>
+
 #include "platform/Application.h"
 
 namespace platform {
@@ -26,8 +28,12 @@ void Thread::Run() {
 }
 
 void Thread::DoTerminate() {
-  if (onTerminate) onTerminate(*this);
-  if (freeOnTerminate) delete this;
+  // The handler may delete a thread that does not free itself, so nothing of this object is
+  // touched once it has been called: the handler and the decision to free are taken out first.
+  const bool freeAfterHandler = freeOnTerminate;
+  const TerminateHandler handler = std::move(onTerminate);
+  if (handler) handler(*this);
+  if (freeAfterHandler) delete this;
 }
 
 }  // namespace platform

@@ -2,7 +2,8 @@
 // its body once when resumed; when the body has ended, its termination handler runs in the
 // window's thread (posted through the application), and a thread marked to free itself is
 // destroyed right after that handler. A thread that does not free itself is destroyed by its
-// owner, in the termination handler or later, never while its body runs.
+// owner, in the termination handler or later, never while its body runs; a thread that frees
+// itself is never deleted by anyone else. Whether it frees itself is decided when its body ends.
 #pragma once
 
 #include <exception>

@@ -108,5 +108,19 @@ TEST(Thread, ThreadThatDoesNotFreeItselfIsLeftToItsOwner) {
   EXPECT_TRUE(record.destroyed);
 }
 
+TEST(Thread, OwnerMayDeleteAThreadThatDoesNotFreeItselfInsideTheHandler) {
+  QuietApplication application;
+  Record record;
+  auto* thread = new RecordingThread(application, record, false);
+  thread->SetOnTerminate([&record, thread](platform::Thread& sender) {
+    EXPECT_EQ(&sender, thread);
+    ++record.handlerRuns;
+    delete thread;
+  });
+  thread->Resume();
+  ASSERT_TRUE(PumpUntil(application, [&] { return record.destroyed; }));
+  EXPECT_EQ(record.handlerRuns, 1);
+}
+
 }  // namespace
 }  // namespace movrel
