@@ -107,6 +107,11 @@ void TMovrelMain::MatchDrives() {
 }
 
 void TMovrelMain::cboDrivesChange(const void*) {
+  if (finishingRun) return;
+  ShowSelectedDrive();
+}
+
+void TMovrelMain::ShowSelectedDrive() {
   if (!mainDevice || cboDrives.ItemIndex() < 0) return;
   const auto index = static_cast<std::uint32_t>(cboDrives.ItemIndex());
   const movrel::DriveEntry* e = mainDevice->EntryAt(index);
@@ -120,9 +125,9 @@ void TMovrelMain::cboDrivesChange(const void*) {
     lblUpdateMsg.SetFontColor(clMaroon);
     return;
   }
-  // A second run while one is in progress would corrupt the run state: Update stays off until
-  // the run has finished.
-  cmdUpdate.SetEnabled(!RunInProgress());
+  // A second run while one is in progress would corrupt the run state: Update stays off while
+  // workers run (and a click does nothing until the end of the run has returned).
+  cmdUpdate.SetEnabled(runningWorkers == 0);
   lblNewFW.SetVisible(true);
   lblOldFW.SetVisible(true);
   lblUpdateMsg.SetText(texts::kWillBeUpdated);

@@ -53,7 +53,8 @@ class TMovrelMain {
 
   const std::string& Caption() const { return caption; }
   bool CloseCommandRemoved() const { return closeCommandRemoved; }
-  bool RunInProgress() const { return runningWorkers != 0; }
+  // From the preparation of the drives until the end of the run has returned.
+  bool RunInProgress() const { return runningWorkers != 0 || finishingRun; }
   Ending GetEnding() const { return ending; }
   const std::string& DetectedDrivesText() const { return detectedDrivesText; }
   movrel::AtapiDevice* MainDevice() const { return mainDevice.get(); }
@@ -80,6 +81,7 @@ class TMovrelMain {
   void StartUp();
   void FillDriveList();
   void MatchDrives();
+  void ShowSelectedDrive();
   void CheckDiscAndTray(movrel::AtapiDevice& device);
   int CountEligibleDrives();
   std::string NoMatchText() const;
@@ -100,6 +102,9 @@ class TMovrelMain {
   movrel::Parser* workers[kMaxRunDrives] = {};
   int flashDeviceCount = 0;
   int runningWorkers = 0;
+  // The end of a run lets the window's messages through; until it has returned, Update and the
+  // list's change handler do nothing.
+  bool finishingRun = false;
   bool allSucceeded = false;
   platform::OSInfo osInfo;
   std::string detectedDrivesText;

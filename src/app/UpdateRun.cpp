@@ -67,7 +67,9 @@ void TMovrelMain::cmdUpdateClick(const void*) {
     request.bootCode = options.bootCode != 0 ? 1 : 0;
     request.owner = this;
 
-    if (options.chkDisc == 1) CheckDiscAndTray(d);
+    // A bank that will be refused does not move the tray; a drive that stops answering during
+    // the check goes to its worker, which fails before any programming command.
+    if (options.chkDisc == 1 && image.usable) CheckDiscAndTray(d);
 
     workers[j] = new movrel::Parser(application, request,
                                     [this](platform::Thread& sender) { FlashDone(&sender); });
@@ -84,22 +86,35 @@ void TMovrelMain::cmdUpdateClick(const void*) {
   }
 }
 
+// Repeats until the drive reports no medium and a closed tray, which takes the person at the
+// machine as long as it takes. It ends early when a command of the check gets no answer at all
+// (a sense reply is an answer): the drive is gone, and its worker will fail.
 void TMovrelMain::CheckDiscAndTray(movrel::AtapiDevice& d) {
+  const auto answered = [&d] { return d.LastResult() != movrel::AtapiDevice::kNoAnswer; };
   lblMsg.SetText(texts::kCheckDisc);
   for (;;) {
     const bool absent = d.MediumAbsent();
-    if (absent && !d.TrayOpen()) return;
-    if (!absent) {
+    if (!answered()) return;
+    if (absent) {
+      const bool open = d.TrayOpen();
+      if (!answered() || !open) return;
+    } else {
       lblMsg.SetText(texts::kTrayOut);
       d.EjectTray();
+      if (!answered()) return;
       d.WaitUnitReady(120);
+      if (!answered()) return;
       ShowWarning(d.SenseIs(2, 0x3A) ? texts::kRemoveDisc : texts::kDiscLocked);
     }
     lblMsg.SetText(texts::kTrayIn);
     d.LoadTray();
+    if (!answered()) return;
     lblMsg.SetText(texts::kWaitingReady);
     d.WaitUnitReady(120);
-    if (d.TrayOpen()) ShowWarning(texts::kPushTray);
+    if (!answered()) return;
+    const bool open = d.TrayOpen();
+    if (!answered()) return;
+    if (open) ShowWarning(texts::kPushTray);
   }
 }
 
@@ -116,6 +131,12 @@ void TMovrelMain::tmrTimer(const void*) {
 
 void TMovrelMain::FlashDone(const void*) {
   if (--runningWorkers != 0) return;
+
+  struct Finishing {
+    bool& flag;
+    explicit Finishing(bool& flag) : flag(flag) { flag = true; }
+    ~Finishing() { flag = false; }
+  } finishing(finishingRun);
 
   tmr.SetEnabled(false);
   allSucceeded = true;
@@ -158,7 +179,7 @@ void TMovrelMain::FlashDone(const void*) {
   lblMsg.SetText(texts::kDone);
   application.ShowMessage(MessageKind::Information, MessageButtons::Ok, texts::kFlashSucceeded);
   lblMsg.SetText("");
-  cboDrivesChange();
+  ShowSelectedDrive();  // the list's change handler, which stays inert until this end returns
   lblPercent.SetText(texts::kZeroPercent);
   pbar.SetPosition(0);
 

@@ -60,6 +60,11 @@ class AtapiDevice {
   static constexpr int kMaxDrives = 16;
   static constexpr std::int16_t kNoTarget = 127;
   static constexpr std::uint32_t kDefaultCommandTimeout = 108000;
+  // What LastResult tells of the last command: no answer at all (the transport failed, or the
+  // time-out passed), good status, or an answer with sense data.
+  static constexpr std::uint8_t kNoAnswer = 0;
+  static constexpr std::uint8_t kGood = 1;
+  static constexpr std::uint8_t kSenseData = 2;
 
   // Initialize, then discover the drives (the window's main object).
   AtapiDevice(platform::System& system, platform::Application& application);

@@ -15,11 +15,6 @@ namespace {
 constexpr std::uint8_t kCdbLength = 12;
 constexpr std::uint8_t kPassThroughSenseLength = 24;
 
-// Outcome of a command.
-constexpr std::uint8_t kFailed = 0;
-constexpr std::uint8_t kGood = 1;
-constexpr std::uint8_t kSenseData = 2;
-
 // The event wait in milliseconds for a time-out in seconds; never the "infinite" value.
 std::uint32_t WaitMilliseconds(std::uint32_t seconds) {
   constexpr std::uint64_t kLongest = std::numeric_limits<std::uint32_t>::max() - 1;
@@ -51,7 +46,7 @@ void AtapiDevice::RecordAttempt(const std::uint8_t* senseData) {
 // A command that could not be posted at all: no buffers, no ASPI manager, or a request block that
 // the manager still holds.
 void AtapiDevice::FailWithoutAttempt() {
-  lastResult = kFailed;
+  lastResult = kNoAnswer;
   senseKey = asc = 0;
   lastDuration = 0.0;
   lastTimedOut = false;
@@ -97,7 +92,7 @@ bool AtapiDevice::ExecutePassThrough(const CommandBlock& command, DataDirection 
       lastResult = kSenseData;
       return false;
     }
-    lastResult = kFailed;
+    lastResult = kNoAnswer;
     if (!throwOnFailure || lastTimedOut || retried) return false;
   }
 }
@@ -162,7 +157,7 @@ bool AtapiDevice::ExecuteAspi(const CommandBlock& command, DataDirection directi
       lastResult = kSenseData;
       return false;
     }
-    lastResult = kFailed;
+    lastResult = kNoAnswer;
     if (!throwOnFailure || lastTimedOut || retried) return false;
   }
 }

@@ -1,7 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 #include "WindowTestSupport.h"
@@ -29,17 +31,25 @@ struct CheckedRun {
   std::vector<std::string> messages;
   std::vector<std::string> statuses;
   bool flashed;
+  int trayCommands;  // START STOP UNIT commands after start-up
 };
 
-CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive) {
+CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive, const char* bankSize = nullptr) {
   sim::BayConfig bay;
   bay.drives = {drive};
   sim::SimSystem system(bay);
   app::SimPerson person(system, {drive.name});
   ScriptedApplication application;
-  application.onMessage = [&](const std::string& text) { person.Read(text); };
+  application.onMessage = [&](const std::string& text) {
+    person.Read(text);
+    if (application.shown.size() > 20) throw std::runtime_error("the check does not end");
+  };
   auto package = MakePackage(StandardRequest());
   package.SetOption(Option::ChkDisc, '1');
+  if (bankSize != nullptr) {
+    std::copy(bankSize, bankSize + 10,
+              package.block.begin() + app::layout::BankSizeDigitsOffset(0));
+  }
 
   CheckedRun run;
   TMovrelMain* shown = nullptr;
@@ -49,6 +59,7 @@ CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive) {
     if (run.statuses.empty() || run.statuses.back() != text) run.statuses.push_back(text);
   });
   shown = &form;
+  const auto commandsBefore = system.Trace().size();
   form.cmdUpdateClick(&form.cmdUpdate);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (form.RunInProgress() && std::chrono::steady_clock::now() < deadline) {
@@ -56,6 +67,10 @@ CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive) {
   }
   for (const auto& message : application.shown) run.messages.push_back(message.text);
   run.flashed = system.Drive(drive.name).flashCount == 1;
+  const auto trace = system.Trace();
+  run.trayCommands = static_cast<int>(std::count_if(
+      trace.begin() + static_cast<std::ptrdiff_t>(commandsBefore), trace.end(),
+      [](const std::string& line) { return line.find(" 1B ") != std::string::npos; }));
   return run;
 }
 
@@ -106,6 +121,57 @@ TEST(DiscCheck, TrayThatDoesNotLoadMustBePushedIn) {
   EXPECT_THAT(UntilTheRun(run.statuses),
               ElementsAre("Check Disc & Tray Status...", "Tray In ...", "Waiting Drive Ready ..."));
   EXPECT_TRUE(run.flashed);
+}
+
+}  // namespace
+
+namespace {
+
+constexpr char kFailed[] = "Unable to flash firmware. Please contact with your vendor !";
+
+// Discovery sends each drive one TEST UNIT READY before the check sends its own.
+constexpr int kStartUpReadinessTests = 1;
+
+sim::Fault VanishAt(std::uint8_t command, int occurrence) {
+  sim::Fault fault;
+  fault.command = command;
+  fault.occurrence = occurrence;
+  fault.kind = sim::FaultKind::Vanish;
+  return fault;
+}
+
+// A drive that stops answering ends the check; its worker then fails before programming.
+TEST(DiscCheck, DriveThatStopsAnsweringEndsTheCheckAndFailsTheRun) {
+  struct Case {
+    const char* name;
+    bool medium;
+    sim::Fault fault;
+  };
+  for (const Case& c :
+       {Case{"eject", true, VanishAt(0x1B, 1)}, Case{"load", false, VanishAt(0x1B, 1)},
+        Case{"event status", false, VanishAt(0x4A, 1)},
+        Case{"flash identity at start-up", true, VanishAt(0xDF, 1)},
+        Case{"first readiness test", false, VanishAt(0x00, kStartUpReadinessTests + 1)},
+        Case{"second readiness test", true, VanishAt(0x00, kStartUpReadinessTests + 2)}}) {
+    SCOPED_TRACE(c.name);
+    auto drive = Drive("D", "D", 0);
+    drive.medium = c.medium;
+    drive.trayOpen = !c.medium && c.fault.command == 0x1B;
+    drive.faults = {c.fault};
+    const auto run = RunWithDiscCheck(drive);
+    ASSERT_FALSE(run.messages.empty());
+    EXPECT_EQ(run.messages.back(), kFailed);
+    EXPECT_FALSE(run.flashed);
+  }
+}
+
+TEST(DiscCheck, UnusableBankIsRefusedWithoutMovingTheTray) {
+  auto drive = Drive("D", "D", 0);
+  drive.medium = true;
+  const auto run = RunWithDiscCheck(drive, "-000016384");
+  EXPECT_THAT(run.messages, ElementsAre(kFailed));
+  EXPECT_EQ(run.trayCommands, 0);
+  EXPECT_FALSE(run.flashed);
 }
 
 }  // namespace

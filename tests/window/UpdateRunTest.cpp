@@ -91,6 +91,31 @@ TEST_F(UpdateRun, ManualRunShowsTheNewRevisionAndStaysOpen) {
   EXPECT_TRUE(system.ShutdownRequests().empty());
 }
 
+// The end of the run lets the window's messages through; a selection and an Update click waiting
+// there must not start a second run inside it.
+TEST_F(UpdateRun, NoSecondRunStartsInsideTheEndOfTheFirst) {
+  for (const char reboot : {'0', '1'}) {
+    sim::SimSystem system(bay);
+    ScriptedApplication app;
+    auto package = MakePackage(StandardRequest());
+    package.SetOption(Option::Reboot, reboot);
+    TMovrelMain form(system, app, package.View());
+    form.cboDrives.SetItemIndex(1);
+    form.cboDrivesChange(&form.cboDrives);
+    form.cmdUpdateClick(&form.cmdUpdate);
+    app.onProcessMessages = [&] {
+      form.cboDrives.SetItemIndex(0);
+      form.cboDrivesChange(&form.cboDrives);
+      form.cmdUpdateClick(&form.cmdUpdate);
+    };
+    RunUntilIdle(form, app);
+    EXPECT_EQ(system.Drive("D").flashCount, 0);
+    EXPECT_EQ(system.Drive("E").flashCount, 1);
+    EXPECT_THAT(Texts(app),
+                ::testing::ElementsAre("Information: Firmware has been updated successfully !"));
+  }
+}
+
 TEST_F(UpdateRun, RebootRestartsTheSystemAndCloseApEnds) {
   for (const auto& [reboot, closeAp, restarts] :
        {std::tuple{'1', '0', true}, std::tuple{'0', '1', false}, std::tuple{'2', '1', true}}) {

@@ -25,10 +25,16 @@ class ScriptedApplication : public platform::Application {
   std::vector<ShownMessage> shown;
   std::deque<platform::MessageAnswer> answers;  // for Yes/No boxes; none left answers No
   std::function<void(const std::string&)> onMessage;
+  std::function<void()> onProcessMessages;  // what the person does while messages go through
 
   platform::MessageAnswer ShowMessage(platform::MessageKind kind, platform::MessageButtons buttons,
                                       const std::string& text) override;
   void ShowPlainError(const std::string& text, const std::string& title) override;
+
+ protected:
+  void ProcessToolkitMessages() override {
+    if (onProcessMessages) onProcessMessages();
+  }
 };
 
 // A package block in memory: the template, filled like the packaging tool fills it.
