@@ -20,12 +20,21 @@ struct Session {
   std::string output;
 };
 
+struct Terminal {
+  bool input = false;
+  bool output = false;
+  std::vector<std::string>* discards = nullptr;  // the output so far at each discard of input
+};
+
 Session RunConsole(const std::string& input, const window_test::Package& package,
-                   sim::BayConfig bay, bool outputIsTerminal = false) {
+                   sim::BayConfig bay, Terminal terminal = {}) {
   sim::SimSystem system(bay);
   std::istringstream in(input);
   std::ostringstream out;
-  app::ConsoleView view(in, out, false, outputIsTerminal);
+  app::ConsoleView view(in, out, terminal.input, terminal.output);
+  if (terminal.discards != nullptr) {
+    view.SetTypeAheadDiscard([&] { terminal.discards->push_back(out.str()); });
+  }
   const int status = view.Run(system, package.View());
   return {status, out.str()};
 }
@@ -61,7 +70,8 @@ TEST(ConsoleView, StatusIsOneLinePerChangeOrOneUpdatingLineOnATerminal) {
   const auto piped = RunConsole("u\nq\n", MakePackage(StandardRequest()), TwoDrives());
   EXPECT_THAT(piped.output, HasSubstr("\nInquiry ...  100 %\nDone.  100 %\n[Information] "));
 
-  const auto terminal = RunConsole("u\nq\n", MakePackage(StandardRequest()), TwoDrives(), true);
+  const auto terminal =
+      RunConsole("u\nq\n", MakePackage(StandardRequest()), TwoDrives(), {.output = true});
   EXPECT_THAT(terminal.output,
               HasSubstr("\r\x1b[KInquiry ...  100 %\r\x1b[KDone.  100 %\n[Information] "));
 }
@@ -92,6 +102,27 @@ TEST(ConsoleView, ExitStatusTellsHowTheProgramEnded) {
   const auto empty = RunConsole("", noFirmware, TwoDrives());
   EXPECT_EQ(empty.status, 2);
   EXPECT_EQ(empty.output, "[Error] No F/W in executable !\n");
+}
+
+TEST(ConsoleView, OnATerminalBoxesDropWhatWasTypedAheadAndOkWaitsForEnter) {
+  std::vector<std::string> discards;
+  const auto terminal = RunConsole("u\n\nq\n", MakePackage(StandardRequest()), TwoDrives(),
+                                   {.input = true, .discards = &discards});
+  ASSERT_EQ(discards.size(), 1u);
+  EXPECT_THAT(discards[0], ::testing::EndsWith("[Information] Firmware has been updated "
+                                               "successfully !\n(press Enter) "));
+
+  discards.clear();
+  const auto piped =
+      RunConsole("u\nq\n", MakePackage(StandardRequest()), TwoDrives(), {.discards = &discards});
+  EXPECT_TRUE(discards.empty());
+  EXPECT_THAT(piped.output, ::testing::Not(HasSubstr("(press Enter)")));
+}
+
+TEST(ConsoleView, UpdateOfADriveThatMayNotBeUpdatedSaysWhy) {
+  const auto session = RunConsole("2\nu\nq\n", MakePackage(StandardRequest()), TwoDrives());
+  EXPECT_THAT(session.output, HasSubstr("u\nThis drive is not allowed to be updated.\n"
+                                        "Select a line, u = Update, q = Close: "));
 }
 
 TEST(ConsoleView, OnlyWholeLineNumbersSelect) {

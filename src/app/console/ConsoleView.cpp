@@ -46,6 +46,11 @@ bool ConsoleView::ReadLine(std::string& line) {
   return read;
 }
 
+bool ConsoleView::ReadAnswer(std::string& line) {
+  if (inputIsTerminal && discardTypeAhead) discardTypeAhead();
+  return ReadLine(line);
+}
+
 MessageAnswer ConsoleView::ShowMessage(MessageKind kind, MessageButtons buttons,
                                        const std::string& text) {
   EndStatusLine();
@@ -54,19 +59,27 @@ MessageAnswer ConsoleView::ShowMessage(MessageKind kind, MessageButtons buttons,
   std::string line;
   if (buttons == MessageButtons::YesNo) {
     output << "(y/n) " << std::flush;
-    if (!ReadLine(line)) return MessageAnswer::No;
+    if (!ReadAnswer(line)) return MessageAnswer::No;
     const std::string answer = Lowercase(line);
     return answer == "y" || answer == "yes" ? MessageAnswer::Yes : MessageAnswer::No;
   }
-  if (inputIsTerminal) ReadLine(line);
+  WaitForEnter();
   return MessageAnswer::Ok;
 }
 
 void ConsoleView::ShowPlainError(const std::string& text, const std::string& title) {
+  EndStatusLine();
   output << '[' << title << "] " << text << std::endl;
   if (messageListener) messageListener(text);
+  WaitForEnter();
+}
+
+// An OK box waits for Enter on a terminal; piped input is not read for it.
+void ConsoleView::WaitForEnter() {
+  if (!inputIsTerminal) return;
+  output << "(press Enter) " << std::flush;
   std::string line;
-  if (inputIsTerminal) ReadLine(line);
+  ReadAnswer(line);
 }
 
 void ConsoleView::ShowList(const TMovrelMain& shown) {
@@ -102,25 +115,30 @@ void ConsoleView::ShowStatus(const TMovrelMain& shown) {
   }
 }
 
-void ConsoleView::Handle(TMovrelMain& shown, const std::string& command) {
+bool ConsoleView::Handle(TMovrelMain& shown, const std::string& command) {
   if (command == "u") {
-    if (shown.cmdUpdate.Enabled()) shown.cmdUpdateClick();
-    return;
+    if (shown.cmdUpdate.Enabled()) {
+      shown.cmdUpdateClick();
+      return true;
+    }
+    output << shown.lblUpdateMsg.Text() << std::endl;  // why this drive is not updated
+    return false;
   }
   const bool number = !command.empty() && command.size() <= 2 &&
                       std::all_of(command.begin(), command.end(),
                                   [](unsigned char c) { return std::isdigit(c) != 0; });
   if (!number) {
     output << "Type a line number, u to update, or q to close." << std::endl;
-    return;
+    return true;
   }
   const int line = std::stoi(command);
   if (line < 1 || line > static_cast<int>(shown.cboDrives.Items().size())) {
     output << "There is no line " << line << '.' << std::endl;
-    return;
+    return true;
   }
   shown.cboDrives.SetItemIndex(line - 1);
   shown.cboDrivesChange(&shown.cboDrives);
+  return true;
 }
 
 int ConsoleView::Run(platform::System& system, PackageView package) {
@@ -150,8 +168,7 @@ int ConsoleView::Run(platform::System& system, PackageView package) {
       window.cmdCloseClick(&window.cmdClose);
       break;
     }
-    Handle(window, Lowercase(command));
-    if (!window.RunInProgress()) listShown = false;
+    if (Handle(window, Lowercase(command)) && !window.RunInProgress()) listShown = false;
   }
   const Ending ending = window.GetEnding();
   return ending == Ending::Running ? 0 : static_cast<int>(ending);

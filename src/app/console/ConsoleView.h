@@ -28,6 +28,10 @@ class ConsoleView : public platform::Application {
   // failed update, 2 when the program ended before any update.
   int Run(platform::System& system, PackageView package);
 
+  // On a terminal input, called before a message box reads its answer: it throws away what was
+  // typed while the program was busy, so that no key pressed during a run answers a box unseen.
+  void SetTypeAheadDiscard(std::function<void()> discard) { discardTypeAhead = std::move(discard); }
+
   // Called with the text of every message box before it is answered (the simulated machine's
   // person at the machine reacts to them).
   void SetMessageListener(std::function<void(const std::string&)> listener) {
@@ -43,7 +47,10 @@ class ConsoleView : public platform::Application {
   void ShowStatus(const TMovrelMain& form);
   void EndStatusLine();
   bool ReadLine(std::string& line);
-  void Handle(TMovrelMain& form, const std::string& command);
+  bool ReadAnswer(std::string& line);
+  void WaitForEnter();
+  // Returns whether the list is to be shown again.
+  bool Handle(TMovrelMain& form, const std::string& command);
 
   std::istream& input;
   std::ostream& output;
@@ -52,6 +59,7 @@ class ConsoleView : public platform::Application {
   bool statusOnScreen = false;  // a terminal's status line waits to be ended
   std::string shownMessage;
   std::function<void(const std::string&)> messageListener;
+  std::function<void()> discardTypeAhead;
 };
 
 }  // namespace app

@@ -1,4 +1,5 @@
 // movrel-console-sim: the flasher in a terminal, on the simulated machine.
+#include <termios.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -22,6 +23,7 @@ int main() {
     app::ConsoleView view(std::cin, std::cout, isatty(STDIN_FILENO) != 0,
                           isatty(STDOUT_FILENO) != 0);
     view.SetMessageListener([&](const std::string& text) { machine->MessageShown(text); });
+    view.SetTypeAheadDiscard([] { tcflush(STDIN_FILENO, TCIFLUSH); });
     return view.Run(machine->System(), app::EmbeddedPackage());
   } catch (const std::exception& error) {
     std::cout << "[Error] " << error.what() << std::endl;
