@@ -6,10 +6,12 @@ it stands in it, so that a program sent from the wrong place or cut at the wrong
 once. Byte 2k of program g is 0xC0 + g, byte 2k + 1 is k modulo 256. Programs 2 and 3 end in six
 zero bytes, the part that the drive's loader of those variants never receives.
 
-Run it from any directory; it rewrites the file beside it. The output never changes.
+It writes only the file named on its command line; the output never changes:
+
+    python3 data/make_flash_programs.py data/flash_programs.bin
 """
 
-import os
+import argparse
 
 # Program sizes in the order of their first table row (one per group number).
 SIZES = [314, 452, 1280, 1280, 998, 796, 694, 698, 1280, 854,
@@ -28,10 +30,14 @@ def program(group, size):
 
 
 def main():
+    parser = argparse.ArgumentParser(
+        description="Writes the 20 drive-side flash programs, back to back (17850 bytes), "
+                    "to OUTPUT.")
+    parser.add_argument("output", metavar="OUTPUT", help="the file to write")
+    arguments = parser.parse_args()
     area = b"".join(program(group, size) for group, size in enumerate(SIZES))
     assert len(area) == 17850
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "flash_programs.bin")
-    with open(path, "wb") as out:
+    with open(arguments.output, "wb") as out:
         out.write(area)
 
 

@@ -1,5 +1,6 @@
 #include "movrel-pack-args.h"
 
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -50,7 +51,13 @@ ConstraintArg SplitConstraint(const std::string& fields) {
   return {parts[0], parts[1], parts[2], parts[3]};
 }
 
-void SetOption(PackRequest& request, const std::string& setting) {
+// Every option but --constraint takes one value (per bank, per option key): `given` holds the
+// options seen so far, and a second one is a usage error.
+void Once(std::set<std::string>& given, const std::string& option) {
+  if (!given.insert(option).second) throw UsageError(option + " is given more than once");
+}
+
+void SetOption(PackRequest& request, std::set<std::string>& given, const std::string& setting) {
   std::size_t equals = setting.find('=');
   if (equals == std::string::npos) {
     throw UsageError("--option expects KEY=VALUE, got '" + setting + "'");
@@ -66,6 +73,7 @@ void SetOption(PackRequest& request, const std::string& setting) {
       throw Refusal("option " + std::string(key) + " takes one digit, got '" + std::string(value) +
                     "'");
     }
+    Once(given, "--option " + std::string(key));
     request.options[i] = value[0];
     return;
   }
@@ -76,21 +84,27 @@ void SetOption(PackRequest& request, const std::string& setting) {
 
 PackRequest ParsePackArguments(const std::vector<std::string>& args) {
   PackRequest request;
+  std::set<std::string> given;
   for (std::size_t i = 0; i < args.size(); i += 2) {
     const std::string& flag = args[i];
     if (i + 1 == args.size()) throw UsageError(flag + " needs a value");
     const std::string& value = args[i + 1];
     if (auto member = TextMember(flag)) {
+      Once(given, flag);
       request.*member = value;
     } else if (flag == "--template") {
+      Once(given, flag);
       request.templatePath = value;
     } else if (flag == "--output") {
+      Once(given, flag);
       request.outputPath = value;
     } else if (flag == "--bank") {
       auto [bank, path] = BankAndValue(flag, value);
+      Once(given, flag + " " + std::to_string(bank + 1));
       request.banks[bank].imagePath = path;
     } else if (flag == "--new-fw") {
       auto [bank, revision] = BankAndValue(flag, value);
+      Once(given, flag + " " + std::to_string(bank + 1));
       request.banks[bank].newRevision = revision;
     } else if (flag == "--constraint") {
       auto [bank, fields] = BankAndValue(flag, value);
@@ -100,9 +114,11 @@ PackRequest ParsePackArguments(const std::vector<std::string>& args) {
       }
       constraints.push_back(SplitConstraint(fields));
     } else if (flag == "--any-drive") {
-      request.banks[BankIndex(value)].anyDrive = true;
+      const int bank = BankIndex(value);
+      Once(given, flag + " " + std::to_string(bank + 1));
+      request.banks[bank].anyDrive = true;
     } else if (flag == "--option") {
-      SetOption(request, value);
+      SetOption(request, given, value);
     } else {
       throw UsageError("unknown argument '" + flag + "'");
     }

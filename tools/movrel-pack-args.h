@@ -47,7 +47,8 @@ inline constexpr TextField kTextFields[] = {
     {"contact", &PackRequest::contact, app::layout::kContactOffset, app::layout::kContactSize},
 };
 
-// The arguments after "pack". Throws UsageError for an unknown or incomplete option, Refusal for
+// The arguments after "pack". Throws UsageError for an unknown or incomplete option or one given
+// twice (every option but --constraint takes one value, per bank or per key), Refusal for
 // a value outside what the block can hold (bank numbers, option names and digits, the number of
 // constraints of a bank).
 PackRequest ParsePackArguments(const std::vector<std::string>& args);

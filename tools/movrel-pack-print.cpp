@@ -61,10 +61,11 @@ std::string FormatPackage(const app::PackageView& package) {
 
   for (int b = 0; b < layout::kBankCount; ++b) {
     const std::string bank = "bank " + std::to_string(b + 1);
+    const app::BankImage image = package.Image(b);
     out += bank + ": start " + std::to_string(package.BankStart(b)) + ", size " +
            std::to_string(package.BankSize(b)) + ", new revision " +
            Quoted(package.NewRevision(b)) + ", image " +
-           (package.Image(b).usable ? "usable" : "not usable") + "\n";
+           (image.usable ? "usable" : "not usable (" + std::string(image.reason) + ")") + "\n";
     for (int e = 0; e < layout::kEntriesPerBank; ++e) {
       const app::ConstraintEntry entry = package.Constraint(b, e);
       out += bank + " entry " + std::to_string(e + 1) + ": minimum " + Quoted(entry.Minimum()) +

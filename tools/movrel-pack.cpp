@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/PackageBlock.h"
+#include "app/PackageLayout.h"
 #include "movrel-pack-args.h"
 #include "movrel-pack-error.h"
 #include "movrel-pack-file.h"
@@ -55,15 +56,21 @@ void Show(const std::string& path) {
 }
 
 void Pack(const pack::PackRequest& request) {
-  std::vector<pack::Bytes> images;
   const int bankCount = pack::BankCountOf(request);
-  for (int b = 0; b < bankCount; ++b) {
-    images.push_back(pack::ReadWholeFile(*request.banks[b].imagePath));
-  }
-  pack::Bytes file = pack::ReadWholeFile(request.templatePath);
   if (pack::SameFile(request.templatePath, request.outputPath)) {
     throw pack::Refusal("the output would overwrite the template");
   }
+  for (int b = 0; b < bankCount; ++b) {
+    if (pack::SameFile(*request.banks[b].imagePath, request.outputPath)) {
+      throw pack::Refusal("the output would overwrite the bank " + std::to_string(b + 1) +
+                          " image");
+    }
+  }
+  std::vector<pack::Bytes> images;
+  for (int b = 0; b < bankCount; ++b) {
+    images.push_back(pack::ReadWholeFile(*request.banks[b].imagePath, app::layout::kBankAreaSize));
+  }
+  pack::Bytes file = pack::ReadWholeFile(request.templatePath);
   const std::size_t start = pack::LocateBlock(file);
   pack::FillBlock(file.data() + start, request, images);
   pack::WriteWholeFile(request.outputPath, file, request.templatePath);

@@ -33,6 +33,12 @@ std::int32_t DecimalValue(const unsigned char* digits) {
       std::min<std::int64_t>(value, std::numeric_limits<std::int32_t>::max()));
 }
 
+// All ten characters at `digits` are decimal digits: no sign, no space, nothing else.
+bool AllDigits(const unsigned char* digits) {
+  return std::all_of(digits, digits + layout::kDigitCount,
+                     [](unsigned char c) { return c >= '0' && c <= '9'; });
+}
+
 void CheckBank([[maybe_unused]] int bank) {
   assert(bank >= 0 && bank < layout::kBankCount);
 }
@@ -137,12 +143,24 @@ const unsigned char* PackageView::BankArea() const {
 }
 
 BankImage PackageView::Image(int bank) const {
-  std::int64_t start = BankStart(bank);
-  std::int64_t size = BankSize(bank);
-  bool usable = size > 0 && size % static_cast<std::int64_t>(layout::kImageUnit) == 0 &&
-                start + size <= static_cast<std::int64_t>(layout::kBankAreaSize);
-  if (!usable) return {nullptr, static_cast<std::int32_t>(size), false};
-  return {BankArea() + start, static_cast<std::int32_t>(size), true};
+  const std::int64_t start = BankStart(bank);
+  const std::int64_t size = BankSize(bank);
+  const auto refused = [size](std::string_view reason) {
+    return BankImage{nullptr, static_cast<std::int32_t>(size), false, reason};
+  };
+  if (!AllDigits(block + layout::BankStartDigitsOffset(bank))) {
+    return refused("start is not ten decimal digits");
+  }
+  if (!AllDigits(block + layout::BankSizeDigitsOffset(bank))) {
+    return refused("size is not ten decimal digits");
+  }
+  if (size <= 0 || size % static_cast<std::int64_t>(layout::kImageUnit) != 0) {
+    return refused("size is not a positive multiple of 16384");
+  }
+  if (start + size > static_cast<std::int64_t>(layout::kBankAreaSize)) {
+    return refused("image leaves the bank area");
+  }
+  return {BankArea() + start, static_cast<std::int32_t>(size), true, {}};
 }
 
 bool PackageView::TitleNotSet() const {

@@ -37,11 +37,13 @@ struct PackageOptions {
 };
 
 // A bank's firmware image inside the bank area. Only a usable image may be sent to a drive: its
-// range lies inside the bank area and its size is a positive multiple of 16384 bytes.
+// start and size are written as ten decimal digits each, its range lies inside the bank area and
+// its size is a positive multiple of 16384 bytes.
 struct BankImage {
   const unsigned char* data = nullptr;  // null unless usable
   std::int32_t size = 0;
   bool usable = false;
+  std::string_view reason;  // why it is not usable; empty when it is
 };
 
 // A package block of layout::kBlockSize bytes starting at `block`. Banks are indexed 0..3,
@@ -66,6 +68,8 @@ class PackageView {
   // HOW_MANY_BIN limited to the four banks the block has room for.
   int BankCount() const;
   // Decimal digits up to the first non-digit; values beyond the 32-bit range read as INT32_MAX.
+  // A field that is not all digits still reads as its leading digits: only Image() tells whether
+  // the two values describe an image.
   std::int32_t BankStart(int bank) const;
   std::int32_t BankSize(int bank) const;
   std::string_view NewRevision(int bank) const;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,10 +52,22 @@ class PackTool : public ::testing::Test {
     fs::create_directories(dir);
     WriteImage("a.bin", 32768, 0x5A);
     WriteImage("b.bin", 16384, 0xC3);
+    WriteImage("c.bin", 16384, 0x11);
+    WriteImage("d.bin", 1048576 - 65536, 0x77);  // the last bank ends with the bank area
   }
   void TearDown() override { fs::remove_all(dir); }
 
   std::string Path(const std::string& name) const { return (dir / name).string(); }
+
+  // The names in the test's directory but the tool's captured error output.
+  std::set<std::string> Listing() const {
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+      names.insert(entry.path().filename().string());
+    }
+    names.erase("stderr");
+    return names;
+  }
 
   void WriteImage(const std::string& name, std::size_t size, unsigned char seed) {
     std::string bytes(size, '\0');
@@ -80,7 +93,7 @@ class PackTool : public ::testing::Test {
   }
   Outcome Pack(const Strings& args) const { return Execute(MOVREL_PACK_PATH, args); }
 
-  // A complete request: two banks, constraints, texts and options.
+  // A complete request: four banks filling the bank area, constraints, texts and options.
   Strings FullRequest(const std::string& from, const std::string& to) const {
     return {"pack",
             "--template",
@@ -113,6 +126,18 @@ class PackTool : public ::testing::Test {
             "2=RW02",
             "--any-drive",
             "2",
+            "--bank",
+            "3=" + Path("c.bin"),
+            "--new-fw",
+            "3=RW03",
+            "--constraint",
+            "3=,,Dornavex,",
+            "--bank",
+            "4=" + Path("d.bin"),
+            "--new-fw",
+            "4=RW04",
+            "--any-drive",
+            "4",
             "--option",
             "CHKDISC=1",
             "--option",
@@ -137,24 +162,48 @@ TEST_F(PackTool, PackagedProbeReadsWhatWasPacked) {
        {"title: \"Flash Program for KTR-207M\"\n", "version: \"v2.1.0\"\n",
         "model: \"Dornavex DVDRW KTR-207M\"\n", "contact: \"555-0100\"\n", "title set: yes\n",
         "firmware written: yes\n", "option CHKDISC: 1\n", "option ADMIN: 1\n", "option REBOOT: 0\n",
-        "option WARNING: 1\n", "option HOW_MANY_BIN: 2\n",
+        "option WARNING: 1\n", "option HOW_MANY_BIN: 4\n",
         "bank 1: start 0, size 32768, new revision \"RV0D\", image usable\n",
         "bank 1 entry 2: minimum \"0V05\", maximum \"0V05\", vendor \"Dornavex\", product "
         "\"DVDRW KTR-207M  \"\n",
         "bank 1 entry 3: minimum \"#FLS\", maximum \"#\", vendor \"#\", product \"#\"\n",
         "bank 2: start 32768, size 16384, new revision \"RW02\", image usable\n",
         "bank 2 entry 1: minimum \"#FLS\", maximum \"#\", vendor \"#\", product \"#\"\n",
-        "bank 3: start 0, size 0, new revision \"N/A \", image not usable\n"}) {
+        "bank 3: start 49152, size 16384, new revision \"RW03\", image usable\n",
+        "bank 3 entry 1: minimum \"\", maximum \"\", vendor \"Dornavex\", product \"\"\n",
+        "bank 4: start 65536, size 983040, new revision \"RW04\", image usable\n"}) {
     EXPECT_NE(probed.out.find(line), std::string::npos) << line;
   }
 
   // The reader over the written file sees the images byte for byte.
-  const std::vector<unsigned char> file = ReadBytes(out);
-  const app::PackageView view(file.data() + pack::LocateBlock(file));
-  EXPECT_EQ(std::vector<unsigned char>(view.Image(1).data, view.Image(1).data + 16384),
-            ReadBytes(Path("b.bin")));
-  EXPECT_EQ(std::vector<unsigned char>(view.Image(0).data, view.Image(0).data + 32768),
-            ReadBytes(Path("a.bin")));
+  std::vector<unsigned char> file = ReadBytes(out);
+  const std::size_t start = pack::LocateBlock(file);
+  const app::PackageView view(file.data() + start);
+  for (int b = 0; b < 4; ++b) {
+    const std::vector<unsigned char> image = ReadBytes(Path(std::string(1, 'a' + b) + ".bin"));
+    ASSERT_TRUE(view.Image(b).usable) << b;
+    EXPECT_EQ(std::vector<unsigned char>(view.Image(b).data, view.Image(b).data + image.size()),
+              image)
+        << b;
+  }
+
+  // Hand-edited bank values that are not ten digits: the image is refused, and show says why.
+  const std::pair<std::size_t, std::string> edits[] = {
+      {app::layout::BankStartDigitsOffset(1), "-000032768"},
+      {app::layout::BankSizeDigitsOffset(3), " 000983040"}};
+  for (const auto& [offset, digits] : edits) {
+    std::copy(digits.begin(), digits.end(), file.begin() + start + offset);
+  }
+  std::ofstream(out, std::ios::binary)
+      .write(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  const Outcome edited = Pack({"show", out});
+  EXPECT_EQ(Execute(out, {}).out, edited.out);
+  for (const char* line : {"bank 2: start 0, size 16384, new revision \"RW02\", image not usable "
+                           "(start is not ten decimal digits)\n",
+                           "bank 4: start 65536, size 0, new revision \"RW04\", image not usable "
+                           "(size is not ten decimal digits)\n"}) {
+    EXPECT_NE(edited.out.find(line), std::string::npos) << line;
+  }
 }
 
 TEST_F(PackTool, OnlyTheBlockChangesAndTheModeIsKept) {
@@ -184,13 +233,40 @@ TEST_F(PackTool, RepacksAPackagedExecutable) {
                         "\"KTR             \"\n"),
             std::string::npos);
   EXPECT_NE(probed.find("bank 1 entry 2: minimum \"#FLS\""), std::string::npos);
-  EXPECT_NE(probed.find("bank 2: start 0, size 0, new revision \"N/A \""), std::string::npos);
+  EXPECT_NE(probed.find("bank 2: start 0, size 0, new revision \"N/A \", image not usable (size is "
+                        "not a positive multiple of 16384)\n"),
+            std::string::npos);
+}
+
+TEST_F(PackTool, WritesNoFileButItsOutput) {
+  // Beside each output, a file named as its temporary file could be: a template, an image and a
+  // link to another file. None of them is written through.
+  fs::copy_file(MOVREL_PROBE_PATH, Path("t.partial"));
+  fs::copy_file(Path("a.bin"), Path("i.partial"));
+  WriteImage("victim", 100, 9);
+  fs::create_symlink(Path("victim"), Path("s.partial"));
+  const std::string a = "1=" + Path("a.bin");
+  const Strings runs[] = {{Path("t"), Path("t.partial"), a},
+                          {Path("i"), MOVREL_PROBE_PATH, "1=" + Path("i.partial")},
+                          {Path("s"), MOVREL_PROBE_PATH, a}};
+  for (const Strings& run : runs) {
+    const Outcome packed = Pack({"pack", "--output", run[0], "--template", run[1], "--bank", run[2],
+                                 "--new-fw", "1=RV0D", "--any-drive", "1"});
+    EXPECT_EQ(packed.status, 0) << run[0] << packed.err;
+  }
+  EXPECT_EQ(ReadBytes(Path("t.partial")), ReadBytes(MOVREL_PROBE_PATH));
+  EXPECT_EQ(ReadBytes(Path("i.partial")), ReadBytes(Path("a.bin")));
+  EXPECT_EQ(ReadBytes(Path("victim")).size(), 100u);
+  EXPECT_EQ(Listing(), (std::set<std::string>{"a.bin", "b.bin", "c.bin", "d.bin", "t.partial",
+                                              "i.partial", "victim", "s.partial", "t", "i", "s"}));
 }
 
 TEST_F(PackTool, RefusesWithoutWritingAFile) {
   WriteImage("odd.bin", 16383, 1);
   WriteImage("empty.bin", 0, 1);
   WriteImage("full.bin", 1048576, 2);
+  std::ofstream(Path("huge.bin")).close();
+  fs::resize_file(Path("huge.bin"), std::uintmax_t{3} << 30);  // sparse: takes no room
   std::ofstream(Path("marker.bin"), std::ios::binary)
       << "BANK_START_FROM_HERE" << std::string(16384 - 20, '\0');
   std::vector<unsigned char> twice = ReadBytes(MOVREL_PROBE_PATH);
@@ -234,11 +310,12 @@ TEST_F(PackTool, RefusesWithoutWritingAFile) {
   };
   const std::string out = Path("out");
   auto expectRefused = [&](const Strings& args, const std::string& what) {
+    const std::set<std::string> before = Listing();
     const Outcome run = Pack(args);
     EXPECT_EQ(run.status, 1) << what;
     EXPECT_NE(run.err.find("movrel-pack: "), std::string::npos) << what;
-    EXPECT_FALSE(fs::exists(out)) << what;
-    EXPECT_FALSE(fs::exists(out + ".partial")) << what;
+    EXPECT_EQ(Listing(), before) << what;  // no output, no temporary file left behind
+    return run.err;
   };
   for (const Strings& refusal : refusals) {
     Strings args = {"pack", "--template", MOVREL_PROBE_PATH, "--output", out};
@@ -256,20 +333,48 @@ TEST_F(PackTool, RefusesWithoutWritingAFile) {
                    "--any-drive", "1"},
                   from);
   }
-  // The template itself as the output.
+  // The image's size is checked before it is read.
+  EXPECT_NE(expectRefused({"pack", "--template", MOVREL_PROBE_PATH, "--output", out, "--bank",
+                           "1=" + Path("huge.bin"), "--new-fw", "1=RV0D", "--any-drive", "1"},
+                          "huge")
+                .find("3221225472 bytes does not fit"),
+            std::string::npos);
+  // An output that is the template or a bank file, by any name; or one that cannot be replaced.
   fs::copy_file(MOVREL_PROBE_PATH, Path("self"));
-  EXPECT_EQ(Pack({"pack", "--template", Path("self"), "--output", Path("self"), "--bank", a,
-                  "--new-fw", "1=RV0D", "--any-drive", "1"})
-                .status,
-            1);
+  fs::create_symlink(Path("a.bin"), Path("to-a"));
+  fs::create_hard_link(Path("b.bin"), Path("also-b"));
+  fs::create_directory(Path("folder"));
+  const std::vector<unsigned char> a0 = ReadBytes(Path("a.bin")), b0 = ReadBytes(Path("b.bin"));
+  for (const std::string& to : {Path("self"), (dir / "." / "self").string(), Path("a.bin"),
+                                Path("to-a"), Path("also-b"), Path("folder")}) {
+    expectRefused({"pack", "--template", Path("self"), "--output", to, "--bank", a, "--new-fw",
+                   "1=RV0D", "--any-drive", "1", "--bank", "2=" + Path("b.bin"), "--new-fw",
+                   "2=RV0D", "--any-drive", "2"},
+                  to);
+  }
   EXPECT_EQ(ReadBytes(Path("self")), ReadBytes(MOVREL_PROBE_PATH));
+  EXPECT_EQ(ReadBytes(Path("a.bin")), a0);
+  EXPECT_EQ(ReadBytes(Path("b.bin")), b0);
   EXPECT_EQ(Pack({"show", MOVREL_PACK_PATH}).status, 1);
   EXPECT_EQ(Pack({"show", Path("twice")}).status, 1);
 }
 
+TEST_F(PackTool, FlashProgramGeneratorWritesOnlyTheFileItIsGiven) {
+  if (std::string(MOVREL_PYTHON_PATH).empty()) GTEST_SKIP() << "no Python interpreter";
+  fs::copy_file(MOVREL_DATA_DIR "/make_flash_programs.py", Path("generate.py"));
+  const std::set<std::string> before = Listing();
+  const Outcome help = Execute(MOVREL_PYTHON_PATH, {Path("generate.py"), "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage:"), std::string::npos);
+  EXPECT_EQ(Execute(MOVREL_PYTHON_PATH, {Path("generate.py")}).status, 2);
+  EXPECT_EQ(Listing(), before);
+  ASSERT_EQ(Execute(MOVREL_PYTHON_PATH, {Path("generate.py"), Path("programs.bin")}).status, 0);
+  EXPECT_EQ(ReadBytes(Path("programs.bin")), ReadBytes(MOVREL_DATA_DIR "/flash_programs.bin"));
+}
+
 TEST_F(PackTool, UsageErrorsExitWithTwoAndHelpWithZero) {
   const std::string t = MOVREL_PROBE_PATH, o = Path("out"), a = "1=" + Path("a.bin");
-  const std::vector<Strings> usages = {
+  std::vector<Strings> usages = {
       {},
       {"frob"},
       {"show"},
@@ -281,7 +386,20 @@ TEST_F(PackTool, UsageErrorsExitWithTwoAndHelpWithZero) {
       {"pack", "--template", t, "--output", o},
       {"pack", "--template", t, "--output", o, "--bank", Path("a.bin")},
       {"pack", "--template", t, "--output", o, "--bank", a, "--option", "WARNING"},
+      {"pack", "--template", t, "--output", o, "--bank", a, "--bank", "1=" + Path("b.bin")},
+      {"pack", "--template", t, "--output", o, "--bank", a, "--new-fw", "1=RV0D", "--new-fw",
+       "1=RV0D"},
+      {"pack", "--template", t, "--output", o, "--bank", a, "--any-drive", "1", "--any-drive", "1"},
+      {"pack", "--template", t, "--output", o, "--bank", a, "--option", "WARNING=1", "--option",
+       "WARNING=0"},
   };
+  // Every option that takes one value, given twice.
+  for (const char* once : {"--template", "--output", "--title", "--version", "--model", "--date",
+                           "--note", "--contact"}) {
+    Strings twice = {"pack", "--template", t, "--output", o, "--bank", a};
+    twice.insert(twice.end(), {once, "v", once, "v"});
+    usages.push_back(twice);
+  }
   for (const Strings& usage : usages) {
     const Outcome run = Pack(usage);
     EXPECT_EQ(run.status, 2) << (usage.empty() ? "" : usage.back());

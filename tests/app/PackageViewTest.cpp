@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/PackageBlock.h"
@@ -132,24 +133,34 @@ TEST_F(CraftedBlock, BankValuesAreDecimalUpToTheFirstNonDigit) {
 TEST_F(CraftedBlock, ImageIsUsableOnlyInsideTheBankAreaInWholePieces) {
   struct Row {
     const char *start, *size;
-    bool usable;
+    std::string_view reason;  // empty: usable
   };
+  const std::string_view digits = "start is not ten decimal digits",
+                         sizeDigits = "size is not ten decimal digits",
+                         pieces = "size is not a positive multiple of 16384",
+                         outside = "image leaves the bank area";
   const Row rows[] = {
-      {"0000000000", "0001048576", true},  {"0000016384", "0000032768", true},
-      {"0001032192", "0000016384", true},  {"0000000001", "0000016384", true},
-      {"0001032192", "0000032768", false}, {"0000000000", "0001064960", false},
-      {"0000000000", "0000000000", false}, {"0000000000", "0000016383", false},
-      {"0000000000", "0000024576", false}, {"2147483647", "0000016384", false},
-      {"0000000000", "4294967296", false},
+      {"0000000000", "0001048576", ""},         {"0000016384", "0000032768", ""},
+      {"0001032192", "0000016384", ""},         {"0000000001", "0000016384", ""},
+      {"0001032192", "0000032768", outside},    {"0000000000", "0001064960", outside},
+      {"2147483647", "0000016384", outside},    {"0000000000", "0000000000", pieces},
+      {"0000000000", "0000016383", pieces},     {"0000000000", "0000024576", pieces},
+      {"0000000000", "4294967296", pieces},     {"-000524288", "0000016384", digits},
+      {"+000016384", "0000016384", digits},     {" 000016384", "0000016384", digits},
+      {"000001638x", "0000016384", digits},     {"0000016384", "-000016384", sizeDigits},
+      {"0000000000", "00016384 0", sizeDigits},
   };
   for (const Row& row : rows) {
     Put(0x767 + 22 * 2, std::string("BIN_START3=") + row.start, 22);
     Put(0x7BF + 21 * 2, std::string("BIN_SIZE3=") + row.size, 21);
     const app::BankImage image = View().Image(2);
-    EXPECT_EQ(image.usable, row.usable) << row.start << " " << row.size;
-    if (row.usable) {
+    EXPECT_EQ(image.usable, row.reason.empty()) << row.start << " " << row.size;
+    EXPECT_EQ(image.reason, row.reason) << row.start << " " << row.size;
+    if (row.reason.empty()) {
       EXPECT_EQ(image.data, View().BankArea() + std::stoi(row.start));
       EXPECT_EQ(image.size, std::stoi(row.size));
+    } else {
+      EXPECT_EQ(image.data, nullptr);
     }
   }
 }
