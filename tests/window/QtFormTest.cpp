@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <cstdlib>
 
@@ -67,7 +69,7 @@ TEST(QtForm, ShowsTheDriveListAndPanelAtTheirPlaces) {
   EXPECT_EQ(form.windowTitle(), "Flash Program for Dornavex DVDRW KTR-207M");
   EXPECT_FALSE(form.windowFlags() & Qt::WindowCloseButtonHint);
   EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
-  EXPECT_EQ(form.size(), QSize(460, 167));
+  EXPECT_EQ(form.frameGeometry().size(), QSize(460, 167));
 
   auto* combo = qobject_cast<QComboBox*>(ChildAt(form, 20, 30));
   ASSERT_NE(combo, nullptr);
@@ -110,8 +112,46 @@ TEST(QtForm, ShowsTheDriveListAndPanelAtTheirPlaces) {
       QString(std::getenv("MOVREL_SCREENSHOT_DIR") ? std::getenv("MOVREL_SCREENSHOT_DIR") : ".") +
       "/movrel-window-" + QGuiApplication::platformName() + ".png";
   const QPixmap picture = form.grab();
-  EXPECT_EQ(picture.size(), QSize(460, 167));
+  EXPECT_EQ(picture.size(), form.size());
   EXPECT_TRUE(picture.save(shot));
+}
+
+// Under a window manager, the form's bounds are its outer size: title bar and frame included.
+TEST(QtForm, BoundsIncludeTheWindowManagersFrame) {
+  const char* manager = std::getenv("MOVREL_WINDOW_MANAGER");
+  if (manager == nullptr) GTEST_SKIP() << "no window manager named";
+  QProcess wm;
+  wm.start(manager, {});
+  ASSERT_TRUE(wm.waitForStarted());
+  // The manager frames the windows shown once it runs.
+  const auto framed = [](QWidget& window, int milliseconds) {
+    QElapsedTimer waited;
+    waited.start();
+    while (window.frameGeometry().size() == window.size() && waited.elapsed() < milliseconds) {
+      QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return window.frameGeometry().size() != window.size();
+  };
+  bool running = false;
+  for (int attempt = 0; attempt < 20 && !running; ++attempt) {
+    QWidget probe;
+    probe.show();
+    running = framed(probe, 1000);
+  }
+  ASSERT_TRUE(running) << "the window manager did not start";
+
+  sim::BayConfig bay;
+  bay.drives = {Drive("D", "D", 0)};
+  sim::SimSystem system(bay);
+  AnsweringApplication application;
+  const auto package = MakePackage(StandardRequest());
+  app::FrmMovrel form(system, application, package.View());
+  form.show();
+  ASSERT_TRUE(framed(form, 20000));
+  for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(form.frameGeometry().size(), QSize(460, 167));
+  wm.terminate();
+  wm.waitForFinished();
 }
 
 }  // namespace

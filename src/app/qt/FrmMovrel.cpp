@@ -21,6 +21,9 @@ namespace app {
 
 namespace {
 
+// The form's bounds on the screen, title bar and frame included.
+constexpr QSize kFormSize(460, 167);
+
 QFont Font(const char* family, int points, bool bold, QFont::StyleHint hint) {
   QFont font(family, points, bold ? QFont::Bold : QFont::Normal);
   font.setStyleHint(hint);
@@ -98,9 +101,9 @@ FrmMovrel::~FrmMovrel() {
 void FrmMovrel::BuildControls() {
   setWindowTitle("Movrel");
   setFont(Font("MS Sans Serif", 8, false, QFont::SansSerif));
-  resize(460, 167);
+  resize(kFormSize);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
+    move(screen->availableGeometry().center() - QRect(QPoint(), kFormSize).center());
   }
   setAutoFillBackground(true);
   setBackgroundRole(QPalette::Button);
@@ -205,6 +208,24 @@ void FrmMovrel::ShowState() {
   if (m.tmr.Enabled() && !tmr->isActive()) tmr->start();
   if (!m.tmr.Enabled() && tmr->isActive()) tmr->stop();
   showingState = false;
+}
+
+// The frame is known only once the window system has framed the shown window; the client area
+// is then what is left of the form's bounds.
+void FrmMovrel::FitOuterSize() {
+  const QSize frame = frameGeometry().size() - size();
+  if (size() != kFormSize - frame) resize(kFormSize - frame);
+  outerSizeFitted = !frame.isNull();
+}
+
+bool FrmMovrel::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  const QEvent::Type type = event->type();
+  if (!outerSizeFitted && isVisible() &&
+      (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize)) {
+    FitOuterSize();
+  }
+  return handled;
 }
 
 void FrmMovrel::closeEvent(QCloseEvent* event) {

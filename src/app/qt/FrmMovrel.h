@@ -34,9 +34,11 @@ class FrmMovrel : public QWidget {
  protected:
   // The title bar offers no Close; only the Close button ends the program.
   void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   void BuildControls();
+  void FitOuterSize();
   void ShowState();
   static void ShowLabel(QLabel* widget, const Label& model, int left, int top);
 
@@ -54,6 +56,7 @@ class FrmMovrel : public QWidget {
   QLabel* lblPercent = nullptr;
   QTimer* tmr = nullptr;
   bool closing = false;
+  bool outerSizeFitted = false;  // the window system's frame was known and taken off
   bool showingState = false;
   std::unique_ptr<TMovrelMain> main;
 };
