@@ -14,6 +14,9 @@ namespace {
 
 using Json = nlohmann::json;
 
+// Data phases of the drive's commands carry 24-bit lengths.
+constexpr int kLastDataByte = 0xFFFFFF - 1;
+
 [[noreturn]] void Fail(const std::string& where, const std::string& problem) {
   throw BayError(where + ": " + problem);
 }
@@ -135,7 +138,7 @@ class Object {
 };
 
 Fault ReadFault(const Json& json, const std::string& path) {
-  const Object object(json, path, {"command", "control", "occurrence", "kind", "sense"});
+  const Object object(json, path, {"command", "control", "occurrence", "kind", "sense", "byte"});
   Fault fault;
   fault.command = object.Bytes<1>("command", "expected one hex byte")
                       .value_or(std::array<std::uint8_t, 1>{fault.command})[0];
@@ -154,6 +157,9 @@ Fault ReadFault(const Json& json, const std::string& path) {
     fault.sense = *sense;
   } else if (fault.kind == FaultKind::Sense) {
     Fail(object.Where("sense"), "needed for a fault of kind \"sense\"");
+  }
+  if (object.Find("byte") != nullptr) {
+    fault.byte = static_cast<std::uint32_t>(object.Integer("byte", 0, kLastDataByte, 0));
   }
   return fault;
 }
@@ -226,6 +232,56 @@ RootConfig ReadRoot(const Json& json, const std::string& path) {
   return root;
 }
 
+// Where the parser is in the text, followed through its events: a number beyond the range of a
+// double is refused by the parser itself, before any field is read, and still gets its field named.
+class ParsePosition {
+ public:
+  void Follow(Json::parse_event_t event, const Json& parsed) {
+    switch (event) {
+      case Json::parse_event_t::object_start:
+      case Json::parse_event_t::array_start:
+        Element();
+        steps.push_back(Step{event == Json::parse_event_t::array_start, "", -1});
+        break;
+      case Json::parse_event_t::key:
+        steps.back().key = parsed.get<std::string>();
+        break;
+      case Json::parse_event_t::value:
+        Element();
+        break;
+      case Json::parse_event_t::object_end:
+      case Json::parse_event_t::array_end:
+        steps.pop_back();
+        break;
+    }
+  }
+
+  // The field of the value being read, e.g. "drives[0].not_ready_seconds".
+  std::string Where() const {
+    std::string where;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const bool reading = i + 1 == steps.size();  // the value has not been counted yet
+      if (steps[i].array) {
+        where += "[" + std::to_string(steps[i].index + (reading ? 1 : 0)) + "]";
+      } else {
+        where += (where.empty() ? "" : ".") + steps[i].key;
+      }
+    }
+    return where.empty() ? "bay" : where;
+  }
+
+ private:
+  struct Step {
+    bool array = false;
+    std::string key;  // of the value being read (objects)
+    int index = -1;   // of the last value read (arrays)
+  };
+  void Element() {
+    if (!steps.empty() && steps.back().array) ++steps.back().index;
+  }
+  std::vector<Step> steps;
+};
+
 // Every root and every drive name is used once.
 void CheckUnique(const BayConfig& bay) {
   std::set<char> letters;
@@ -250,10 +306,16 @@ void CheckUnique(const BayConfig& bay) {
 
 BayConfig ParseBay(const std::string& jsonText) {
   Json json;
+  ParsePosition position;
   try {
-    json = Json::parse(jsonText);
+    json = Json::parse(jsonText, [&position](int, Json::parse_event_t event, Json& parsed) {
+      position.Follow(event, parsed);
+      return true;
+    });
   } catch (const Json::parse_error& error) {
     throw BayError(std::string("bay: not valid JSON: ") + error.what());
+  } catch (const Json::out_of_range&) {
+    Fail(position.Where(), "a number out of range");
   }
   const Object object(
       json, "",

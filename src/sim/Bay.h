@@ -20,7 +20,7 @@ enum class Family { NT, Consumer };
 enum class FaultKind {
   Fail,     // the command fails without sense data
   Sense,    // the drive answers with the given sense data
-  Corrupt,  // one byte of the read-back is corrupted
+  Corrupt,  // one byte of the data phase is corrupted (see Fault::byte)
   Timeout,  // the command takes longer than the command time-out
   Vanish,   // the drive is gone: this and every later command fails
 };
@@ -31,6 +31,11 @@ struct Fault {
   int occurrence = 0;                   // the n-th matching command (from 1); 0: every one
   FaultKind kind = FaultKind::Fail;
   std::array<std::uint8_t, 3> sense{};  // key, ASC, ASCQ (kind Sense)
+  // Kind Corrupt: the offset in the data phase of the byte to flip. Data the host sends is kept
+  // corrupted by the drive; data the drive returns reaches the host corrupted. Absent: a byte the
+  // host reads (the vendor of INQUIRY, the first flash identity byte, the media status of GET
+  // EVENT STATUS NOTIFICATION), otherwise the middle one. A data phase too short has no such byte.
+  std::optional<std::uint32_t> byte = std::nullopt;
 };
 
 // How the drive's device answers the SCSI address query.
@@ -51,7 +56,7 @@ struct DriveConfig {
   bool trayMotor = true;       // the tray loads itself
   bool ejectLocked = false;    // another program holds the disc in
   bool eventStatus = true;     // answers GET EVENT STATUS NOTIFICATION
-  double notReadySeconds = 0;  // becoming ready after power-on or load
+  double notReadySeconds = 0;  // becoming ready after power-on or load; beyond the clock: never
   int unitAttention = 0;       // UNIT ATTENTIONs pending
   std::vector<Fault> faults;
 };

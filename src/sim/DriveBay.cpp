@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 namespace sim {
 
@@ -93,6 +94,11 @@ Answer DriveBay::Execute(std::size_t drive, const CommandBytes& command, const D
   trace.push_back(TraceLine(target.Config().name, command, data, answer));
   if (!answer.note.empty()) trace.push_back(target.Config().name + ' ' + answer.note);
   return answer;
+}
+
+void DriveBay::Note(std::string line) {
+  std::lock_guard<std::mutex> hold(lock);
+  trace.push_back(std::move(line));
 }
 
 std::vector<std::string> DriveBay::Trace() const {

@@ -31,6 +31,8 @@ class DriveBay {
   Answer Execute(std::size_t drive, const CommandBytes& command, const DataPhase& data,
                  std::int64_t now);
 
+  // A line of the machine's own between the drives' commands.
+  void Note(std::string line);
   std::vector<std::string> Trace() const;
   void ClearTrace();
 

@@ -1,6 +1,7 @@
 #include "sim/SimDrive.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "sim/SimDriveAnswers.h"
 
@@ -24,8 +25,32 @@ std::string Padded(const std::string& text, std::size_t width) {
   return padded;
 }
 
-std::int64_t Nanoseconds(double seconds) {
-  return static_cast<std::int64_t>(seconds * 1e9);
+// When a drive that begins to become ready at `now` is ready; a wait beyond what the clock can
+// hold never ends.
+std::int64_t ReadyAt(std::int64_t now, double seconds) {
+  constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+  const double nanoseconds = seconds * 1e9;
+  if (!(nanoseconds < 0x1p63)) return kNever;  // every smaller double converts exactly
+  if (nanoseconds <= 0) return now;
+  const auto wait = static_cast<std::int64_t>(nanoseconds);
+  return wait >= kNever - now ? kNever : now + wait;
+}
+
+// The byte a corrupt fault flips in a data phase of `length` bytes.
+std::uint32_t CorruptedByte(const Fault& fault, std::uint8_t operationCode, std::uint32_t length) {
+  constexpr std::uint32_t kInquiryVendorAt = 8;
+  constexpr std::uint32_t kMediaStatusAt = 5;
+  if (fault.byte) return *fault.byte;
+  switch (operationCode) {
+    case kInquiry:
+      return kInquiryVendorAt;
+    case kReadFlashId:
+      return 0;
+    case kGetEventStatus:
+      return kMediaStatusAt;
+    default:
+      return length / 2;
+  }
 }
 
 }  // namespace
@@ -49,7 +74,7 @@ SimDrive::SimDrive(const DriveConfig& config, std::int64_t now)
       medium(config.medium),
       trayOpen(config.trayOpen),
       ejectLocked(config.ejectLocked),
-      readyAt(now + Nanoseconds(config.notReadySeconds)),
+      readyAt(ReadyAt(now, config.notReadySeconds)),
       powerOnAttentions(config.unitAttention) {}
 
 Answer SimDrive::Execute(const CommandBytes& command, const DataPhase& data, std::int64_t now) {
@@ -71,13 +96,25 @@ Answer SimDrive::Execute(const CommandBytes& command, const DataPhase& data, std
       answer.late = true;
       return answer;
     }
-    case FaultKind::Corrupt: {
-      Answer answer = Run(command, data, now);
-      if (answer.sent > 0) data.bytes[answer.sent / 2] ^= 0xFF;
-      return answer;
-    }
+    case FaultKind::Corrupt:
+      return RunCorrupted(command, data, now, *fault);
   }
   return failed;
+}
+
+Answer SimDrive::RunCorrupted(const CommandBytes& command, const DataPhase& data, std::int64_t now,
+                              const Fault& fault) {
+  if (data.direction == Transfer::Out && data.bytes != nullptr) {
+    // What the host sent arrives damaged, so the drive keeps the damage.
+    std::vector<std::uint8_t> received(data.bytes, data.bytes + data.length);
+    const std::uint32_t at = CorruptedByte(fault, command[0], data.length);
+    if (at < data.length) received[at] ^= 0xFF;
+    return Run(command, DataPhase{Transfer::Out, received.data(), data.length}, now);
+  }
+  Answer answer = Run(command, data, now);
+  const std::uint32_t at = CorruptedByte(fault, command[0], answer.sent);
+  if (at < answer.sent) data.bytes[at] ^= 0xFF;
+  return answer;
 }
 
 Answer SimDrive::Run(const CommandBytes& command, const DataPhase& data, std::int64_t now) {
@@ -171,7 +208,7 @@ void SimDrive::Loaded(std::int64_t now) {
 }
 
 void SimDrive::StartBecomingReady(std::int64_t now) {
-  readyAt = now + Nanoseconds(config.notReadySeconds);
+  readyAt = ReadyAt(now, config.notReadySeconds);
 }
 
 void SimDrive::InsertDisc(std::int64_t now) {

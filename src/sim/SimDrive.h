@@ -61,6 +61,9 @@ class SimDrive {
 
  private:
   Answer Run(const CommandBytes& command, const DataPhase& data, std::int64_t now);
+  // The command with one byte of its data phase corrupted on the way.
+  Answer RunCorrupted(const CommandBytes& command, const DataPhase& data, std::int64_t now,
+                      const Fault& fault);
   Answer TestUnitReady(std::int64_t now) const;
   Answer Inquiry(const CommandBytes& command, const DataPhase& data) const;
   Answer StartStopUnit(const CommandBytes& command, std::int64_t now);

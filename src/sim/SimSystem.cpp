@@ -160,11 +160,14 @@ std::uint32_t SimSystem::GetLastError() {
 
 bool SimSystem::ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) {
   const bool fails = CallFails("ExitWindowsEx");
-  std::lock_guard<std::mutex> hold(lock);
-  Record("ExitWindowsEx " + std::to_string(flags) + " " + std::to_string(reason));
-  if (fails) return false;
-  shutdownRequests.push_back(flags);
-  return true;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    Record("ExitWindowsEx " + std::to_string(flags) + " " + std::to_string(reason));
+    if (!fails) shutdownRequests.push_back(flags);
+  }
+  // The trace shows where among the drives' commands the machine was asked to restart.
+  bay->Note("- restart " + std::to_string(flags) + (fails ? " refused" : ""));
+  return !fails;
 }
 
 // --- Clock ----------------------------------------------------------------------------------
@@ -258,8 +261,14 @@ std::uint32_t SimSystem::WaitForSingleObject(Handle handle, std::uint32_t millis
 // --- Message box ----------------------------------------------------------------------------
 
 int SimSystem::MessageBox(const char* text, const char* caption, std::uint32_t) {
-  std::lock_guard<std::mutex> hold(lock);
-  messageBoxes.push_back(std::string(caption ? caption : "") + "|" + (text ? text : ""));
+  const std::string shownText = text ? text : "";
+  const std::string shownCaption = caption ? caption : "";
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    messageBoxes.push_back(shownCaption + "|" + shownText);
+  }
+  // The box is modal: the machine is not held while the user reads it.
+  if (messageBoxScreen) messageBoxScreen(shownText, shownCaption);
   return platform::IDOK;
 }
 

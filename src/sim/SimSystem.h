@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -34,7 +35,8 @@ class SimSystem : public platform::System {
   // "<drive> <12 command bytes as hex> <in|out|none> <length> <good|sense K/ASC/ASCQ|fail|timeout>"
   // e.g. "D 3B 05 01 00 40 00 00 40 00 00 00 00 out 16384 good". Right after a WRITE BUFFER that
   // carried a drive-side flash program, the drive's verdict on it:
-  // "<drive> program row <n> match" or "<drive> program mismatch".
+  // "<drive> program row <n> match" or "<drive> program mismatch". Each restart request
+  // (ExitWindowsEx) in its place among them: "- restart <flags>", or "- restart <flags> refused".
   std::vector<std::string> Trace() const;
   void ClearTrace();
   // Appends the trace to a file, one line each; false when the file cannot be written.
@@ -117,6 +119,9 @@ class SimSystem : public platform::System {
   int MessageBox(const char* text, const char* caption, std::uint32_t type) override;
   // The plain message boxes shown so far, as "<caption>|<text>".
   std::vector<std::string> MessageBoxes() const;
+  // Where the plain boxes reach the user of a simulated flasher (its view); none by default.
+  using MessageBoxScreen = std::function<void(const std::string& text, const std::string& caption)>;
+  void SetMessageBoxScreen(MessageBoxScreen screen) { messageBoxScreen = std::move(screen); }
 
  private:
   void Record(std::string line);
@@ -140,6 +145,7 @@ class SimSystem : public platform::System {
   std::vector<std::string> calls;
   std::vector<std::uint32_t> shutdownRequests;
   std::vector<std::string> messageBoxes;
+  MessageBoxScreen messageBoxScreen;
   platform::Handle nextHandle = 0x100;
   std::set<platform::Handle> tokens;
   struct Event {

@@ -21,7 +21,7 @@ TEST(Bay, ReadsEveryField) {
       "unit_attention": 2,
       "faults": [{"command": "3B", "control": "80", "occurrence": 2, "kind": "sense",
                   "sense": "03 0C 00"},
-                 {"command": "3c", "kind": "corrupt"}]
+                 {"command": "3c", "kind": "corrupt", "byte": 16383}]
     }]})");
   EXPECT_EQ(bay.family, sim::Family::Consumer);
   EXPECT_TRUE(bay.aspi);
@@ -59,6 +59,8 @@ TEST(Bay, ReadsEveryField) {
   EXPECT_FALSE(drive.faults[1].control);
   EXPECT_EQ(drive.faults[1].occurrence, 0);
   EXPECT_EQ(drive.faults[1].kind, sim::FaultKind::Corrupt);
+  EXPECT_EQ(drive.faults[1].byte, std::optional<std::uint32_t>(16383));
+  EXPECT_FALSE(drive.faults[0].byte);
 }
 
 TEST(Bay, AbsentFieldsKeepTheDefaults) {
@@ -167,6 +169,11 @@ INSTANTIATE_TEST_SUITE_P(
             R"(drives[0].address_query: expected one of "ok", "refused", "empty", "unopenable")"},
         BadBay{R"({"drives": [{"not_ready_seconds": -1}]})",
                "drives[0].not_ready_seconds: expected a number of seconds, 0 or more"},
+        BadBay{R"({"drives": [{"not_ready_seconds": 1e400}]})",
+               "drives[0].not_ready_seconds: a number out of range"},
+        BadBay{R"({"drives": [{}, {"address": [0, -1e400, 0, 0]}]})",
+               "drives[1].address[1]: a number out of range"},
+        BadBay{R"({"host_adapters": 1e400})", "host_adapters: a number out of range"},
         BadBay{R"({"drives": [{"unit_attention": "2"}]})",
                "drives[0].unit_attention: expected a whole number from 0 to 1000000"},
         BadBay{
@@ -182,6 +189,10 @@ INSTANTIATE_TEST_SUITE_P(
                "drives[0].faults[0].sense: expected three hex bytes"},
         BadBay{R"({"drives": [{"faults": [{"occurrence": -1}]}]})",
                "drives[0].faults[0].occurrence: expected a whole number from 0 to 1000000"},
+        BadBay{R"({"drives": [{"faults": [{"kind": "corrupt", "byte": 1.5}]}]})",
+               "drives[0].faults[0].byte: expected a whole number from 0 to 16777214"},
+        BadBay{R"({"drives": [{"faults": [{"kind": "corrupt", "byte": 16777215}]}]})",
+               "drives[0].faults[0].byte: expected a whole number from 0 to 16777214"},
         BadBay{R"({"drives": [{"faults": [{"when": 3}]}]})",
                "drives[0].faults[0].when: unknown field"},
         BadBay{R"({"drives": [{"root": "C:\\"}]})", R"(drives[0].root: C:\ is listed twice)"},

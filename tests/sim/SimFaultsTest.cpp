@@ -91,6 +91,48 @@ TEST_F(Faults, CorruptFlipsOneByteOfTheReadBackOnly) {
   EXPECT_EQ(Outcome(1), "16384 good");
 }
 
+struct Corruption {
+  std::uint8_t faultOn;
+  std::optional<std::uint32_t> byte;  // as the description names it
+  Cdb read;
+  std::uint32_t length;
+  std::vector<std::size_t> flipped;  // bytes of the read's reply that differ
+};
+
+TEST(Corrupt, HitsAByteTheHostReadsOrTheNamedOneAndAWriteKeepsIt) {
+  const std::vector<std::uint8_t> chunk(16384, 0x3C);
+  const auto reply = [&chunk](std::optional<sim::Fault> fault, const Cdb& read,
+                              std::uint32_t length) {
+    sim::SimSystem system(OneDrive());
+    if (fault) system.AddFault("D", *fault);
+    PassThroughPort port(system);
+    port.Send(WriteBuffer(0, 16384, 0), Dir::Out, 16384, chunk);
+    return port.Send(read, Dir::In, length);
+  };
+  const Corruption cases[] = {
+      {0x12, std::nullopt, Inquiry(), 96, {8}},  // the vendor
+      {0x12, 35, Inquiry(), 96, {35}},
+      {0x12, 40, Inquiry(36), 96, {}},  // beyond the reply
+      {0xDF, std::nullopt, FlashId(), 128, {0}},
+      {0x4A, std::nullopt, EventStatus(), 8, {5}},  // the media status
+      {0x3C, std::nullopt, ReadBuffer(0, 16384), 16384, {8192}},
+      {0x3B, std::nullopt, ReadBuffer(0, 16384), 16384, {8192}},
+      {0x3B, 16383, ReadBuffer(0, 16384), 16384, {16383}},
+  };
+  for (const Corruption& c : cases) {
+    sim::Fault fault = On(c.faultOn, FaultKind::Corrupt, 1);
+    fault.byte = c.byte;
+    const Reply corrupted = reply(fault, c.read, c.length);
+    const Reply clean = reply(std::nullopt, c.read, c.length);
+    EXPECT_TRUE(corrupted.Good());
+    std::vector<std::size_t> differing;
+    for (std::size_t i = 0; i < c.length; ++i) {
+      if (corrupted.data[i] != clean.data[i]) differing.push_back(i);
+    }
+    EXPECT_EQ(differing, c.flipped) << "fault on " << int{c.faultOn} << ", read " << int{c.read[0]};
+  }
+}
+
 TEST_F(Faults, TimeoutThroughThePassThroughAnswersAfterTheRequestsTimeOut) {
   system.AddFault("D", On(0x12, FaultKind::Timeout, 1));
   const std::int64_t before = system.GetClock().NowNanoseconds();

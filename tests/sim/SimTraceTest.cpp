@@ -1,4 +1,5 @@
-// The command trace: one line per command, byte for byte, and its copy in a file.
+// The command trace: one line per command, byte for byte, the restart requests among them, and
+// its copy in a file.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -16,18 +17,23 @@ TEST(Trace, OneLinePerCommandWithBytesDirectionLengthAndOutcome) {
   PassThroughPort port(system);
   port.Send(WriteBuffer(0x4000, 0x4000, 0x00), Dir::Out, 16384);
   port.Send(Inquiry(), Dir::In, 96);
+  system.ExitWindowsEx(6, 0);
   system.TakeDiscOut("D");
   port.Send(TestUnitReady(), Dir::None, 0);
   system.AddFault("D", sim::Fault{0x1B, std::nullopt, 0, sim::FaultKind::Fail, {}});
   port.Send(StartStop(0x02), Dir::None, 0);
   system.AddFault("D", sim::Fault{0x4A, std::nullopt, 0, sim::FaultKind::Timeout, {}});
   port.Send(EventStatus(), Dir::In, 8);
+  system.FailCall("ExitWindowsEx");
+  system.ExitWindowsEx(6, 0);
   EXPECT_EQ(system.Trace(), (std::vector<std::string>{
                                 "D 3B 05 01 00 40 00 00 40 00 00 00 00 out 16384 good",
                                 "D 12 00 00 00 60 00 00 00 00 00 00 00 in 96 good",
+                                "- restart 6",
                                 "D 00 00 00 00 00 00 00 00 00 00 00 00 none 0 sense 02/3A/00",
                                 "D 1B 00 00 00 02 00 00 00 00 00 00 00 none 0 fail",
                                 "D 4A 01 00 00 10 00 00 00 08 00 00 00 in 8 timeout",
+                                "- restart 6 refused",
                             }));
 }
 
