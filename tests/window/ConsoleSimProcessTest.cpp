@@ -87,6 +87,19 @@ TEST_F(ConsoleSimProcess, FailedFlashEndsWithStatusOne) {
               HasSubstr("[Error] Unable to flash firmware. Please contact with your vendor !\n"));
 }
 
+// What the platform itself shows and asks for reaches the user and the trace.
+TEST_F(ConsoleSimProcess, PlatformBoxesAreShownAndTheRestartIsTraced) {
+  Package("--option REBOOT=1");
+  EXPECT_EQ(Run(R"({"family": "consumer", "aspi": false, "drives": []})", ""), 2);
+  EXPECT_THAT(Read(dir / "output.txt"),
+              HasSubstr("[Error FS 002] LoadLibrary:\nWNASPI32.DLL not found.\n"));
+
+  EXPECT_EQ(Run(kOneDrive, "y\nu\n"), 0);
+  const std::string trace = Read(dir / "trace.txt");
+  EXPECT_THAT(trace, HasSubstr("D 3B 05 01 00 00 00 00 00 00 80 00 00 none 0 good\n"));
+  EXPECT_THAT(trace, ::testing::EndsWith("- restart 6\n"));
+}
+
 TEST_F(ConsoleSimProcess, BadBayIsRefusedNamingTheField) {
   Package("");
   EXPECT_EQ(Run(R"({"drives": [{"flash_id": "BF D8"}]})", ""), 3);

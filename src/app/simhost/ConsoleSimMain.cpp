@@ -24,6 +24,10 @@ int main() {
                           isatty(STDOUT_FILENO) != 0);
     view.SetMessageListener([&](const std::string& text) { machine->MessageShown(text); });
     view.SetTypeAheadDiscard([] { tcflush(STDIN_FILENO, TCIFLUSH); });
+    machine->System().SetMessageBoxScreen(
+        [&view](const std::string& text, const std::string& caption) {
+          view.ShowPlainError(text, caption);
+        });
     return view.Run(machine->System(), app::EmbeddedPackage());
   } catch (const std::exception& error) {
     std::cout << "[Error] " << error.what() << std::endl;

@@ -41,6 +41,10 @@ int main(int argc, char** argv) {
   int status = 0;
   try {
     SimQtApplication application(*machine);
+    machine->System().SetMessageBoxScreen(
+        [&application](const std::string& text, const std::string& caption) {
+          application.ShowPlainError(text, caption);
+        });
     app::FrmMovrel form(machine->System(), application, app::EmbeddedPackage());
     if (!application.Terminated()) {
       form.show();
