@@ -122,6 +122,11 @@ TEST_P(Classification, GivesResultOutcomeAndAttempts) {
   EXPECT_EQ(bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0), outcome.result);
   EXPECT_EQ(bay.device->LastResult(), outcome.lastResult);
   EXPECT_EQ(bay.Attempts(), outcome.attempts);
+  // The duration is that of the last attempt as the drive took it, and only a longer one than
+  // the time-out times out.
+  const Answer& last = outcome.attempts == 2 ? outcome.second : outcome.first;
+  EXPECT_DOUBLE_EQ(bay.device->LastDuration(), last.milliseconds / 1000.0);
+  EXPECT_EQ(bay.device->LastTimedOut(), last.milliseconds > 2000);
 }
 
 const Outcome kOutcomes[] = {
@@ -134,6 +139,7 @@ const Outcome kOutcomes[] = {
     {"GoodButTimedOut", Taking(2500), Answer{}, false, false, 0, 1},
     {"GoodButTimedOutStrictNotRetried", Taking(2500), Answer{}, true, false, 0, 1},
     {"GoodWithinTimeOut", Taking(1500), Answer{}, true, true, 1, 1},
+    {"GoodTakingExactlyTheTimeOut", Taking(2000), Answer{}, true, true, 1, 1},
 };
 
 INSTANTIATE_TEST_SUITE_P(BothPaths, Classification,

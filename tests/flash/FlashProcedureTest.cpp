@@ -64,9 +64,22 @@ class FlashProcedure : public ::testing::Test {
 TEST_F(FlashProcedure, CommandOrderOfASuccessfulRun) {
   SimMachine machine(Bay({Drive("D", 0)}));
   machine.device.SetCommandTimeout(5);
+  // The first look at the window's messages is the pause's: note where the run stands then.
+  std::size_t commandsBeforePause = 0;
+  std::int64_t pauseStart = 0;
+  machine.application.Post([&] {
+    commandsBeforePause = machine.system.Trace().size();
+    pauseStart = machine.system.GetClock().NowNanoseconds();
+  });
   EXPECT_TRUE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
 
   const std::vector<std::string> trace = machine.system.Trace();
+  // One second on the clock between the verified transfer and the programming command.
+  EXPECT_EQ(commandsBeforePause, trace.size() - 1);
+  const double paused =
+      static_cast<double>(machine.system.GetClock().NowNanoseconds() - pauseStart) / 1e9;
+  EXPECT_GE(paused, 1.0);
+  EXPECT_LT(paused, 1.01);
   const std::vector<std::string> expected =
       Joined(Joined({"00", "00", "1B", "DF", "3B/7F", "note"}, Transfer(64)), {"3B/80"});
   EXPECT_EQ(Steps(trace), expected);

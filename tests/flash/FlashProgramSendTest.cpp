@@ -60,12 +60,30 @@ INSTANTIATE_TEST_SUITE_P(
                  {0xDA, 0xC8, 0x00, 0x00},
                  0,
                  "D 3B 05 01 08 00 00 00 01 3E 00 00 00 out 318"},
+        // Row 1: the last row kept in the buffer.
+        SendCase{1,
+                 {0xBF, 0xB4, 0x00, 0x00},
+                 {0xBF, 0xB4, 0x00, 0x00},
+                 314,
+                 "D 3B 05 01 08 00 00 00 01 C8 00 00 00 out 456"},
         // Row 2: six header bytes counted in the 1280 sent; the last six program bytes stay.
         SendCase{2,
                  {0xBF, 0xD6, 0x00, 0x01},
                  {0xBF, 0xD6, 0x00, 0x01, 0x05, 0x00},
                  766,
                  "D 3B 05 01 00 00 00 00 05 00 7F 00 00 out 1280"},
+        // Row 4: the last row whose header is counted in the length.
+        SendCase{4,
+                 {0x37, 0x8C, 0x00, 0x01},
+                 {0x37, 0x8C, 0x00, 0x01, 0x05, 0x00},
+                 2046,
+                 "D 3B 05 01 00 00 00 00 05 00 7F 00 00 out 1280"},
+        // Row 5: the first row sent whole, size plus its six header bytes.
+        SendCase{5,
+                 {0xBF, 0xD7, 0x00, 0x03},
+                 {0xBF, 0xD7, 0x00, 0x03, 0x03, 0xE6},
+                 3326,
+                 "D 3B 05 01 00 00 00 00 03 EC 7F 00 00 out 1004"},
         // Row 8 shares row 7's program.
         SendCase{8,
                  {0xBF, 0xD6, 0x00, 0x02},

@@ -34,7 +34,8 @@ struct CheckedRun {
   int trayCommands;  // START STOP UNIT commands after start-up
 };
 
-CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive, const char* bankSize = nullptr) {
+CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive, const char* bankSize = nullptr,
+                            char chkDisc = '1') {
   sim::BayConfig bay;
   bay.drives = {drive};
   sim::SimSystem system(bay);
@@ -45,7 +46,7 @@ CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive, const char* bankSize 
     if (application.shown.size() > 20) throw std::runtime_error("the check does not end");
   };
   auto package = MakePackage(StandardRequest());
-  package.SetOption(Option::ChkDisc, '1');
+  package.SetOption(Option::ChkDisc, chkDisc);
   if (bankSize != nullptr) {
     std::copy(bankSize, bankSize + 10,
               package.block.begin() + app::layout::BankSizeDigitsOffset(0));
@@ -65,7 +66,10 @@ CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive, const char* bankSize 
   while (form.RunInProgress() && std::chrono::steady_clock::now() < deadline) {
     if (application.RunPosted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  for (const auto& message : application.shown) run.messages.push_back(message.text);
+  for (const auto& message : application.shown) {
+    const bool yesNo = message.buttons == platform::MessageButtons::YesNo;
+    run.messages.push_back(message.text + (yesNo ? " [Yes/No]" : ""));
+  }
   run.flashed = system.Drive(drive.name).flashCount == 1;
   const auto trace = system.Trace();
   run.trayCommands = static_cast<int>(std::count_if(
@@ -88,6 +92,14 @@ TEST(DiscCheck, EmptyClosedTrayStartsTheWorkerAtOnce) {
   EXPECT_THAT(run.messages, ElementsAre("Firmware has been updated successfully !"));
   EXPECT_THAT(UntilTheRun(run.statuses), ElementsAre("Check Disc & Tray Status..."));
   EXPECT_TRUE(run.flashed);
+}
+
+TEST(DiscCheck, OnlyChkDiscOneChecks) {
+  auto drive = Drive("D", "D", 0);
+  drive.medium = true;
+  const auto run = RunWithDiscCheck(drive, nullptr, '2');
+  EXPECT_THAT(run.messages, ElementsAre("Firmware has been updated successfully !"));
+  EXPECT_THAT(run.statuses, ::testing::Not(::testing::Contains("Check Disc & Tray Status...")));
 }
 
 TEST(DiscCheck, DiscThatEjectsIsTakenOutBeforeTheFlash) {

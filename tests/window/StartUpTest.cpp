@@ -104,6 +104,7 @@ TEST_F(StartUp, NoFirmwareEndsBeforeAnyDriveIsTouched) {
   TMovrelMain form(system, application, package.View());
   ASSERT_EQ(application.shown.size(), 1u);
   EXPECT_EQ(application.shown[0].title, "Error");
+  EXPECT_EQ(application.shown[0].buttons, MessageButtons::Ok);
   EXPECT_EQ(application.shown[0].text, "No F/W in executable !");
   EXPECT_TRUE(application.Terminated());
   EXPECT_EQ(form.GetEnding(), Ending::BeforeUpdate);
@@ -119,6 +120,7 @@ TEST_F(StartUp, NoEligibleDriveListsEveryDetectedDrive) {
   TMovrelMain form(system, application, package.View());
   ASSERT_EQ(application.shown.size(), 1u);
   EXPECT_EQ(application.shown[0].title, "Error");
+  EXPECT_EQ(application.shown[0].buttons, MessageButtons::Ok);
   EXPECT_EQ(application.shown[0].text,
             "No matched drive detected !\n"
             "This utility is only for Dornavex DVDRW KTR-207M drive.\n\n"

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -31,7 +32,10 @@ void RunUntilIdle(TMovrelMain& form, ScriptedApplication& application) {
 
 std::vector<std::string> Texts(const ScriptedApplication& application) {
   std::vector<std::string> texts;
-  for (const auto& shown : application.shown) texts.push_back(shown.title + ": " + shown.text);
+  for (const auto& shown : application.shown) {
+    const bool yesNo = shown.buttons == platform::MessageButtons::YesNo;
+    texts.push_back(shown.title + ": " + shown.text + (yesNo ? " [Yes/No]" : ""));
+  }
   return texts;
 }
 
@@ -118,7 +122,8 @@ TEST_F(UpdateRun, NoSecondRunStartsInsideTheEndOfTheFirst) {
 
 TEST_F(UpdateRun, RebootRestartsTheSystemAndCloseApEnds) {
   for (const auto& [reboot, closeAp, restarts] :
-       {std::tuple{'1', '0', true}, std::tuple{'0', '1', false}, std::tuple{'2', '1', true}}) {
+       {std::tuple{'1', '0', true}, std::tuple{'0', '1', false}, std::tuple{'2', '1', true},
+        std::tuple{'0', '2', false}}) {
     sim::SimSystem system(bay);
     ScriptedApplication app;
     auto package = MakePackage(StandardRequest());
@@ -134,6 +139,7 @@ TEST_F(UpdateRun, RebootRestartsTheSystemAndCloseApEnds) {
     } else {
       EXPECT_TRUE(system.ShutdownRequests().empty());
     }
+    EXPECT_THAT(system.Trace(), ::testing::Contains("- restart 6").Times(restarts ? 1 : 0));
   }
 }
 
@@ -168,21 +174,55 @@ TEST_F(UpdateRun, AutomaticModeStillAsksTheNoticeFirst) {
   EXPECT_TRUE(application.Terminated());
 }
 
+// Matching marks a drive up to date only for N2OMESSAGE 1; the question is asked for such a drive.
 TEST_F(UpdateRun, NoToTheUpToDateQuestionEndsWithoutTouchingTheDrive) {
   bay.drives = {Drive("D", "D", 0, "Dornavex", "DVDRW KTR-207M", "RV0D")};
-  sim::SimSystem system(bay);
-  auto package = MakePackage(StandardRequest());
-  package.SetOption(Option::N2oMessage, '1');
-  TMovrelMain form(system, application, package.View());
-  const auto commandsBefore = system.Trace().size();
-  form.cmdUpdateClick(&form.cmdUpdate);
-  EXPECT_THAT(Texts(application),
-              ::testing::ElementsAre("Warning: Your drive's Firmware is already the most updated "
-                                     "!\n Do you wish to continue ?"));
-  EXPECT_TRUE(application.Terminated());
-  EXPECT_EQ(form.GetEnding(), Ending::BeforeUpdate);
-  EXPECT_FALSE(form.RunInProgress());
-  EXPECT_EQ(system.Trace().size(), commandsBefore);
+  {
+    sim::SimSystem system(bay);
+    auto package = MakePackage(StandardRequest());
+    package.SetOption(Option::N2oMessage, '1');
+    TMovrelMain form(system, application, package.View());
+    const auto commandsBefore = system.Trace().size();
+    form.cmdUpdateClick(&form.cmdUpdate);
+    EXPECT_THAT(Texts(application),
+                ::testing::ElementsAre("Warning: Your drive's Firmware is already the most updated "
+                                       "!\n Do you wish to continue ? [Yes/No]"));
+    EXPECT_TRUE(application.Terminated());
+    EXPECT_EQ(form.GetEnding(), Ending::BeforeUpdate);
+    EXPECT_FALSE(form.RunInProgress());
+    EXPECT_EQ(system.Trace().size(), commandsBefore);
+  }
+  {
+    sim::SimSystem system(bay);
+    ScriptedApplication app;
+    auto package = MakePackage(StandardRequest());
+    package.SetOption(Option::N2oMessage, '2');
+    TMovrelMain form(system, app, package.View());
+    form.cmdUpdateClick(&form.cmdUpdate);
+    RunUntilIdle(form, app);
+    EXPECT_THAT(Texts(app),
+                ::testing::ElementsAre("Information: Firmware has been updated successfully !"));
+  }
+}
+
+// BOOTCODE not 0 selects the boot-code variant of the programming command.
+TEST_F(UpdateRun, BootCodeReachesTheProgrammingCommand) {
+  for (const auto& [bootCode, control] :
+       {std::pair{'0', "80"}, std::pair{'1', "A0"}, std::pair{'2', "A0"}}) {
+    sim::SimSystem system(bay);
+    ScriptedApplication app;
+    auto package = MakePackage(StandardRequest());
+    package.SetOption(Option::BootCode, bootCode);
+    TMovrelMain form(system, app, package.View());
+    form.cmdUpdateClick(&form.cmdUpdate);
+    RunUntilIdle(form, app);
+    const auto trace = system.Trace();
+    EXPECT_EQ(
+        std::count(trace.begin(), trace.end(),
+                   std::string("D 3B 05 01 00 00 00 00 00 00 ") + control + " 00 00 none 0 good"),
+        1)
+        << "BOOTCODE=" << bootCode;
+  }
 }
 
 TEST_F(UpdateRun, UnusableBankFailsTheRunWithoutAnyCommand) {
