@@ -32,33 +32,34 @@ const char* SupportStatusText(std::uint8_t status) {
 }  // namespace
 
 bool AtapiDevice::LoadAspi() {
-  constexpr std::uint32_t kStyle = platform::MB_OK | platform::MB_ICONERROR;
-  aspiLibrary = system.LoadLibrary(kLibraryName);
+  constexpr std::uint32_t kStyle =
+      platform::MessageBoxStyle::Ok | platform::MessageBoxStyle::IconError;
+  aspiLibrary = system.LoadLibraryA(kLibraryName);
   if (aspiLibrary == 0) {
-    system.MessageBox("LoadLibrary:\nWNASPI32.DLL not found.", "Error FS 002", kStyle);
+    system.MessageBoxA("LoadLibrary:\nWNASPI32.DLL not found.", "Error FS 002", kStyle);
     return false;
   }
   getAspiSupportInfo = system.GetProcAddress(aspiLibrary, kSupportInfoName);
   if (!getAspiSupportInfo) {
     UnloadAspi();
-    system.MessageBox("GetProcAddress:\nGetASPI32SupportInfo not fount.", "Error FS 003", kStyle);
+    system.MessageBoxA("GetProcAddress:\nGetASPI32SupportInfo not fount.", "Error FS 003", kStyle);
     return false;
   }
   sendAspiCommand = system.GetProcAddress(aspiLibrary, kSendCommandName);
   if (!sendAspiCommand) {
     UnloadAspi();
-    system.MessageBox("GetProcAddress:\npfnSendASPI32Command not found.", "Error FS 004", kStyle);
+    system.MessageBoxA("GetProcAddress:\npfnSendASPI32Command not found.", "Error FS 004", kStyle);
     return false;
   }
   const std::uint8_t status = SupportStatus(getAspiSupportInfo);
   if (status == platform::SS_COMP) return true;
-  system.MessageBox(SupportStatusText(status), kSupportInfoCaption, kStyle);
+  system.MessageBoxA(SupportStatusText(status), kSupportInfoCaption, kStyle);
   UnloadAspi();
   return false;
 }
 
 bool AtapiDevice::AspiAvailable() {
-  const platform::Module library = system.LoadLibrary(kLibraryName);
+  const platform::Module library = system.LoadLibraryA(kLibraryName);
   if (library == 0) return false;
   const platform::ProcAddress getSupportInfo = system.GetProcAddress(library, kSupportInfoName);
   const platform::ProcAddress sendCommand = system.GetProcAddress(library, kSendCommandName);

@@ -17,16 +17,16 @@ class RootList {
   enum class State { Empty, NoMemory, Ready };
 
   explicit RootList(platform::System& system) : system(system) {
-    size = system.GetLogicalDriveStrings(0, nullptr);
+    size = system.GetLogicalDriveStringsA(0, nullptr);
     if (size == 0) return;
     heap = system.GetProcessHeap();
     if (heap != 0)
-      buffer = static_cast<char*>(system.HeapAlloc(heap, platform::HEAP_ZERO_MEMORY, size));
+      buffer = static_cast<char*>(system.HeapAlloc(heap, platform::HeapFlags::ZeroMemory, size));
     if (buffer == nullptr) {
       state = State::NoMemory;
       return;
     }
-    system.GetLogicalDriveStrings(size, buffer);
+    system.GetLogicalDriveStringsA(size, buffer);
     state = State::Ready;
   }
   ~RootList() {
@@ -108,7 +108,7 @@ void AtapiDevice::ScanPassThrough() {
   int slot = 0;
   std::int16_t unaddressed = 0;
   roots.ForEach([&](const char* root) {
-    if (system.GetDriveType(root) != platform::DRIVE_CDROM) return true;
+    if (system.GetDriveTypeA(root) != platform::DriveType::CdRom) return true;
     // The table holds 16 drives; a 17th and later are ignored.
     if (slot == kMaxDrives) return false;
     DriveEntry& entry = drives[slot];
@@ -136,11 +136,11 @@ void AtapiDevice::ScanPassThrough() {
 AtapiDevice::AddressAnswer AtapiDevice::GetScsiAddress(const char* root,
                                                        platform::ScsiAddress& address) {
   const DeviceName name = DeviceNameOf(root);
-  const platform::Handle device = system.CreateFile(name.data());
+  const platform::Handle device = system.CreateFileA(name.data());
   if (device == platform::InvalidHandleValue) return AddressAnswer::None;
   std::uint32_t returned = 0;
   AddressAnswer answer = AddressAnswer::Given;
-  if (!system.DeviceIoControl(device, platform::IOCTL_SCSI_GET_ADDRESS, &address, sizeof address,
+  if (!system.DeviceIoControl(device, platform::ioctl::ScsiGetAddress, &address, sizeof address,
                               &address, sizeof address, &returned)) {
     answer = AddressAnswer::Refused;
   } else if (address.Length == 0) {
@@ -204,7 +204,7 @@ std::int16_t AtapiDevice::CountCdromRoots() {
   if (roots.GetState() == RootList::State::NoMemory) return -1;
   std::int16_t count = 0;
   roots.ForEach([&](const char* root) {
-    if (system.GetDriveType(root) == platform::DRIVE_CDROM) ++count;
+    if (system.GetDriveTypeA(root) == platform::DriveType::CdRom) ++count;
     return true;
   });
   return count;

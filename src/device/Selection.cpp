@@ -37,7 +37,7 @@ bool AtapiDevice::SelectDrive(std::int16_t index) {
   std::memcpy(revision, entry.revision, sizeof revision);
 
   if (osInfo.IsNT() && !useAspi) {
-    deviceHandle = system.CreateFile(DeviceNameOf(entry.driveRoot).data());
+    deviceHandle = system.CreateFileA(DeviceNameOf(entry.driveRoot).data());
     if (deviceHandle == platform::InvalidHandleValue) {
       currentIndex = -1;
       SetAddress(platform::InvalidHandleValue, -1, -1, -1, -1);

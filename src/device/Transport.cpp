@@ -79,7 +79,7 @@ bool AtapiDevice::ExecutePassThrough(const CommandBlock& command, DataDirection 
     std::uint32_t returned = 0;
     commandTimer.Start();
     const bool completed = system.DeviceIoControl(
-        deviceHandle, platform::IOCTL_SCSI_PASS_THROUGH_DIRECT, &passThroughRequest,
+        deviceHandle, platform::ioctl::ScsiPassThroughDirect, &passThroughRequest,
         sizeof passThroughRequest, &passThroughRequest, sizeof passThroughRequest, &returned);
     commandTimer.Stop();
     RecordAttempt(passThroughRequest.senseArea);
@@ -125,7 +125,7 @@ bool AtapiDevice::ExecuteAspi(const CommandBlock& command, DataDirection directi
 
   for (bool retried = false;; retried = true) {
     commandTimer.Start();
-    const platform::Handle event = system.CreateEvent(true, false);
+    const platform::Handle event = system.CreateEventA(true, false);
     if (event != 0) {
       aspiRequest.SRB_Flags |= platform::SRB_EVENT_NOTIFY;
       aspiRequest.SRB_PostProc = reinterpret_cast<void*>(event);

@@ -14,10 +14,10 @@ class OSInfo {
 
   bool IsNT() const { return isNT; }
 
-  // Asks for a shutdown with the given flags, EWX_FORCE always added. On NT the process first
-  // enables its shutdown privilege. True when the request was accepted.
+  // Asks for a shutdown with the given flags, ExitFlags::Force always added. On NT the process
+  // first enables its shutdown privilege. True when the request was accepted.
   bool ShutDownSystem(std::uint32_t flags);
-  // ShutDownSystem(EWX_REBOOT): restart, closing running applications without asking.
+  // ShutDownSystem(ExitFlags::Reboot): restart, closing running applications without asking.
   bool RestartSystem();
 
  private:

@@ -15,11 +15,11 @@ class System {
   virtual ~System() = default;
 
   // Version query (GetVersionExA).
-  virtual bool GetVersionEx(OsVersionInfo& info) = 0;
+  virtual bool GetVersionExA(OsVersionInfo& info) = 0;
 
   // Process token, privileges, last error and the restart request.
   virtual bool OpenProcessToken(std::uint32_t desiredAccess, Handle& token) = 0;
-  virtual bool LookupPrivilegeValue(const char* systemName, const char* name, Luid& luid) = 0;
+  virtual bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid& luid) = 0;
   virtual bool AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
                                      const TokenPrivileges& newState) = 0;
   virtual std::uint32_t GetLastError() = 0;
@@ -31,8 +31,8 @@ class System {
   virtual std::uint64_t GetTickCount64() = 0;
 
   // Drive roots and drive types (GetLogicalDriveStringsA, GetDriveTypeA).
-  virtual std::uint32_t GetLogicalDriveStrings(std::uint32_t bufferLength, char* buffer) = 0;
-  virtual std::uint32_t GetDriveType(const char* rootPathName) = 0;
+  virtual std::uint32_t GetLogicalDriveStringsA(std::uint32_t bufferLength, char* buffer) = 0;
+  virtual std::uint32_t GetDriveTypeA(const char* rootPathName) = 0;
 
   // The process heap.
   virtual Handle GetProcessHeap() = 0;
@@ -42,24 +42,24 @@ class System {
   // Devices: CreateFileA with GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
   // OPEN_EXISTING and no flags (the only way the program opens anything); DeviceIoControl
   // without an overlapped structure; CloseHandle for every kind of handle.
-  virtual Handle CreateFile(const char* fileName) = 0;
+  virtual Handle CreateFileA(const char* fileName) = 0;
   virtual bool DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* inBuffer,
                                std::uint32_t inBufferSize, void* outBuffer,
                                std::uint32_t outBufferSize, std::uint32_t* bytesReturned) = 0;
   virtual bool CloseHandle(Handle handle) = 0;
 
   // The ASPI manager library (LoadLibraryA, GetProcAddress, FreeLibrary).
-  virtual Module LoadLibrary(const char* fileName) = 0;
+  virtual Module LoadLibraryA(const char* fileName) = 0;
   virtual ProcAddress GetProcAddress(Module module, const char* procName) = 0;
   virtual bool FreeLibrary(Module module) = 0;
 
   // Events and waits (CreateEventA without security attributes or name; WaitForSingleObject).
-  virtual Handle CreateEvent(bool manualReset, bool initialState) = 0;
+  virtual Handle CreateEventA(bool manualReset, bool initialState) = 0;
   virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
 
   // The plain message box without an owner window (MessageBoxA).
-  virtual int MessageBox(const char* text, const char* caption, std::uint32_t type) = 0;
+  virtual int MessageBoxA(const char* text, const char* caption, std::uint32_t type) = 0;
 };
 
 }  // namespace platform

@@ -14,9 +14,11 @@ using Handle = std::intptr_t;
 inline constexpr Handle InvalidHandleValue = -1;
 using Module = std::intptr_t;
 
-// Version query.
-inline constexpr std::uint32_t VER_PLATFORM_WIN32_WINDOWS = 1;
-inline constexpr std::uint32_t VER_PLATFORM_WIN32_NT = 2;
+// Version query: the platform identifiers (VER_PLATFORM_WIN32_*).
+namespace VerPlatform {
+inline constexpr std::uint32_t Win32Windows = 1;
+inline constexpr std::uint32_t Win32NT = 2;
+}  // namespace VerPlatform
 
 struct OsVersionInfo {  // OSVERSIONINFOA
   std::uint32_t dwOSVersionInfoSize;
@@ -28,15 +30,24 @@ struct OsVersionInfo {  // OSVERSIONINFOA
 };
 static_assert(sizeof(OsVersionInfo) == 148);
 
-// Privileges and restart.
-inline constexpr std::uint32_t TOKEN_ADJUST_PRIVILEGES = 0x20;
-inline constexpr std::uint32_t TOKEN_QUERY = 0x08;
-inline constexpr std::uint32_t SE_PRIVILEGE_ENABLED = 2;
-inline constexpr std::uint32_t ERROR_SUCCESS = 0;
-inline constexpr std::uint32_t ERROR_NOT_ALL_ASSIGNED = 1300;
-inline constexpr std::uint32_t EWX_REBOOT = 2;
-inline constexpr std::uint32_t EWX_FORCE = 4;
-inline constexpr char SE_SHUTDOWN_NAME[] = "SeShutdownPrivilege";
+// Privileges and restart: token access (TOKEN_*), the privilege attribute and name (SE_*), the
+// last-error values (ERROR_*) and the restart flags (EWX_*).
+namespace TokenAccess {
+inline constexpr std::uint32_t AdjustPrivileges = 0x20;
+inline constexpr std::uint32_t Query = 0x08;
+}  // namespace TokenAccess
+namespace Privilege {
+inline constexpr std::uint32_t Enabled = 2;
+inline constexpr char ShutdownName[] = "SeShutdownPrivilege";
+}  // namespace Privilege
+namespace ErrorCode {
+inline constexpr std::uint32_t Success = 0;
+inline constexpr std::uint32_t NotAllAssigned = 1300;
+}  // namespace ErrorCode
+namespace ExitFlags {
+inline constexpr std::uint32_t Reboot = 2;
+inline constexpr std::uint32_t Force = 4;
+}  // namespace ExitFlags
 
 struct Luid {
   std::uint32_t LowPart;
@@ -54,28 +65,40 @@ struct TokenPrivileges {  // TOKEN_PRIVILEGES with one entry
 };
 static_assert(sizeof(TokenPrivileges) == 16);
 
-// Drives, the heap and devices.
-inline constexpr std::uint32_t DRIVE_UNKNOWN = 0;
-inline constexpr std::uint32_t DRIVE_NO_ROOT_DIR = 1;
-inline constexpr std::uint32_t DRIVE_REMOVABLE = 2;
-inline constexpr std::uint32_t DRIVE_FIXED = 3;
-inline constexpr std::uint32_t DRIVE_REMOTE = 4;
-inline constexpr std::uint32_t DRIVE_CDROM = 5;
-inline constexpr std::uint32_t DRIVE_RAMDISK = 6;
-inline constexpr std::uint32_t HEAP_ZERO_MEMORY = 0x08;
+// Drive types (DRIVE_*) and the heap's flags (HEAP_*).
+namespace DriveType {
+inline constexpr std::uint32_t Unknown = 0;
+inline constexpr std::uint32_t NoRootDir = 1;
+inline constexpr std::uint32_t Removable = 2;
+inline constexpr std::uint32_t Fixed = 3;
+inline constexpr std::uint32_t Remote = 4;
+inline constexpr std::uint32_t CdRom = 5;
+inline constexpr std::uint32_t RamDisk = 6;
+}  // namespace DriveType
+namespace HeapFlags {
+inline constexpr std::uint32_t ZeroMemory = 0x08;
+}  // namespace HeapFlags
 
-// Waits and message boxes.
-inline constexpr std::uint32_t WAIT_OBJECT_0 = 0;
-inline constexpr std::uint32_t WAIT_TIMEOUT = 0x102;
-inline constexpr std::uint32_t WAIT_FAILED = 0xFFFFFFFF;
-inline constexpr std::uint32_t MB_OK = 0x00;
-inline constexpr std::uint32_t MB_ICONERROR = 0x10;
-inline constexpr int IDOK = 1;
+// Waits (WAIT_*) and message boxes (MB_*, ID*).
+namespace WaitResult {
+inline constexpr std::uint32_t Object0 = 0;
+inline constexpr std::uint32_t Timeout = 0x102;
+inline constexpr std::uint32_t Failed = 0xFFFFFFFF;
+}  // namespace WaitResult
+namespace MessageBoxStyle {
+inline constexpr std::uint32_t Ok = 0x00;
+inline constexpr std::uint32_t IconError = 0x10;
+}  // namespace MessageBoxStyle
+namespace MessageBoxResult {
+inline constexpr int Ok = 1;
+}  // namespace MessageBoxResult
 
-// Device control codes.
-inline constexpr std::uint32_t IOCTL_SCSI_GET_ADDRESS = 0x41018;
-inline constexpr std::uint32_t IOCTL_SCSI_PASS_THROUGH_DIRECT = 0x4D014;
-inline constexpr std::uint32_t IOCTL_STORAGE_QUERY_PROPERTY = 0x2D1400;
+// Device control codes (IOCTL_*).
+namespace ioctl {
+inline constexpr std::uint32_t ScsiGetAddress = 0x41018;
+inline constexpr std::uint32_t ScsiPassThroughDirect = 0x4D014;
+inline constexpr std::uint32_t StorageQueryProperty = 0x2D1400;
+}  // namespace ioctl
 
 struct ScsiAddress {  // SCSI_ADDRESS
   std::uint32_t Length;
@@ -86,9 +109,12 @@ struct ScsiAddress {  // SCSI_ADDRESS
 };
 static_assert(sizeof(ScsiAddress) == 8);
 
-inline constexpr std::uint8_t SCSI_IOCTL_DATA_OUT = 0;
-inline constexpr std::uint8_t SCSI_IOCTL_DATA_IN = 1;
-inline constexpr std::uint8_t SCSI_IOCTL_DATA_UNSPECIFIED = 2;
+// The pass-through's data direction (SCSI_IOCTL_DATA_*).
+namespace ScsiDataDirection {
+inline constexpr std::uint8_t Out = 0;
+inline constexpr std::uint8_t In = 1;
+inline constexpr std::uint8_t Unspecified = 2;
+}  // namespace ScsiDataDirection
 
 struct ScsiPassThroughDirect {  // SCSI_PASS_THROUGH_DIRECT: 44 bytes in a 32-bit build
   std::uint16_t Length;

@@ -18,12 +18,12 @@ class SimSystem;
 
 class AspiManager {
  public:
-  // The module handle LoadLibrary gives for the manager.
+  // The module handle LoadLibraryA gives for the manager.
   static constexpr platform::Module kModule = 0x7A5000;
 
   AspiManager(const BayConfig& bay, DriveBay& drives, SimSystem& system);
 
-  // LoadLibrary: the manager's module (one more reference), or 0 when none is installed.
+  // LoadLibraryA: the manager's module (one more reference), or 0 when none is installed.
   platform::Module Load();
   platform::ProcAddress Resolve(platform::Module module, const char* procName);
   bool Free(platform::Module module);

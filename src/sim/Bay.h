@@ -64,7 +64,7 @@ struct DriveConfig {
 // A root that is not an optical drive, e.g. "C:\" as a fixed disk.
 struct RootConfig {
   std::string root;
-  std::uint32_t driveType = 3;  // DRIVE_FIXED
+  std::uint32_t driveType = 3;  // DriveType::Fixed
 };
 
 struct BayConfig {

@@ -88,20 +88,20 @@ Handle SimSystem::NewHandle() {
 
 // --- Version, token and restart -------------------------------------------------------------
 
-bool SimSystem::GetVersionEx(platform::OsVersionInfo& info) {
-  if (CallFails("GetVersionEx")) return false;
+bool SimSystem::GetVersionExA(platform::OsVersionInfo& info) {
+  if (CallFails("GetVersionExA")) return false;
   std::lock_guard<std::mutex> hold(lock);
   if (info.dwOSVersionInfoSize != sizeof(platform::OsVersionInfo)) return false;
   if (family == Family::NT) {
     info.dwMajorVersion = 5;
     info.dwMinorVersion = 1;
     info.dwBuildNumber = 2600;
-    info.dwPlatformId = platform::VER_PLATFORM_WIN32_NT;
+    info.dwPlatformId = platform::VerPlatform::Win32NT;
   } else {
     info.dwMajorVersion = 4;
     info.dwMinorVersion = 10;
     info.dwBuildNumber = 2222;
-    info.dwPlatformId = platform::VER_PLATFORM_WIN32_WINDOWS;
+    info.dwPlatformId = platform::VerPlatform::Win32Windows;
   }
   return true;
 }
@@ -122,12 +122,12 @@ bool SimSystem::OpenProcessToken(std::uint32_t desiredAccess, Handle& token) {
   return true;
 }
 
-bool SimSystem::LookupPrivilegeValue(const char* systemName, const char* name,
-                                     platform::Luid& luid) {
+bool SimSystem::LookupPrivilegeValueA(const char* systemName, const char* name,
+                                      platform::Luid& luid) {
   std::lock_guard<std::mutex> hold(lock);
-  Record(std::string("LookupPrivilegeValue ") + (systemName ? systemName : "(local)") + " " +
+  Record(std::string("LookupPrivilegeValueA ") + (systemName ? systemName : "(local)") + " " +
          (name ? name : ""));
-  if (name == nullptr || std::strcmp(name, platform::SE_SHUTDOWN_NAME) != 0) {
+  if (name == nullptr || std::strcmp(name, platform::Privilege::ShutdownName) != 0) {
     lastError = 1313;  // no such privilege
     return false;
   }
@@ -149,7 +149,8 @@ bool SimSystem::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
     lastError = 6;  // invalid handle
     return false;
   }
-  lastError = shutdownPrivilegeHeld ? platform::ERROR_SUCCESS : platform::ERROR_NOT_ALL_ASSIGNED;
+  lastError =
+      shutdownPrivilegeHeld ? platform::ErrorCode::Success : platform::ErrorCode::NotAllAssigned;
   return true;
 }
 
@@ -211,8 +212,8 @@ Handle SimSystem::GetProcessHeap() {
 
 void* SimSystem::HeapAlloc(Handle heap, std::uint32_t flags, std::size_t bytes) {
   if (heap != kProcessHeap || CallFails("HeapAlloc")) return nullptr;
-  return (flags & platform::HEAP_ZERO_MEMORY) ? std::calloc(1, bytes ? bytes : 1)
-                                              : std::malloc(bytes ? bytes : 1);
+  return (flags & platform::HeapFlags::ZeroMemory) ? std::calloc(1, bytes ? bytes : 1)
+                                                   : std::malloc(bytes ? bytes : 1);
 }
 
 bool SimSystem::HeapFree(Handle heap, std::uint32_t, void* memory) {
@@ -228,8 +229,8 @@ bool SimSystem::CloseHandle(Handle handle) {
 
 // --- Events ---------------------------------------------------------------------------------
 
-Handle SimSystem::CreateEvent(bool manualReset, bool initialState) {
-  if (CallFails("CreateEvent")) return 0;
+Handle SimSystem::CreateEventA(bool manualReset, bool initialState) {
+  if (CallFails("CreateEventA")) return 0;
   std::lock_guard<std::mutex> hold(lock);
   const Handle handle = NewHandle();
   events[handle] = Event{manualReset, initialState};
@@ -248,19 +249,19 @@ std::uint32_t SimSystem::WaitForSingleObject(Handle handle, std::uint32_t millis
   {
     std::lock_guard<std::mutex> hold(lock);
     auto found = events.find(handle);
-    if (found == events.end()) return platform::WAIT_FAILED;
+    if (found == events.end()) return platform::WaitResult::Failed;
     if (found->second.signalled) {
       if (!found->second.manualReset) found->second.signalled = false;
-      return platform::WAIT_OBJECT_0;
+      return platform::WaitResult::Object0;
     }
   }
   clock.Sleep(milliseconds);
-  return platform::WAIT_TIMEOUT;
+  return platform::WaitResult::Timeout;
 }
 
 // --- Message box ----------------------------------------------------------------------------
 
-int SimSystem::MessageBox(const char* text, const char* caption, std::uint32_t) {
+int SimSystem::MessageBoxA(const char* text, const char* caption, std::uint32_t) {
   const std::string shownText = text ? text : "";
   const std::string shownCaption = caption ? caption : "";
   {
@@ -269,7 +270,7 @@ int SimSystem::MessageBox(const char* text, const char* caption, std::uint32_t) 
   }
   // The box is modal: the machine is not held while the user reads it.
   if (messageBoxScreen) messageBoxScreen(shownText, shownCaption);
-  return platform::IDOK;
+  return platform::MessageBoxResult::Ok;
 }
 
 std::vector<std::string> SimSystem::MessageBoxes() const {

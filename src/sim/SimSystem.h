@@ -54,11 +54,11 @@ class SimSystem : public platform::System {
   // One more scripted fault; it counts commands from now on.
   void AddFault(const std::string& name, const Fault& fault);
 
-  // References the program holds on the ASPI manager library (LoadLibrary minus FreeLibrary).
+  // References the program holds on the ASPI manager library (LoadLibraryA minus FreeLibrary).
   int AspiLoadCount() const;
   // Execute requests the ASPI manager holds pending (timed out and not aborted).
   std::size_t AspiPendingRequests() const;
-  // Device handles opened with CreateFile and not yet closed.
+  // Device handles opened with CreateFileA and not yet closed.
   std::size_t OpenDevices() const;
 
   // --- What the machine is -------------------------------------------------------------------
@@ -67,8 +67,8 @@ class SimSystem : public platform::System {
   void SetHighResolutionCounter(bool present);
   // Whether the process token holds the shutdown privilege (NT).
   void SetShutdownPrivilegeHeld(bool held);
-  // Makes the named call fail ("GetVersionEx", "OpenProcessToken", "ExitWindowsEx",
-  // "GetProcessHeap", "HeapAlloc", "CreateEvent", "GetLogicalDriveStrings", ...).
+  // Makes the named call fail ("GetVersionExA", "OpenProcessToken", "ExitWindowsEx",
+  // "GetProcessHeap", "HeapAlloc", "CreateEventA", "GetLogicalDriveStringsA", ...).
   void FailCall(const std::string& name, bool fail = true);
   bool CallFails(const std::string& name) const;
 
@@ -80,10 +80,10 @@ class SimSystem : public platform::System {
   Clock& GetClock() { return clock; }
 
   // --- platform::System ----------------------------------------------------------------------
-  bool GetVersionEx(platform::OsVersionInfo& info) override;
+  bool GetVersionExA(platform::OsVersionInfo& info) override;
   bool OpenProcessToken(std::uint32_t desiredAccess, platform::Handle& token) override;
-  bool LookupPrivilegeValue(const char* systemName, const char* name,
-                            platform::Luid& luid) override;
+  bool LookupPrivilegeValueA(const char* systemName, const char* name,
+                             platform::Luid& luid) override;
   bool AdjustTokenPrivileges(platform::Handle token, bool disableAllPrivileges,
                              const platform::TokenPrivileges& newState) override;
   std::uint32_t GetLastError() override;
@@ -93,30 +93,30 @@ class SimSystem : public platform::System {
   bool QueryPerformanceCounter(std::int64_t& count) override;
   std::uint64_t GetTickCount64() override;
 
-  std::uint32_t GetLogicalDriveStrings(std::uint32_t bufferLength, char* buffer) override;
-  std::uint32_t GetDriveType(const char* rootPathName) override;
+  std::uint32_t GetLogicalDriveStringsA(std::uint32_t bufferLength, char* buffer) override;
+  std::uint32_t GetDriveTypeA(const char* rootPathName) override;
 
   platform::Handle GetProcessHeap() override;
   void* HeapAlloc(platform::Handle heap, std::uint32_t flags, std::size_t bytes) override;
   bool HeapFree(platform::Handle heap, std::uint32_t flags, void* memory) override;
 
-  platform::Handle CreateFile(const char* fileName) override;
+  platform::Handle CreateFileA(const char* fileName) override;
   bool DeviceIoControl(platform::Handle device, std::uint32_t ioControlCode, void* inBuffer,
                        std::uint32_t inBufferSize, void* outBuffer, std::uint32_t outBufferSize,
                        std::uint32_t* bytesReturned) override;
   bool CloseHandle(platform::Handle handle) override;
 
-  platform::Module LoadLibrary(const char* fileName) override;
+  platform::Module LoadLibraryA(const char* fileName) override;
   platform::ProcAddress GetProcAddress(platform::Module module, const char* procName) override;
   bool FreeLibrary(platform::Module module) override;
 
-  platform::Handle CreateEvent(bool manualReset, bool initialState) override;
+  platform::Handle CreateEventA(bool manualReset, bool initialState) override;
   std::uint32_t WaitForSingleObject(platform::Handle handle, std::uint32_t milliseconds) override;
   void Sleep(std::uint32_t milliseconds) override;
   // Signals an event (the ASPI manager's completion).
   bool SetEvent(platform::Handle handle);
 
-  int MessageBox(const char* text, const char* caption, std::uint32_t type) override;
+  int MessageBoxA(const char* text, const char* caption, std::uint32_t type) override;
   // The plain message boxes shown so far, as "<caption>|<text>".
   std::vector<std::string> MessageBoxes() const;
   // Where the plain boxes reach the user of a simulated flasher (its view); none by default.

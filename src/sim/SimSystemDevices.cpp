@@ -55,8 +55,8 @@ bool SimSystem::Failed(std::uint32_t error) {
 
 // --- The drive list -------------------------------------------------------------------------
 
-std::uint32_t SimSystem::GetLogicalDriveStrings(std::uint32_t bufferLength, char* buffer) {
-  if (CallFails("GetLogicalDriveStrings")) return 0;
+std::uint32_t SimSystem::GetLogicalDriveStringsA(std::uint32_t bufferLength, char* buffer) {
+  if (CallFails("GetLogicalDriveStringsA")) return 0;
   std::vector<std::string> roots;
   for (const RootConfig& other : otherRoots) roots.push_back(other.root);
   for (std::size_t drive = 0; drive < bay->Count(); ++drive) {
@@ -74,20 +74,20 @@ std::uint32_t SimSystem::GetLogicalDriveStrings(std::uint32_t bufferLength, char
   return needed - 1;
 }
 
-std::uint32_t SimSystem::GetDriveType(const char* rootPathName) {
+std::uint32_t SimSystem::GetDriveTypeA(const char* rootPathName) {
   for (std::size_t drive = 0; drive < bay->Count(); ++drive) {
     const auto& root = bay->Config(drive).root;
-    if (root && SameRoot(*root, rootPathName)) return DRIVE_CDROM;
+    if (root && SameRoot(*root, rootPathName)) return DriveType::CdRom;
   }
   for (const RootConfig& other : otherRoots) {
     if (SameRoot(other.root, rootPathName)) return other.driveType;
   }
-  return DRIVE_NO_ROOT_DIR;
+  return DriveType::NoRootDir;
 }
 
 // --- Devices --------------------------------------------------------------------------------
 
-Handle SimSystem::CreateFile(const char* fileName) {
+Handle SimSystem::CreateFileA(const char* fileName) {
   const std::size_t prefix = sizeof(kDevicePrefix) - 1;
   // The consumer family has no pass-through: its devices cannot be opened this way.
   const bool deviceName = fileName != nullptr &&
@@ -127,9 +127,9 @@ bool SimSystem::DeviceIoControl(Handle device, std::uint32_t ioControlCode, void
   std::size_t drive = 0;
   if (!DeviceDrive(device, drive)) return false;
   switch (ioControlCode) {
-    case IOCTL_SCSI_GET_ADDRESS:
+    case ioctl::ScsiGetAddress:
       return QueryAddress(drive, outBuffer, outBufferSize, bytesReturned);
-    case IOCTL_SCSI_PASS_THROUGH_DIRECT:
+    case ioctl::ScsiPassThroughDirect:
       return PassThrough(drive, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
     default:  // the storage descriptor query among them
       return Failed(kErrorInvalidFunction);
@@ -167,14 +167,14 @@ bool SimSystem::PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inB
   ScsiPassThroughDirect request;
   std::memcpy(&request, inBuffer, sizeof request);
   if (request.CdbLength == 0 || request.CdbLength > sizeof request.Cdb ||
-      request.DataIn > SCSI_IOCTL_DATA_UNSPECIFIED) {
+      request.DataIn > ScsiDataDirection::Unspecified) {
     return Failed(kErrorInvalidParameter);
   }
   CommandBytes command{};
   std::copy_n(request.Cdb, command.size(), command.begin());
-  const Transfer direction = request.DataIn == SCSI_IOCTL_DATA_IN    ? Transfer::In
-                             : request.DataIn == SCSI_IOCTL_DATA_OUT ? Transfer::Out
-                                                                     : Transfer::None;
+  const Transfer direction = request.DataIn == ScsiDataDirection::In    ? Transfer::In
+                             : request.DataIn == ScsiDataDirection::Out ? Transfer::Out
+                                                                        : Transfer::None;
   const DataPhase data{direction, static_cast<std::uint8_t*>(request.DataBuffer),
                        request.DataTransferLength};
   const Answer answer = bay->Execute(drive, command, data, clock.NowNanoseconds());
@@ -203,7 +203,7 @@ bool SimSystem::PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inB
 
 // --- The ASPI manager library -----------------------------------------------------------------
 
-Module SimSystem::LoadLibrary(const char* fileName) {
+Module SimSystem::LoadLibraryA(const char* fileName) {
   const Module module = IsAspiManager(fileName) ? aspi->Load() : 0;
   if (module == 0) Failed(kErrorModuleNotFound);
   return module;

@@ -30,7 +30,8 @@ TEST_P(LoadAspi, ReportsEachFailureAndLeavesTheManagerUnloaded) {
   EXPECT_FALSE(device.AspiLoaded());
   EXPECT_FALSE(device.AspiPresent());
   EXPECT_THAT(machine.MessageBoxes(), ElementsAre(c.message));
-  EXPECT_THAT(machine.messageStyles, ElementsAre(0x10u));  // MB_OK | MB_ICONERROR
+  EXPECT_THAT(machine.messageStyles,
+              ElementsAre(0x10u));  // MessageBoxStyle::Ok | MessageBoxStyle::IconError
   EXPECT_EQ(machine.libraryReleases, machine.libraryLoads);
 }
 

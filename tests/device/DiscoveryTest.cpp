@@ -163,7 +163,7 @@ TEST(PassThroughScan, DevicesThatCannotBeAddressedAreLeftOut) {
 }
 
 TEST(PassThroughScan, NoRootListMeansNoDrive) {
-  for (const char* call : {"GetLogicalDriveStrings", "GetProcessHeap", "HeapAlloc"}) {
+  for (const char* call : {"GetLogicalDriveStringsA", "GetProcessHeap", "HeapAlloc"}) {
     sim::BayConfig bay;
     bay.drives = {Drive('D', {0, 0, 0, 0})};
     sim::SimSystem machine(bay);

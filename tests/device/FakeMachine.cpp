@@ -40,17 +40,18 @@ Answer FakeMachine::NextAnswer(const std::uint8_t* command) {
   return answer;
 }
 
-std::uint32_t FakeMachine::GetLogicalDriveStrings(std::uint32_t bufferLength, char* buffer) {
+std::uint32_t FakeMachine::GetLogicalDriveStringsA(std::uint32_t bufferLength, char* buffer) {
   if (buffer == nullptr || bufferLength < sizeof kRoots) return sizeof kRoots;
   std::memcpy(buffer, kRoots, sizeof kRoots);
   return sizeof kRoots - 1;
 }
 
-std::uint32_t FakeMachine::GetDriveType(const char* rootPathName) {
-  return std::strcmp(rootPathName, "D:\\") == 0 ? platform::DRIVE_CDROM : platform::DRIVE_FIXED;
+std::uint32_t FakeMachine::GetDriveTypeA(const char* rootPathName) {
+  return std::strcmp(rootPathName, "D:\\") == 0 ? platform::DriveType::CdRom
+                                                : platform::DriveType::Fixed;
 }
 
-platform::Handle FakeMachine::CreateFile(const char* fileName) {
+platform::Handle FakeMachine::CreateFileA(const char* fileName) {
   if (!driveOpens || std::strcmp(fileName, "\\\\.\\D:") != 0) return platform::InvalidHandleValue;
   ++deviceOpens;
   return kDriveHandle;
@@ -66,7 +67,7 @@ bool FakeMachine::DeviceIoControl(platform::Handle device, std::uint32_t ioContr
                                   std::uint32_t, void* outBuffer, std::uint32_t,
                                   std::uint32_t* bytesReturned) {
   *bytesReturned = 0;
-  if (ioControlCode == platform::IOCTL_SCSI_GET_ADDRESS) {
+  if (ioControlCode == platform::ioctl::ScsiGetAddress) {
     *static_cast<platform::ScsiAddress*>(outBuffer) = {8, 1, 0, 2, 3};
     return device == kDriveHandle;
   }
@@ -81,7 +82,7 @@ bool FakeMachine::DeviceIoControl(platform::Handle device, std::uint32_t ioContr
   return true;
 }
 
-platform::Module FakeMachine::LoadLibrary(const char* fileName) {
+platform::Module FakeMachine::LoadLibraryA(const char* fileName) {
   if (!aspiInstalled || std::strcmp(fileName, "WNASPI32") != 0) return 0;
   ++libraryLoads;
   return kAspiModule;
@@ -104,9 +105,9 @@ bool FakeMachine::FreeLibrary(platform::Module module) {
   return true;
 }
 
-int FakeMachine::MessageBox(const char* text, const char* caption, std::uint32_t type) {
+int FakeMachine::MessageBoxA(const char* text, const char* caption, std::uint32_t type) {
   messageStyles.push_back(type);
-  return sim::SimSystem::MessageBox(text, caption, type);
+  return sim::SimSystem::MessageBoxA(text, caption, type);
 }
 
 std::uint32_t FakeMachine::SupportInfo(void* context, void*) {

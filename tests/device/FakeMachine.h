@@ -61,17 +61,17 @@ class FakeMachine : public sim::SimSystem {
   void ClearRecords();
   void ReleasePending();
 
-  std::uint32_t GetLogicalDriveStrings(std::uint32_t bufferLength, char* buffer) override;
-  std::uint32_t GetDriveType(const char* rootPathName) override;
-  platform::Handle CreateFile(const char* fileName) override;
+  std::uint32_t GetLogicalDriveStringsA(std::uint32_t bufferLength, char* buffer) override;
+  std::uint32_t GetDriveTypeA(const char* rootPathName) override;
+  platform::Handle CreateFileA(const char* fileName) override;
   bool DeviceIoControl(platform::Handle device, std::uint32_t ioControlCode, void* inBuffer,
                        std::uint32_t inBufferSize, void* outBuffer, std::uint32_t outBufferSize,
                        std::uint32_t* bytesReturned) override;
   bool CloseHandle(platform::Handle handle) override;
-  platform::Module LoadLibrary(const char* fileName) override;
+  platform::Module LoadLibraryA(const char* fileName) override;
   platform::ProcAddress GetProcAddress(platform::Module module, const char* procName) override;
   bool FreeLibrary(platform::Module module) override;
-  int MessageBox(const char* text, const char* caption, std::uint32_t type) override;
+  int MessageBoxA(const char* text, const char* caption, std::uint32_t type) override;
 
   static constexpr platform::Handle kDriveHandle = 0xD0;
   static constexpr platform::Module kAspiModule = 0xA5;

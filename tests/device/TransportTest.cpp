@@ -287,7 +287,7 @@ TEST(AspiPending, LongestWaitStopsShortOfWaitingForEver) {
 TEST(AspiPending, PollWithoutEventIsBoundedByTheTimeOut) {
   SelectedDevice bay(Path::Aspi);
   bay.device->SetCommandTimeout(1);
-  bay.machine.FailCall("CreateEvent");
+  bay.machine.FailCall("CreateEventA");
   bay.machine.answers = {Answer{}, Pending(true)};
   EXPECT_TRUE(bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0));
   EXPECT_EQ(bay.machine.aspiRequests[0].SRB_Flags, 0);  // no event notification

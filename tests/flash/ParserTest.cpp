@@ -111,7 +111,7 @@ class ThrowingSystem : public sim::SimSystem {
   using SimSystem::SimSystem;
   bool DeviceIoControl(platform::Handle device, std::uint32_t code, void* in, std::uint32_t inSize,
                        void* out, std::uint32_t outSize, std::uint32_t* returned) override {
-    if (armed && code == platform::IOCTL_SCSI_PASS_THROUGH_DIRECT) {
+    if (armed && code == platform::ioctl::ScsiPassThroughDirect) {
       throw std::runtime_error("pass-through broke");
     }
     return SimSystem::DeviceIoControl(device, code, in, inSize, out, outSize, returned);

@@ -18,7 +18,7 @@ TEST(OSInfo, ReportsTheFamilyOfTheVersionQuery) {
   EXPECT_FALSE(platform::OSInfo(consumer).IsNT());
 
   sim::SimSystem failing;
-  failing.FailCall("GetVersionEx");
+  failing.FailCall("GetVersionExA");
   EXPECT_FALSE(platform::OSInfo(failing).IsNT());
 }
 
@@ -36,7 +36,7 @@ TEST(OSInfo, NtRestartEnablesTheShutdownPrivilegeFirst) {
   platform::OSInfo info(system);
   EXPECT_TRUE(info.RestartSystem());
   EXPECT_THAT(system.Calls(), ElementsAre("OpenProcessToken 0x28",
-                                          "LookupPrivilegeValue (local) SeShutdownPrivilege",
+                                          "LookupPrivilegeValueA (local) SeShutdownPrivilege",
                                           "AdjustTokenPrivileges 0 1 19 2", "ExitWindowsEx 6 0"));
 }
 

@@ -16,9 +16,9 @@ struct PassThroughBlock {
 };
 
 std::uint8_t DirectionFlag(Dir dir) {
-  return dir == Dir::In    ? SCSI_IOCTL_DATA_IN
-         : dir == Dir::Out ? SCSI_IOCTL_DATA_OUT
-                           : SCSI_IOCTL_DATA_UNSPECIFIED;
+  return dir == Dir::In    ? ScsiDataDirection::In
+         : dir == Dir::Out ? ScsiDataDirection::Out
+                           : ScsiDataDirection::Unspecified;
 }
 
 std::vector<std::uint8_t> Buffer(std::uint32_t length, const std::vector<std::uint8_t>& payload) {
@@ -72,7 +72,7 @@ Cdb ReadBuffer(std::uint32_t offset, std::uint32_t length) {
 }
 
 PassThroughPort::PassThroughPort(sim::SimSystem& system, const char* device)
-    : system(system), handle(system.CreateFile(device)) {}
+    : system(system), handle(system.CreateFileA(device)) {}
 
 PassThroughPort::~PassThroughPort() {
   if (Open()) system.CloseHandle(handle);
@@ -93,7 +93,7 @@ Reply PassThroughPort::Send(const Cdb& cdb, Dir dir, std::uint32_t length,
   std::memcpy(block.sptd.Cdb, cdb.data(), cdb.size());
   std::uint32_t returned = 0;
   Reply reply;
-  reply.completed = system.DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
+  reply.completed = system.DeviceIoControl(handle, ioctl::ScsiPassThroughDirect, &block,
                                            sizeof block, &block, sizeof block, &returned);
   reply.status = block.sptd.ScsiStatus;
   reply.targetStatus = block.sptd.ScsiStatus;
@@ -106,7 +106,7 @@ Reply PassThroughPort::Send(const Cdb& cdb, Dir dir, std::uint32_t length,
 
 AspiPort::AspiPort(sim::SimSystem& system)
     : system(system),
-      module(system.LoadLibrary("WNASPI32")),
+      module(system.LoadLibraryA("WNASPI32")),
       supportInfo(system.GetProcAddress(module, "GetASPI32SupportInfo")),
       send(system.GetProcAddress(module, "SendASPI32Command")) {}
 
@@ -128,7 +128,7 @@ Reply AspiPort::Send(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun
   request.SRB_SenseLen = SENSE_LEN;
   request.SRB_CDBLen = 12;
   std::memcpy(request.CDBByte, cdb.data(), cdb.size());
-  const Handle event = system.CreateEvent(true, false);
+  const Handle event = system.CreateEventA(true, false);
   request.SRB_Flags |= SRB_EVENT_NOTIFY;
   request.SRB_PostProc = reinterpret_cast<void*>(event);
   send(&request);

@@ -28,9 +28,9 @@ sim::DriveConfig DriveAt(const char* name, const char* root, std::array<int, 4> 
 }
 
 std::string DriveStrings(sim::SimSystem& system) {
-  const std::uint32_t needed = system.GetLogicalDriveStrings(0, nullptr);
+  const std::uint32_t needed = system.GetLogicalDriveStringsA(0, nullptr);
   std::string list(needed, '\x7F');
-  const std::uint32_t written = system.GetLogicalDriveStrings(needed, list.data());
+  const std::uint32_t written = system.GetLogicalDriveStringsA(needed, list.data());
   EXPECT_EQ(written, needed - 1);
   return list;
 }
@@ -39,7 +39,7 @@ ScsiAddress QueryAddress(sim::SimSystem& system, Handle device, bool& ok) {
   ScsiAddress address{};
   address.Length = 0xEEEE;
   std::uint32_t returned = 0;
-  ok = system.DeviceIoControl(device, IOCTL_SCSI_GET_ADDRESS, &address, sizeof address, &address,
+  ok = system.DeviceIoControl(device, ioctl::ScsiGetAddress, &address, sizeof address, &address,
                               sizeof address, &returned);
   return address;
 }
@@ -48,31 +48,31 @@ ScsiAddress QueryAddress(sim::SimSystem& system, Handle device, bool& ok) {
 
 TEST(DriveList, ListsOtherRootsAndDriveRootsInLetterOrder) {
   sim::BayConfig bay;
-  bay.otherRoots = {{"Z:\\", DRIVE_REMOTE}, {"C:\\", DRIVE_FIXED}};
+  bay.otherRoots = {{"Z:\\", DriveType::Remote}, {"C:\\", DriveType::Fixed}};
   bay.drives = {DriveAt("F", "F:\\", {0, 0, 1, 0}), DriveAt("D", "D:\\", {0, 0, 0, 0}),
                 DriveAt("X", nullptr, {1, 0, 0, 0})};
   sim::SimSystem system(bay);
   EXPECT_EQ(DriveStrings(system), std::string("C:\\\0D:\\\0F:\\\0Z:\\\0\0", 17));
-  EXPECT_EQ(system.GetDriveType("C:\\"), DRIVE_FIXED);
-  EXPECT_EQ(system.GetDriveType("D:\\"), DRIVE_CDROM);
-  EXPECT_EQ(system.GetDriveType("f:\\"), DRIVE_CDROM);
-  EXPECT_EQ(system.GetDriveType("Z:\\"), DRIVE_REMOTE);
-  EXPECT_EQ(system.GetDriveType("Q:\\"), DRIVE_NO_ROOT_DIR);
+  EXPECT_EQ(system.GetDriveTypeA("C:\\"), DriveType::Fixed);
+  EXPECT_EQ(system.GetDriveTypeA("D:\\"), DriveType::CdRom);
+  EXPECT_EQ(system.GetDriveTypeA("f:\\"), DriveType::CdRom);
+  EXPECT_EQ(system.GetDriveTypeA("Z:\\"), DriveType::Remote);
+  EXPECT_EQ(system.GetDriveTypeA("Q:\\"), DriveType::NoRootDir);
 }
 
 TEST(DriveList, ATooSmallBufferGetsTheNeededSizeAndNothingWritten) {
   sim::SimSystem system(OneDrive());
   char buffer[4] = {'x', 'x', 'x', 'x'};
-  EXPECT_EQ(system.GetLogicalDriveStrings(sizeof buffer, buffer), 9u);
+  EXPECT_EQ(system.GetLogicalDriveStringsA(sizeof buffer, buffer), 9u);
   EXPECT_EQ(buffer[0], 'x');
-  system.FailCall("GetLogicalDriveStrings");
-  EXPECT_EQ(system.GetLogicalDriveStrings(0, nullptr), 0u);
+  system.FailCall("GetLogicalDriveStringsA");
+  EXPECT_EQ(system.GetLogicalDriveStringsA(0, nullptr), 0u);
 }
 
 TEST(Devices, OpenByDriveLetterAndCloseAgain) {
   sim::SimSystem system(OneDrive());
-  const Handle upper = system.CreateFile("\\\\.\\D:");
-  const Handle lower = system.CreateFile("\\\\.\\d:");
+  const Handle upper = system.CreateFileA("\\\\.\\D:");
+  const Handle lower = system.CreateFileA("\\\\.\\d:");
   ASSERT_NE(upper, InvalidHandleValue);
   ASSERT_NE(lower, InvalidHandleValue);
   EXPECT_NE(upper, lower);
@@ -85,12 +85,12 @@ TEST(Devices, OpenByDriveLetterAndCloseAgain) {
 
 TEST(Devices, NoDeviceForOtherNamesRootsOrTheConsumerFamily) {
   sim::SimSystem system(OneDrive());
-  EXPECT_EQ(system.CreateFile("\\\\.\\C:"), InvalidHandleValue);
-  EXPECT_EQ(system.CreateFile("\\\\.\\E:"), InvalidHandleValue);
-  EXPECT_EQ(system.CreateFile("D:\\"), InvalidHandleValue);
-  EXPECT_EQ(system.CreateFile(nullptr), InvalidHandleValue);
+  EXPECT_EQ(system.CreateFileA("\\\\.\\C:"), InvalidHandleValue);
+  EXPECT_EQ(system.CreateFileA("\\\\.\\E:"), InvalidHandleValue);
+  EXPECT_EQ(system.CreateFileA("D:\\"), InvalidHandleValue);
+  EXPECT_EQ(system.CreateFileA(nullptr), InvalidHandleValue);
   system.SetFamily(sim::Family::Consumer);
-  EXPECT_EQ(system.CreateFile("\\\\.\\D:"), InvalidHandleValue);
+  EXPECT_EQ(system.CreateFileA("\\\\.\\D:"), InvalidHandleValue);
 }
 
 TEST(Devices, AddressQueryAnswersAsDescribed) {
@@ -129,9 +129,9 @@ TEST(Devices, StorageDescriptorQueryFailsAndUnknownHandlesAreRefused) {
   PassThroughPort port(system);
   std::uint8_t area[40] = {};
   std::uint32_t returned = 0;
-  EXPECT_FALSE(system.DeviceIoControl(port.Handle(), IOCTL_STORAGE_QUERY_PROPERTY, area,
-                                      sizeof area, area, sizeof area, &returned));
-  EXPECT_FALSE(system.DeviceIoControl(InvalidHandleValue, IOCTL_SCSI_PASS_THROUGH_DIRECT, area,
+  EXPECT_FALSE(system.DeviceIoControl(port.Handle(), ioctl::StorageQueryProperty, area, sizeof area,
+                                      area, sizeof area, &returned));
+  EXPECT_FALSE(system.DeviceIoControl(InvalidHandleValue, ioctl::ScsiPassThroughDirect, area,
                                       sizeof area, area, sizeof area, &returned));
 }
 
@@ -149,11 +149,11 @@ TEST(PassThrough, SenseGoesToTheSenseOffsetWithinItsLengthAndStatusIsCheckCondit
   std::memset(block.sense, 0xEE, sizeof block.sense);
   block.sptd.Length = sizeof block.sptd;
   block.sptd.CdbLength = 12;
-  block.sptd.DataIn = SCSI_IOCTL_DATA_UNSPECIFIED;
+  block.sptd.DataIn = ScsiDataDirection::Unspecified;
   block.sptd.SenseInfoOffset = offsetof(decltype(block), sense);
   block.sptd.SenseInfoLength = 14;
   std::uint32_t returned = 0;
-  ASSERT_TRUE(system.DeviceIoControl(port.Handle(), IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
+  ASSERT_TRUE(system.DeviceIoControl(port.Handle(), ioctl::ScsiPassThroughDirect, &block,
                                      sizeof block, &block, sizeof block, &returned));
   EXPECT_EQ(block.sptd.ScsiStatus, 2);
   const std::uint8_t expected[14] = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0x00};
@@ -168,7 +168,7 @@ TEST(PassThrough, AMalformedRequestFailsWithoutReachingTheDrive) {
   ScsiPassThroughDirect request{};
   request.CdbLength = 0;
   std::uint32_t returned = 0;
-  EXPECT_FALSE(system.DeviceIoControl(port.Handle(), IOCTL_SCSI_PASS_THROUGH_DIRECT, &request,
+  EXPECT_FALSE(system.DeviceIoControl(port.Handle(), ioctl::ScsiPassThroughDirect, &request,
                                       sizeof request, &request, sizeof request, &returned));
   EXPECT_TRUE(system.Trace().empty());
 }
@@ -177,14 +177,14 @@ TEST(PassThrough, AMalformedRequestFailsWithoutReachingTheDrive) {
 
 TEST(AspiManager, NotInstalledMeansNoLibrary) {
   sim::SimSystem system;
-  EXPECT_EQ(system.LoadLibrary("WNASPI32"), 0);
+  EXPECT_EQ(system.LoadLibraryA("WNASPI32"), 0);
   EXPECT_EQ(system.AspiLoadCount(), 0);
 }
 
 TEST(AspiManager, CountsItsReferencesAndResolvesBothEntryPoints) {
   sim::SimSystem system(OneDrive());
-  const Module first = system.LoadLibrary("WNASPI32");
-  const Module second = system.LoadLibrary("wnaspi32.dll");
+  const Module first = system.LoadLibraryA("WNASPI32");
+  const Module second = system.LoadLibraryA("wnaspi32.dll");
   ASSERT_NE(first, 0);
   EXPECT_EQ(first, second);
   EXPECT_EQ(system.AspiLoadCount(), 2);
@@ -195,7 +195,7 @@ TEST(AspiManager, CountsItsReferencesAndResolvesBothEntryPoints) {
   EXPECT_TRUE(system.FreeLibrary(second));
   EXPECT_FALSE(system.FreeLibrary(second));
   EXPECT_EQ(system.AspiLoadCount(), 0);
-  EXPECT_EQ(system.LoadLibrary("KERNEL32"), 0);
+  EXPECT_EQ(system.LoadLibraryA("KERNEL32"), 0);
 }
 
 TEST(AspiManager, SupportInfoCarriesTheStatusAndTheAdapterCount) {
@@ -281,7 +281,7 @@ TEST(AspiManager, ADriveWithoutRootIsSeenOnlyByTheManager) {
 
 TEST(AspiManager, ARequestAfterTheLibraryWasReleasedIsRefused) {
   sim::SimSystem system(OneDrive());
-  const Module module = system.LoadLibrary("WNASPI32");
+  const Module module = system.LoadLibraryA("WNASPI32");
   const ProcAddress send = system.GetProcAddress(module, "SendASPI32Command");
   system.FreeLibrary(module);
   SrbHaInquiry inquiry{};

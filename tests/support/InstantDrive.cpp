@@ -21,18 +21,19 @@ std::uint32_t Read24(const std::uint8_t* bytes) {
 InstantDriveSystem::InstantDriveSystem(std::array<std::uint8_t, 4> flashId)
     : flashId(flashId), driveBuffer(kDriveBufferSize) {}
 
-std::uint32_t InstantDriveSystem::GetLogicalDriveStrings(std::uint32_t bufferLength, char* buffer) {
+std::uint32_t InstantDriveSystem::GetLogicalDriveStringsA(std::uint32_t bufferLength,
+                                                          char* buffer) {
   if (buffer == nullptr || bufferLength < sizeof kRoots) return sizeof kRoots;
   std::memcpy(buffer, kRoots, sizeof kRoots);
   return sizeof kRoots - 1;
 }
 
-std::uint32_t InstantDriveSystem::GetDriveType(const char* rootPathName) {
-  return std::strcmp(rootPathName, "D:\\") == 0 ? platform::DRIVE_CDROM
-                                                : platform::DRIVE_NO_ROOT_DIR;
+std::uint32_t InstantDriveSystem::GetDriveTypeA(const char* rootPathName) {
+  return std::strcmp(rootPathName, "D:\\") == 0 ? platform::DriveType::CdRom
+                                                : platform::DriveType::NoRootDir;
 }
 
-platform::Handle InstantDriveSystem::CreateFile(const char* fileName) {
+platform::Handle InstantDriveSystem::CreateFileA(const char* fileName) {
   return std::strcmp(fileName, "\\\\.\\D:") == 0 ? kDriveHandle : platform::InvalidHandleValue;
 }
 
@@ -45,12 +46,12 @@ bool InstantDriveSystem::DeviceIoControl(platform::Handle device, std::uint32_t 
                                          std::uint32_t* bytesReturned) {
   if (bytesReturned != nullptr) *bytesReturned = 0;
   if (device != kDriveHandle) return false;
-  if (ioControlCode == platform::IOCTL_SCSI_GET_ADDRESS) {
+  if (ioControlCode == platform::ioctl::ScsiGetAddress) {
     auto* address = static_cast<platform::ScsiAddress*>(inBuffer);
     *address = platform::ScsiAddress{sizeof(platform::ScsiAddress), 1, 0, 0, 0};
     return true;
   }
-  if (ioControlCode != platform::IOCTL_SCSI_PASS_THROUGH_DIRECT) return false;
+  if (ioControlCode != platform::ioctl::ScsiPassThroughDirect) return false;
   Answer(*static_cast<platform::ScsiPassThroughDirect*>(inBuffer));
   return true;
 }
@@ -82,7 +83,7 @@ void InstantDriveSystem::Answer(platform::ScsiPassThroughDirect& request) {
       if (!silentReads) std::memcpy(data, driveBuffer.data() + Read24(cdb + 3), length);
       break;
     default:  // TEST UNIT READY, START STOP UNIT, ...: good at once
-      if (data != nullptr && request.DataIn == platform::SCSI_IOCTL_DATA_IN) {
+      if (data != nullptr && request.DataIn == platform::ScsiDataDirection::In) {
         std::memset(data, 0, length);
       }
       break;

@@ -25,9 +25,9 @@ class InstantDriveSystem : public sim::SimSystem {
   int ProgrammingCommands() const { return programmingCommands; }
   const std::uint8_t* DriveBuffer() const { return driveBuffer.data(); }
 
-  std::uint32_t GetLogicalDriveStrings(std::uint32_t bufferLength, char* buffer) override;
-  std::uint32_t GetDriveType(const char* rootPathName) override;
-  platform::Handle CreateFile(const char* fileName) override;
+  std::uint32_t GetLogicalDriveStringsA(std::uint32_t bufferLength, char* buffer) override;
+  std::uint32_t GetDriveTypeA(const char* rootPathName) override;
+  platform::Handle CreateFileA(const char* fileName) override;
   bool DeviceIoControl(platform::Handle device, std::uint32_t ioControlCode, void* inBuffer,
                        std::uint32_t inBufferSize, void* outBuffer, std::uint32_t outBufferSize,
                        std::uint32_t* bytesReturned) override;
