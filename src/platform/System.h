@@ -1,6 +1,14 @@
-// The operating system as the program sees it. Every operation mirrors one Windows call; a
-// backend (Windows, Linux, the simulated machine) translates it. Nothing above the platform layer
-// includes an operating-system header.
+// The operating system as the program sees it. Every operation mirrors one Windows call and keeps
+// its name, arguments and results; a backend (Windows, Linux, the simulated machine) translates
+// it. Nothing above the platform layer includes an operating-system header.
+//
+// Threads: the window's thread and every worker call the seam at the same time, each on its own
+// handles (a device handle, an event, the token) and on the shared, read-only ones (the process
+// heap, the ASPI manager's entry points). Every operation is safe to call from any thread.
+//
+// The last error (GetLastError) is per thread, as on Windows: an operation that fails sets the
+// calling thread's value, and no other thread's. Operations documented to set it on success say
+// so; the others leave it as it was.
 #pragma once
 
 #include <cstddef>
@@ -14,51 +22,114 @@ class System {
  public:
   virtual ~System() = default;
 
-  // Version query (GetVersionExA).
+  // --- Version ---------------------------------------------------------------------------------
+
+  // GetVersionExA. Fills `info` (whose dwOSVersionInfoSize the caller has set) and returns true;
+  // dwPlatformId is VerPlatform::Win32NT or VerPlatform::Win32Windows. False only when the
+  // query itself fails; the program then takes the system for the consumer family.
   virtual bool GetVersionExA(OsVersionInfo& info) = 0;
 
-  // Process token, privileges, last error and the restart request.
+  // --- Privileges and restart ------------------------------------------------------------------
+
+  // OpenProcessToken for the current process. True with a token handle (closed with
+  // CloseHandle); false with the last error set when the token cannot be opened.
   virtual bool OpenProcessToken(std::uint32_t desiredAccess, Handle& token) = 0;
+  // LookupPrivilegeValueA on the local system (`systemName` null). True with the privilege's
+  // LUID; false with the last error set for a name the system does not know.
   virtual bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid& luid) = 0;
+  // AdjustTokenPrivileges without the previous state. False for a token that is not open. True
+  // otherwise, and then the last error tells whether the privilege is held:
+  // ErrorCode::Success, or ErrorCode::NotAllAssigned when the process may not have it.
   virtual bool AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
                                      const TokenPrivileges& newState) = 0;
+  // The calling thread's last error.
   virtual std::uint32_t GetLastError() = 0;
+  // ExitWindowsEx. True when the system accepted the request (it then ends the program later);
+  // false with the last error set when it refused.
   virtual bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) = 0;
 
-  // Performance counter; and a coarse monotonic millisecond count for machines without one.
-  virtual bool QueryPerformanceFrequency(std::int64_t& frequency) = 0;
-  virtual bool QueryPerformanceCounter(std::int64_t& count) = 0;
-  virtual std::uint64_t GetTickCount64() = 0;
+  // --- Time ------------------------------------------------------------------------------------
 
-  // Drive roots and drive types (GetLogicalDriveStringsA, GetDriveTypeA).
+  // QueryPerformanceFrequency: true with the counter's ticks per second (above 0), or false when
+  // the machine has no high-resolution counter.
+  virtual bool QueryPerformanceFrequency(std::int64_t& frequency) = 0;
+  // QueryPerformanceCounter: true with the counter, which never goes back and advances across a
+  // Sleep by at least the time slept; false without a counter.
+  virtual bool QueryPerformanceCounter(std::int64_t& count) = 0;
+  // Milliseconds since start-up, never going back; the timer's fallback without a counter.
+  virtual std::uint64_t GetTickCount64() = 0;
+  // Sleep: suspends the calling thread for at least the given milliseconds (0: yields).
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+
+  // --- Drive roots -----------------------------------------------------------------------------
+
+  // GetLogicalDriveStringsA. Writes the roots ("C:\", "D:\", ...) each followed by a zero byte,
+  // then one more zero byte, and returns the length written without that last zero. When the
+  // buffer is too small it writes nothing and returns the length needed (larger than
+  // `bufferLength`). 0 on failure.
   virtual std::uint32_t GetLogicalDriveStringsA(std::uint32_t bufferLength, char* buffer) = 0;
+  // GetDriveTypeA of a root such as "D:\": DriveType::CdRom for an optical drive,
+  // DriveType::NoRootDir for a root that does not exist.
   virtual std::uint32_t GetDriveTypeA(const char* rootPathName) = 0;
 
-  // The process heap.
+  // --- The process heap ------------------------------------------------------------------------
+
+  // GetProcessHeap: the heap's handle, or 0 when there is none.
   virtual Handle GetProcessHeap() = 0;
+  // HeapAlloc: the memory (zeroed with HeapFlags::ZeroMemory), or null when none is left.
   virtual void* HeapAlloc(Handle heap, std::uint32_t flags, std::size_t bytes) = 0;
+  // HeapFree: true when the memory came from HeapAlloc on that heap.
   virtual bool HeapFree(Handle heap, std::uint32_t flags, void* memory) = 0;
 
-  // Devices: CreateFileA with GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-  // OPEN_EXISTING and no flags (the only way the program opens anything); DeviceIoControl
-  // without an overlapped structure; CloseHandle for every kind of handle.
+  // --- Devices ---------------------------------------------------------------------------------
+
+  // CreateFileA with GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  // OPEN_EXISTING and no flags: the only way the program opens anything, always a device name
+  // such as "\\.\D:". The handle, or InvalidHandleValue with the last error set (no such
+  // device, access denied). A device opens whether or not it holds a medium.
   virtual Handle CreateFileA(const char* fileName) = 0;
+  // DeviceIoControl without an overlapped structure, for the codes in `ioctl`:
+  // - ScsiGetAddress: true with the drive's SCSI_ADDRESS; false when the device has none.
+  // - ScsiPassThroughDirect: the request and its sense area, read and written in place. True
+  //   when the command reached the drive and the drive answered, whatever its status: a CHECK
+  //   CONDITION comes back as true with ScsiStatus 2 and the sense data in the request's sense
+  //   area. False, with the last error set, when no answer came: a handle that is not open, a
+  //   malformed request, a drive that is gone, or a transport failure. The data buffer is the
+  //   caller's again when the call returns, which is within about TimeOutValue seconds.
+  // - any other code: false with the last error set.
+  // A call on one handle never waits for a call on another.
   virtual bool DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* inBuffer,
                                std::uint32_t inBufferSize, void* outBuffer,
                                std::uint32_t outBufferSize, std::uint32_t* bytesReturned) = 0;
+  // CloseHandle for every kind of handle (device, event, token): true when it was open.
   virtual bool CloseHandle(Handle handle) = 0;
 
-  // The ASPI manager library (LoadLibraryA, GetProcAddress, FreeLibrary).
+  // --- The ASPI manager library ----------------------------------------------------------------
+
+  // LoadLibraryA("WNASPI32"): the module, or 0 when the system has no such library (the
+  // program then tells the user and goes on without it). Counted: each load needs a FreeLibrary.
   virtual Module LoadLibraryA(const char* fileName) = 0;
+  // GetProcAddress: the entry point ("GetASPI32SupportInfo", "SendASPI32Command"), callable from
+  // any thread while the module is loaded; an empty ProcAddress when the module lacks it.
   virtual ProcAddress GetProcAddress(Module module, const char* procName) = 0;
+  // FreeLibrary: true when the module was loaded.
   virtual bool FreeLibrary(Module module) = 0;
 
-  // Events and waits (CreateEventA without security attributes or name; WaitForSingleObject).
-  virtual Handle CreateEventA(bool manualReset, bool initialState) = 0;
-  virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
-  virtual void Sleep(std::uint32_t milliseconds) = 0;
+  // --- Events and waits ------------------------------------------------------------------------
 
-  // The plain message box without an owner window (MessageBoxA).
+  // CreateEventA without security attributes or name: the event's handle, or 0 when none can be
+  // created. The ASPI manager signals it, from its own thread, when a request completes.
+  virtual Handle CreateEventA(bool manualReset, bool initialState) = 0;
+  // WaitForSingleObject on an event: WaitResult::Object0 once it is signalled,
+  // WaitResult::Timeout after the given milliseconds, WaitResult::Failed for a handle that is
+  // not an open event.
+  virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
+
+  // --- The plain message box -------------------------------------------------------------------
+
+  // MessageBoxA without an owner window, with MessageBoxStyle::Ok and MessageBoxStyle::IconError
+  // as the program uses it: shows the box to the user and returns MessageBoxResult::Ok once it
+  // is closed. Called from the window's thread only.
   virtual int MessageBoxA(const char* text, const char* caption, std::uint32_t type) = 0;
 };
 

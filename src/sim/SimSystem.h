@@ -16,6 +16,7 @@
 #include "sim/Bay.h"
 #include "sim/Clock.h"
 #include "sim/DriveState.h"
+#include "sim/LastError.h"
 
 namespace sim {
 
@@ -140,7 +141,7 @@ class SimSystem : public platform::System {
   Family family = Family::NT;
   bool counterPresent = true;
   bool shutdownPrivilegeHeld = true;
-  std::uint32_t lastError = 0;
+  LastError lastError;  // per thread
   std::set<std::string> failingCalls;
   std::vector<std::string> calls;
   std::vector<std::uint32_t> shutdownRequests;

@@ -1,0 +1,183 @@
+// What the program relies on from every backend of the operating-system seam, run over each
+// backend this build has. A backend here provides a machine with an optical drive whose tray is
+// closed and empty, no ASPI manager, and a root letter that names nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/System.h"
+#include "sim/SimSystem.h"
+
+namespace {
+
+using namespace platform;
+
+struct SimBackend {
+  static std::unique_ptr<System> Machine() {
+    sim::BayConfig bay;
+    bay.drives.emplace_back();  // D:\, ready, no medium
+    return std::make_unique<sim::SimSystem>(bay);
+  }
+  static constexpr char kOpticalRoot[] = "D:\\";
+  static constexpr char kOpticalDevice[] = "\\\\.\\D:";
+  static constexpr char kMissingRoot[] = "Q:\\";
+  static constexpr char kMissingDevice[] = "\\\\.\\Q:";
+};
+
+template <class Backend>
+class SystemConformance : public ::testing::Test {
+ protected:
+  std::unique_ptr<System> machine = Backend::Machine();
+  System& system = *machine;
+};
+
+using Backends = ::testing::Types<SimBackend>;
+TYPED_TEST_SUITE(SystemConformance, Backends);
+
+TYPED_TEST(SystemConformance, VersionNamesOneOfTheTwoFamilies) {
+  OsVersionInfo info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  ASSERT_TRUE(this->system.GetVersionExA(info));
+  EXPECT_TRUE(info.dwPlatformId == VerPlatform::Win32NT ||
+              info.dwPlatformId == VerPlatform::Win32Windows);
+}
+
+TYPED_TEST(SystemConformance, PrivilegeStepsAnswerAsTheRestartExpects) {
+  Handle token = 0;
+  ASSERT_TRUE(
+      this->system.OpenProcessToken(TokenAccess::AdjustPrivileges | TokenAccess::Query, token));
+  Luid luid{};
+  EXPECT_FALSE(this->system.LookupPrivilegeValueA(nullptr, "NoSuchPrivilege", luid));
+  EXPECT_NE(this->system.GetLastError(), ErrorCode::Success);
+  ASSERT_TRUE(this->system.LookupPrivilegeValueA(nullptr, Privilege::ShutdownName, luid));
+  TokenPrivileges privileges{1, {{luid, Privilege::Enabled}}};
+  ASSERT_TRUE(this->system.AdjustTokenPrivileges(token, false, privileges));
+  const std::uint32_t held = this->system.GetLastError();
+  EXPECT_TRUE(held == ErrorCode::Success || held == ErrorCode::NotAllAssigned) << held;
+  EXPECT_TRUE(this->system.CloseHandle(token));
+  EXPECT_FALSE(this->system.CloseHandle(token));
+  EXPECT_FALSE(this->system.AdjustTokenPrivileges(token, false, privileges));
+}
+
+TYPED_TEST(SystemConformance, LastErrorBelongsToTheCallingThread) {
+  EXPECT_EQ(this->system.CreateFileA(TypeParam::kMissingDevice), InvalidHandleValue);
+  const std::uint32_t mine = this->system.GetLastError();
+  ASSERT_NE(mine, ErrorCode::Success);
+  std::uint32_t fresh = 1, afterFailure = 0;
+  std::thread other([&] {
+    fresh = this->system.GetLastError();
+    std::uint32_t returned = 0;
+    this->system.DeviceIoControl(InvalidHandleValue, ioctl::ScsiGetAddress, nullptr, 0, nullptr, 0,
+                                 &returned);
+    afterFailure = this->system.GetLastError();
+  });
+  other.join();
+  EXPECT_EQ(fresh, ErrorCode::Success);
+  EXPECT_NE(afterFailure, ErrorCode::Success);
+  EXPECT_NE(afterFailure, mine);
+  EXPECT_EQ(this->system.GetLastError(), mine);
+}
+
+TYPED_TEST(SystemConformance, TimeNeverGoesBackAndSleepAdvancesIt) {
+  std::int64_t frequency = 0, before = 0, after = 0;
+  ASSERT_TRUE(this->system.QueryPerformanceFrequency(frequency));
+  EXPECT_GT(frequency, 0);
+  const std::uint64_t ticksBefore = this->system.GetTickCount64();
+  ASSERT_TRUE(this->system.QueryPerformanceCounter(before));
+  this->system.Sleep(20);
+  ASSERT_TRUE(this->system.QueryPerformanceCounter(after));
+  EXPECT_GE(after - before, frequency * 20 / 1000);
+  EXPECT_GE(this->system.GetTickCount64() - ticksBefore, 20u);
+}
+
+TYPED_TEST(SystemConformance, DriveRootsListTheOpticalDriveAndATooSmallBufferIsLeftAlone) {
+  const std::uint32_t needed = this->system.GetLogicalDriveStringsA(0, nullptr);
+  ASSERT_GT(needed, 4u);
+  std::vector<char> small(needed - 1, 'x');
+  EXPECT_EQ(this->system.GetLogicalDriveStringsA(needed - 1, small.data()), needed);
+  EXPECT_EQ(std::string(small.begin(), small.end()), std::string(needed - 1, 'x'));
+
+  std::vector<char> list(needed, 'x');
+  ASSERT_EQ(this->system.GetLogicalDriveStringsA(needed, list.data()), needed - 1);
+  EXPECT_EQ(list[needed - 1], '\0');
+  EXPECT_EQ(list[needed - 2], '\0');
+  std::vector<std::string> roots;
+  for (const char* root = list.data(); *root != '\0'; root += std::strlen(root) + 1) {
+    roots.emplace_back(root);
+  }
+  EXPECT_NE(std::find(roots.begin(), roots.end(), TypeParam::kOpticalRoot), roots.end());
+  EXPECT_EQ(this->system.GetDriveTypeA(TypeParam::kOpticalRoot), DriveType::CdRom);
+  EXPECT_EQ(this->system.GetDriveTypeA(TypeParam::kMissingRoot), DriveType::NoRootDir);
+}
+
+TYPED_TEST(SystemConformance, HeapGivesZeroedMemory) {
+  const Handle heap = this->system.GetProcessHeap();
+  ASSERT_NE(heap, 0);
+  auto* memory =
+      static_cast<unsigned char*>(this->system.HeapAlloc(heap, HeapFlags::ZeroMemory, 65536));
+  ASSERT_NE(memory, nullptr);
+  EXPECT_EQ(std::count(memory, memory + 65536, 0), 65536);
+  EXPECT_TRUE(this->system.HeapFree(heap, 0, memory));
+}
+
+TYPED_TEST(SystemConformance, DevicesOpenByNameAndAnswerForTheirAddressUntilClosed) {
+  EXPECT_EQ(this->system.CreateFileA(TypeParam::kMissingDevice), InvalidHandleValue);
+  EXPECT_NE(this->system.GetLastError(), ErrorCode::Success);
+  const Handle device = this->system.CreateFileA(TypeParam::kOpticalDevice);
+  ASSERT_NE(device, InvalidHandleValue);
+  ScsiAddress address{};
+  std::uint32_t returned = 0;
+  EXPECT_TRUE(this->system.DeviceIoControl(device, ioctl::ScsiGetAddress, nullptr, 0, &address,
+                                           sizeof address, &returned));
+  EXPECT_EQ(address.Length, sizeof address);
+  EXPECT_TRUE(this->system.CloseHandle(device));
+  EXPECT_FALSE(this->system.DeviceIoControl(device, ioctl::ScsiGetAddress, nullptr, 0, &address,
+                                            sizeof address, &returned));
+  EXPECT_NE(this->system.GetLastError(), ErrorCode::Success);
+}
+
+TYPED_TEST(SystemConformance, WithoutAnAspiManagerItsLibraryDoesNotLoad) {
+  EXPECT_EQ(this->system.LoadLibraryA("WNASPI32"), 0);
+}
+
+TYPED_TEST(SystemConformance, EventsTimeOutUntilSignalledAndOnlyOpenOnesAreWaitedOn) {
+  const Handle unsignalled = this->system.CreateEventA(true, false);
+  const Handle signalled = this->system.CreateEventA(true, true);
+  ASSERT_NE(unsignalled, 0);
+  ASSERT_NE(signalled, 0);
+  EXPECT_EQ(this->system.WaitForSingleObject(unsignalled, 10), WaitResult::Timeout);
+  EXPECT_EQ(this->system.WaitForSingleObject(signalled, 10), WaitResult::Object0);
+  EXPECT_TRUE(this->system.CloseHandle(unsignalled));
+  EXPECT_TRUE(this->system.CloseHandle(signalled));
+  EXPECT_EQ(this->system.WaitForSingleObject(signalled, 0), WaitResult::Failed);
+}
+
+// The window's thread and the workers use the seam at once, each on its own device handle.
+TYPED_TEST(SystemConformance, ThreadsUseTheirOwnDevicesAtOnce) {
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 25; ++i) {
+        const Handle device = this->system.CreateFileA(TypeParam::kOpticalDevice);
+        ScsiAddress address{};
+        std::uint32_t returned = 0;
+        const bool answered = this->system.DeviceIoControl(device, ioctl::ScsiGetAddress, nullptr,
+                                                           0, &address, sizeof address, &returned);
+        if (device == InvalidHandleValue || !answered || !this->system.CloseHandle(device)) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures, 0);
+}
+
+}  // namespace
