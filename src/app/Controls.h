@@ -1,5 +1,6 @@
-// Toolkit-free models of the window's controls. A view binds them to real widgets: every change
-// calls the form's change notifier, after which the view shows the new state.
+// Toolkit-free models of the window's controls. A view binds them to real widgets: whenever a
+// control's state is set to a new value, the form's view refresh runs and the view shows it.
+// (The list's OnChange event is another thing: the user's choice of a line, cboDrivesChange.)
 #pragma once
 
 #include <cstdint>
@@ -20,12 +21,13 @@ inline constexpr Color clBlack{0, 0, 0};
 inline constexpr Color clMaroon{128, 0, 0};
 inline constexpr Color clNavy{0, 0, 128};
 
-using ChangeNotifier = std::function<void()>;
+// Called after any control's state changed: the view shows the form again.
+using ViewRefresh = std::function<void()>;
 
 class Control {
  public:
-  explicit Control(const ChangeNotifier* notifier, bool enabled = true)
-      : notifier(notifier), enabled(enabled) {}
+  explicit Control(const ViewRefresh* refresh, bool enabled = true)
+      : refresh(refresh), enabled(enabled) {}
 
   bool Enabled() const { return enabled; }
   void SetEnabled(bool value) { Set(enabled, value); }
@@ -37,19 +39,19 @@ class Control {
   void Set(T& field, const T& value) {
     if (field == value) return;
     field = value;
-    if (*notifier) (*notifier)();
+    if (*refresh) (*refresh)();
   }
 
  private:
-  const ChangeNotifier* notifier;
+  const ViewRefresh* refresh;
   bool enabled = true;
   bool visible = true;
 };
 
 class Label : public Control {
  public:
-  Label(const ChangeNotifier* notifier, std::string text, Color color = clBlack)
-      : Control(notifier), text(std::move(text)), fontColor(color) {}
+  Label(const ViewRefresh* refresh, std::string text, Color color = clBlack)
+      : Control(refresh), text(std::move(text)), fontColor(color) {}
 
   const std::string& Text() const { return text; }
   void SetText(const std::string& value) { Set(text, value); }
@@ -63,8 +65,8 @@ class Label : public Control {
 
 class Button : public Control {
  public:
-  Button(const ChangeNotifier* notifier, std::string caption)
-      : Control(notifier), caption(std::move(caption)) {}
+  Button(const ViewRefresh* refresh, std::string caption)
+      : Control(refresh), caption(std::move(caption)) {}
   const std::string& Caption() const { return caption; }
 
  private:
@@ -118,7 +120,7 @@ class ProgressBar : public Control {
 
 class Timer : public Control {
  public:
-  explicit Timer(const ChangeNotifier* notifier) : Control(notifier, false) {}
+  explicit Timer(const ViewRefresh* refresh) : Control(refresh, false) {}
   unsigned Interval() const { return 100; }  // milliseconds
 };
 

@@ -15,8 +15,8 @@ using platform::MessageButtons;
 using platform::MessageKind;
 
 TMovrelMain::TMovrelMain(platform::System& system, platform::Application& application,
-                         PackageView package, ChangeNotifier notifier)
-    : changed(std::move(notifier)),
+                         PackageView package, ViewRefresh refresh)
+    : refreshView(std::move(refresh)),
       system(system),
       application(application),
       package(package),
@@ -82,7 +82,7 @@ void TMovrelMain::StartUp() {
 
   // The window cannot be closed from its title bar for the rest of the program's life.
   closeCommandRemoved = true;
-  if (changed) changed();
+  if (refreshView) refreshView();
 
   if (options.autoMode != 0) cmdUpdateClick();
 }

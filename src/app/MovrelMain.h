@@ -36,9 +36,9 @@ class TMovrelMain {
   static constexpr int kMaxRunDrives = 16;
 
   // Builds the form and runs the start-up sequence; a failed check terminates the application.
-  // The view's notifier, called after any control changed, is bound before start-up runs.
+  // The view's refresh, run after any control's state changed, is bound before start-up runs.
   TMovrelMain(platform::System& system, platform::Application& application, PackageView package,
-              ChangeNotifier notifier = {});
+              ViewRefresh refresh = {});
   ~TMovrelMain();
   TMovrelMain(const TMovrelMain&) = delete;
   TMovrelMain& operator=(const TMovrelMain&) = delete;
@@ -60,22 +60,24 @@ class TMovrelMain {
   movrel::AtapiDevice* MainDevice() const { return mainDevice.get(); }
 
  private:
-  ChangeNotifier changed;
+  // Declared before the controls, which keep its address: it is bound before any of them.
+  ViewRefresh refreshView;
 
  public:
-  // The controls, in tab order where they have one.
-  Label Label1{&changed, texts::kSelectDrive};
-  ComboBox cboDrives{&changed};
-  Button cmdUpdate{&changed, texts::kUpdate};
-  Button cmdClose{&changed, texts::kClose};
-  Label lblUpdateMsg{&changed, texts::kInitialUpdateMsg};
-  Label lblOldFW{&changed, texts::kRevisionPlaceholder, clNavy};
-  Label lblTo{&changed, texts::kTo};
-  Label lblNewFW{&changed, texts::kRevisionPlaceholder, clNavy};
-  Label lblMsg{&changed, texts::kInitialMessage, clNavy};
-  ProgressBar pbar{&changed};
-  Label lblPercent{&changed, texts::kInitialPercent, clNavy};
-  Timer tmr{&changed};
+  // The controls, in tab order where they have one. Public, as a form's controls are: the view
+  // reads them and the handlers' callers set the list's selection.
+  Label Label1{&refreshView, texts::kSelectDrive};
+  ComboBox cboDrives{&refreshView};
+  Button cmdUpdate{&refreshView, texts::kUpdate};
+  Button cmdClose{&refreshView, texts::kClose};
+  Label lblUpdateMsg{&refreshView, texts::kInitialUpdateMsg};
+  Label lblOldFW{&refreshView, texts::kRevisionPlaceholder, clNavy};
+  Label lblTo{&refreshView, texts::kTo};
+  Label lblNewFW{&refreshView, texts::kRevisionPlaceholder, clNavy};
+  Label lblMsg{&refreshView, texts::kInitialMessage, clNavy};
+  ProgressBar pbar{&refreshView};
+  Label lblPercent{&refreshView, texts::kInitialPercent, clNavy};
+  Timer tmr{&refreshView};
 
  private:
   void StartUp();

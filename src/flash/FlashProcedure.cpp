@@ -8,8 +8,6 @@ namespace movrel {
 namespace {
 constexpr std::int32_t kReadyLimitSeconds = 60;
 constexpr double kPauseBeforeProgramming = 1.0;
-constexpr std::uint8_t kProgram = 0x80;
-constexpr std::uint8_t kProgramWithBootCode = 0xA0;
 }  // namespace
 
 bool AtapiDevice::FlashFirmware(const std::uint8_t* image, std::int32_t imageLength,

@@ -23,9 +23,8 @@ constexpr CommandBlock kWriteBufferBlock{0x3B, 0x05, 0x01, 0x00, 0x00, 0x00,
 constexpr std::uint32_t kFlashIdReplyLength = 128;
 constexpr int kTransferAttempts = 3;
 
-// The programming commands: take the buffered image into flash, without or with the boot code.
 constexpr bool IsProgrammingControl(std::uint8_t control) {
-  return control == 0x80 || control == 0xA0;
+  return control == kProgram || control == kProgramWithBootCode;
 }
 
 // Writes the low 24 bits of `value`, most significant byte first, at `at`.
