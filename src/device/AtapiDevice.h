@@ -11,6 +11,7 @@
 
 #include "platform/HiTimer.h"
 #include "platform/OSInfo.h"
+#include "platform/PassThrough.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -44,15 +45,8 @@ struct DriveEntry {
   std::int16_t upToDate;
 };
 
-// The pass-through request: the SCSI_PASS_THROUGH_DIRECT structure, then the sense area (at
-// offset 48 in a 32-bit build, right after the larger structure in a 64-bit build).
-struct PassThroughRequest {
-  platform::ScsiPassThroughDirect sptd;
-#if UINTPTR_MAX == 0xFFFFFFFFu
-  std::uint32_t filler;
-#endif
-  std::uint8_t senseArea[32];
-};
+// The pass-through request block the transport fills.
+using platform::PassThroughRequest;
 
 class AtapiDevice {
  public:

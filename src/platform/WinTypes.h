@@ -233,6 +233,7 @@ struct SrbExecScsiCmd {  // SRB_ExecSCSICmd: 80 bytes in a 32-bit build
 #pragma pack(pop)
 static_assert(sizeof(void*) != 4 || sizeof(SrbExecScsiCmd) == 80);
 static_assert(offsetof(SrbExecScsiCmd, SenseArea) == sizeof(SrbExecScsiCmd) - 16);
+static_assert(sizeof(void*) != 4 || offsetof(SrbExecScsiCmd, SenseArea) == 64);
 
 // An entry point of a loaded library. The program calls it with one argument (the request block
 // of SendASPI32Command; nothing for GetASPI32SupportInfo); a backend binds it to the real

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/Clock.h"
+#include "sim/DriveCommand.h"
 
 namespace sim {
 
@@ -59,6 +60,7 @@ struct DriveConfig {
   double notReadySeconds = 0;  // becoming ready after power-on or load; beyond the clock: never
   int unitAttention = 0;       // UNIT ATTENTIONs pending
   std::vector<Fault> faults;
+  Responder responder;  // a test's stand-in for the drive; a bay file names none
 };
 
 // A root that is not an optical drive, e.g. "C:\" as a fixed disk.

@@ -90,6 +90,10 @@ Answer DriveBay::Execute(std::size_t drive, const CommandBytes& command, const D
                          std::int64_t now) {
   std::lock_guard<std::mutex> hold(lock);
   SimDrive& target = drives[drive];
+  if (const Responder& responder = target.Config().responder) {
+    Answer answer;
+    if (responder(command, data, answer)) return answer;
+  }
   Answer answer = target.Execute(command, data, now);
   trace.push_back(TraceLine(target.Config().name, command, data, answer));
   if (!answer.note.empty()) trace.push_back(target.Config().name + ' ' + answer.note);

@@ -27,7 +27,7 @@ class DriveBay {
   std::optional<std::size_t> FindOnAdapter(int adapter, int target, int lun) const;
   bool Vanished(std::size_t drive) const;
 
-  // One command to one drive, recorded in the trace.
+  // One command to one drive (or to its responder), recorded in the trace when the drive answers.
   Answer Execute(std::size_t drive, const CommandBytes& command, const DataPhase& data,
                  std::int64_t now);
 

@@ -10,31 +10,11 @@
 #include <vector>
 
 #include "sim/Bay.h"
+#include "sim/DriveCommand.h"
 #include "sim/DriveState.h"
 #include "sim/FaultScript.h"
 
 namespace sim {
-
-using CommandBytes = std::array<std::uint8_t, 12>;
-using SenseData = std::array<std::uint8_t, 3>;  // key, ASC, ASCQ
-
-enum class Transfer { In, Out, None };
-
-// The data phase the host offers: its buffer and its transfer length.
-struct DataPhase {
-  Transfer direction = Transfer::None;
-  std::uint8_t* bytes = nullptr;
-  std::uint32_t length = 0;
-};
-
-struct Answer {
-  enum class Status { Good, CheckCondition, Failed };
-  Status status = Status::Good;
-  SenseData sense{};
-  bool late = false;       // the drive answered after the host's time-out
-  std::string note;        // a line the drive adds to the trace (the program check)
-  std::uint32_t sent = 0;  // data bytes the drive returned (data-in commands)
-};
 
 // Fixed-format sense data: response code 0x70, the key, additional length 10, ASC and ASCQ.
 std::array<std::uint8_t, 18> FixedFormatSense(const SenseData& sense);

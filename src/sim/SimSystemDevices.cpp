@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/PassThrough.h"
 #include "sim/AspiManager.h"
 #include "sim/DriveBay.h"
 #include "sim/SimSystem.h"
@@ -94,7 +95,7 @@ Handle SimSystem::CreateFileA(const char* fileName) {
                           std::strncmp(fileName, kDevicePrefix, prefix) == 0 &&
                           std::strlen(fileName) == prefix + 2 && fileName[prefix + 1] == ':';
   const auto drive = deviceName ? bay->FindByLetter(fileName[prefix]) : std::nullopt;
-  if (!drive || GetFamily() != Family::NT || bay->Vanished(*drive)) {
+  if (!drive || GetFamily() != Family::NT || bay->Vanished(*drive) || CallFails("CreateFileA")) {
     Failed(kErrorFileNotFound);
     return InvalidHandleValue;
   }
@@ -160,44 +161,30 @@ bool SimSystem::QueryAddress(std::size_t drive, void* outBuffer, std::uint32_t o
 bool SimSystem::PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inBufferSize,
                             void* outBuffer, std::uint32_t outBufferSize,
                             std::uint32_t* bytesReturned) {
-  if (inBuffer == nullptr || outBuffer == nullptr || inBufferSize < sizeof(ScsiPassThroughDirect) ||
-      outBufferSize < sizeof(ScsiPassThroughDirect)) {
+  ScsiExchange exchange;
+  if (outBuffer == nullptr || !ReadPassThrough(inBuffer, inBufferSize, outBufferSize, exchange)) {
     return Failed(kErrorInvalidParameter);
   }
-  ScsiPassThroughDirect request;
-  std::memcpy(&request, inBuffer, sizeof request);
-  if (request.CdbLength == 0 || request.CdbLength > sizeof request.Cdb ||
-      request.DataIn > ScsiDataDirection::Unspecified) {
-    return Failed(kErrorInvalidParameter);
-  }
+  // The drive's commands are all 12 bytes long; a shorter block leaves the rest 0.
   CommandBytes command{};
-  std::copy_n(request.Cdb, command.size(), command.begin());
-  const Transfer direction = request.DataIn == ScsiDataDirection::In    ? Transfer::In
-                             : request.DataIn == ScsiDataDirection::Out ? Transfer::Out
-                                                                        : Transfer::None;
-  const DataPhase data{direction, static_cast<std::uint8_t*>(request.DataBuffer),
-                       request.DataTransferLength};
+  std::memcpy(command.data(), exchange.cdb.data(), command.size());
+  const Transfer direction = exchange.direction == ScsiDataDirection::In    ? Transfer::In
+                             : exchange.direction == ScsiDataDirection::Out ? Transfer::Out
+                                                                            : Transfer::None;
+  const DataPhase data{direction, exchange.data, exchange.dataLength};
   const Answer answer = bay->Execute(drive, command, data, clock.NowNanoseconds());
   // A late answer comes after the request's time-out has passed.
-  if (answer.late) clock.Advance((std::int64_t{request.TimeOutValue} + 1) * 1'000'000'000);
+  if (answer.late) clock.Advance((std::int64_t{exchange.timeoutSeconds} + 1) * 1'000'000'000);
   if (answer.status == Answer::Status::Failed) return Failed(kErrorIoDevice);
 
-  auto* reply = static_cast<ScsiPassThroughDirect*>(outBuffer);
-  reply->ScsiStatus = 0;
+  std::uint32_t returned = 0;
   if (answer.status == Answer::Status::CheckCondition) {
-    reply->ScsiStatus = 2;  // check condition
-    auto* bytes = static_cast<std::uint8_t*>(outBuffer);
-    const auto sense = FixedFormatSense(answer.sense);
-    const std::size_t offset = request.SenseInfoOffset;
-    if (offset < outBufferSize) {
-      const std::size_t room =
-          std::min<std::size_t>(request.SenseInfoLength, outBufferSize - offset);
-      std::memcpy(bytes + offset, sense.data(), std::min(room, sense.size()));
-    }
+    returned = CompletePassThrough(exchange, ScsiStatus::CheckCondition,
+                                   FixedFormatSense(answer.sense), outBuffer);
+  } else {
+    returned = CompletePassThrough(exchange, ScsiStatus::Good, {}, outBuffer);
   }
-  if (bytesReturned) *bytesReturned = sizeof(ScsiPassThroughDirect);
-  std::lock_guard<std::mutex> hold(lock);
-  lastError = 0;
+  if (bytesReturned) *bytesReturned = returned;
   return true;
 }
 
@@ -209,7 +196,9 @@ Module SimSystem::LoadLibraryA(const char* fileName) {
   return module;
 }
 
+// An entry point named in FailCall is missing from the library.
 ProcAddress SimSystem::GetProcAddress(Module module, const char* procName) {
+  if (procName != nullptr && CallFails(procName)) return {};
   return aspi->Resolve(module, procName);
 }
 

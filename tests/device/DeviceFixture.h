@@ -1,31 +1,115 @@
-// A device on the fake machine with its one drive selected, through the pass-through (NT) or the
-// ASPI manager, and the records of discovery cleared.
+// A simulated machine whose one drive, D:\ at port 1, path 0, target 2, LUN 3 (host adapter 1
+// for the ASPI manager), answers as the test says, and a device with that drive selected.
 #pragma once
 
+#include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "FakeMachine.h"
+#include "QuietApplication.h"
+#include "device/AtapiDevice.h"
+#include "sim/SimDriveAnswers.h"
+#include "sim/SimSystem.h"
 
 namespace devtest {
 
+using test_support::QuietApplication;
+
+// How the drive answers one command.
+struct Answer {
+  bool completes = true;  // false: the command fails without sense data
+  std::uint8_t senseKey = 0, asc = 0, ascq = 0;
+  std::uint32_t milliseconds = 0;  // how long the command takes
+  bool late = false;  // answered after the host's time-out: an ASPI request stays pending
+  std::vector<std::uint8_t> reply;
+};
+
+// One command as the drive received it.
+struct Sent {
+  sim::CommandBytes command;
+  sim::Transfer direction;
+  std::uint32_t length;
+  const std::uint8_t* data;
+};
+
+class ScriptedMachine : public sim::SimSystem {
+ public:
+  explicit ScriptedMachine(sim::Family family = sim::Family::NT, bool aspi = false)
+      : sim::SimSystem(Bay(family, aspi,
+                           [this](const sim::CommandBytes& command, const sim::DataPhase& data,
+                                  sim::Answer& answer) {
+                             answer = Next(command, data);
+                             return true;
+                           })) {}
+
+  // The answers to the next commands, in order; when none is left, the responder's answer, or a
+  // good one.
+  std::deque<Answer> answers;
+  std::function<Answer(const sim::CommandBytes& command)> responder;
+  std::vector<Sent> sent;
+
+  int Count(std::uint8_t operationCode) const {
+    int count = 0;
+    for (const Sent& command : sent) count += command.command[0] == operationCode;
+    return count;
+  }
+
+ private:
+  static sim::BayConfig Bay(sim::Family family, bool aspi, sim::Responder drive) {
+    sim::BayConfig bay;
+    bay.family = family;
+    bay.aspi = aspi;
+    bay.hostAdapters = 2;
+    bay.drives.emplace_back();
+    bay.drives[0].address = {1, 0, 2, 3};
+    bay.drives[0].responder = std::move(drive);
+    return bay;
+  }
+
+  sim::Answer Next(const sim::CommandBytes& command, const sim::DataPhase& data) {
+    sent.push_back({command, data.direction, data.length, data.bytes});
+    Answer answer;
+    if (!answers.empty()) {
+      answer = answers.front();
+      answers.pop_front();
+    } else if (responder) {
+      answer = responder(command);
+    }
+    Sleep(answer.milliseconds);
+    sim::Answer result;
+    if (!answer.completes) {
+      result.status = sim::Answer::Status::Failed;
+    } else if (answer.senseKey != 0) {
+      result = sim::answers::Check(answer.senseKey, answer.asc, answer.ascq);
+    } else if (!answer.reply.empty()) {
+      const auto length = static_cast<std::uint32_t>(answer.reply.size());
+      result = sim::answers::Reply(answer.reply.data(), length, data);
+    }
+    result.late = answer.late;
+    return result;
+  }
+};
+
 enum class Path { PassThrough, Aspi };
 
+// A device on the scripted machine with its drive selected, through the pass-through (NT) or the
+// ASPI manager, and the commands of discovery forgotten.
 struct SelectedDevice {
   explicit SelectedDevice(Path path) : machine(sim::Family::NT, path == Path::Aspi) {
     application.SetTag(path == Path::Aspi ? 32767 : 0);
     device = std::make_unique<movrel::AtapiDevice>(machine, application);
     device->SelectDrive(0);
-    machine.ClearRecords();
+    machine.sent.clear();
   }
 
-  // Attempts of the last commands on the device's path.
-  std::size_t Attempts() const {
-    return machine.passThroughRequests.size() + machine.aspiRequests.size();
-  }
+  // Attempts of the last commands that reached the drive.
+  std::size_t Attempts() const { return machine.sent.size(); }
   double Seconds() { return static_cast<double>(machine.GetClock().NowNanoseconds()) / 1e9; }
 
-  FakeMachine machine;
+  ScriptedMachine machine;
   QuietApplication application;
   std::unique_ptr<movrel::AtapiDevice> device;
 };

@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "FakeMachine.h"
-#include "sim/SimSystem.h"
+#include "DeviceFixture.h"
 
 namespace devtest {
 namespace {

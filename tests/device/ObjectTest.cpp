@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "FakeMachine.h"
+#include "DeviceFixture.h"
 
 namespace {
 // The next nothrow array allocations of a device buffer's size that are to fail.
@@ -32,7 +32,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 TEST(Construction, LeavesTheDocumentedInitialState) {
-  FakeMachine machine;
+  sim::SimSystem machine;
   QuietApplication application;
   movrel::AtapiDevice device(machine, application, false);
   EXPECT_TRUE(device.BuffersAllocated());
@@ -59,18 +59,18 @@ TEST(Construction, LeavesTheDocumentedInitialState) {
 
 TEST(Construction, WithoutBuffersFailsAndDiscoversNothing) {
   for (int failing : {1, 2}) {
-    FakeMachine machine;
+    ScriptedMachine machine;
     QuietApplication application;
     failingBufferAllocations = failing;
     movrel::AtapiDevice device(machine, application);
     failingBufferAllocations = 0;
     EXPECT_FALSE(device.BuffersAllocated());
     EXPECT_EQ(device.DriveCount(), 0);
-    EXPECT_THAT(machine.passThroughRequests, IsEmpty());
+    EXPECT_THAT(machine.sent, IsEmpty());
     // Nothing is sent through a device without its buffers.
     EXPECT_FALSE(device.TestUnitReady());
     EXPECT_EQ(device.LastResult(), 0);
-    EXPECT_THAT(machine.passThroughRequests, IsEmpty());
+    EXPECT_THAT(machine.sent, IsEmpty());
   }
 }
 
@@ -88,7 +88,7 @@ class TransportTable : public ::testing::TestWithParam<TransportRow> {};
 
 TEST_P(TransportTable, ChoosesTheFirstScan) {
   const TransportRow& row = GetParam();
-  FakeMachine machine(row.family, row.aspiInstalled);
+  ScriptedMachine machine(row.family, row.aspiInstalled);
   QuietApplication application;
   application.SetTag(row.tag);
   movrel::AtapiDevice device(machine, application, false);
@@ -109,8 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TransportTable, OnlyAForcedLoadWithoutManagerShowsAMessage) {
-  FakeMachine nt(sim::Family::NT, false);
-  FakeMachine consumer(sim::Family::Consumer, false);
+  ScriptedMachine nt(sim::Family::NT, false);
+  ScriptedMachine consumer(sim::Family::Consumer, false);
   QuietApplication application;
   application.SetTag(32767);
   movrel::AtapiDevice onNt(nt, application, false);

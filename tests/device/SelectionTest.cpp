@@ -11,44 +11,41 @@ namespace {
 
 using movrel::AtapiDevice;
 
-// The current target's state in one line: index, address, handle.
+// The current target's state in one line: index, address, whether a device is open.
 struct TargetState {
   std::int16_t index, port, path, target, lun;
-  platform::Handle handle;
+  bool open;
   bool operator==(const TargetState&) const = default;
 };
 
 TargetState StateOf(const AtapiDevice& device) {
-  return {device.CurrentIndex(), device.PortNumber(), device.PathId(),
-          device.TargetId(),     device.Lun(),        device.DeviceHandle()};
+  return {device.CurrentIndex(), device.PortNumber(),
+          device.PathId(),       device.TargetId(),
+          device.Lun(),          device.DeviceHandle() != platform::InvalidHandleValue};
 }
 
-constexpr TargetState kNone{127, -1, -1, -1, -1, platform::InvalidHandleValue};
-constexpr TargetState kFailed{-1, -1, -1, -1, -1, platform::InvalidHandleValue};
-constexpr TargetState kPassThrough{0, 1, 0, 2, 3, FakeMachine::kDriveHandle};
-constexpr TargetState kAspi{0, 0, 0, 2, 3, platform::InvalidHandleValue};
-
-int InquiryCount(const SelectedDevice& bay) {
-  int count = 0;
-  for (const auto& request : bay.machine.passThroughRequests) count += request.sptd.Cdb[0] == 0x12;
-  return count;
-}
+constexpr TargetState kNone{127, -1, -1, -1, -1, false};
+constexpr TargetState kFailed{-1, -1, -1, -1, -1, false};
+constexpr TargetState kPassThrough{0, 1, 0, 2, 3, true};
+constexpr TargetState kAspi{0, 1, 0, 2, 3, false};
 
 TEST(SelectDrive, StateTable) {
-  FakeMachine machine;
+  ScriptedMachine machine;
   QuietApplication application;
   machine.answers = {Answer{}, InquiryReply("Dornavex", "DVDRW KTR-207M  ", "RV05")};
   AtapiDevice device(machine, application);
   EXPECT_EQ(StateOf(device), kNone);  // after discovery
+  EXPECT_EQ(machine.OpenDevices(), 0u);
 
   EXPECT_TRUE(device.SelectDrive(0));
   EXPECT_EQ(StateOf(device), kPassThrough);
   EXPECT_STREQ(device.Vendor(), "Dornavex");
   EXPECT_STREQ(device.Revision(), "RV05");
-  EXPECT_EQ(machine.deviceOpens, 3);  // the address query, the identification, this selection
 
+  const platform::Handle handle = device.DeviceHandle();
   EXPECT_TRUE(device.SelectDrive(0));  // already current: nothing is reopened
-  EXPECT_EQ(machine.deviceOpens, 3);
+  EXPECT_EQ(device.DeviceHandle(), handle);
+  EXPECT_EQ(machine.OpenDevices(), 1u);
 
   for (std::int16_t index : {1, 15, 16, -1, 127, -32768}) {
     EXPECT_FALSE(device.SelectDrive(index)) << index;
@@ -57,24 +54,24 @@ TEST(SelectDrive, StateTable) {
 
   device.CloseDrive();
   EXPECT_EQ(StateOf(device), kNone);
-  EXPECT_EQ(machine.deviceCloses, 3);
+  EXPECT_EQ(machine.OpenDevices(), 0u);
   EXPECT_STREQ(device.Vendor(), "Dornavex");  // the texts stay
   device.CloseDrive();
-  EXPECT_EQ(machine.deviceCloses, 3);
+  EXPECT_EQ(StateOf(device), kNone);
 }
 
 TEST(SelectDrive, FailedOpenLeavesNoTarget) {
-  FakeMachine machine;
+  ScriptedMachine machine;
   QuietApplication application;
   AtapiDevice device(machine, application);
-  machine.driveOpens = false;
+  machine.FailCall("CreateFileA");
   EXPECT_FALSE(device.SelectDrive(0));
   EXPECT_EQ(StateOf(device), kFailed);
   // "Failed" is not a slot: neither selecting it nor identifying it does anything.
   EXPECT_FALSE(device.SelectDrive(-1));
-  machine.ClearRecords();
+  machine.sent.clear();
   EXPECT_FALSE(device.IdentifyCurrent());
-  EXPECT_TRUE(machine.passThroughRequests.empty());
+  EXPECT_TRUE(machine.sent.empty());
   device.CloseDrive();
   EXPECT_EQ(StateOf(device), kNone);
   EXPECT_FALSE(device.IdentifyCurrent());
@@ -85,12 +82,12 @@ TEST(SelectDrive, AspiAndConsumerFamilyOpenNoHandle) {
   EXPECT_EQ(StateOf(*aspi.device), kAspi);
   EXPECT_TRUE(aspi.device->UseAspi());
 
-  FakeMachine consumer(sim::Family::Consumer, true);
+  ScriptedMachine consumer(sim::Family::Consumer, true);
   QuietApplication application;
   AtapiDevice device(consumer, application);
   EXPECT_TRUE(device.SelectDrive(0));
   EXPECT_EQ(StateOf(device), kAspi);
-  EXPECT_EQ(consumer.deviceOpens, 0);
+  EXPECT_EQ(consumer.OpenDevices(), 0u);
 }
 
 TEST(IdentifyCurrent, RetriesWithoutPauseAndRefreshesTheEntry) {
@@ -100,7 +97,7 @@ TEST(IdentifyCurrent, RetriesWithoutPauseAndRefreshesTheEntry) {
   const double start = bay.Seconds();
   EXPECT_TRUE(bay.device->IdentifyCurrent());
   EXPECT_LT(bay.Seconds() - start, 0.01);
-  EXPECT_EQ(InquiryCount(bay), 3);
+  EXPECT_EQ(bay.machine.Count(0x12), 3);
 
   const movrel::DriveEntry& entry = *bay.device->EntryAt(0);
   EXPECT_EQ(std::memcmp(entry.vendor, "ABC\0\0\0\0\0", 9), 0);
@@ -123,10 +120,10 @@ TEST(IdentifyCurrent, TenFailuresLeaveTheEntryAlone) {
   SelectedDevice bay(Path::PassThrough);
   bay.machine.answers = {InquiryReply("Old", "Drive", "0001")};
   ASSERT_TRUE(bay.device->IdentifyCurrent());
-  bay.machine.ClearRecords();
-  bay.machine.responder = [](const std::uint8_t*) { return InquiryReply("", "", "9999"); };
+  bay.machine.sent.clear();
+  bay.machine.responder = [](const sim::CommandBytes&) { return InquiryReply("", "", "9999"); };
   EXPECT_FALSE(bay.device->IdentifyCurrent());
-  EXPECT_EQ(InquiryCount(bay), 10);
+  EXPECT_EQ(bay.machine.Count(0x12), 10);
   EXPECT_STREQ(bay.device->EntryAt(0)->vendor, "Old");
   EXPECT_STREQ(bay.device->EntryAt(0)->revision, "0001");
 }
@@ -139,7 +136,7 @@ TEST(CopyTargetTo, GivesTheCopyTheStateButNoHandle) {
   ASSERT_TRUE(copy.BuffersAllocated());
   bay.device->CopyTargetTo(&copy);
 
-  EXPECT_EQ(StateOf(copy), (TargetState{127, 1, 0, 2, 3, platform::InvalidHandleValue}));
+  EXPECT_EQ(StateOf(copy), (TargetState{127, 1, 0, 2, 3, false}));
   EXPECT_EQ(copy.CommandTimeout(), 60u);
   EXPECT_TRUE(copy.ThrowOnFailure());
   EXPECT_EQ(copy.DriveCount(), 1);
@@ -148,15 +145,15 @@ TEST(CopyTargetTo, GivesTheCopyTheStateButNoHandle) {
   EXPECT_NE(copy.InBuffer(), bay.device->InBuffer());
 
   // Its own selection opens its own handle; the original keeps its own.
-  const int opens = bay.machine.deviceOpens;
+  const platform::Handle original = bay.device->DeviceHandle();
   EXPECT_TRUE(copy.SelectDrive(0));
-  EXPECT_EQ(bay.machine.deviceOpens, opens + 1);
-  EXPECT_EQ(bay.device->DeviceHandle(), FakeMachine::kDriveHandle);
+  EXPECT_EQ(bay.machine.OpenDevices(), 2u);
+  EXPECT_NE(copy.DeviceHandle(), original);
+  EXPECT_EQ(bay.device->DeviceHandle(), original);
 
   // A receiver's open handle is closed, not lost; copying to itself or to nothing does nothing.
-  const int closes = bay.machine.deviceCloses;
   bay.device->CopyTargetTo(&copy);
-  EXPECT_EQ(bay.machine.deviceCloses, closes + 1);
+  EXPECT_EQ(bay.machine.OpenDevices(), 1u);
   bay.device->CopyTargetTo(bay.device.get());
   bay.device->CopyTargetTo(nullptr);
   EXPECT_EQ(StateOf(*bay.device), kPassThrough);

@@ -7,30 +7,24 @@
 namespace devtest {
 namespace {
 
-using Block = std::vector<std::uint8_t>;
-
 // The command blocks, directions and lengths of the commands sent since the last clear.
-struct Sent {
-  Block block;
-  std::uint8_t direction;
+struct Command {
+  sim::CommandBytes block;
+  sim::Transfer direction;
   std::uint32_t length;
-  bool operator==(const Sent&) const = default;
+  bool operator==(const Command&) const = default;
 };
 
-std::vector<Sent> SentCommands(const FakeMachine& machine) {
-  std::vector<Sent> sent;
-  for (const auto& request : machine.passThroughRequests) {
-    sent.push_back({Block(request.sptd.Cdb, request.sptd.Cdb + 12), request.sptd.DataIn,
-                    request.sptd.DataTransferLength});
+std::vector<Command> SentCommands(const ScriptedMachine& machine) {
+  std::vector<Command> sent;
+  for (const Sent& command : machine.sent) {
+    sent.push_back({command.command, command.direction, command.length});
   }
   return sent;
 }
 
-int TestUnitReadyCount(const FakeMachine& machine) {
-  int count = 0;
-  for (const auto& request : machine.passThroughRequests) count += request.sptd.Cdb[0] == 0x00;
-  return count;
-}
+constexpr sim::Transfer kIn = sim::Transfer::In;
+constexpr sim::Transfer kNone = sim::Transfer::None;
 
 // --- Command blocks ------------------------------------------------------------------------------
 
@@ -44,13 +38,13 @@ TEST(CommandBlocks, BuildersFillTheirFieldsAndNothingElse) {
   device.StartStopUnit(0, 0x2, 0, 1);
   device.TestUnitReady();
   EXPECT_EQ(SentCommands(bay.machine),
-            (std::vector<Sent>{
-                {{0x12, 0, 0, 0, 0x60, 0, 0, 0, 0, 0, 0, 0}, 1, 96},
-                {{0x12, 0x03, 0x83, 0, 0xFF, 0x5A, 0, 0, 0, 0, 0, 0}, 1, 255},
-                {{0x4A, 0x01, 0, 0, 0x10, 0, 0, 0x01, 0x08, 0x7E, 0, 0}, 1, 0x0108},
-                {{0x1B, 0x01, 0, 0, 0xF3, 0, 0, 0, 0, 0, 0, 0}, 2, 0},
-                {{0x1B, 0x00, 0, 0, 0x21, 0, 0, 0, 0, 0, 0, 0}, 2, 0},
-                {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 2, 0},
+            (std::vector<Command>{
+                {{0x12, 0, 0, 0, 0x60, 0, 0, 0, 0, 0, 0, 0}, kIn, 96},
+                {{0x12, 0x03, 0x83, 0, 0xFF, 0x5A, 0, 0, 0, 0, 0, 0}, kIn, 255},
+                {{0x4A, 0x01, 0, 0, 0x10, 0, 0, 0x01, 0x08, 0x7E, 0, 0}, kIn, 0x0108},
+                {{0x1B, 0x01, 0, 0, 0xF3, 0, 0, 0, 0, 0, 0, 0}, kNone, 0},
+                {{0x1B, 0x00, 0, 0, 0x21, 0, 0, 0, 0, 0, 0, 0}, kNone, 0},
+                {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, kNone, 0},
             }));
 }
 
@@ -60,12 +54,13 @@ TEST(CommandBlocks, TrayCommands) {
   bay.device->EjectTray();
   bay.device->StopUnit();
   bay.device->TrayOpen();
-  EXPECT_EQ(SentCommands(bay.machine), (std::vector<Sent>{
-                                           {{0x1B, 0, 0, 0, 0x03, 0, 0, 0, 0, 0, 0, 0}, 2, 0},
-                                           {{0x1B, 0, 0, 0, 0x02, 0, 0, 0, 0, 0, 0, 0}, 2, 0},
-                                           {{0x1B, 0, 0, 0, 0x00, 0, 0, 0, 0, 0, 0, 0}, 2, 0},
-                                           {{0x4A, 0x01, 0, 0, 0x10, 0, 0, 0, 0x08, 0, 0, 0}, 1, 8},
-                                       }));
+  EXPECT_EQ(SentCommands(bay.machine),
+            (std::vector<Command>{
+                {{0x1B, 0, 0, 0, 0x03, 0, 0, 0, 0, 0, 0, 0}, kNone, 0},
+                {{0x1B, 0, 0, 0, 0x02, 0, 0, 0, 0, 0, 0, 0}, kNone, 0},
+                {{0x1B, 0, 0, 0, 0x00, 0, 0, 0, 0, 0, 0, 0}, kNone, 0},
+                {{0x4A, 0x01, 0, 0, 0x10, 0, 0, 0, 0x08, 0, 0, 0}, kIn, 8},
+            }));
 }
 
 TEST(CommandBlocks, InquiryReplyAreaIsClearedBeforeTheCommand) {
@@ -102,7 +97,7 @@ TEST(SensePredicates, CompareKeyAndCodeButNotTheQualifier) {
 // A drive that answers NOT READY / LOGICAL UNIT NOT READY until `seconds` from now, then good.
 void BecomingReadyFor(SelectedDevice& bay, double seconds) {
   const double readyAt = bay.Seconds() + seconds;
-  bay.machine.responder = [&bay, readyAt](const std::uint8_t*) {
+  bay.machine.responder = [&bay, readyAt](const sim::CommandBytes&) {
     return bay.Seconds() < readyAt ? Sense(2, 0x04, 0x01) : Answer{};
   };
 }
@@ -116,13 +111,13 @@ TEST(WaitUnitReady, PollsEvery300MillisecondsUntilTheDriveIsReady) {
   EXPECT_GE(waited, 2.0);
   EXPECT_LT(waited, 2.4);
   // Seven not-ready answers (0 s to 1.8 s), the good answer, and the final command.
-  EXPECT_EQ(TestUnitReadyCount(bay.machine), 9);
+  EXPECT_EQ(bay.machine.Count(0x00), 9);
   EXPECT_EQ(bay.device->LastResult(), 1);
 }
 
 TEST(WaitUnitReady, DriveThatStaysNotReadyTimesOutAfterTheLimit) {
   SelectedDevice bay(Path::PassThrough);
-  bay.machine.responder = [](const std::uint8_t*) { return Sense(2, 0x04, 0x01); };
+  bay.machine.responder = [](const sim::CommandBytes&) { return Sense(2, 0x04, 0x01); };
   const double start = bay.Seconds();
   EXPECT_FALSE(bay.device->WaitUnitReady(30));
   const double waited = bay.Seconds() - start;
@@ -140,7 +135,7 @@ TEST(WaitUnitReady, UnitAttentionContinuesTheWait) {
   SelectedDevice bay(Path::PassThrough);
   bay.machine.answers = {Sense(6, 0x29), Sense(6, 0x28), Answer{}};
   EXPECT_TRUE(bay.device->WaitUnitReady(30));
-  EXPECT_EQ(TestUnitReadyCount(bay.machine), 4);
+  EXPECT_EQ(bay.machine.Count(0x00), 4);
 }
 
 TEST(WaitUnitReady, ZeroOrNegativeLimitWaitsWithoutLimit) {
@@ -163,11 +158,11 @@ TEST(WaitUnitReady, OtherAnswersEndTheWaitAtOnce) {
                         {Failed(), false},       {Answer{}, false}};
   for (const Case& c : cases) {
     SelectedDevice bay(Path::PassThrough);
-    bay.machine.responder = [&c](const std::uint8_t*) { return c.answer; };
+    bay.machine.responder = [&c](const sim::CommandBytes&) { return c.answer; };
     EXPECT_TRUE(bay.device->WaitUnitReady(30));
-    EXPECT_EQ(TestUnitReadyCount(bay.machine), 2);
+    EXPECT_EQ(bay.machine.Count(0x00), 2);
     EXPECT_EQ(bay.device->MediumAbsent(), c.mediumAbsent);
-    EXPECT_EQ(TestUnitReadyCount(bay.machine), 4);
+    EXPECT_EQ(bay.machine.Count(0x00), 4);
   }
 }
 
@@ -175,7 +170,7 @@ TEST(WaitWhileUnitAttention, OneUnitAttentionMeansExactlyTwoCommands) {
   SelectedDevice bay(Path::PassThrough);
   bay.machine.answers = {Sense(6, 0x29)};
   bay.device->WaitWhileUnitAttention();
-  EXPECT_EQ(TestUnitReadyCount(bay.machine), 2);
+  EXPECT_EQ(bay.machine.Count(0x00), 2);
 }
 
 TEST(WaitWhileUnitAttention, EndsAfterOneCommandOnAnyOtherAnswer) {
@@ -183,15 +178,15 @@ TEST(WaitWhileUnitAttention, EndsAfterOneCommandOnAnyOtherAnswer) {
     SelectedDevice bay(Path::PassThrough);
     bay.machine.answers = {answer};
     bay.device->WaitWhileUnitAttention();
-    EXPECT_EQ(TestUnitReadyCount(bay.machine), 1);
+    EXPECT_EQ(bay.machine.Count(0x00), 1);
   }
 }
 
 TEST(WaitWhileUnitAttention, EndlessUnitAttentionIsBoundedAt100Commands) {
   SelectedDevice bay(Path::PassThrough);
-  bay.machine.responder = [](const std::uint8_t*) { return Sense(6, 0x29); };
+  bay.machine.responder = [](const sim::CommandBytes&) { return Sense(6, 0x29); };
   bay.device->WaitWhileUnitAttention();
-  EXPECT_EQ(TestUnitReadyCount(bay.machine), 100);
+  EXPECT_EQ(bay.machine.Count(0x00), 100);
 }
 
 // --- Tray ----------------------------------------------------------------------------------------

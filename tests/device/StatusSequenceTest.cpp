@@ -3,8 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "FakeMachine.h"
-#include "sim/SimSystem.h"
+#include "DeviceFixture.h"
 
 namespace devtest {
 namespace {
@@ -96,18 +95,24 @@ TEST(NoTargetSequence, CommandsFailWithoutReachingAnyDrive) {
   EXPECT_TRUE(one.machine.Trace().empty());
 }
 
-TEST(AspiTimeOut, LateAnswerIsAbortedAndTheManagerHoldsNothing) {
-  SelectedOne one({}, sim::Family::Consumer);
-  one.machine.AddFault("D", sim::Fault{0x00, std::nullopt, 1, sim::FaultKind::Timeout, {}});
-  one.device.SetCommandTimeout(10);
-  one.device.SetThrowOnFailure();
-  EXPECT_FALSE(one.device.TestUnitReady());
-  EXPECT_EQ(one.device.LastResult(), 0);
-  EXPECT_TRUE(one.device.LastTimedOut());
-  EXPECT_EQ(one.machine.AspiPendingRequests(), 0u);
-  EXPECT_TRUE(one.device.TestUnitReady());
-  EXPECT_THAT(one.machine.Trace(), ElementsAre(std::string(kTestUnitReady) + "timeout",
-                                               std::string(kTestUnitReady) + "good"));
+// A late answer fails on both paths and is not retried: the pass-through answers only after the
+// request's time-out, and the ASPI request is aborted so that the manager holds nothing.
+TEST(TimeOut, LateAnswerFailsOnBothPaths) {
+  for (sim::Family family : {sim::Family::NT, sim::Family::Consumer}) {
+    SelectedOne one({}, family);
+    one.machine.AddFault("D", sim::Fault{0x00, std::nullopt, 1, sim::FaultKind::Timeout, {}});
+    one.device.SetCommandTimeout(10);
+    one.device.SetThrowOnFailure();
+    const std::int64_t start = one.machine.GetClock().NowNanoseconds();
+    EXPECT_FALSE(one.device.TestUnitReady());
+    EXPECT_GT(one.machine.GetClock().NowNanoseconds() - start, 10'000'000'000);
+    EXPECT_EQ(one.device.LastResult(), 0);
+    EXPECT_TRUE(one.device.LastTimedOut());
+    EXPECT_EQ(one.machine.AspiPendingRequests(), 0u);
+    EXPECT_TRUE(one.device.TestUnitReady());
+    EXPECT_THAT(one.machine.Trace(), ElementsAre(std::string(kTestUnitReady) + "timeout",
+                                                 std::string(kTestUnitReady) + "good"));
+  }
 }
 
 }  // namespace

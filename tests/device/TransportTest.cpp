@@ -1,10 +1,13 @@
-// ExecuteCommand: the request blocks of both paths byte for byte, the classification of outcomes,
+// ExecuteCommand: the request blocks of both paths field by field, the classification of outcomes,
 // the single retry in strict mode, and the mended failure cases of the ASPI path.
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstring>
+#include <string>
 
 #include "DeviceFixture.h"
+#include "platform/PassThrough.h"
 
 namespace devtest {
 namespace {
@@ -17,46 +20,41 @@ constexpr CommandBlock kCommand{0x12, 0x01, 0x02, 0x03, 0x04, 0x05,
 
 // --- Request blocks ------------------------------------------------------------------------------
 
+// The pass-through request the device sent last, read as the system reads it.
+platform::ScsiExchange LastPassThrough(const movrel::AtapiDevice& device) {
+  const platform::PassThroughRequest& request = device.PassThroughBlock();
+  platform::ScsiExchange exchange;
+  EXPECT_TRUE(platform::ReadPassThrough(&request, sizeof request, sizeof request, exchange));
+  return exchange;
+}
+
 TEST(PassThroughRequest, IsFilledFieldByField) {
   SelectedDevice bay(Path::PassThrough);
   bay.device->SetCommandTimeout(77);
   bay.device->ExecuteCommand(kCommand, DataDirection::FromDrive, 96);
 
-  ASSERT_EQ(bay.machine.passThroughRequests.size(), 1u);
-  const movrel::PassThroughRequest& request = bay.machine.passThroughRequests[0];
-  const platform::ScsiPassThroughDirect& sptd = request.sptd;
-  EXPECT_EQ(bay.machine.passThroughHandles[0], FakeMachine::kDriveHandle);
-  EXPECT_EQ(sptd.Length, sizeof(platform::ScsiPassThroughDirect));
-  EXPECT_EQ(sptd.ScsiStatus, 0);
-  EXPECT_EQ(sptd.PathId, 1);  // the port number, not the path id
-  EXPECT_EQ(sptd.TargetId, 2);
-  EXPECT_EQ(sptd.Lun, 0);  // always logical unit 0
-  EXPECT_EQ(sptd.CdbLength, 12);
-  EXPECT_EQ(sptd.SenseInfoLength, 24);
-  EXPECT_EQ(sptd.DataIn, 1);
-  EXPECT_EQ(sptd.DataTransferLength, 96u);
-  EXPECT_EQ(sptd.TimeOutValue, 77u);
-  EXPECT_EQ(sptd.DataBuffer, bay.device->InBuffer());
+  const platform::ScsiExchange request = LastPassThrough(*bay.device);
+  EXPECT_EQ(request.pathId, 1);  // the port number, not the path id
+  EXPECT_EQ(request.targetId, 2);
+  EXPECT_EQ(request.lun, 0);  // always logical unit 0
+  EXPECT_EQ(request.cdbLength, 12);
+  EXPECT_EQ(request.senseLength, 24);
   // The offset names the sense area where it really lies in the request.
-  const auto* base = reinterpret_cast<const std::uint8_t*>(&request);
-  EXPECT_EQ(sptd.SenseInfoOffset, static_cast<std::uint32_t>(request.senseArea - base));
-  if constexpr (sizeof(void*) == 4) {
-    EXPECT_EQ(sptd.Length, 44);
-    EXPECT_EQ(sptd.SenseInfoOffset, 48u);
-    EXPECT_EQ(sizeof request, 80u);
-  }
-  for (int i = 0; i < 12; ++i) EXPECT_EQ(sptd.Cdb[i], kCommand[i]) << i;
-  for (int i = 12; i < 16; ++i) EXPECT_EQ(sptd.Cdb[i], 0) << i;
+  EXPECT_EQ(request.senseOffset, offsetof(platform::PassThroughRequest, senseArea));
+  EXPECT_EQ(request.direction, platform::ScsiDataDirection::In);
+  EXPECT_EQ(request.dataLength, 96u);
+  EXPECT_EQ(request.timeoutSeconds, 77u);
+  EXPECT_EQ(request.data, bay.device->InBuffer());
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(request.cdb[i], kCommand[i]) << i;
 }
 
 TEST(AspiRequest, IsFilledFieldByField) {
   SelectedDevice bay(Path::Aspi);
   bay.device->ExecuteCommand(kCommand, DataDirection::FromDrive, 96);
 
-  ASSERT_EQ(bay.machine.aspiRequests.size(), 1u);
-  const platform::SrbExecScsiCmd& request = bay.machine.aspiRequests[0];
+  const platform::SrbExecScsiCmd& request = bay.device->AspiBlock();
   EXPECT_EQ(request.SRB_Cmd, 0x02);
-  EXPECT_EQ(request.SRB_HaId, 0);
+  EXPECT_EQ(request.SRB_HaId, 1);
   EXPECT_EQ(request.SRB_Flags, 0x08 | 0x40);  // data in, event notification
   EXPECT_EQ(request.SRB_Target, 2);
   EXPECT_EQ(request.SRB_Lun, 3);
@@ -68,35 +66,29 @@ TEST(AspiRequest, IsFilledFieldByField) {
   EXPECT_NE(postProc, nullptr);
   for (int i = 0; i < 12; ++i) EXPECT_EQ(request.CDBByte[i], kCommand[i]) << i;
   for (int i = 12; i < 16; ++i) EXPECT_EQ(request.CDBByte[i], 0) << i;
-  if constexpr (sizeof(void*) == 4) {
-    EXPECT_EQ(sizeof request, 80u);
-    EXPECT_EQ(offsetof(platform::SrbExecScsiCmd, SenseArea), 64u);
-  }
 }
 
 TEST(AspiRequest, DirectionFlags) {
   SelectedDevice bay(Path::Aspi);
+  const platform::SrbExecScsiCmd& request = bay.device->AspiBlock();
   bay.device->ExecuteCommand(kCommand, DataDirection::ToDrive, 16);
+  EXPECT_EQ(request.SRB_Flags, 0x10 | 0x40);
+  EXPECT_EQ(request.SRB_BufPointer, bay.device->OutBuffer());
   bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0);
-  ASSERT_EQ(bay.machine.aspiRequests.size(), 2u);
-  EXPECT_EQ(bay.machine.aspiRequests[0].SRB_Flags, 0x10 | 0x40);
-  EXPECT_EQ(bay.machine.aspiRequests[0].SRB_BufPointer, bay.device->OutBuffer());
-  EXPECT_EQ(bay.machine.aspiRequests[1].SRB_Flags, 0x40);
+  EXPECT_EQ(request.SRB_Flags, 0x40);
 }
 
 TEST(BufferRule, DataOutUsesOutBufferAndNoDataOrZeroLengthCarriesNone) {
   SelectedDevice bay(Path::PassThrough);
   bay.device->ExecuteCommand(kCommand, DataDirection::ToDrive, 16384);
-  bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 5);
+  EXPECT_EQ(LastPassThrough(*bay.device).direction, platform::ScsiDataDirection::Out);
+  EXPECT_EQ(LastPassThrough(*bay.device).data, bay.device->OutBuffer());
   bay.device->ExecuteCommand(kCommand, DataDirection::FromDrive, 0);
-  const auto& requests = bay.machine.passThroughRequests;
-  ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[0].sptd.DataIn, 0);
-  EXPECT_EQ(requests[0].sptd.DataBuffer, bay.device->OutBuffer());
-  EXPECT_EQ(requests[1].sptd.DataIn, 2);
-  EXPECT_EQ(requests[1].sptd.DataBuffer, nullptr);
-  EXPECT_EQ(requests[1].sptd.DataTransferLength, 5u);
-  EXPECT_EQ(requests[2].sptd.DataBuffer, nullptr);
+  EXPECT_EQ(LastPassThrough(*bay.device).data, nullptr);
+  // A length without a buffer is a request the system refuses before the drive sees it.
+  EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 5));
+  EXPECT_EQ(bay.machine.GetLastError(), 87u);  // ERROR_INVALID_PARAMETER
+  EXPECT_EQ(bay.Attempts(), 2u);
 }
 
 // --- Classification ------------------------------------------------------------------------------
@@ -205,8 +197,8 @@ TEST(NoTarget, PassThroughOutsideStrictModeFailsOnTheInvalidHandle) {
   bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0);
   bay.device->CloseDrive();
   EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0));
-  ASSERT_EQ(bay.machine.passThroughHandles.size(), 2u);
-  EXPECT_EQ(bay.machine.passThroughHandles[1], platform::InvalidHandleValue);
+  EXPECT_EQ(bay.machine.GetLastError(), 6u);  // ERROR_INVALID_HANDLE: the call was made
+  EXPECT_EQ(bay.Attempts(), 1u);
   EXPECT_EQ(bay.device->LastResult(), 0);
   EXPECT_EQ(bay.device->SenseKey(), 0);
   EXPECT_EQ(bay.device->Asc(), 0);
@@ -219,18 +211,17 @@ TEST(NoTarget, StrictAspiReturnsAtOnceAndOtherwisePostsToAdapterAndTargetFF) {
   EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0));
   EXPECT_EQ(bay.Attempts(), 0u);
   bay.device->ClearThrowOnFailure();
-  bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0);
-  ASSERT_EQ(bay.machine.aspiRequests.size(), 1u);
-  EXPECT_EQ(bay.machine.aspiRequests[0].SRB_HaId, 0xFF);
-  EXPECT_EQ(bay.machine.aspiRequests[0].SRB_Target, 0xFF);
+  EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0));
+  EXPECT_EQ(bay.device->AspiBlock().SRB_HaId, 0xFF);
+  EXPECT_EQ(bay.device->AspiBlock().SRB_Target, 0xFF);
+  EXPECT_EQ(bay.device->AspiBlock().SRB_Status, platform::SS_INVALID_HA);
 }
 
 // --- The ASPI wait, the poll, and requests that stay pending -------------------------------------
 
-Answer Pending(bool releasedOnAbort) {
+Answer Late() {
   Answer answer;
-  answer.pending = true;
-  answer.releasedOnAbort = releasedOnAbort;
+  answer.late = true;
   return answer;
 }
 
@@ -238,47 +229,81 @@ TEST(AspiPending, IsAbortedAfterTheTimeOutAndFails) {
   SelectedDevice bay(Path::Aspi);
   bay.device->SetCommandTimeout(5);
   bay.device->SetThrowOnFailure();
-  bay.machine.answers = {Pending(true)};
+  bay.machine.answers = {Late()};
   const double start = bay.Seconds();
   EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, DataDirection::FromDrive, 8));
   EXPECT_EQ(bay.device->LastResult(), 0);
   EXPECT_NEAR(bay.Seconds() - start, 5.0, 0.01);  // the wait of 5000 ms
   EXPECT_TRUE(bay.device->LastTimedOut());
-  EXPECT_EQ(bay.machine.aspiCommands, (std::vector<std::uint8_t>{0x02, 0x03}));
+  EXPECT_EQ(bay.device->AspiBlock().SRB_Status, platform::SS_ABORTED);
+  EXPECT_EQ(bay.machine.AspiPendingRequests(), 0u);
   EXPECT_EQ(bay.Attempts(), 1u);  // an aborted request is not retried
   // Released on the abort: the next command goes out.
   EXPECT_TRUE(bay.device->ExecuteCommand(kCommand, DataDirection::FromDrive, 8));
 }
 
+// A manager that cannot abort: a request it holds stays pending until the test lets go of it.
+class StubbornManager : public ScriptedMachine {
+ public:
+  StubbornManager() : ScriptedMachine(sim::Family::NT, true) {}
+
+  platform::ProcAddress GetProcAddress(platform::Module module, const char* procName) override {
+    const platform::ProcAddress entry = ScriptedMachine::GetProcAddress(module, procName);
+    if (!entry || std::string(procName) != "SendASPI32Command") return entry;
+    send = entry;
+    return {&Send, this};
+  }
+  void Release() { held->SRB_Status = platform::SS_ABORTED; }
+
+ private:
+  static std::uint32_t Send(void* context, void* request) {
+    auto& manager = *static_cast<StubbornManager*>(context);
+    auto& abort = *static_cast<platform::SrbAbort*>(request);
+    if (abort.SRB_Cmd != platform::SC_ABORT_SRB) return manager.send(request);
+    manager.held = static_cast<platform::SrbExecScsiCmd*>(abort.SRB_ToAbort);
+    abort.SRB_Status = 0x03;  // SS_ABORT_FAIL
+    return abort.SRB_Status;
+  }
+
+  platform::ProcAddress send;
+  platform::SrbExecScsiCmd* held = nullptr;
+};
+
 TEST(AspiPending, HeldRequestKeepsBlockAndBuffersOutOfUseUntilReleased) {
-  SelectedDevice bay(Path::Aspi);
-  bay.device->SetCommandTimeout(1);
-  bay.machine.answers = {Pending(false)};
-  const double start = bay.Seconds();
-  EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, DataDirection::FromDrive, 8));
-  EXPECT_NEAR(bay.Seconds() - start, 1.0 + 2.0, 0.05);  // the wait, then the bounded grace
+  StubbornManager machine;
+  QuietApplication application;
+  application.SetTag(32767);
+  movrel::AtapiDevice device(machine, application);
+  ASSERT_TRUE(device.SelectDrive(0));
+  machine.sent.clear();
+  device.SetCommandTimeout(1);
+  machine.answers = {Late()};
+  const auto seconds = [&machine] { return machine.GetClock().NowNanoseconds() / 1e9; };
+  const double start = seconds();
+  EXPECT_FALSE(device.ExecuteCommand(kCommand, DataDirection::FromDrive, 8));
+  EXPECT_NEAR(seconds() - start, 1.0 + 2.0, 0.05);  // the wait, then the bounded grace
 
   // Neither path may reuse the buffers while the manager holds them, and no command clears them.
-  EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, DataDirection::FromDrive, 8));
-  EXPECT_EQ(bay.device->LastResult(), 0);
-  bay.device->InBuffer()[0] = 0x5A;
-  bay.device->OutBuffer()[0] = 0xA5;
-  EXPECT_FALSE(bay.device->Inquiry(0, 0, 0, 96, 0));
-  EXPECT_FALSE(bay.device->ReadFlashId());
-  EXPECT_FALSE(bay.device->SendFlashProgram());
-  EXPECT_EQ(bay.device->InBuffer()[0], 0x5A);
-  EXPECT_EQ(bay.device->OutBuffer()[0], 0xA5);
-  EXPECT_EQ(bay.machine.aspiRequests.size(), 1u);
+  EXPECT_FALSE(device.ExecuteCommand(kCommand, DataDirection::FromDrive, 8));
+  EXPECT_EQ(device.LastResult(), 0);
+  device.InBuffer()[0] = 0x5A;
+  device.OutBuffer()[0] = 0xA5;
+  EXPECT_FALSE(device.Inquiry(0, 0, 0, 96, 0));
+  EXPECT_FALSE(device.ReadFlashId());
+  EXPECT_FALSE(device.SendFlashProgram());
+  EXPECT_EQ(device.InBuffer()[0], 0x5A);
+  EXPECT_EQ(device.OutBuffer()[0], 0xA5);
+  EXPECT_EQ(machine.sent.size(), 1u);
 
-  bay.machine.ReleasePending();
-  EXPECT_TRUE(bay.device->ExecuteCommand(kCommand, DataDirection::FromDrive, 8));
-  EXPECT_EQ(bay.machine.aspiRequests.size(), 2u);
+  machine.Release();
+  EXPECT_TRUE(device.ExecuteCommand(kCommand, DataDirection::FromDrive, 8));
+  EXPECT_EQ(machine.sent.size(), 2u);
 }
 
 TEST(AspiPending, LongestWaitStopsShortOfWaitingForEver) {
   SelectedDevice bay(Path::Aspi);
   bay.device->SetCommandTimeout(5'000'000);  // 5e9 milliseconds do not fit the wait's argument
-  bay.machine.answers = {Pending(true)};
+  bay.machine.answers = {Late()};
   const double start = bay.Seconds();
   EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0));
   EXPECT_NEAR(bay.Seconds() - start, 0xFFFFFFFE / 1000.0, 0.01);
@@ -288,27 +313,47 @@ TEST(AspiPending, PollWithoutEventIsBoundedByTheTimeOut) {
   SelectedDevice bay(Path::Aspi);
   bay.device->SetCommandTimeout(1);
   bay.machine.FailCall("CreateEventA");
-  bay.machine.answers = {Answer{}, Pending(true)};
+  bay.machine.answers = {Answer{}, Late()};
   EXPECT_TRUE(bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0));
-  EXPECT_EQ(bay.machine.aspiRequests[0].SRB_Flags, 0);  // no event notification
-  const void* postProc = bay.machine.aspiRequests[0].SRB_PostProc;
+  EXPECT_EQ(bay.device->AspiBlock().SRB_Flags, 0);  // no event notification
+  const void* postProc = bay.device->AspiBlock().SRB_PostProc;
   EXPECT_EQ(postProc, nullptr);
 
   const double start = bay.Seconds();
   EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0));
   EXPECT_EQ(bay.device->LastResult(), 0);
   EXPECT_NEAR(bay.Seconds() - start, 1.0, 0.01);
-  EXPECT_EQ(bay.machine.aspiCommands.back(), platform::SC_ABORT_SRB);
+  EXPECT_EQ(bay.device->AspiBlock().SRB_Status, platform::SS_ABORTED);
 }
 
 TEST(AspiPending, NoManagerLoadedFailsWithoutCallingAnyEntryPoint) {
-  FakeMachine machine(sim::Family::Consumer, false);
+  ScriptedMachine machine(sim::Family::Consumer, false);
   QuietApplication application;
   movrel::AtapiDevice device(machine, application, false);
   EXPECT_TRUE(device.UseAspi());
   EXPECT_FALSE(device.AspiLoaded());
   EXPECT_FALSE(device.ExecuteCommand(kCommand, DataDirection::NoData, 0));
   EXPECT_EQ(device.LastResult(), 0);
+}
+
+// --- Both paths on the simulated drive -----------------------------------------------------------
+
+TEST(BothPaths, ReachTheSameDrive) {
+  sim::BayConfig bay;
+  bay.aspi = true;
+  bay.drives.emplace_back();
+  sim::SimSystem machine(bay);
+  QuietApplication passThrough;
+  QuietApplication aspi;
+  aspi.SetTag(32767);
+  movrel::AtapiDevice writer(machine, aspi);
+  movrel::AtapiDevice reader(machine, passThrough);
+  ASSERT_TRUE(writer.SelectDrive(0) && writer.UseAspi());
+  ASSERT_TRUE(reader.SelectDrive(0) && !reader.UseAspi());
+  for (int i = 0; i < 16384; ++i) writer.OutBuffer()[i] = static_cast<std::uint8_t>(i * 7);
+  ASSERT_TRUE(writer.WriteBuffer(0, 16384, 0x00));
+  ASSERT_TRUE(reader.ReadBuffer(0, 16384));
+  EXPECT_EQ(std::memcmp(reader.InBuffer(), writer.OutBuffer(), 16384), 0);
 }
 
 }  // namespace

@@ -88,12 +88,16 @@ TEST(Bay, AnEmptyOtherRootsListLeavesOnlyTheDrives) {
 
 TEST(Bay, ADescribedMachineRunsItsDrives) {
   sim::SimSystem system(sim::ParseBay(
-      R"({"drives": [{"name": "W", "root": "W:\\", "medium": true,
+      R"({"aspi": true,
+          "drives": [{"name": "W", "root": "W:\\", "medium": true,
                       "faults": [{"command": "00", "occurrence": 1, "kind": "sense",
                                   "sense": "02 04 01"}]}]})"));
-  simtest::PassThroughPort port(system, "\\\\.\\W:");
-  EXPECT_EQ(port.Send(simtest::TestUnitReady(), simtest::Dir::None, 0).SenseText(), "02/04/01");
-  EXPECT_TRUE(port.Send(simtest::TestUnitReady(), simtest::Dir::None, 0).Good());
+  simtest::AspiPort port(system);
+  const auto tur = [&port] {
+    return port.SendTo(0, 0, 0, simtest::TestUnitReady(), simtest::Dir::None, 0);
+  };
+  EXPECT_EQ(tur().SenseText(), "02/04/01");
+  EXPECT_TRUE(tur().Good());
   EXPECT_EQ(system.Trace().at(0).substr(0, 5), "W 00 ");
 }
 

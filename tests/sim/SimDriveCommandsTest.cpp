@@ -1,4 +1,4 @@
-// Each command of the drive's set and its answers, through the pass-through.
+// Each command of the drive's set and its answers.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,7 +16,7 @@ std::string Text(const std::vector<std::uint8_t>& data, std::size_t from, std::s
 class DriveCommands : public ::testing::Test {
  protected:
   sim::SimSystem system{OneDrive()};
-  PassThroughPort port{system};
+  AspiPort port{system};
 };
 
 TEST_F(DriveCommands, InquiryReportsTheSpacePaddedIdentityOfACdDvdDevice) {
@@ -39,14 +39,14 @@ TEST_F(DriveCommands, InquiryOfAVitalProductDataPageIsAnInvalidField) {
   Cdb cdb = Inquiry();
   cdb[1] = 0x01;
   const Reply reply = port.Send(cdb, Dir::In, 96);
-  EXPECT_EQ(reply.status, 2);
+  EXPECT_EQ(reply.targetStatus, 2);
   EXPECT_EQ(reply.SenseText(), "05/24/00");
 }
 
 TEST_F(DriveCommands, AnUnknownOperationIsAnIllegalRequest) {
   const Reply reply = port.Send(Cdb{0x28}, Dir::In, 2048);
   EXPECT_TRUE(reply.completed);
-  EXPECT_EQ(reply.status, 2);
+  EXPECT_EQ(reply.targetStatus, 2);
   EXPECT_EQ(reply.SenseText(), "05/20/00");
 }
 
@@ -84,7 +84,7 @@ TEST_F(DriveCommands, WithoutATrayMotorLoadLeavesTheTrayOpenUntilAPersonPushesIt
   bay.drives[0].trayOpen = true;
   bay.drives[0].trayMotor = false;
   sim::SimSystem laptop(bay);
-  PassThroughPort laptopPort(laptop);
+  AspiPort laptopPort(laptop);
   EXPECT_TRUE(laptopPort.Send(StartStop(0x03), Dir::None, 0).Good());
   EXPECT_TRUE(laptop.Drive("D").trayOpen);
   laptop.PushTrayIn("D");
@@ -111,7 +111,7 @@ TEST_F(DriveCommands, ADriveWithoutEventStatusRejectsTheCommand) {
   sim::BayConfig bay = OneDrive();
   bay.drives[0].eventStatus = false;
   sim::SimSystem old(bay);
-  PassThroughPort oldPort(old);
+  AspiPort oldPort(old);
   EXPECT_EQ(oldPort.Send(EventStatus(), Dir::In, 8).SenseText(), "05/20/00");
 }
 

@@ -1,6 +1,6 @@
 #include "SimPorts.h"
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -9,17 +9,6 @@ namespace simtest {
 using namespace platform;
 
 namespace {
-
-struct PassThroughBlock {
-  ScsiPassThroughDirect sptd;
-  std::uint8_t sense[32];
-};
-
-std::uint8_t DirectionFlag(Dir dir) {
-  return dir == Dir::In    ? ScsiDataDirection::In
-         : dir == Dir::Out ? ScsiDataDirection::Out
-                           : ScsiDataDirection::Unspecified;
-}
 
 std::vector<std::uint8_t> Buffer(std::uint32_t length, const std::vector<std::uint8_t>& payload) {
   std::vector<std::uint8_t> buffer(std::max<std::size_t>(length, payload.size()) + 1, 0);
@@ -71,39 +60,6 @@ Cdb ReadBuffer(std::uint32_t offset, std::uint32_t length) {
   return cdb;
 }
 
-PassThroughPort::PassThroughPort(sim::SimSystem& system, const char* device)
-    : system(system), handle(system.CreateFileA(device)) {}
-
-PassThroughPort::~PassThroughPort() {
-  if (Open()) system.CloseHandle(handle);
-}
-
-Reply PassThroughPort::Send(const Cdb& cdb, Dir dir, std::uint32_t length,
-                            const std::vector<std::uint8_t>& payload, std::uint32_t timeout) {
-  std::vector<std::uint8_t> buffer = Buffer(length, payload);
-  PassThroughBlock block{};
-  block.sptd.Length = sizeof(ScsiPassThroughDirect);
-  block.sptd.CdbLength = 12;
-  block.sptd.SenseInfoLength = sizeof block.sense;
-  block.sptd.DataIn = DirectionFlag(dir);
-  block.sptd.DataTransferLength = length;
-  block.sptd.TimeOutValue = timeout;
-  block.sptd.DataBuffer = length == 0 ? nullptr : buffer.data();
-  block.sptd.SenseInfoOffset = offsetof(PassThroughBlock, sense);
-  std::memcpy(block.sptd.Cdb, cdb.data(), cdb.size());
-  std::uint32_t returned = 0;
-  Reply reply;
-  reply.completed = system.DeviceIoControl(handle, ioctl::ScsiPassThroughDirect, &block,
-                                           sizeof block, &block, sizeof block, &returned);
-  reply.status = block.sptd.ScsiStatus;
-  reply.targetStatus = block.sptd.ScsiStatus;
-  reply.sense = {static_cast<std::uint8_t>(block.sense[2] & 0x0F), block.sense[12],
-                 block.sense[13]};
-  buffer.pop_back();
-  reply.data = std::move(buffer);
-  return reply;
-}
-
 AspiPort::AspiPort(sim::SimSystem& system)
     : system(system),
       module(system.LoadLibraryA("WNASPI32")),
@@ -114,8 +70,8 @@ AspiPort::~AspiPort() {
   if (Loaded()) system.FreeLibrary(module);
 }
 
-Reply AspiPort::Send(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun, const Cdb& cdb,
-                     Dir dir, std::uint32_t length, const std::vector<std::uint8_t>& payload) {
+Reply AspiPort::SendTo(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun, const Cdb& cdb,
+                       Dir dir, std::uint32_t length, const std::vector<std::uint8_t>& payload) {
   buffer = Buffer(length, payload);
   request = SrbExecScsiCmd{};
   request.SRB_Cmd = SC_EXEC_SCSI_CMD;

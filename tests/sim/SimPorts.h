@@ -1,5 +1,6 @@
-// The two ways a test reaches a simulated drive, as the program does: the pass-through on an
-// opened device and the ASPI manager's execute request. Both hand back the same reply record.
+// How a test reaches a simulated drive: the ASPI manager's execute request, posted with an event
+// as the program posts it. The pass-through way in is the program's own transport, checked with
+// the device tests.
 #pragma once
 
 #include <array>
@@ -16,11 +17,10 @@ using Cdb = std::array<std::uint8_t, 12>;
 enum class Dir { In, Out, None };
 
 struct Reply {
-  // The drive answered: the call succeeded (pass-through), or SS_COMP, or SS_ERR with a check
-  // condition (ASPI).
+  // The drive answered: SS_COMP, or SS_ERR with a check condition.
   bool completed = false;
-  std::uint8_t status = 0;              // ScsiStatus (pass-through) or SRB_Status (ASPI)
-  std::uint8_t targetStatus = 0;        // ScsiStatus, or SRB_TargStat
+  std::uint8_t status = 0;              // SRB_Status
+  std::uint8_t targetStatus = 0;        // SRB_TargStat
   std::array<std::uint8_t, 3> sense{};  // key, ASC, ASCQ from the returned sense data
   std::vector<std::uint8_t> data;       // the data buffer after the command
 
@@ -37,23 +37,6 @@ Cdb FlashId();
 Cdb WriteBuffer(std::uint32_t offset, std::uint32_t length, std::uint8_t control);
 Cdb ReadBuffer(std::uint32_t offset, std::uint32_t length);
 
-class PassThroughPort {
- public:
-  PassThroughPort(sim::SimSystem& system, const char* device = "\\\\.\\D:");
-  ~PassThroughPort();
-  PassThroughPort(const PassThroughPort&) = delete;
-  PassThroughPort& operator=(const PassThroughPort&) = delete;
-
-  bool Open() const { return handle != platform::InvalidHandleValue; }
-  platform::Handle Handle() const { return handle; }
-  Reply Send(const Cdb& cdb, Dir dir, std::uint32_t length,
-             const std::vector<std::uint8_t>& payload = {}, std::uint32_t timeout = 108000);
-
- private:
-  sim::SimSystem& system;
-  platform::Handle handle;
-};
-
 class AspiPort {
  public:
   explicit AspiPort(sim::SimSystem& system);
@@ -64,10 +47,15 @@ class AspiPort {
   bool Loaded() const { return module != 0; }
   std::uint32_t SupportInfo() const { return supportInfo(); }
   std::uint32_t Post(void* request) const { return send(request); }
-  // Posts an execute request with an event, as the program does; the request block stays in
-  // `request` for a test that looks further.
-  Reply Send(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun, const Cdb& cdb, Dir dir,
-             std::uint32_t length, const std::vector<std::uint8_t>& payload = {});
+  // Posts an execute request with an event, as the program does, to the drive at this host
+  // adapter, target and LUN; the request block stays in `request` for a test that looks further.
+  Reply SendTo(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun, const Cdb& cdb, Dir dir,
+               std::uint32_t length, const std::vector<std::uint8_t>& payload = {});
+  // The same to the drive of OneDrive.
+  Reply Send(const Cdb& cdb, Dir dir, std::uint32_t length,
+             const std::vector<std::uint8_t>& payload = {}) {
+    return SendTo(1, 2, 0, cdb, dir, length, payload);
+  }
   platform::SrbExecScsiCmd request{};
 
  private:

@@ -25,7 +25,7 @@ class ProgramCheck : public ::testing::Test {
  protected:
   void Start(std::array<std::uint8_t, 4> flashId) {
     system = std::make_unique<sim::SimSystem>(DriveWithFlash(flashId));
-    port = std::make_unique<PassThroughPort>(*system);
+    port = std::make_unique<AspiPort>(*system);
   }
   std::string Verdict(std::uint32_t offset, std::uint8_t control,
                       const std::vector<std::uint8_t>& bytes) {
@@ -36,7 +36,7 @@ class ProgramCheck : public ::testing::Test {
     return trace.size() == 2 ? trace[1] : "(no verdict)";
   }
   std::unique_ptr<sim::SimSystem> system;
-  std::unique_ptr<PassThroughPort> port;
+  std::unique_ptr<AspiPort> port;
 };
 
 TEST_F(ProgramCheck, KeepsWhatItReceived) {
@@ -137,7 +137,7 @@ std::vector<std::uint8_t> StampedImage(const char* revision) {
   return image;
 }
 
-void Flash(PassThroughPort& port, const std::vector<std::uint8_t>& image) {
+void Flash(AspiPort& port, const std::vector<std::uint8_t>& image) {
   for (std::uint32_t offset = 0; offset < image.size(); offset += 16384) {
     const std::vector<std::uint8_t> chunk(image.begin() + offset, image.begin() + offset + 16384);
     ASSERT_TRUE(port.Send(WriteBuffer(offset, 16384, 0), Dir::Out, 16384, chunk).Good());
@@ -162,7 +162,7 @@ TEST(ImageIdentity, StampAndReadBackWithPadding) {
 
 TEST(ImageIdentity, AProgrammedImageChangesWhatInquiryReports) {
   sim::SimSystem system(OneDrive());
-  PassThroughPort port(system);
+  AspiPort port(system);
   Flash(port, StampedImage("RV06"));
   const Reply inquiry = port.Send(Inquiry(), Dir::In, 96);
   EXPECT_EQ(std::string(inquiry.data.begin() + 32, inquiry.data.begin() + 36), "RV06");
@@ -171,7 +171,7 @@ TEST(ImageIdentity, AProgrammedImageChangesWhatInquiryReports) {
 
 TEST(ImageIdentity, AnImageWithoutTheRecordLeavesTheIdentity) {
   sim::SimSystem system(OneDrive());
-  PassThroughPort port(system);
+  AspiPort port(system);
   Flash(port, std::vector<std::uint8_t>(32768, 0x11));
   EXPECT_EQ(system.Drive("D").revision, "RV05");
   EXPECT_EQ(system.Drive("D").flashCount, 1);

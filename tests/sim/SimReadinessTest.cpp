@@ -14,12 +14,12 @@ class Readiness : public ::testing::Test {
     return reply.Good() ? "good" : reply.SenseText();
   }
   void Start(const sim::BayConfig& bay) {
-    port.reset();  // it closes its device on the machine it was opened on
+    port.reset();  // it releases the library of the machine it was loaded on
     system = std::make_unique<sim::SimSystem>(bay);
-    port = std::make_unique<PassThroughPort>(*system);
+    port = std::make_unique<AspiPort>(*system);
   }
   std::unique_ptr<sim::SimSystem> system;
-  std::unique_ptr<PassThroughPort> port;
+  std::unique_ptr<AspiPort> port;
 };
 
 TEST_F(Readiness, BecomingReadyForTheGivenSecondsAfterPowerOnOrNeverBeyondTheClock) {

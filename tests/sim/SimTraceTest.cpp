@@ -14,7 +14,7 @@ using namespace simtest;
 
 TEST(Trace, OneLinePerCommandWithBytesDirectionLengthAndOutcome) {
   sim::SimSystem system(OneDrive());
-  PassThroughPort port(system);
+  AspiPort port(system);
   port.Send(WriteBuffer(0x4000, 0x4000, 0x00), Dir::Out, 16384);
   port.Send(Inquiry(), Dir::In, 96);
   system.ExitWindowsEx(6, 0);
@@ -40,13 +40,13 @@ TEST(Trace, OneLinePerCommandWithBytesDirectionLengthAndOutcome) {
 TEST(Trace, RecordsTheHostsDirectionAndLengthAsSent) {
   sim::SimSystem system(OneDrive());
   AspiPort aspi(system);
-  aspi.Send(1, 2, 0, WriteBuffer(0, 0, 0x80), Dir::Out, 5);
+  aspi.Send(WriteBuffer(0, 0, 0x80), Dir::Out, 5);
   EXPECT_EQ(system.Trace().at(0), "D 3B 05 01 00 00 00 00 00 00 80 00 00 out 5 sense 05/2C/00");
 }
 
 TEST(Trace, IsAppendedToAFile) {
   sim::SimSystem system(OneDrive());
-  PassThroughPort port(system);
+  AspiPort port(system);
   port.Send(TestUnitReady(), Dir::None, 0);
   const std::string path = ::testing::TempDir() + "sim_trace_test.txt";
   std::remove(path.c_str());

@@ -1,5 +1,5 @@
-// The two ways in (pass-through and ASPI manager) and what discovery asks of the machine: the
-// drive list, opening devices, the SCSI address, the ASPI scan requests.
+// What discovery asks of the machine: the drive list, opening devices, the SCSI address, the ASPI
+// manager and its requests; and two workers on two drives at once.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -35,12 +35,15 @@ std::string DriveStrings(sim::SimSystem& system) {
   return list;
 }
 
-ScsiAddress QueryAddress(sim::SimSystem& system, Handle device, bool& ok) {
+// The SCSI address query on the named device, opened for it and closed again.
+ScsiAddress QueryAddress(sim::SimSystem& system, const char* device, bool& ok) {
+  const Handle handle = system.CreateFileA(device);
   ScsiAddress address{};
   address.Length = 0xEEEE;
   std::uint32_t returned = 0;
-  ok = system.DeviceIoControl(device, ioctl::ScsiGetAddress, &address, sizeof address, &address,
+  ok = system.DeviceIoControl(handle, ioctl::ScsiGetAddress, &address, sizeof address, &address,
                               sizeof address, &returned);
+  system.CloseHandle(handle);
   return address;
 }
 
@@ -103,8 +106,7 @@ TEST(Devices, AddressQueryAnswersAsDescribed) {
   sim::SimSystem system(bay);
   bool ok = false;
 
-  PassThroughPort d(system, "\\\\.\\D:");
-  const ScsiAddress address = QueryAddress(system, d.Handle(), ok);
+  const ScsiAddress address = QueryAddress(system, "\\\\.\\D:", ok);
   EXPECT_TRUE(ok);
   EXPECT_EQ(address.Length, 8u);
   EXPECT_EQ(address.PortNumber, 1);
@@ -112,65 +114,24 @@ TEST(Devices, AddressQueryAnswersAsDescribed) {
   EXPECT_EQ(address.TargetId, 3);
   EXPECT_EQ(address.Lun, 4);
 
-  PassThroughPort e(system, "\\\\.\\E:");
-  QueryAddress(system, e.Handle(), ok);
+  QueryAddress(system, "\\\\.\\E:", ok);
   EXPECT_FALSE(ok);
 
-  PassThroughPort f(system, "\\\\.\\F:");
-  EXPECT_EQ(QueryAddress(system, f.Handle(), ok).Length, 0u);
+  EXPECT_EQ(QueryAddress(system, "\\\\.\\F:", ok).Length, 0u);
   EXPECT_TRUE(ok);
 
-  PassThroughPort g(system, "\\\\.\\G:");
-  EXPECT_FALSE(g.Open());
+  EXPECT_EQ(system.CreateFileA("\\\\.\\G:"), InvalidHandleValue);
 }
 
 TEST(Devices, StorageDescriptorQueryFailsAndUnknownHandlesAreRefused) {
   sim::SimSystem system(OneDrive());
-  PassThroughPort port(system);
+  const Handle device = system.CreateFileA("\\\\.\\D:");
   std::uint8_t area[40] = {};
   std::uint32_t returned = 0;
-  EXPECT_FALSE(system.DeviceIoControl(port.Handle(), ioctl::StorageQueryProperty, area, sizeof area,
-                                      area, sizeof area, &returned));
+  EXPECT_FALSE(system.DeviceIoControl(device, ioctl::StorageQueryProperty, area, sizeof area, area,
+                                      sizeof area, &returned));
   EXPECT_FALSE(system.DeviceIoControl(InvalidHandleValue, ioctl::ScsiPassThroughDirect, area,
                                       sizeof area, area, sizeof area, &returned));
-}
-
-// --- Pass-through ------------------------------------------------------------------------------
-
-TEST(PassThrough, SenseGoesToTheSenseOffsetWithinItsLengthAndStatusIsCheckCondition) {
-  sim::SimSystem system(OneDrive());
-  system.TakeDiscOut("D");
-  PassThroughPort port(system);
-  struct {
-    ScsiPassThroughDirect sptd;
-    std::uint8_t gap[4];
-    std::uint8_t sense[32];
-  } block{};
-  std::memset(block.sense, 0xEE, sizeof block.sense);
-  block.sptd.Length = sizeof block.sptd;
-  block.sptd.CdbLength = 12;
-  block.sptd.DataIn = ScsiDataDirection::Unspecified;
-  block.sptd.SenseInfoOffset = offsetof(decltype(block), sense);
-  block.sptd.SenseInfoLength = 14;
-  std::uint32_t returned = 0;
-  ASSERT_TRUE(system.DeviceIoControl(port.Handle(), ioctl::ScsiPassThroughDirect, &block,
-                                     sizeof block, &block, sizeof block, &returned));
-  EXPECT_EQ(block.sptd.ScsiStatus, 2);
-  const std::uint8_t expected[14] = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0x00};
-  EXPECT_EQ(std::memcmp(block.sense, expected, sizeof expected), 0);
-  EXPECT_EQ(block.sense[14], 0xEE);
-  EXPECT_EQ(block.gap[0], 0);
-}
-
-TEST(PassThrough, AMalformedRequestFailsWithoutReachingTheDrive) {
-  sim::SimSystem system(OneDrive());
-  PassThroughPort port(system);
-  ScsiPassThroughDirect request{};
-  request.CdbLength = 0;
-  std::uint32_t returned = 0;
-  EXPECT_FALSE(system.DeviceIoControl(port.Handle(), ioctl::ScsiPassThroughDirect, &request,
-                                      sizeof request, &request, sizeof request, &returned));
-  EXPECT_TRUE(system.Trace().empty());
 }
 
 // --- ASPI manager ------------------------------------------------------------------------------
@@ -252,20 +213,20 @@ TEST(AspiManager, DeviceTypeFindsTheDrivesItSees) {
 TEST(AspiManager, ExecuteCompletesThroughTheEventWithSenseOnCheckCondition) {
   sim::SimSystem system(OneDrive());
   AspiPort aspi(system);
-  const Reply good = aspi.Send(1, 2, 0, Inquiry(), Dir::In, 96);
+  const Reply good = aspi.Send(Inquiry(), Dir::In, 96);
   EXPECT_EQ(good.status, SS_COMP);
   EXPECT_EQ(std::string(good.data.begin() + 8, good.data.begin() + 16), "Dornavex");
 
   system.TakeDiscOut("D");
-  const Reply check = aspi.Send(1, 2, 0, TestUnitReady(), Dir::None, 0);
+  const Reply check = aspi.Send(TestUnitReady(), Dir::None, 0);
   EXPECT_EQ(check.status, SS_ERR);
   EXPECT_EQ(check.targetStatus, 2);
   EXPECT_EQ(check.SenseText(), "02/3A/00");
   EXPECT_EQ(aspi.request.SenseArea[0], 0x70);
   EXPECT_EQ(aspi.request.SenseArea[7], 10);
 
-  EXPECT_EQ(aspi.Send(1, 3, 0, TestUnitReady(), Dir::None, 0).status, SS_NO_DEVICE);
-  EXPECT_EQ(aspi.Send(4, 2, 0, TestUnitReady(), Dir::None, 0).status, SS_INVALID_HA);
+  EXPECT_EQ(aspi.SendTo(1, 3, 0, TestUnitReady(), Dir::None, 0).status, SS_NO_DEVICE);
+  EXPECT_EQ(aspi.SendTo(4, 2, 0, TestUnitReady(), Dir::None, 0).status, SS_INVALID_HA);
 }
 
 TEST(AspiManager, ADriveWithoutRootIsSeenOnlyByTheManager) {
@@ -275,7 +236,7 @@ TEST(AspiManager, ADriveWithoutRootIsSeenOnlyByTheManager) {
   sim::SimSystem system(bay);
   EXPECT_EQ(DriveStrings(system), std::string("C:\\\0\0", 5));
   AspiPort aspi(system);
-  EXPECT_TRUE(aspi.Send(0, 5, 0, TestUnitReady(), Dir::None, 0).Good());
+  EXPECT_TRUE(aspi.SendTo(0, 5, 0, TestUnitReady(), Dir::None, 0).Good());
   EXPECT_EQ(system.Trace().at(0).substr(0, 7), "hidden ");
 }
 
@@ -289,36 +250,24 @@ TEST(AspiManager, ARequestAfterTheLibraryWasReleasedIsRefused) {
   EXPECT_TRUE(system.Trace().empty());
 }
 
-// --- Both ways reach the same drive ------------------------------------------------------------
+// --- Two workers at once ---------------------------------------------------------------------
 
-TEST(BothWaysIn, DataWrittenThroughOneIsReadThroughTheOther) {
-  sim::SimSystem system(OneDrive());
-  PassThroughPort port(system);
-  AspiPort aspi(system);
-  const std::vector<std::uint8_t> chunk(16384, 0xA5);
-  ASSERT_TRUE(aspi.Send(1, 2, 0, WriteBuffer(0, 16384, 0), Dir::Out, 16384, chunk).Good());
-  EXPECT_EQ(port.Send(ReadBuffer(0, 16384), Dir::In, 16384).data, chunk);
-
-  ASSERT_TRUE(port.Send(StartStop(0x02), Dir::None, 0).Good());
-  EXPECT_EQ(aspi.Send(1, 2, 0, EventStatus(), Dir::In, 8).data[5], 0x03);
-  EXPECT_EQ(system.Trace().size(), 4u);
-}
-
-TEST(BothWaysIn, WorkersOnTwoDrivesAtOnceKeepTheirOwnData) {
+TEST(Workers, OnTwoDrivesAtOnceKeepTheirOwnData) {
   sim::BayConfig bay = OneDrive();
   bay.drives.push_back(DriveAt("E", "E:\\", {1, 0, 3, 0}));
   sim::SimSystem system(bay);
-  const auto worker = [&system](const char* device, std::uint8_t fill) {
-    PassThroughPort port(system, device);
+  const auto worker = [&system](std::uint8_t target, std::uint8_t fill) {
+    AspiPort port(system);
     const std::vector<std::uint8_t> chunk(4096, fill);
     for (std::uint32_t i = 0; i < 32; ++i) {
-      EXPECT_TRUE(port.Send(WriteBuffer(i * 4096, 4096, 0), Dir::Out, 4096, chunk).Good());
-      EXPECT_EQ(port.Send(ReadBuffer(i * 4096, 4096), Dir::In, 4096).data, chunk);
+      const Cdb write = WriteBuffer(i * 4096, 4096, 0);
+      EXPECT_TRUE(port.SendTo(1, target, 0, write, Dir::Out, 4096, chunk).Good());
+      EXPECT_EQ(port.SendTo(1, target, 0, ReadBuffer(i * 4096, 4096), Dir::In, 4096).data, chunk);
       system.Sleep(10);
     }
   };
-  std::thread d(worker, "\\\\.\\D:", 0x11);
-  std::thread e(worker, "\\\\.\\E:", 0x22);
+  std::thread d(worker, 2, 0x11);
+  std::thread e(worker, 3, 0x22);
   d.join();
   e.join();
   EXPECT_EQ(system.Trace().size(), 128u);

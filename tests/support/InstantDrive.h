@@ -1,6 +1,6 @@
-// A machine with one optical drive, D:, reached through the pass-through, that answers every
-// command at once and allocates nothing while it does: the drive for allocation counts and for
-// host-time measurements, where the full simulated drive's bookkeeping would be in the way.
+// A simulated machine with one optical drive, D:, whose responder answers every command at once
+// from a flat buffer and allocates nothing while it does: the drive for allocation counts and
+// host-time measurements, where the simulated drive's bookkeeping and trace would be in the way.
 #pragma once
 
 #include <array>
@@ -23,18 +23,9 @@ class InstantDriveSystem : public sim::SimSystem {
 
   int Commands() const { return commands; }
   int ProgrammingCommands() const { return programmingCommands; }
-  const std::uint8_t* DriveBuffer() const { return driveBuffer.data(); }
-
-  std::uint32_t GetLogicalDriveStringsA(std::uint32_t bufferLength, char* buffer) override;
-  std::uint32_t GetDriveTypeA(const char* rootPathName) override;
-  platform::Handle CreateFileA(const char* fileName) override;
-  bool DeviceIoControl(platform::Handle device, std::uint32_t ioControlCode, void* inBuffer,
-                       std::uint32_t inBufferSize, void* outBuffer, std::uint32_t outBufferSize,
-                       std::uint32_t* bytesReturned) override;
-  bool CloseHandle(platform::Handle handle) override;
 
  private:
-  void Answer(platform::ScsiPassThroughDirect& request);
+  void Respond(const sim::CommandBytes& command, const sim::DataPhase& data);
 
   std::array<std::uint8_t, 4> flashId;
   std::vector<std::uint8_t> driveBuffer;

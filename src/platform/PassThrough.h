@@ -1,0 +1,65 @@
+// The SCSI pass-through request (IOCTL_SCSI_PASS_THROUGH_DIRECT) as a backend other than Windows
+// carries it out: it reads the request into an exchange of its own terms, runs the command its
+// own way, then completes the request from the outcome as the Windows port driver would.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+// The request the program hands over: the SCSI_PASS_THROUGH_DIRECT structure, then the sense
+// area (at offset 48 in a 32-bit build, right after the larger structure in a 64-bit build).
+struct PassThroughRequest {
+  ScsiPassThroughDirect sptd;
+#if UINTPTR_MAX == 0xFFFFFFFFu
+  std::uint32_t filler;
+#endif
+  std::uint8_t senseArea[32];
+};
+static_assert(sizeof(void*) != 4 || sizeof(PassThroughRequest) == 80);
+static_assert(sizeof(void*) != 4 || offsetof(PassThroughRequest, senseArea) == 48);
+
+// The SCSI status the request reports (SCSISTAT_*).
+namespace ScsiStatus {
+inline constexpr std::uint8_t Good = 0x00;
+inline constexpr std::uint8_t CheckCondition = 0x02;
+}  // namespace ScsiStatus
+
+// What one request asks for.
+struct ScsiExchange {
+  std::array<std::uint8_t, 16> cdb{};  // the command block; the bytes past its length are 0
+  std::uint8_t cdbLength = 0;          // 1 to 16
+  std::uint8_t direction = ScsiDataDirection::Unspecified;
+  std::uint8_t* data = nullptr;  // as the request gives it; not null when dataLength is not 0
+  std::uint32_t dataLength = 0;
+  std::uint32_t timeoutSeconds = 0;
+  // The address the request names. The device handle already names the drive, so backends
+  // leave it unused.
+  std::uint8_t pathId = 0;
+  std::uint8_t targetId = 0;
+  std::uint8_t lun = 0;
+  // Where the sense data go: an area of the output buffer, inside it and clear of the structure.
+  std::uint32_t senseOffset = 0;
+  std::uint8_t senseLength = 0;
+};
+
+// Reads the request of one DeviceIoControl call: `in` as the call got it, and the size of the
+// output buffer that takes the reply. False for a request the system refuses as an invalid
+// parameter: a buffer shorter than the structure, a Length that is not its size, a command block
+// of 0 or more than 16 bytes, an unknown direction, a data length without a data buffer, or a
+// sense area that is not inside the output buffer.
+bool ReadPassThrough(const void* in, std::uint32_t inSize, std::uint32_t outSize,
+                     ScsiExchange& exchange);
+
+// Completes the reply in the call's output buffer `out`, which ReadPassThrough checked: the SCSI
+// status, and as much of `sense` as the sense area takes. Returns the byte count the call
+// reports.
+std::uint32_t CompletePassThrough(const ScsiExchange& exchange, std::uint8_t status,
+                                  std::span<const std::uint8_t> sense, void* out);
+
+}  // namespace platform
