@@ -1,0 +1,51 @@
+// movrel-pack show over arbitrary bytes: the block is located in a file and printed. The input
+// is a 32-bit little-endian count of zero bytes that end the file, then the file's first bytes,
+// so that a block of over a megabyte fits behind a short input.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "PackageChecks.h"
+#include "Require.h"
+#include "app/PackageLayout.h"
+#include "movrel-pack-error.h"
+#include "movrel-pack-locate.h"
+#include "movrel-pack-print.h"
+
+namespace layout = app::layout;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 4) return 0;
+  const std::size_t zeros = (data[0] | data[1] << 8 | data[2] << 16 | std::size_t{data[3]} << 24) %
+                            (layout::kBlockSize + 1);
+  std::vector<unsigned char> file(data + 4, data + size);
+  file.resize(file.size() + zeros);
+
+  std::size_t start = 0;
+  try {
+    start = pack::LocateBlock(file);
+  } catch (const pack::Refusal&) {
+    return 0;
+  }
+  fuzz::Require(start + layout::kBlockSize <= file.size(), "the block runs past the file's end");
+  const unsigned char* block = file.data() + start;
+  const std::string_view key(layout::kConstraintKey.data(), layout::kConstraintKey.size() + 1);
+  fuzz::Require(std::equal(key.begin(), key.end(), block + layout::kConstraintKeyOffset),
+                "the block found has no constraint key");
+
+  const app::PackageView package(block);
+  fuzz::CheckPackage(package);
+  const std::string text = pack::FormatPackage(package);
+  fuzz::Require(std::all_of(text.begin(), text.end(),
+                            [](unsigned char c) { return c == '\n' || (c >= 0x20 && c <= 0x7E); }),
+                "show prints a byte that is not printable");
+  // Seven texts, two template markers, the options, the bank count, each bank and its entries.
+  const auto lines =
+      7 + 2 + layout::kOptionSlots.size() + 1 + layout::kBankCount * (1 + layout::kEntriesPerBank);
+  fuzz::Require(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) == lines,
+                "show prints a field on more than one line");
+  return 0;
+}

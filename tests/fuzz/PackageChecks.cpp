@@ -1,0 +1,102 @@
+#include "PackageChecks.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
+#include "Require.h"
+#include "app/PackageLayout.h"
+
+namespace fuzz {
+
+namespace {
+
+namespace layout = app::layout;
+
+// `text` begins at `field`, ends at the field's first zero byte and never runs past its `size`.
+void CheckText(const unsigned char* field, std::size_t size, std::string_view text,
+               const char* what) {
+  Require(text.data() == reinterpret_cast<const char*>(field) && text.size() <= size, what);
+  Require(text.find('\0') == std::string_view::npos, what);
+  Require(text.size() == size || field[text.size()] == 0, what);
+}
+
+void CheckEntry(const app::ConstraintEntry& entry, const unsigned char* record) {
+  CheckText(record + layout::kEntryMinimumOffset, layout::kEntryMinimumLength, entry.Minimum(),
+            "constraint minimum leaves its field");
+  CheckText(record + layout::kEntryMaximumOffset, layout::kEntryMaximumLength, entry.Maximum(),
+            "constraint maximum leaves its field");
+  CheckText(record + layout::kEntryVendorOffset, layout::kEntryVendorLength, entry.Vendor(),
+            "constraint vendor leaves its field");
+  CheckText(record + layout::kEntryProductOffset, layout::kEntryProductLength, entry.Product(),
+            "constraint product leaves its field");
+}
+
+// The value of ten decimal digits; -1 when one of them is not a digit.
+std::int64_t TenDigits(const unsigned char* digits) {
+  std::int64_t value = 0;
+  for (std::size_t i = 0; i < layout::kDigitCount; ++i) {
+    if (digits[i] < '0' || digits[i] > '9') return -1;
+    value = value * 10 + (digits[i] - '0');
+  }
+  return value;
+}
+
+void CheckImage(const app::PackageView& package, int bank) {
+  const app::BankImage image = package.Image(bank);
+  if (!image.usable) {
+    Require(image.data == nullptr, "an unusable image has data");
+    return;
+  }
+  const std::int64_t start =
+      static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(image.data) -
+                                reinterpret_cast<std::uintptr_t>(package.BankArea()));
+  Require(start >= 0 && image.size > 0 &&
+              start + image.size <= static_cast<std::int64_t>(layout::kBankAreaSize),
+          "a usable image leaves the bank area");
+  Require(image.size % static_cast<std::int64_t>(layout::kImageUnit) == 0,
+          "a usable image is not a multiple of 16384 bytes");
+  Require(start == TenDigits(package.Data() + layout::BankStartDigitsOffset(bank)) &&
+              image.size == TenDigits(package.Data() + layout::BankSizeDigitsOffset(bank)),
+          "a usable image is not where its ten-digit start and size put it");
+}
+
+}  // namespace
+
+void CheckPackage(const app::PackageView& package) {
+  const unsigned char* block = package.Data();
+  CheckText(block + layout::kBannerOffset, layout::kBannerSize, package.Banner(),
+            "banner leaves its field");
+  CheckText(block + layout::kVersionOffset, layout::kVersionSize, package.Version(),
+            "version leaves its field");
+  CheckText(block + layout::kContactOffset, layout::kContactSize, package.Contact(),
+            "contact leaves its field");
+  CheckText(block + layout::kTitleOffset, layout::kTitleSize, package.Title(),
+            "title leaves its field");
+  CheckText(block + layout::kDateOffset, layout::kDateSize, package.Date(),
+            "date leaves its field");
+  CheckText(block + layout::kNoteOffset, layout::kNoteSize, package.Note(),
+            "note leaves its field");
+  CheckText(block + layout::kModelOffset, layout::kModelSize, package.Model(),
+            "model leaves its field");
+
+  const app::PackageOptions o = package.Options();
+  const int values[] = {o.chkDisc, o.n2oMessage, o.bootCode,   o.closeAp,   o.warning,
+                        o.reboot,  o.autoMode,   o.howManyBin, o.nbWarning, o.admin};
+  Require(std::all_of(std::begin(values), std::end(values), [](int v) { return v <= 9; }),
+          "an option value is not one digit");
+  Require(package.BankCount() == std::min<int>(o.howManyBin, layout::kBankCount),
+          "the bank count is not HOW_MANY_BIN limited to the four banks");
+
+  for (int b = 0; b < layout::kBankCount; ++b) {
+    for (int e = 0; e < layout::kEntriesPerBank; ++e) {
+      CheckEntry(package.Constraint(b, e), block + layout::EntryOffset(b, e));
+    }
+    const std::size_t revision = layout::NewRevisionTextOffset(b);
+    CheckText(block + revision, layout::NewRevisionOffset(b) + layout::kNewRevisionSlot - revision,
+              package.NewRevision(b), "new revision leaves its slot");
+    CheckImage(package, b);
+  }
+}
+
+}  // namespace fuzz
