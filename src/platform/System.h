@@ -94,7 +94,8 @@ class System {
   //   when the command reached the drive and the drive answered, whatever its status: a CHECK
   //   CONDITION comes back as true with ScsiStatus 2 and the sense data in the request's sense
   //   area. False, with the last error set, when no answer came: a handle that is not open, a
-  //   malformed request, a drive that is gone, or a transport failure. The data buffer is the
+  //   malformed request, a drive that is gone, a transport failure, or a status other than GOOD
+  //   that carries no sense data (the program judges a command by its sense data alone). The data buffer is the
   //   caller's again when the call returns, which is within about TimeOutValue seconds.
   // - any other code: false with the last error set.
   // A call on one handle never waits for a call on another.

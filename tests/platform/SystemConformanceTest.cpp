@@ -14,6 +14,13 @@
 #include "platform/System.h"
 #include "sim/SimSystem.h"
 
+#ifdef MOVREL_LINUX_BACKEND
+#include <iostream>
+
+#include "FakeKernel.h"
+#include "platform/linux/LinuxSystem.h"
+#endif
+
 namespace {
 
 using namespace platform;
@@ -30,6 +37,24 @@ struct SimBackend {
   static constexpr char kMissingDevice[] = "\\\\.\\Q:";
 };
 
+#ifdef MOVREL_LINUX_BACKEND
+// The Linux backend on a kernel with one optical device, /dev/sr0.
+struct LinuxBackend {
+  static std::unique_ptr<System> Machine() {
+    auto kernel = std::make_unique<FakeKernel>();
+    kernel->drives.push_back({"/dev/sr0"});
+    return std::make_unique<LinuxSystem>(std::move(kernel), std::cerr);
+  }
+  static constexpr char kOpticalRoot[] = "D:\\";
+  static constexpr char kOpticalDevice[] = "\\\\.\\D:";
+  static constexpr char kMissingRoot[] = "Q:\\";
+  static constexpr char kMissingDevice[] = "\\\\.\\Q:";
+};
+using Backends = ::testing::Types<SimBackend, LinuxBackend>;
+#else
+using Backends = ::testing::Types<SimBackend>;
+#endif
+
 template <class Backend>
 class SystemConformance : public ::testing::Test {
  protected:
@@ -37,7 +62,6 @@ class SystemConformance : public ::testing::Test {
   System& system = *machine;
 };
 
-using Backends = ::testing::Types<SimBackend>;
 TYPED_TEST_SUITE(SystemConformance, Backends);
 
 TYPED_TEST(SystemConformance, VersionNamesOneOfTheTwoFamilies) {

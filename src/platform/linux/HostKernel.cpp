@@ -1,0 +1,96 @@
+// The kernel this process runs on: the system calls behind LinuxKernel.
+#include <fcntl.h>
+#include <glob.h>
+#include <linux/capability.h>
+#include <scsi/scsi.h>
+#include <scsi/sg.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/linux/LinuxKernel.h"
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+class Host : public LinuxKernel {
+ public:
+  std::vector<std::string> OpticalDevices() override {
+    std::vector<std::string> paths;
+    glob_t found{};
+    if (::glob("/dev/sr*", 0, nullptr, &found) == 0) {
+      paths.assign(found.gl_pathv, found.gl_pathv + found.gl_pathc);
+    }
+    ::globfree(&found);
+    return paths;
+  }
+
+  int Open(const std::string& path, int flags) override {
+    int descriptor = -1;
+    do {
+      descriptor = ::open(path.c_str(), flags);
+    } while (descriptor < 0 && errno == EINTR);
+    return descriptor < 0 ? -errno : descriptor;
+  }
+
+  void Close(int descriptor) override { ::close(descriptor); }
+
+  // Not repeated after EINTR: the command may have reached the drive already.
+  int SgIo(int descriptor, sg_io_hdr& request) override {
+    return ::ioctl(descriptor, SG_IO, &request) == 0 ? 0 : errno;
+  }
+
+  int GetIdLun(int descriptor, std::uint32_t& idLun) override {
+    struct {
+      std::uint32_t devId;
+      std::uint32_t hostUniqueId;
+    } word{};
+    if (::ioctl(descriptor, SCSI_IOCTL_GET_IDLUN, &word) != 0) return errno;
+    idLun = word.devId;
+    return 0;
+  }
+
+  int GetBusNumber(int descriptor, int& host) override {
+    return ::ioctl(descriptor, SCSI_IOCTL_GET_BUS_NUMBER, &host) == 0 ? 0 : errno;
+  }
+
+  bool MayReboot() override {
+    if (::geteuid() == 0) return true;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3]{};
+    if (::syscall(SYS_capget, &header, sets) != 0) return false;
+    return (sets[CAP_TO_INDEX(CAP_SYS_BOOT)].effective & CAP_TO_MASK(CAP_SYS_BOOT)) != 0;
+  }
+
+  int Run(const std::vector<std::string>& command) override {
+    std::vector<char*> arguments;
+    for (const std::string& argument : command) {
+      arguments.push_back(const_cast<char*>(argument.c_str()));
+    }
+    arguments.push_back(nullptr);
+    pid_t child = 0;
+    if (::posix_spawnp(&child, arguments[0], nullptr, nullptr, arguments.data(), environ) != 0) {
+      return 127;
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+      if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<LinuxKernel> HostKernel() {
+  return std::make_unique<Host>();
+}
+
+}  // namespace platform

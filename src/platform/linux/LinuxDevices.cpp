@@ -1,0 +1,201 @@
+// The machine's optical drives: the roots that name them, their devices, and the control
+// requests on a device (its SCSI address and the pass-through). The drive /dev/srN is the root
+// whose letter is N places after D.
+#include <fcntl.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <ostream>
+#include <set>
+
+#include "platform/PassThrough.h"
+#include "platform/linux/LastError.h"
+#include "platform/linux/LinuxKernel.h"
+#include "platform/linux/LinuxSystem.h"
+#include "platform/linux/SgIo.h"
+
+namespace platform {
+
+namespace {
+
+constexpr char kDevicePath[] = "/dev/sr";
+constexpr char kDeviceNamePrefix[] = "\\\\.\\";
+constexpr char kFirstLetter = 'D';
+constexpr unsigned kLastNumber = 'Z' - kFirstLetter;
+constexpr char kRunAsRoot[] = "run as root (for example with sudo or pkexec)";
+
+// N of "/dev/srN" when it has a letter.
+std::optional<unsigned> DeviceNumber(const std::string& path) {
+  const std::size_t prefix = sizeof kDevicePath - 1;
+  if (path.size() <= prefix || path.size() > prefix + 2 || path.compare(0, prefix, kDevicePath)) {
+    return std::nullopt;
+  }
+  unsigned number = 0;
+  for (std::size_t i = prefix; i < path.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(path[i]))) return std::nullopt;
+    number = number * 10 + static_cast<unsigned>(path[i] - '0');
+  }
+  if (number > kLastNumber) return std::nullopt;
+  return number;
+}
+
+// The device number of a drive letter followed by a colon, as in "E:" or "e:\".
+std::optional<unsigned> LetterNumber(const char* name) {
+  const int letter = std::toupper(static_cast<unsigned char>(name[0]));
+  if (name[1] != ':' || letter < kFirstLetter || letter > 'Z') return std::nullopt;
+  return static_cast<unsigned>(letter - kFirstLetter);
+}
+
+std::string DevicePath(unsigned number) {
+  return kDevicePath + std::to_string(number);
+}
+
+}  // namespace
+
+struct LinuxSystem::Device {
+  Device(LinuxKernel& kernel, int descriptor, std::string path)
+      : kernel(kernel), descriptor(descriptor), path(std::move(path)) {}
+  ~Device() { kernel.Close(descriptor); }
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  LinuxKernel& kernel;
+  const int descriptor;
+  const std::string path;
+};
+
+void LinuxSystem::Notice(std::set<std::string>& told, const std::string& device,
+                         const std::string& text) {
+  std::lock_guard<std::mutex> hold(lock);
+  if (!told.insert(device).second) return;
+  notices << program_invocation_short_name << ": " << text << std::endl;
+}
+
+// --- The drive list -------------------------------------------------------------------------
+
+std::uint32_t LinuxSystem::GetLogicalDriveStringsA(std::uint32_t bufferLength, char* buffer) {
+  std::set<unsigned> numbers;
+  for (const std::string& path : kernel->OpticalDevices()) {
+    if (const auto number = DeviceNumber(path)) numbers.insert(*number);
+  }
+  std::string list;
+  for (const unsigned number : numbers) {
+    list.push_back(static_cast<char>(kFirstLetter + number));
+    list.append(":\\").push_back('\0');
+  }
+  const auto needed = static_cast<std::uint32_t>(list.size() + 1);  // and the closing empty string
+  if (buffer == nullptr || bufferLength < needed) return needed;
+  std::memcpy(buffer, list.data(), list.size());
+  buffer[list.size()] = '\0';
+  return needed - 1;
+}
+
+std::uint32_t LinuxSystem::GetDriveTypeA(const char* rootPathName) {
+  if (rootPathName == nullptr || std::strlen(rootPathName) != 3 || rootPathName[2] != '\\') {
+    return DriveType::NoRootDir;
+  }
+  const auto number = LetterNumber(rootPathName);
+  if (!number) return DriveType::NoRootDir;
+  for (const std::string& path : kernel->OpticalDevices()) {
+    if (DeviceNumber(path) == number) return DriveType::CdRom;
+  }
+  return DriveType::NoRootDir;
+}
+
+// --- Devices --------------------------------------------------------------------------------
+
+// Opened without waiting for a medium, so that an empty drive opens too.
+Handle LinuxSystem::CreateFileA(const char* fileName) {
+  const std::size_t prefix = sizeof kDeviceNamePrefix - 1;
+  const bool deviceName = fileName != nullptr && std::strlen(fileName) == prefix + 2 &&
+                          std::strncmp(fileName, kDeviceNamePrefix, prefix) == 0;
+  const auto number = deviceName ? LetterNumber(fileName + prefix) : std::nullopt;
+  if (!number) {
+    lasterror::Set(lasterror::kFileNotFound);
+    return InvalidHandleValue;
+  }
+  const std::string path = DevicePath(*number);
+  const int descriptor = kernel->Open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    if (descriptor == -EACCES || descriptor == -EPERM) {
+      Notice(toldCannotOpen, path,
+             "cannot open " + path + ": permission denied; " + std::string(kRunAsRoot));
+    }
+    lasterror::Set(lasterror::FromErrno(-descriptor));
+    return InvalidHandleValue;
+  }
+  auto device = std::make_shared<Device>(*kernel, descriptor, path);
+  std::lock_guard<std::mutex> hold(lock);
+  const Handle handle = NewHandle();
+  devices[handle] = std::move(device);
+  return handle;
+}
+
+std::shared_ptr<LinuxSystem::Device> LinuxSystem::FindDevice(Handle handle) {
+  std::lock_guard<std::mutex> hold(lock);
+  const auto found = devices.find(handle);
+  return found == devices.end() ? nullptr : found->second;
+}
+
+// The device stays open while its call runs, even when another thread closes its handle.
+bool LinuxSystem::DeviceIoControl(Handle handle, std::uint32_t ioControlCode, void* inBuffer,
+                                  std::uint32_t inBufferSize, void* outBuffer,
+                                  std::uint32_t outBufferSize, std::uint32_t* bytesReturned) {
+  if (bytesReturned) *bytesReturned = 0;
+  const std::shared_ptr<Device> device = FindDevice(handle);
+  if (!device) return lasterror::Fail(lasterror::kInvalidHandle);
+  switch (ioControlCode) {
+    case ioctl::ScsiGetAddress:
+      return QueryAddress(*device, outBuffer, outBufferSize, bytesReturned);
+    case ioctl::ScsiPassThroughDirect:
+      return PassThrough(*device, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
+    default:  // the storage descriptor query among them
+      return lasterror::Fail(lasterror::kInvalidFunction);
+  }
+}
+
+// The address as lsscsi shows it, [host:channel:id:lun]: port, path, target and lun.
+bool LinuxSystem::QueryAddress(Device& device, void* outBuffer, std::uint32_t outBufferSize,
+                               std::uint32_t* bytesReturned) {
+  if (outBuffer == nullptr || outBufferSize < sizeof(ScsiAddress)) {
+    return lasterror::Fail(lasterror::kInsufficientBuffer);
+  }
+  std::uint32_t idLun = 0;
+  int host = 0;
+  int error = kernel->GetIdLun(device.descriptor, idLun);
+  if (error == 0) error = kernel->GetBusNumber(device.descriptor, host);
+  if (error != 0) return lasterror::Fail(lasterror::FromErrno(error));
+  ScsiAddress address{};
+  address.Length = sizeof address;
+  address.PortNumber = static_cast<std::uint8_t>(host);
+  address.PathId = static_cast<std::uint8_t>(idLun >> 16);
+  address.TargetId = static_cast<std::uint8_t>(idLun);
+  address.Lun = static_cast<std::uint8_t>(idLun >> 8);
+  std::memcpy(outBuffer, &address, sizeof address);
+  if (bytesReturned) *bytesReturned = sizeof address;
+  return true;
+}
+
+bool LinuxSystem::PassThrough(Device& device, void* inBuffer, std::uint32_t inBufferSize,
+                              void* outBuffer, std::uint32_t outBufferSize,
+                              std::uint32_t* bytesReturned) {
+  ScsiExchange exchange;
+  if (outBuffer == nullptr || !ReadPassThrough(inBuffer, inBufferSize, outBufferSize, exchange)) {
+    return lasterror::Fail(lasterror::kInvalidParameter);
+  }
+  const SgIoResult result = SendSgIo(*kernel, device.descriptor, exchange, outBuffer);
+  if (result.kernelError == EPERM) {
+    char command[3];
+    std::snprintf(command, sizeof command, "%02X", exchange.cdb[0]);
+    Notice(toldRawIoRefused, device.path,
+           device.path + " refused command " + command + ": it needs CAP_SYS_RAWIO; " + kRunAsRoot);
+  }
+  if (result.lastError != 0) return lasterror::Fail(result.lastError);
+  if (bytesReturned) *bytesReturned = result.returned;
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,43 @@
+// The Linux kernel as the backend uses it: the optical devices, their descriptors and the few
+// control requests sent to them, whether the process may reboot the machine, and the programs it
+// starts. Calls answer with the kernel's error number rather than through errno, so that a
+// kernel made up by a test answers exactly like the real one.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct sg_io_hdr;
+
+namespace platform {
+
+class LinuxKernel {
+ public:
+  virtual ~LinuxKernel() = default;
+
+  // The optical devices (/dev/sr0, /dev/sr1, ...), in any order.
+  virtual std::vector<std::string> OpticalDevices() = 0;
+  // open(2): the descriptor, or the negated error number.
+  virtual int Open(const std::string& path, int flags) = 0;
+  virtual void Close(int descriptor) = 0;
+  // ioctl(2) SG_IO: 0 when the request ran (its outcome is in `request`), or the error number.
+  virtual int SgIo(int descriptor, sg_io_hdr& request) = 0;
+  // ioctl(2) SCSI_IOCTL_GET_IDLUN: the device's word, id | lun << 8 | channel << 16 | host << 24,
+  // each a byte wide; 0 or the error number.
+  virtual int GetIdLun(int descriptor, std::uint32_t& idLun) = 0;
+  // ioctl(2) SCSI_IOCTL_GET_BUS_NUMBER: the device's host number; 0 or the error number.
+  virtual int GetBusNumber(int descriptor, int& host) = 0;
+
+  // Whether the process may reboot the machine: it runs as root or holds CAP_SYS_BOOT.
+  virtual bool MayReboot() = 0;
+  // Runs a program found on the PATH with the given arguments and waits for it: its exit status,
+  // 127 when it could not be started, -1 when it did not exit normally.
+  virtual int Run(const std::vector<std::string>& command) = 0;
+};
+
+// The kernel this process runs on.
+std::unique_ptr<LinuxKernel> HostKernel();
+
+}  // namespace platform

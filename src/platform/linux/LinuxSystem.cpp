@@ -1,0 +1,247 @@
+// The process's side of the machine: the version, the token and the restart, the clock, the
+// heap, the events, the (absent) ASPI manager and the plain message box.
+#include "platform/linux/LinuxSystem.h"
+
+#include <sys/utsname.h>
+#include <time.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <thread>
+
+#include "platform/linux/LastError.h"
+#include "platform/linux/LinuxKernel.h"
+
+namespace platform {
+
+namespace {
+
+constexpr Handle kProcessHeap = 0x50;
+constexpr Luid kShutdownLuid{19, 0};  // SE_SHUTDOWN_PRIVILEGE
+constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+
+std::int64_t MonotonicNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * kNanosecondsPerSecond + now.tv_nsec;
+}
+
+}  // namespace
+
+struct LinuxSystem::Event {
+  std::mutex lock;
+  std::condition_variable signal;
+  bool manualReset = true;
+  bool signalled = false;
+};
+
+LinuxSystem::LinuxSystem() : LinuxSystem(HostKernel(), std::cerr) {}
+
+LinuxSystem::LinuxSystem(std::unique_ptr<LinuxKernel> kernel, std::ostream& notices)
+    : kernel(std::move(kernel)), notices(notices) {}
+
+LinuxSystem::~LinuxSystem() = default;
+
+Handle LinuxSystem::NewHandle() {
+  return nextHandle++;
+}
+
+std::uint32_t LinuxSystem::GetLastError() {
+  return lasterror::Get();
+}
+
+// --- Version, token and restart -------------------------------------------------------------
+
+// The NT family, with the kernel's release as its version.
+bool LinuxSystem::GetVersionExA(OsVersionInfo& info) {
+  if (info.dwOSVersionInfoSize != sizeof(OsVersionInfo)) {
+    return lasterror::Fail(lasterror::kInvalidParameter);
+  }
+  utsname names{};
+  unsigned major = 0, minor = 0;
+  if (::uname(&names) == 0) std::sscanf(names.release, "%u.%u", &major, &minor);
+  info.dwMajorVersion = major;
+  info.dwMinorVersion = minor;
+  info.dwBuildNumber = 0;
+  info.dwPlatformId = VerPlatform::Win32NT;
+  info.szCSDVersion[0] = '\0';
+  return true;
+}
+
+// The process's credentials are always there to look at.
+bool LinuxSystem::OpenProcessToken(std::uint32_t, Handle& token) {
+  std::lock_guard<std::mutex> hold(lock);
+  token = NewHandle();
+  tokens.insert(token);
+  return true;
+}
+
+bool LinuxSystem::LookupPrivilegeValueA(const char*, const char* name, Luid& luid) {
+  if (name == nullptr || std::strcmp(name, Privilege::ShutdownName) != 0) {
+    return lasterror::Fail(lasterror::kNoSuchPrivilege);
+  }
+  luid = kShutdownLuid;
+  return true;
+}
+
+// The shutdown privilege is held when the process may reboot the machine; no other is known.
+bool LinuxSystem::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
+                                        const TokenPrivileges& newState) {
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    if (tokens.count(token) == 0) return lasterror::Fail(lasterror::kInvalidHandle);
+  }
+  bool held = true;
+  if (!disableAllPrivileges && newState.PrivilegeCount != 0 &&
+      (newState.Privileges[0].Attributes & Privilege::Enabled) != 0) {
+    const Luid& luid = newState.Privileges[0].luid;
+    const bool shutdown =
+        luid.LowPart == kShutdownLuid.LowPart && luid.HighPart == kShutdownLuid.HighPart;
+    held = shutdown && kernel->MayReboot();
+  }
+  lasterror::Set(held ? ErrorCode::Success : ErrorCode::NotAllAssigned);
+  return true;
+}
+
+// A restart is an orderly reboot by the system manager; a rescue system without one has the
+// plain reboot command. Other requests (log off, power off) are not offered.
+bool LinuxSystem::ExitWindowsEx(std::uint32_t flags, std::uint32_t) {
+  if ((flags & ExitFlags::Reboot) == 0) return lasterror::Fail(lasterror::kNotSupported);
+  if (!kernel->MayReboot()) return lasterror::Fail(lasterror::kPrivilegeNotHeld);
+  int status = kernel->Run({"systemctl", "reboot"});
+  if (status == 127) status = kernel->Run({"reboot"});
+  if (status != 0) return lasterror::Fail(lasterror::kAccessDenied);
+  return true;
+}
+
+// --- Clock ----------------------------------------------------------------------------------
+
+bool LinuxSystem::QueryPerformanceFrequency(std::int64_t& frequency) {
+  frequency = kNanosecondsPerSecond;
+  return true;
+}
+
+bool LinuxSystem::QueryPerformanceCounter(std::int64_t& count) {
+  count = MonotonicNanoseconds();
+  return true;
+}
+
+std::uint64_t LinuxSystem::GetTickCount64() {
+  return static_cast<std::uint64_t>(MonotonicNanoseconds() / 1'000'000);
+}
+
+void LinuxSystem::Sleep(std::uint32_t milliseconds) {
+  if (milliseconds == 0) {
+    std::this_thread::yield();
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+}
+
+// --- The heap: the C library's ---------------------------------------------------------------
+
+Handle LinuxSystem::GetProcessHeap() {
+  return kProcessHeap;
+}
+
+void* LinuxSystem::HeapAlloc(Handle heap, std::uint32_t flags, std::size_t bytes) {
+  if (heap != kProcessHeap) return nullptr;
+  if (bytes == 0) bytes = 1;
+  return (flags & HeapFlags::ZeroMemory) ? std::calloc(1, bytes) : std::malloc(bytes);
+}
+
+bool LinuxSystem::HeapFree(Handle heap, std::uint32_t, void* memory) {
+  if (heap != kProcessHeap) return false;
+  std::free(memory);
+  return true;
+}
+
+// --- Handles and events ---------------------------------------------------------------------
+
+bool LinuxSystem::CloseHandle(Handle handle) {
+  std::shared_ptr<Device> device;  // closed once no call uses it, outside the lock
+  std::lock_guard<std::mutex> hold(lock);
+  if (tokens.erase(handle) + events.erase(handle) != 0) return true;
+  const auto found = devices.find(handle);
+  if (found == devices.end()) return lasterror::Fail(lasterror::kInvalidHandle);
+  device = std::move(found->second);
+  devices.erase(found);
+  return true;
+}
+
+Handle LinuxSystem::CreateEventA(bool manualReset, bool initialState) {
+  auto event = std::make_shared<Event>();
+  event->manualReset = manualReset;
+  event->signalled = initialState;
+  std::lock_guard<std::mutex> hold(lock);
+  const Handle handle = NewHandle();
+  events[handle] = std::move(event);
+  return handle;
+}
+
+std::shared_ptr<LinuxSystem::Event> LinuxSystem::FindEvent(Handle handle) {
+  std::lock_guard<std::mutex> hold(lock);
+  const auto found = events.find(handle);
+  return found == events.end() ? nullptr : found->second;
+}
+
+bool LinuxSystem::SetEvent(Handle handle) {
+  const std::shared_ptr<Event> event = FindEvent(handle);
+  if (!event) return lasterror::Fail(lasterror::kInvalidHandle);
+  {
+    std::lock_guard<std::mutex> hold(event->lock);
+    event->signalled = true;
+  }
+  event->signal.notify_all();
+  return true;
+}
+
+std::uint32_t LinuxSystem::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
+  const std::shared_ptr<Event> event = FindEvent(handle);
+  if (!event) {
+    lasterror::Set(lasterror::kInvalidHandle);
+    return WaitResult::Failed;
+  }
+  std::unique_lock<std::mutex> hold(event->lock);
+  if (!event->signal.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                              [&] { return event->signalled; })) {
+    return WaitResult::Timeout;
+  }
+  if (!event->manualReset) event->signalled = false;
+  return WaitResult::Object0;
+}
+
+// --- No ASPI manager --------------------------------------------------------------------------
+
+Module LinuxSystem::LoadLibraryA(const char*) {
+  lasterror::Set(lasterror::kModuleNotFound);
+  return 0;
+}
+
+ProcAddress LinuxSystem::GetProcAddress(Module, const char*) {
+  return {};
+}
+
+bool LinuxSystem::FreeLibrary(Module) {
+  return lasterror::Fail(lasterror::kInvalidHandle);
+}
+
+// --- The plain message box --------------------------------------------------------------------
+
+int LinuxSystem::MessageBoxA(const char* text, const char* caption, std::uint32_t) {
+  const std::string shownText = text ? text : "";
+  const std::string shownCaption = caption ? caption : "";
+  if (messageBoxScreen) {
+    messageBoxScreen(shownText, shownCaption);
+  } else {
+    std::lock_guard<std::mutex> hold(lock);
+    notices << shownCaption << ": " << shownText << std::endl;
+  }
+  return MessageBoxResult::Ok;
+}
+
+}  // namespace platform

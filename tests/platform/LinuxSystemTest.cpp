@@ -1,0 +1,303 @@
+// The Linux backend over a made-up kernel: the roots and devices of /dev/srN, the SCSI address,
+// the pass-through as SG_IO and its outcome, the notices about permissions, and the restart.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <deque>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FakeKernel.h"
+#include "platform/PassThrough.h"
+#include "platform/linux/LinuxSystem.h"
+
+namespace platform {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr std::uint32_t kSize = sizeof(PassThroughRequest);
+constexpr std::uint32_t kSenseAt = offsetof(PassThroughRequest, senseArea);
+
+class LinuxSystemTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<FakeKernel> owned = std::make_unique<FakeKernel>();
+  FakeKernel& kernel = *owned;
+  std::ostringstream notices;
+  std::unique_ptr<LinuxSystem> system;
+
+  // The machine, once the kernel is as the test wants it.
+  LinuxSystem& Machine() {
+    if (!system) system = std::make_unique<LinuxSystem>(std::move(owned), notices);
+    return *system;
+  }
+
+  // A well-formed request of the program: a 12-byte command, 24 bytes of sense area.
+  static PassThroughRequest Request(std::uint8_t direction, void* data, std::uint32_t length,
+                                    std::uint32_t timeout = 108000) {
+    PassThroughRequest request{};
+    request.sptd.Length = sizeof(ScsiPassThroughDirect);
+    request.sptd.CdbLength = 12;
+    request.sptd.SenseInfoLength = 24;
+    request.sptd.DataIn = direction;
+    request.sptd.DataTransferLength = length;
+    request.sptd.TimeOutValue = timeout;
+    request.sptd.DataBuffer = data;
+    request.sptd.SenseInfoOffset = kSenseAt;
+    request.sptd.Cdb[0] = 0x3B;
+    request.sptd.Cdb[11] = 0x80;
+    return request;
+  }
+
+  bool Send(Handle device, PassThroughRequest& request, std::uint32_t* returned = nullptr) {
+    return Machine().DeviceIoControl(device, ioctl::ScsiPassThroughDirect, &request, kSize,
+                                     &request, kSize, returned);
+  }
+
+  Handle OpenD() {
+    kernel.drives.push_back({"/dev/sr0"});
+    return Machine().CreateFileA("\\\\.\\D:");
+  }
+};
+
+TEST_F(LinuxSystemTest, RootsAreTheDevicesByNumberFromD) {
+  kernel.drives = {{"/dev/sr1"}, {"/dev/sr0"}, {"/dev/sr3"}, {"/dev/sr23"}, {"/dev/srx"}};
+  char list[16];
+  ASSERT_EQ(Machine().GetLogicalDriveStringsA(sizeof list, list), 12u);
+  EXPECT_EQ(std::string(list, 13), std::string("D:\\\0E:\\\0G:\\\0\0", 13));
+
+  for (const char* root : {"D:\\", "e:\\", "G:\\"}) {
+    EXPECT_EQ(system->GetDriveTypeA(root), DriveType::CdRom) << root;
+  }
+  for (const char* root : {"F:\\", "C:\\", "Z:\\", "D:", "D:\\x", ""}) {
+    EXPECT_EQ(system->GetDriveTypeA(root), DriveType::NoRootDir) << root;
+  }
+
+  const Handle device = system->CreateFileA("\\\\.\\G:");
+  ASSERT_NE(device, InvalidHandleValue);
+  EXPECT_EQ(system->CreateFileA("\\\\.\\C:"), InvalidHandleValue);  // no device is tried
+  EXPECT_THAT(kernel.Opened(), ElementsAre("/dev/sr3"));
+  EXPECT_EQ(kernel.LastOpenFlags() & (O_ACCMODE | O_NONBLOCK), O_RDWR | O_NONBLOCK);
+  EXPECT_TRUE(system->CloseHandle(device));
+  EXPECT_EQ(kernel.OpenDescriptors(), 0);
+}
+
+TEST_F(LinuxSystemTest, NoDrivesGiveAnEmptyList) {
+  char list[4] = {'x', 'x', 'x', 'x'};
+  EXPECT_EQ(Machine().GetLogicalDriveStringsA(0, nullptr), 1u);
+  EXPECT_EQ(system->GetLogicalDriveStringsA(sizeof list, list), 0u);
+  EXPECT_EQ(list[0], '\0');
+}
+
+TEST_F(LinuxSystemTest, AddressIsTheKernelsHostChannelIdLun) {
+  kernel.drives = {{"/dev/sr0", 0, 5 | 1 << 8 | 2 << 16 | 7u << 24, 9}, {"/dev/sr1"}};
+  kernel.drives[1].addressError = ENOTTY;
+  const Handle device = Machine().CreateFileA("\\\\.\\D:");
+  ScsiAddress address{};
+  std::uint32_t returned = 0;
+  ASSERT_TRUE(system->DeviceIoControl(device, ioctl::ScsiGetAddress, nullptr, 0, &address,
+                                      sizeof address, &returned));
+  EXPECT_EQ(returned, sizeof address);
+  EXPECT_EQ(address.Length, sizeof address);
+  EXPECT_EQ(address.PortNumber, 9);
+  EXPECT_EQ(address.PathId, 2);
+  EXPECT_EQ(address.TargetId, 5);
+  EXPECT_EQ(address.Lun, 1);
+
+  const Handle refusing = system->CreateFileA("\\\\.\\E:");
+  EXPECT_FALSE(system->DeviceIoControl(refusing, ioctl::ScsiGetAddress, nullptr, 0, &address,
+                                       sizeof address, &returned));
+  EXPECT_NE(system->GetLastError(), ErrorCode::Success);
+}
+
+// How one request goes to SG_IO: the data phase and the time-out.
+struct Translation {
+  const char* name;
+  std::uint8_t direction;
+  bool buffer;
+  std::uint32_t length;
+  std::uint32_t timeoutSeconds;
+  int sgDirection;
+  unsigned sgTimeout;
+};
+
+TEST_F(LinuxSystemTest, RequestsBecomeSgIoWithTheirDataPhaseAndTimeOut) {
+  const Translation rows[] = {
+      {"in", ScsiDataDirection::In, true, 96, 108000, SG_DXFER_FROM_DEV, 108000000},
+      {"out", ScsiDataDirection::Out, true, 16384, 30, SG_DXFER_TO_DEV, 30000},
+      {"no data", ScsiDataDirection::Unspecified, false, 0, 1, SG_DXFER_NONE, 1000},
+      {"in without a buffer", ScsiDataDirection::In, false, 0, 1, SG_DXFER_NONE, 1000},
+      {"out without a buffer", ScsiDataDirection::Out, false, 0, 1, SG_DXFER_NONE, 1000},
+      {"unspecified with a buffer", ScsiDataDirection::Unspecified, true, 8, 1, SG_DXFER_NONE,
+       1000},
+      {"no time-out", ScsiDataDirection::In, true, 96, 0, SG_DXFER_FROM_DEV, 1},
+      {"longest kept", ScsiDataDirection::In, true, 96, 2147483, SG_DXFER_FROM_DEV, 2147483000},
+      {"past the longest", ScsiDataDirection::In, true, 96, 2147484, SG_DXFER_FROM_DEV, 0x7FFFFFFF},
+      {"largest", ScsiDataDirection::In, true, 96, 0xFFFFFFFF, SG_DXFER_FROM_DEV, 0x7FFFFFFF},
+  };
+  const Handle device = OpenD();
+  std::uint8_t data[16384];
+  for (const Translation& row : rows) {
+    SCOPED_TRACE(row.name);
+    PassThroughRequest request =
+        Request(row.direction, row.buffer ? data : nullptr, row.length, row.timeoutSeconds);
+    ASSERT_TRUE(Send(device, request));
+    const FakeKernel::Sent sent = kernel.LastSent();
+    EXPECT_EQ(sent.interfaceId, 'S');
+    EXPECT_EQ(sent.direction, row.sgDirection);
+    const bool moves = row.sgDirection != SG_DXFER_NONE;
+    EXPECT_EQ(sent.dataLength, moves ? row.length : 0u);
+    EXPECT_EQ(sent.data, moves ? data : nullptr);
+    EXPECT_EQ(sent.timeout, row.sgTimeout);
+    EXPECT_EQ(sent.commandLength, 12u);
+    EXPECT_EQ(sent.command[0], 0x3B);
+    EXPECT_EQ(sent.command[11], 0x80);
+    EXPECT_EQ(sent.maxSense, 32u);
+  }
+}
+
+// What the caller gets from each outcome of SG_IO.
+struct Outcome {
+  const char* name;
+  FakeKernel::Answer answer;
+  bool answered;
+  std::uint8_t status;
+  int senseBytes;  // of the 32-byte sense data below, copied into the 24-byte area
+};
+
+TEST_F(LinuxSystemTest, SgIoOutcomesComeBackAsThePassThroughReportsThem) {
+  std::vector<std::uint8_t> sense(32);
+  for (std::size_t i = 0; i < sense.size(); ++i) sense[i] = static_cast<std::uint8_t>(0x70 + i);
+  const Outcome rows[] = {
+      {"good", {}, true, 0, 0},
+      {"check condition", {0, 0x02, 0, 0x08, sense}, true, 0x02, 24},
+      {"check condition, sense not flagged", {0, 0x02, 0, 0, sense}, true, 0x02, 24},
+      {"check condition, short sense",
+       {0, 0x02, 0, 0x08, {sense.begin(), sense.begin() + 18}},
+       true,
+       0x02,
+       18},
+      {"check condition without sense", {0, 0x02, 0, 0x08, {}}, false, 0, 0},
+      {"busy", {0, 0x08, 0, 0, {}}, false, 0, 0},
+      {"no connection", {0, 0, 0x01, 0, {}}, false, 0, 0},
+      {"host time-out", {0, 0, 0x03, 0, {}}, false, 0, 0},
+      {"host error with sense", {0, 0x02, 0x07, 0x08, sense}, false, 0, 0},
+      {"driver time-out", {0, 0, 0, 0x06, {}}, false, 0, 0},
+      {"driver error with sense", {0, 0x02, 0, 0x0C, sense}, false, 0, 0},
+      {"ioctl failed", {EIO, 0, 0, 0, {}}, false, 0, 0},
+      {"refused by the command filter", {EPERM, 0, 0, 0, {}}, false, 0, 0},
+  };
+  const Handle device = OpenD();
+  std::uint8_t data[96];
+  for (const Outcome& row : rows) {
+    SCOPED_TRACE(row.name);
+    kernel.answer = row.answer;
+    PassThroughRequest request = Request(ScsiDataDirection::In, data, sizeof data);
+    std::uint32_t returned = 99;
+    ASSERT_EQ(Send(device, request, &returned), row.answered);
+    if (!row.answered) {
+      EXPECT_NE(Machine().GetLastError(), ErrorCode::Success);
+      EXPECT_EQ(returned, 0u);
+      continue;
+    }
+    EXPECT_EQ(returned, sizeof(ScsiPassThroughDirect));
+    EXPECT_EQ(request.sptd.ScsiStatus, row.status);
+    const std::vector<std::uint8_t> area(request.senseArea, request.senseArea + 32);
+    std::vector<std::uint8_t> expected(32, 0);
+    std::copy(sense.begin(), sense.begin() + row.senseBytes, expected.begin());
+    EXPECT_EQ(area, expected);
+  }
+}
+
+TEST_F(LinuxSystemTest, MalformedRequestsAndClosedDevicesNeverReachTheKernel) {
+  const Handle device = OpenD();
+  PassThroughRequest request = Request(ScsiDataDirection::In, nullptr, 96);
+  EXPECT_FALSE(Send(device, request));
+  EXPECT_TRUE(system->CloseHandle(device));
+  request = Request(ScsiDataDirection::Unspecified, nullptr, 0);
+  EXPECT_FALSE(Send(device, request));
+  EXPECT_EQ(kernel.LastSent().interfaceId, 0);
+}
+
+TEST_F(LinuxSystemTest, PermissionProblemsAreToldOncePerDeviceNamingIt) {
+  kernel.drives = {{"/dev/sr0", EACCES}, {"/dev/sr1", EPERM}, {"/dev/sr2"}, {"/dev/sr3"}};
+  for (int i = 0; i < 2; ++i) {
+    for (const char* name : {"\\\\.\\D:", "\\\\.\\E:", "\\\\.\\Q:"}) {
+      EXPECT_EQ(Machine().CreateFileA(name), InvalidHandleValue);
+    }
+  }
+  kernel.answer.error = EPERM;
+  const Handle device = system->CreateFileA("\\\\.\\F:");
+  std::uint8_t data[16];
+  for (int i = 0; i < 2; ++i) {
+    PassThroughRequest request = Request(ScsiDataDirection::Out, data, sizeof data);
+    EXPECT_FALSE(Send(device, request));
+  }
+  kernel.answer.error = EIO;
+  const Handle failing = system->CreateFileA("\\\\.\\G:");
+  PassThroughRequest request = Request(ScsiDataDirection::Out, data, sizeof data);
+  EXPECT_FALSE(Send(failing, request));
+
+  std::vector<std::string> lines;
+  std::istringstream told(notices.str());
+  for (std::string line; std::getline(told, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u) << notices.str();
+  EXPECT_THAT(lines[0], HasSubstr("/dev/sr0: permission denied; run as root"));
+  EXPECT_THAT(lines[1], HasSubstr("/dev/sr1: permission denied; run as root"));
+  EXPECT_THAT(lines[2], HasSubstr("/dev/sr2 refused command 3B: it needs CAP_SYS_RAWIO; run as"));
+}
+
+// The restart's privilege step and the reboot it asks the system manager for.
+struct Restart {
+  const char* name;
+  bool mayReboot;
+  std::deque<int> statuses;
+  std::uint32_t privilege;
+  bool accepted;
+  std::vector<std::string> ran;
+};
+
+TEST_F(LinuxSystemTest, RestartIsAnOrderlyRebootForAProcessThatMayReboot) {
+  const Restart rows[] = {
+      {"systemd", true, {0}, ErrorCode::Success, true, {"systemctl reboot"}},
+      {"rescue system", true, {127, 0}, ErrorCode::Success, true, {"systemctl reboot", "reboot"}},
+      {"refused", true, {1}, ErrorCode::Success, false, {"systemctl reboot"}},
+      {"not allowed", false, {}, ErrorCode::NotAllAssigned, false, {}},
+  };
+  for (const Restart& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto owned = std::make_unique<FakeKernel>();
+    FakeKernel& kernel = *owned;
+    kernel.mayReboot = row.mayReboot;
+    kernel.runStatuses = row.statuses;
+    LinuxSystem machine(std::move(owned), notices);
+    Handle token = 0;
+    Luid luid{};
+    ASSERT_TRUE(machine.OpenProcessToken(TokenAccess::AdjustPrivileges, token));
+    ASSERT_TRUE(machine.LookupPrivilegeValueA(nullptr, Privilege::ShutdownName, luid));
+    ASSERT_TRUE(machine.AdjustTokenPrivileges(token, false, {1, {{luid, Privilege::Enabled}}}));
+    EXPECT_EQ(machine.GetLastError(), row.privilege);
+    EXPECT_EQ(machine.ExitWindowsEx(ExitFlags::Reboot | ExitFlags::Force, 0), row.accepted);
+    EXPECT_EQ(kernel.Ran(), row.ran);
+  }
+}
+
+TEST_F(LinuxSystemTest, SetEventWakesAWaitAndAnAutoResetEventRearms) {
+  const Handle event = Machine().CreateEventA(false, false);
+  std::uint32_t woken = 0;
+  std::thread waiter([&] { woken = system->WaitForSingleObject(event, 60000); });
+  EXPECT_TRUE(system->SetEvent(event));
+  waiter.join();
+  EXPECT_EQ(woken, WaitResult::Object0);
+  EXPECT_EQ(system->WaitForSingleObject(event, 0), WaitResult::Timeout);
+  EXPECT_TRUE(system->CloseHandle(event));
+  EXPECT_FALSE(system->SetEvent(event));
+}
+
+}  // namespace
+}  // namespace platform
