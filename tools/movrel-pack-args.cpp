@@ -82,6 +82,43 @@ void SetOption(PackRequest& request, std::set<std::string>& given, const std::st
 
 }  // namespace
 
+ShowRequest ParseShowArguments(const std::vector<std::string>& args) {
+  ShowRequest request;
+  std::set<std::string> given;
+  for (const std::string& arg : args) {
+    if (arg == "--json") {
+      Once(given, arg);
+      request.json = true;
+    } else if (arg.starts_with("-")) {
+      throw UsageError("unknown argument '" + arg + "'");
+    } else if (!request.executablePath.empty()) {
+      throw UsageError("show takes one executable");
+    } else {
+      request.executablePath = arg;
+    }
+  }
+  if (request.executablePath.empty()) throw UsageError("show takes one executable");
+  return request;
+}
+
+VerifyRequest ParseVerifyArguments(const std::vector<std::string>& args) {
+  if (args.empty() || args[0].starts_with("-")) {
+    throw UsageError("verify takes the executable first");
+  }
+  VerifyRequest request{args[0], {}};
+  std::set<std::string> given;
+  for (std::size_t i = 1; i < args.size(); i += 2) {
+    const std::string& flag = args[i];
+    if (flag != "--bank") throw UsageError("unknown argument '" + flag + "'");
+    if (i + 1 == args.size()) throw UsageError(flag + " needs a value");
+    auto [bank, path] = BankAndValue(flag, args[i + 1]);
+    Once(given, flag + " " + std::to_string(bank + 1));
+    request.banks.push_back({bank, path});
+  }
+  if (request.banks.empty()) throw UsageError("verify needs at least one --bank N=FILE");
+  return request;
+}
+
 PackRequest ParsePackArguments(const std::vector<std::string>& args) {
   PackRequest request;
   std::set<std::string> given;

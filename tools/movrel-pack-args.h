@@ -47,6 +47,31 @@ inline constexpr TextField kTextFields[] = {
     {"contact", &PackRequest::contact, app::layout::kContactOffset, app::layout::kContactSize},
 };
 
+// "movrel-pack show": the executable, and whether to print JSON.
+struct ShowRequest {
+  std::string executablePath;
+  bool json = false;
+};
+
+// "movrel-pack verify": the executable and the files its banks should hold, in the order given.
+struct BankFile {
+  int bank;  // 0..3
+  std::string path;
+};
+
+struct VerifyRequest {
+  std::string executablePath;
+  std::vector<BankFile> banks;
+};
+
+// The arguments after "show": one executable and --json at most once, in any order. Throws
+// UsageError otherwise.
+ShowRequest ParseShowArguments(const std::vector<std::string>& args);
+
+// The arguments after "verify": the executable, then one or more --bank N=FILE, at most one per
+// bank. Throws UsageError for anything else, Refusal for a bank number outside 1..4.
+VerifyRequest ParseVerifyArguments(const std::vector<std::string>& args);
+
 // The arguments after "pack". Throws UsageError for an unknown or incomplete option or one given
 // twice (every option but --constraint takes one value, per bank or per key), Refusal for
 // a value outside what the block can hold (bank numbers, option names and digits, the number of

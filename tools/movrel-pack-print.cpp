@@ -1,9 +1,11 @@
 #include "movrel-pack-print.h"
 
 #include <cstdio>
-#include <utility>
+#include <optional>
 
 #include "app/PackageLayout.h"
+#include "movrel-pack-fields.h"
+#include "movrel-pack-hash.h"
 
 namespace pack {
 
@@ -37,25 +39,14 @@ const char* YesNo(bool value) {
 
 std::string FormatPackage(const app::PackageView& package) {
   std::string out;
-  const std::pair<const char*, std::string_view> texts[] = {
-      {"banner", package.Banner()}, {"version", package.Version()}, {"contact", package.Contact()},
-      {"title", package.Title()},   {"date", package.Date()},       {"note", package.Note()},
-      {"model", package.Model()}};
-  for (const auto& [name, text] : texts) out += std::string(name) + ": " + Quoted(text) + "\n";
+  for (const auto& [name, text] : Texts(package)) {
+    out += std::string(name) + ": " + Quoted(text) + "\n";
+  }
   out += std::string("title set: ") + YesNo(!package.TitleNotSet()) + "\n";
   out += std::string("firmware written: ") + YesNo(!package.NoFirmware()) + "\n";
 
-  const app::PackageOptions o = package.Options();
-  using layout::Option;
-  const std::pair<Option, unsigned> options[] = {
-      {Option::N2oMessage, o.n2oMessage}, {Option::ChkDisc, o.chkDisc},
-      {Option::BootCode, o.bootCode},     {Option::Reboot, o.reboot},
-      {Option::AutoMode, o.autoMode},     {Option::CloseAp, o.closeAp},
-      {Option::Warning, o.warning},       {Option::Admin, o.admin},
-      {Option::NbWarning, o.nbWarning},   {Option::HowManyBin, o.howManyBin}};
-  for (const auto& [option, value] : options) {
-    out +=
-        "option " + std::string(layout::SlotOf(option).key) + ": " + std::to_string(value) + "\n";
+  for (const auto& [key, value] : OptionValues(package)) {
+    out += "option " + std::string(key) + ": " + std::to_string(value) + "\n";
   }
   out += "banks in use: " + std::to_string(package.BankCount()) + "\n";
 
@@ -66,6 +57,8 @@ std::string FormatPackage(const app::PackageView& package) {
            std::to_string(package.BankSize(b)) + ", new revision " +
            Quoted(package.NewRevision(b)) + ", image " +
            (image.usable ? "usable" : "not usable (" + std::string(image.reason) + ")") + "\n";
+    const std::optional<std::string> sha256 = ImageSha256(image);
+    out += bank + " sha256: " + sha256.value_or("none (image not usable)") + "\n";
     for (int e = 0; e < layout::kEntriesPerBank; ++e) {
       const app::ConstraintEntry entry = package.Constraint(b, e);
       out += bank + " entry " + std::to_string(e + 1) + ": minimum " + Quoted(entry.Minimum()) +

@@ -1,4 +1,5 @@
-// The contents of a package block as text, one field per line, as its reader reads them.
+// The contents of a package block as text, one field per line, as its reader reads them, with
+// the SHA-256 of each usable bank image.
 #pragma once
 
 #include <string>

@@ -1,7 +1,8 @@
-// movrel-pack: shows the package block of a Movrel executable, or writes a package into a copy
-// of a template executable.
+// movrel-pack: shows the package block of a Movrel executable, checks its bank images against
+// files, or writes a package into a copy of a template executable.
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,14 +11,17 @@
 #include "movrel-pack-args.h"
 #include "movrel-pack-error.h"
 #include "movrel-pack-file.h"
+#include "movrel-pack-json.h"
 #include "movrel-pack-locate.h"
 #include "movrel-pack-print.h"
+#include "movrel-pack-verify.h"
 #include "movrel-pack-write.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: movrel-pack show EXE\n"
+    "usage: movrel-pack show [--json] EXE\n"
+    "       movrel-pack verify EXE --bank N=FILE ...\n"
     "       movrel-pack pack --template EXE --output OUT --bank 1=FILE --new-fw 1=REV\n"
     "                        (--constraint 1=MIN,MAX,VENDOR,PRODUCT ... | --any-drive 1) ...\n"
     "       movrel-pack --help\n";
@@ -25,8 +29,13 @@ constexpr const char* kUsage =
 constexpr const char* kHelp =
     "\n"
     "show EXE       prints every field of the package block in EXE: texts, options, each\n"
-    "               bank's start, size, new revision and constraints, and whether the\n"
-    "               template markers are still present.\n"
+    "               bank's start, size, new revision, SHA-256 and constraints, and whether\n"
+    "               the template markers are still present.\n"
+    "  --json                       the same as one JSON document (see movrel-pack(1))\n"
+    "\n"
+    "verify EXE     checks that each bank N given holds exactly the bytes of FILE: a line per\n"
+    "               bank says whether it does, or why not. Exit status 0 only when all do.\n"
+    "  --bank N=FILE                a bank (1..4) and the file it should hold\n"
     "\n"
     "pack           writes a package into a copy of the template EXE, as OUT with the same\n"
     "               file mode. Only the block changes; EXE may already hold a package.\n"
@@ -47,12 +56,39 @@ constexpr const char* kHelp =
     "  --option KEY=DIGIT           N2OMESSAGE, CHKDISC, BOOTCODE, REBOOT, AUTOMODE, CLOSEAP,\n"
     "                               WARNING, ADMIN, NBWARNING (left out: kept as in EXE)\n"
     "\n"
-    "exit status: 0 done, 1 refused or failed (no file written), 2 usage error\n";
+    "exit status: 0 done; 1 refused or failed (pack writes no file), or a bank differs\n"
+    "(verify); 2 usage error\n";
 
-void Show(const std::string& path) {
-  const std::vector<unsigned char> file = pack::ReadWholeFile(path);
-  const std::size_t start = pack::LocateBlock(file);
-  std::fputs(pack::FormatPackage(app::PackageView(file.data() + start)).c_str(), stdout);
+void Show(const pack::ShowRequest& request) {
+  const std::vector<unsigned char> file = pack::ReadWholeFile(request.executablePath);
+  const app::PackageView package(file.data() + pack::LocateBlock(file));
+  const std::string text =
+      request.json ? pack::FormatPackageJson(package) : pack::FormatPackage(package);
+  std::fputs(text.c_str(), stdout);
+}
+
+// 0 when every bank holds its file, 1 when one does not.
+int Verify(const pack::VerifyRequest& request) {
+  std::vector<pack::Bytes> files;
+  for (const pack::BankFile& bank : request.banks) {
+    files.push_back(pack::ReadWholeFile(bank.path, app::layout::kBankAreaSize));
+  }
+  const std::vector<unsigned char> file = pack::ReadWholeFile(request.executablePath);
+  const app::PackageView package(file.data() + pack::LocateBlock(file));
+  int status = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const pack::BankFile& bank = request.banks[i];
+    const std::optional<std::string> difference =
+        pack::BankDifference(package, bank.bank, files[i]);
+    std::string line = "bank " + std::to_string(bank.bank + 1) + ": " +
+                       (difference ? "does not hold '" : "holds '") + bank.path + "'";
+    if (difference) {
+      line += ": " + *difference;
+      status = 1;
+    }
+    std::puts(line.c_str());
+  }
+  return status;
 }
 
 void Pack(const pack::PackRequest& request) {
@@ -87,8 +123,9 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       std::fputs(kHelp, stdout);
     } else if (command == "show") {
-      if (args.size() != 2) throw pack::UsageError("show takes one executable");
-      Show(args[1]);
+      Show(pack::ParseShowArguments({args.begin() + 1, args.end()}));
+    } else if (command == "verify") {
+      return Verify(pack::ParseVerifyArguments({args.begin() + 1, args.end()}));
     } else if (command == "pack") {
       Pack(pack::ParsePackArguments({args.begin() + 1, args.end()}));
     } else {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/PackageBlock.h"
@@ -20,6 +22,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
+using Json = nlohmann::json;
+
+// The SHA-256 of the images a.bin, b.bin and d.bin below, as sha256sum gives them.
+constexpr const char* kSha256A = "8fcdd5c1c2a446d224f32c2782fa976d323c12f6d6ca139e5556c3b43897191f";
+constexpr const char* kSha256B = "bb0e36ac41e8a63202af81b63c1c98f0674fb5e1c5bd45a5ecea3b15fba4bb96";
+constexpr const char* kSha256D = "6f8187d1c4f109341c4f382f3d9e589013ac5795ad63d52ad262413bbb0e9702";
 
 struct Outcome {
   int status;
@@ -93,6 +101,19 @@ class PackTool : public ::testing::Test {
   }
   Outcome Pack(const Strings& args) const { return Execute(MOVREL_PACK_PATH, args); }
 
+  // In the "show --json" document of `exe`, each JSON pointer of `fields` has its value; a null
+  // value stands for a field that is left out.
+  void ExpectJson(const std::string& exe,
+                  const std::vector<std::pair<std::string, Json>>& fields) const {
+    const Outcome shown = Pack({"show", "--json", exe});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    const Json document = Json::parse(shown.out);
+    for (const auto& [pointer, value] : fields) {
+      const Json::json_pointer at(pointer);
+      EXPECT_EQ(document.contains(at) ? document[at] : Json(), value) << pointer;
+    }
+  }
+
   // A complete request: four banks filling the bank area, constraints, texts and options.
   Strings FullRequest(const std::string& from, const std::string& to) const {
     return {"pack",
@@ -158,22 +179,77 @@ TEST_F(PackTool, PackagedProbeReadsWhatWasPacked) {
   ASSERT_EQ(shown.status, 0) << shown.err;
   ASSERT_EQ(probed.status, 0);
   EXPECT_EQ(probed.out, shown.out);
-  for (const char* line :
-       {"title: \"Flash Program for KTR-207M\"\n", "version: \"v2.1.0\"\n",
-        "model: \"Dornavex DVDRW KTR-207M\"\n", "contact: \"555-0100\"\n", "title set: yes\n",
-        "firmware written: yes\n", "option CHKDISC: 1\n", "option ADMIN: 1\n", "option REBOOT: 0\n",
-        "option WARNING: 1\n", "option HOW_MANY_BIN: 4\n",
-        "bank 1: start 0, size 32768, new revision \"RV0D\", image usable\n",
-        "bank 1 entry 2: minimum \"0V05\", maximum \"0V05\", vendor \"Dornavex\", product "
-        "\"DVDRW KTR-207M  \"\n",
-        "bank 1 entry 3: minimum \"#FLS\", maximum \"#\", vendor \"#\", product \"#\"\n",
-        "bank 2: start 32768, size 16384, new revision \"RW02\", image usable\n",
-        "bank 2 entry 1: minimum \"#FLS\", maximum \"#\", vendor \"#\", product \"#\"\n",
-        "bank 3: start 49152, size 16384, new revision \"RW03\", image usable\n",
-        "bank 3 entry 1: minimum \"\", maximum \"\", vendor \"Dornavex\", product \"\"\n",
-        "bank 4: start 65536, size 983040, new revision \"RW04\", image usable\n"}) {
+  for (const std::string& line :
+       Strings{"title: \"Flash Program for KTR-207M\"\n",
+               "version: \"v2.1.0\"\n",
+               "model: \"Dornavex DVDRW KTR-207M\"\n",
+               "contact: \"555-0100\"\n",
+               "title set: yes\n",
+               "firmware written: yes\n",
+               "option CHKDISC: 1\n",
+               "option ADMIN: 1\n",
+               "option REBOOT: 0\n",
+               "option WARNING: 1\n",
+               "option HOW_MANY_BIN: 4\n",
+               "bank 1: start 0, size 32768, new revision \"RV0D\", image usable\n",
+               "bank 1 sha256: " + std::string(kSha256A) + "\n",
+               "bank 1 entry 2: minimum \"0V05\", maximum \"0V05\", vendor \"Dornavex\", product "
+               "\"DVDRW KTR-207M  \"\n",
+               "bank 1 entry 3: minimum \"#FLS\", maximum \"#\", vendor \"#\", product \"#\"\n",
+               "bank 2: start 32768, size 16384, new revision \"RW02\", image usable\n",
+               "bank 2 sha256: " + std::string(kSha256B) + "\n",
+               "bank 2 entry 1: minimum \"#FLS\", maximum \"#\", vendor \"#\", product \"#\"\n",
+               "bank 3: start 49152, size 16384, new revision \"RW03\", image usable\n",
+               "bank 3 entry 1: minimum \"\", maximum \"\", vendor \"Dornavex\", product \"\"\n",
+               "bank 4: start 65536, size 983040, new revision \"RW04\", image usable\n",
+               "bank 4 sha256: " + std::string(kSha256D) + "\n"}) {
     EXPECT_NE(probed.out.find(line), std::string::npos) << line;
   }
+  ExpectJson(out, {{"/texts",
+                    {{"banner", "MOVREL PACKAGE BLOCK"},
+                     {"version", "v2.1.0"},
+                     {"contact", "555-0100"},
+                     {"title", "Flash Program for KTR-207M"},
+                     {"date", "2004/02/16"},
+                     {"note", "N/A"},
+                     {"model", "Dornavex DVDRW KTR-207M"}}},
+                   {"/title_set", true},
+                   {"/firmware_written", true},
+                   {"/options",
+                    {{"N2OMESSAGE", 0},
+                     {"CHKDISC", 1},
+                     {"BOOTCODE", 0},
+                     {"REBOOT", 0},
+                     {"AUTOMODE", 0},
+                     {"CLOSEAP", 0},
+                     {"WARNING", 1},
+                     {"ADMIN", 1},
+                     {"NBWARNING", 0},
+                     {"HOW_MANY_BIN", 4}}},
+                   {"/banks_in_use", 4},
+                   {"/banks/0/number", 1},
+                   {"/banks/0/start", 0},
+                   {"/banks/0/size", 32768},
+                   {"/banks/0/new_revision", "RV0D"},
+                   {"/banks/0/usable", true},
+                   {"/banks/0/reason", nullptr},
+                   {"/banks/0/sha256", kSha256A},
+                   {"/banks/0/any_drive", false},
+                   {"/banks/0/constraints/1",
+                    {{"entry", 2},
+                     {"placeholder", false},
+                     {"minimum", "0V05"},
+                     {"maximum", "0V05"},
+                     {"vendor", "Dornavex"},
+                     {"product", "DVDRW KTR-207M  "}}},
+                   {"/banks/0/constraints/2/placeholder", true},
+                   {"/banks/1/start", 32768},
+                   {"/banks/1/sha256", kSha256B},
+                   {"/banks/1/any_drive", true},
+                   {"/banks/2/constraints/0/vendor", "Dornavex"},
+                   {"/banks/3/number", 4},
+                   {"/banks/3/sha256", kSha256D},
+                   {"/banks/3/constraints/7/entry", 8}});
 
   // The reader over the written file sees the images byte for byte.
   std::vector<unsigned char> file = ReadBytes(out);
@@ -190,7 +266,8 @@ TEST_F(PackTool, PackagedProbeReadsWhatWasPacked) {
   // Hand-edited bank values that are not ten digits: the image is refused, and show says why.
   const std::pair<std::size_t, std::string> edits[] = {
       {app::layout::BankStartDigitsOffset(1), "-000032768"},
-      {app::layout::BankSizeDigitsOffset(3), " 000983040"}};
+      {app::layout::BankSizeDigitsOffset(3), " 000983040"},
+      {app::layout::kNoteOffset, "\xE9"}};
   for (const auto& [offset, digits] : edits) {
     std::copy(digits.begin(), digits.end(), file.begin() + start + offset);
   }
@@ -200,10 +277,70 @@ TEST_F(PackTool, PackagedProbeReadsWhatWasPacked) {
   EXPECT_EQ(Execute(out, {}).out, edited.out);
   for (const char* line : {"bank 2: start 0, size 16384, new revision \"RW02\", image not usable "
                            "(start is not ten decimal digits)\n",
+                           "bank 2 sha256: none (image not usable)\n",
                            "bank 4: start 65536, size 0, new revision \"RW04\", image not usable "
                            "(size is not ten decimal digits)\n"}) {
     EXPECT_NE(edited.out.find(line), std::string::npos) << line;
   }
+  ExpectJson(out, {{"/banks/1/usable", false},
+                   {"/banks/1/reason", "start is not ten decimal digits"},
+                   {"/banks/1/sha256", nullptr},
+                   {"/texts/note", "\uFFFD/A"}});
+}
+
+TEST_F(PackTool, VerifySaysWhichBankDiffersAndWhy) {
+  const std::string out = Path("probe"), a = Path("a.bin"), b = Path("b.bin"), c = Path("c.bin");
+  ASSERT_EQ(Pack({"pack", "--template", MOVREL_PROBE_PATH, "--output", out, "--bank", "1=" + a,
+                  "--new-fw", "1=RV0D", "--any-drive", "1", "--bank", "2=" + b, "--new-fw",
+                  "2=RW02", "--any-drive", "2"})
+                .status,
+            0);
+  // a.bin with its last byte changed, and the package with bank 2's start not ten digits.
+  std::vector<unsigned char> bytes = ReadBytes(a);
+  bytes.back() ^= 1;
+  std::ofstream(Path("last.bin"), std::ios::binary)
+      .write(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  bytes = ReadBytes(out);
+  const std::string digits = "-000032768";
+  std::copy(digits.begin(), digits.end(),
+            bytes.begin() + pack::LocateBlock(bytes) + app::layout::BankStartDigitsOffset(1));
+  std::ofstream(Path("edited"), std::ios::binary)
+      .write(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+
+  const std::string last = Path("last.bin"), edited = Path("edited");
+  const struct {
+    std::string exe;
+    Strings banks;
+    int status;
+    std::string out;
+  } rows[] = {
+      {out, {"2=" + b, "1=" + a}, 0, "bank 2: holds '" + b + "'\nbank 1: holds '" + a + "'\n"},
+      {out,
+       {"2=" + a},
+       1,
+       "bank 2: does not hold '" + a + "': the image is 16384 bytes, the file 32768\n"},
+      {out,
+       {"2=" + c, "1=" + a},
+       1,
+       "bank 2: does not hold '" + c + "': content differs at byte 0\nbank 1: holds '" + a + "'\n"},
+      {out,
+       {"1=" + last},
+       1,
+       "bank 1: does not hold '" + last + "': content differs at byte 32767\n"},
+      {out, {"3=" + c}, 1, "bank 3: does not hold '" + c + "': not in use (HOW_MANY_BIN 2)\n"},
+      {edited,
+       {"2=" + b},
+       1,
+       "bank 2: does not hold '" + b + "': image not usable (start is not ten decimal digits)\n"},
+  };
+  for (const auto& row : rows) {
+    Strings args = {"verify", row.exe};
+    for (const std::string& bank : row.banks) args.insert(args.end(), {"--bank", bank});
+    const Outcome run = Pack(args);
+    EXPECT_EQ(run.status, row.status) << row.out;
+    EXPECT_EQ(run.out, row.out);
+  }
+  EXPECT_EQ(Pack({"verify", out, "--bank", "1=" + Path("missing.bin")}).status, 1);
 }
 
 TEST_F(PackTool, OnlyTheBlockChangesAndTheModeIsKept) {
@@ -379,6 +516,15 @@ TEST_F(PackTool, UsageErrorsExitWithTwoAndHelpWithZero) {
       {"frob"},
       {"show"},
       {"show", t, t},
+      {"show", "--json"},
+      {"show", "--json", t, "--json"},
+      {"verify"},
+      {"verify", t},
+      {"verify", "--bank", a, t},
+      {"verify", t, "--bank"},
+      {"verify", t, "--bank", Path("a.bin")},
+      {"verify", t, "--bank", a, "--bank", a},
+      {"verify", t, "--bank", a, "--frob", a},
       {"pack", "--template", t, "--output", o, "--bank"},
       {"pack", "--template", t, "--output", o, "--bank", a, "--frob", "1"},
       {"pack", "--template", t, "--bank", a},
@@ -408,7 +554,9 @@ TEST_F(PackTool, UsageErrorsExitWithTwoAndHelpWithZero) {
   }
   const Outcome help = Pack({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("--any-drive N"), std::string::npos);
+  for (const char* line : {"--any-drive N", "show [--json] EXE", "verify EXE --bank N=FILE"}) {
+    EXPECT_NE(help.out.find(line), std::string::npos) << line;
+  }
 }
 
 }  // namespace

@@ -42,9 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::Require(std::all_of(text.begin(), text.end(),
                             [](unsigned char c) { return c == '\n' || (c >= 0x20 && c <= 0x7E); }),
                 "show prints a byte that is not printable");
-  // Seven texts, two template markers, the options, the bank count, each bank and its entries.
+  // Seven texts, two template markers, the options, the bank count, each bank with its hash and
+  // its entries.
   const auto lines =
-      7 + 2 + layout::kOptionSlots.size() + 1 + layout::kBankCount * (1 + layout::kEntriesPerBank);
+      7 + 2 + layout::kOptionSlots.size() + 1 + layout::kBankCount * (2 + layout::kEntriesPerBank);
   fuzz::Require(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) == lines,
                 "show prints a field on more than one line");
   return 0;
