@@ -1,0 +1,521 @@
+#!/usr/bin/env python3
+"""The packaged terminal flasher against emulated optical drives, in a small virtual machine.
+
+    vmtest.py prepare --work DIR               installs QEMU and busybox, fetches and unpacks a
+                                               Debian kernel into the cache, builds the guest's
+                                               base initramfs
+    vmtest.py run SCENARIO --work DIR --bin DIR
+                                               packages the flasher of DIR for the scenario,
+                                               boots it under QEMU, drives the tray from the
+                                               host, checks what the flasher printed and what
+                                               the drive received
+
+Scenarios are in scenarios.json beside this file. Exit status: 0 passed, 1 failed, 77 skipped
+(QEMU cannot start a virtual machine on this host).
+"""
+
+import argparse
+import json
+import lzma
+import os
+import re
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+SKIP = 77
+PACKAGES = {"qemu-system-x86": "qemu-system-x86_64", "busybox-static": "/bin/busybox"}
+# What the scenarios load; their dependencies are read from each module's .modinfo.
+MODULES = ["ata_piix", "virtio_pci", "virtio_scsi", "sr_mod", "sg", "scsi_debug"]
+BOOT_LIMIT = 120  # seconds for one scenario's whole boot, run and power-off
+
+# The flasher's package: the firmware of the model that a drive of the scenarios may claim to be.
+PACKAGE = [
+    "--model", "Dornavex DVDRW KTR-207M", "--new-fw", "1=RV0D",
+    "--constraint", "1=RV01,RV0D,Dornavex,DVDRW KTR-207M", "--option", "REBOOT=0",
+]
+IMAGE_SIZE = 1048576
+
+
+def say(text):
+    print(text, flush=True)
+
+
+def run(command, **options):
+    return subprocess.run(command, check=True, **options)
+
+
+# ---- what the test installs ----
+
+def installed(package):
+    result = subprocess.run(["dpkg-query", "-W", "-f=${Status}", package],
+                            capture_output=True, text=True)
+    return result.returncode == 0 and result.stdout.endswith(" installed")
+
+
+def install_packages():
+    missing = [name for name in PACKAGES if not installed(name)]
+    if not missing:
+        return
+    say("installing " + " ".join(missing))
+    command = ["apt-get", "install", "-y", "-qq", "--no-install-recommends", *missing]
+    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    if subprocess.run(command, env=env, stdout=subprocess.DEVNULL).returncode != 0:
+        subprocess.run(["apt-get", "update", "-qq"], env=env)
+        if subprocess.run(command, env=env, stdout=subprocess.DEVNULL).returncode != 0:
+            sys.exit(f"vm: FAILED: could not install {' '.join(missing)} (as root, with apt)")
+
+
+def cache_root():
+    base = os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache")
+    return Path(base) / "movrel-vm"
+
+
+def kernel_package():
+    """The package of Debian's current kernel, e.g. linux-image-6.1.0-57-amd64."""
+    for attempt in range(2):
+        text = run(["apt-cache", "depends", "linux-image-amd64"],
+                   capture_output=True, text=True).stdout
+        found = re.search(r"Depends: (linux-image-[0-9]\S*-amd64)", text)
+        if found:
+            return found.group(1)
+        if attempt == 0:
+            run(["apt-get", "update", "-qq"])  # no package lists yet
+    sys.exit("vm: no kernel in 'apt-cache depends linux-image-amd64':\n" + text)
+
+
+def elf_section(path, wanted):
+    """The bytes of one section of a 64-bit little-endian ELF file."""
+    data = path.read_bytes()
+    shoff, = struct.unpack_from("<Q", data, 0x28)
+    shentsize, shnum, shstrndx = struct.unpack_from("<HHH", data, 0x3A)
+
+    def header(index):
+        return struct.unpack_from("<IIQQQQ", data, shoff + index * shentsize)
+
+    names = header(shstrndx)
+    for index in range(shnum):
+        name, _, _, _, offset, size = header(index)
+        start = names[4] + name
+        if data[start:data.index(b"\0", start)].decode() == wanted:
+            return data[offset:offset + size]
+    return b""
+
+
+def module_depends(path):
+    for field in elf_section(path, ".modinfo").split(b"\0"):
+        if field.startswith(b"depends="):
+            return [name.replace("-", "_") for name in field[8:].decode().split(",") if name]
+    return []
+
+
+def unpack_kernel(package, target):
+    """vmlinux (the vmlinuz's xz payload: boots faster under TCG) and the modules MODULES need."""
+    work = Path(tempfile.mkdtemp(prefix="movrel-vm-kernel-"))
+    try:
+        work.chmod(0o755)  # apt downloads as its own user
+        say(f"fetching {package}")
+        run(["apt-get", "download", "-qq", package], cwd=work)
+        deb = next(work.glob("*.deb"))
+        run(["dpkg-deb", "-x", str(deb), str(work / "root")])
+        vmlinuz = next((work / "root" / "boot").glob("vmlinuz-*")).read_bytes()
+        payload = vmlinuz.find(b"\xfd7zXZ\x00")
+        vmlinux = lzma.LZMADecompressor().decompress(vmlinuz[payload:])
+        available = {ko.stem.replace("-", "_"): ko
+                     for ko in (work / "root" / "lib" / "modules").rglob("*.ko")}
+        (work / "out" / "modules").mkdir(parents=True)
+        (work / "out" / "vmlinux").write_bytes(vmlinux)
+        depends, pending = {}, list(MODULES)
+        while pending:
+            name = pending.pop()
+            if name in depends or name not in available:
+                continue  # built into the kernel
+            shutil.copy(available[name], work / "out" / "modules" / f"{name}.ko")
+            depends[name] = [d for d in module_depends(available[name]) if d in available]
+            pending += depends[name]
+        (work / "out" / "modules.json").write_text(json.dumps(depends, indent=1, sort_keys=True))
+        shutil.move(work / "out", target)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def load_order(wanted, depends):
+    order = []
+
+    def visit(name):
+        if name not in order:
+            for dependency in depends[name]:
+                visit(dependency)
+            order.append(name)
+
+    for name in wanted:
+        visit(name)
+    return order
+
+
+def cpio(entries):
+    """A newc archive of (name, mode, bytes) entries; mode 0o040755 and None make a directory."""
+    out = bytearray()
+    for number, (name, mode, data) in enumerate([*entries, ("TRAILER!!!", 0, None)], 1):
+        body = data or b""
+        encoded = name.encode() + b"\0"
+        fields = [number, mode, 0, 0, 1, 0, len(body), 0, 0, 0, 0, len(encoded), 0]
+        out += b"070701" + "".join(f"{value:08X}" for value in fields).encode() + encoded
+        out += b"\0" * (-len(out) % 4) + body + b"\0" * (-len(body) % 4)
+    return bytes(out + b"\0" * (-len(out) % 512))
+
+
+def qemu_starts():
+    """None when QEMU can start a machine here, else why it cannot."""
+    try:
+        result = subprocess.run(
+            ["qemu-system-x86_64", "-accel", "tcg", "-machine", "pc", "-nodefaults",
+             "-display", "none", "-S", "-qmp", "stdio"],
+            input='{"execute": "qmp_capabilities"}\n{"execute": "quit"}\n',
+            capture_output=True, text=True, timeout=60)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        return str(error)
+    if result.returncode != 0 or '"return"' not in result.stdout:
+        said = (result.stderr or result.stdout).strip().splitlines()
+        return said[-1] if said else f"exit status {result.returncode}"
+    return None
+
+
+def prepare(work):
+    work.mkdir(parents=True, exist_ok=True)
+    (work / "skip").unlink(missing_ok=True)
+    install_packages()
+    reason = qemu_starts()
+    if reason:
+        (work / "skip").write_text(f"SKIPPED: QEMU cannot start a virtual machine here: {reason}")
+        say((work / "skip").read_text())
+        return SKIP
+    package = kernel_package()
+    kernel = cache_root() / package
+    if not (kernel / "modules.json").exists():
+        kernel.parent.mkdir(parents=True, exist_ok=True)
+        for older in kernel.parent.glob("linux-image-*"):
+            shutil.rmtree(older)
+        unpack_kernel(package, kernel)
+    entries = [(path, 0o040755, None) for path in
+               ("bin", "dev", "proc", "sys", "tmp", "lib", "lib/modules", "scenario")]
+    entries += [("bin/busybox", 0o100755, Path("/bin/busybox").read_bytes()),
+                ("init", 0o100755, (HERE / "init").read_bytes())]
+    entries += [(f"lib/modules/{ko.name}", 0o100644, ko.read_bytes())
+                for ko in sorted((kernel / "modules").glob("*.ko"))]
+    (work / "base.cpio").write_bytes(cpio(entries))
+    (work / "kernel").write_text(str(kernel))
+    say(f"vm: kernel {package} from {kernel}")
+    return 0
+
+
+# ---- one boot ----
+
+class Machine:
+    """A QEMU process: its serial console as text, QMP for the host's hand on the tray."""
+
+    def __init__(self, args, folder):
+        self.folder = folder
+        self.console = b""
+        self.changed = threading.Condition()
+        self.events, self.answers = [], []
+        self.before_host = 0  # events that came before the host's first action
+        qmp_path = folder / "qmp.sock"
+        self.process = subprocess.Popen(
+            ["qemu-system-x86_64", *args, "-qmp", f"unix:{qmp_path},server=on,wait=off"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.readers = [threading.Thread(target=self._read, daemon=True)]
+        self.readers[0].start()
+        self.qmp = socket.socket(socket.AF_UNIX)
+        for _ in range(100):
+            try:
+                self.qmp.connect(str(qmp_path))
+                break
+            except OSError:
+                if self.process.poll() is not None:
+                    raise
+                time.sleep(0.1)
+        self.readers.append(threading.Thread(target=self._read_qmp, daemon=True))
+        self.readers[1].start()
+        self.command("qmp_capabilities")
+
+    def _read(self):
+        with open(self.folder / "console.txt", "wb") as log:
+            while chunk := self.process.stdout.read1(4096):
+                log.write(chunk)
+                log.flush()
+                with self.changed:
+                    self.console += chunk
+                    self.changed.notify_all()
+        with self.changed:
+            self.changed.notify_all()
+
+    def text(self):
+        return self.console.decode(errors="replace").replace("\r\n", "\n")
+
+    def wait_for(self, pattern, deadline):
+        with self.changed:
+            while pattern not in self.text():
+                if self.process.poll() is not None or time.monotonic() > deadline:
+                    return False
+                self.changed.wait(0.5)
+        return True
+
+    def _read_qmp(self):
+        """Events (the tray's moves) are kept; answers are handed to command()."""
+        for line in self.qmp.makefile("r"):
+            message = json.loads(line)
+            with self.changed:
+                if "event" in message:
+                    self.events.append(message)
+                elif "QMP" not in message:
+                    self.answers.append(message)
+                self.changed.notify_all()
+
+    def command(self, name, arguments=None):
+        request = {"execute": name, **({"arguments": arguments} if arguments else {})}
+        self.qmp.sendall(json.dumps(request).encode() + b"\n")
+        with self.changed:
+            while not self.answers:
+                if not self.changed.wait(30):
+                    return {"error": "no answer"}
+            return self.answers.pop(0)
+
+    def finish(self, deadline):
+        try:
+            self.process.wait(max(1, deadline - time.monotonic()))
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        for reader in self.readers:
+            reader.join(10)
+        self.qmp.close()
+
+
+# ---- what each peer received ----
+
+def qemu_commands(log, mark):
+    """The commands an emulated SCSI drive received, from QEMU's trace: 'CDB -> good' or
+    'CDB -> K/AA/QQ' a line, with '-- host' where the host acted."""
+    lines, by_tag, position = [], {}, 0
+    for raw in log.splitlines(keepends=True):
+        if mark is not None and position >= mark:
+            lines.append("-- host")
+            mark = None
+        position += len(raw)
+        request = re.search(r"scsi_disk_new_request .*tag=(0x[0-9a-f]+) data=(.*)", raw)
+        sense = re.search(r"scsi_req_build_sense .*tag (-?\d+) key (\S+) asc (\S+) ascq (\S+)", raw)
+        if request:
+            cdb = " ".join(f"{int(byte, 16):02x}" for byte in request.group(2).split())
+            by_tag[int(request.group(1), 16)] = len(lines)
+            lines.append(f"{cdb} -> good")
+        elif sense and int(sense.group(1)) & 0xFFFFFFFF in by_tag:  # a tag printed signed
+            key, asc, ascq = (int(value, 16) for value in sense.groups()[1:])
+            index = by_tag[int(sense.group(1)) & 0xFFFFFFFF]
+            lines[index] = lines[index].replace("good", f"{key:x}/{asc:02x}/{ascq:02x}")
+    if mark is not None:
+        lines.append("-- host")
+    return lines
+
+
+def scsi_debug_commands(console):
+    """The commands scsi_debug received, from its own log in the guest's kernel log (opts=1)."""
+    lines = []
+    for raw in console.splitlines():
+        command = re.search(r"^@@ log .*scsi_debug.*: tag=.*, cmd ([0-9a-f ]+)$", raw)
+        sense = re.search(r"^@@ log .*scsi_debug.*\[sense_key,asc,ascq\]: "
+                          r"\[0x([0-9a-f]+),0x([0-9a-f]+),0x([0-9a-f]+)\]", raw)
+        if command:
+            lines.append(command.group(1).strip() + " -> good")
+        elif sense and lines:
+            key, asc, ascq = (int(value, 16) for value in sense.groups())
+            lines[-1] = lines[-1].replace("good", f"{key:x}/{asc:02x}/{ascq:02x}")
+    return lines
+
+
+# ---- checks ----
+
+def in_order(lines, patterns, match):
+    """The patterns found in order, each on a later line than the one before; the first missing."""
+    position = 0
+    for pattern in patterns:
+        while position < len(lines) and not match(pattern, lines[position]):
+            position += 1
+        if position == len(lines):
+            return pattern
+        position += 1
+    return None
+
+
+def check_lines(what, lines, expected, match, failures):
+    """in_order: patterns found in that order; only: for each filter, the lines it keeps are
+    exactly these."""
+    missing = in_order(lines, expected.get("in_order", []), match)
+    if missing is not None:
+        failures.append(f"{what}: no '{missing}' (in order)")
+    for selection, wanted in expected.get("only", {}).items():
+        kept = [line for line in lines if match(selection, line)]
+        if kept != wanted:
+            failures.append(f"{what}, lines of '{selection}':\n  " + "\n  ".join(kept) +
+                            "\nnot\n  " + "\n  ".join(wanted))
+
+
+def drive_line(drive, address, letter):
+    host, channel, target, lun = (int(part) for part in address.split(":"))
+    identity = f"{drive['vendor']:<8}{drive['product']:<16}"
+    return f"{host:2d}-{channel}-{target}-{lun} {letter}:{identity:>24} {drive['revision']:>4}"
+
+
+def check_listed(output, console, expected, failures):
+    """The drive list, one line per drive in the order of the kernel's sr numbers, each with the
+    address and identity of the drive found at its controller's place in the guest's sysfs."""
+    found = re.findall(r"^@@ drive sr(\d+) (\S+) (\S+)$", console, re.M)
+    lines = []
+    for number, address, path in sorted(found, key=lambda entry: int(entry[0])):
+        drive = next((d for d in expected if d["under"] in path), None)
+        if drive is None:
+            failures.append(f"drives: sr{number} at {path} is none of the scenario's")
+            return
+        lines.append(drive_line(drive, address, chr(ord("D") + int(number))))
+    if len(lines) != len(expected):
+        failures.append(f"drives: the guest has {len(lines)}, not {len(expected)}")
+    block = "".join(rf"^(?:[> ] \d+\) )?{re.escape(line)}\n" for line in lines)
+    if not re.search(block, output, re.M):
+        failures.append("list: no block of the lines\n" + "\n".join(lines))
+
+
+# ---- a scenario ----
+
+def package_flasher(scenario, binaries, folder):
+    (folder / "image.bin").write_bytes(b"Z" * IMAGE_SIZE)
+    options = [item for option in scenario.get("options", []) for item in ("--option", option)]
+    run([str(binaries / "movrel-pack"), "pack", "--template", str(binaries / "movrel-console"),
+         "--output", str(folder / "flasher"), "--bank", f"1={folder / 'image.bin'}",
+         *PACKAGE, *options], stdout=subprocess.DEVNULL)
+
+
+def act(machine, action, deadline):
+    """The host's hand, once the text appears: the QMP commands, all again until each succeeds
+    (the guest may move the tray in between). Returns what went wrong, or None."""
+    if not machine.wait_for(action["after"], deadline):
+        return f"host: '{action['after']}' never appeared"
+    machine.before_host = len(machine.events)
+    for _ in range(50):
+        answers = [machine.command(name, arguments) for name, arguments in action["qmp"]]
+        if all("return" in answer for answer in answers):
+            return None
+        time.sleep(0.2)
+    return f"host: {action['qmp']} kept failing: {answers}"
+
+
+def run_scenario(name, work, binaries):
+    if (work / "skip").exists():
+        say((work / "skip").read_text())
+        return SKIP
+    if not (work / "kernel").exists():
+        say(f"vm {name}: FAILED: {work} is not prepared (vmtest.py prepare)")
+        return 1
+    scenario = json.loads((HERE / "scenarios.json").read_text())[name]
+    for tool in ("movrel-console", "movrel-pack"):
+        if not (binaries / tool).is_file():
+            say(f"vm {name}: FAILED: no {binaries / tool} (the dev preset builds it)")
+            return 1
+    folder = work / name
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    kernel = Path((work / "kernel").read_text())
+    package_flasher(scenario, binaries, folder)
+
+    depends = json.loads((kernel / "modules.json").read_text())
+    parameters = scenario.get("module_parameters", {})
+    modules = "".join(f"{module} {parameters.get(module, '')}\n"
+                      for module in load_order(scenario["modules"], depends))
+    files = [("flasher", 0o100755, (folder / "flasher").read_bytes()),
+             ("scenario/modules", 0o100644, modules.encode()),
+             ("scenario/drives", 0o100644, str(len(scenario["drives"])).encode()),
+             ("scenario/answers", 0o100644, scenario["answers"].encode())]
+    (folder / "initrd").write_bytes((work / "base.cpio").read_bytes() + cpio(files))
+    (folder / "disc.iso").write_bytes(bytes(2048 * 512))
+
+    args = ["-accel", "tcg", "-machine", "pc", "-m", "256", "-nodefaults", "-nographic",
+            "-serial", "stdio", "-no-reboot", "-kernel", str(kernel / "vmlinux"),
+            "-initrd", str(folder / "initrd"),
+            "-append", "console=ttyS0 rdinit=/init quiet panic=-1",
+            "-trace", "scsi_disk_new_request", "-trace", "scsi_req_build_sense",
+            "-D", str(folder / "qemu-trace.txt")]
+    args += [arg.replace("{disc}", str(folder / "disc.iso")) for arg in scenario["qemu"]]
+
+    failures = []
+    started = time.monotonic()
+    deadline = started + BOOT_LIMIT
+    machine = Machine(args, folder)
+    mark = None
+    try:
+        booted = machine.wait_for("@@ ready", deadline)
+        ready = time.monotonic()
+        if not booted:
+            failures.append("the guest never got its drives ready")
+        for action in scenario.get("host", []) if booted else []:
+            problem = act(machine, action, deadline)
+            if problem:
+                failures.append(problem)
+            mark = (folder / "qemu-trace.txt").stat().st_size
+        if not machine.wait_for("@@ end", deadline):
+            failures.append("the guest did not finish in time")
+    finally:
+        machine.finish(deadline)
+    ended = time.monotonic()
+
+    console = machine.text()
+    output = console.partition("@@ ready\n")[2].partition("@@ exit")[0]  # the flasher's
+    (folder / "output.txt").write_text(output)
+    status = re.search(r"^@@ exit (\d+)$", console, re.M)
+    if "exit" in scenario and (not status or int(status.group(1)) != scenario["exit"]):
+        failures.append(f"exit status {status.group(1) if status else 'none'}, "
+                        f"not {scenario['exit']}")
+    check_lines("output", output.splitlines(), scenario.get("output", {}),
+                lambda text, line: text in line, failures)
+    check_listed(output, console, scenario["drives"], failures)
+    peer = scenario.get("peer")
+    if peer:
+        trace = (folder / "qemu-trace.txt").read_text(errors="replace")
+        commands = qemu_commands(trace, mark) if peer == "qemu" else scsi_debug_commands(console)
+        (folder / "commands.txt").write_text("".join(line + "\n" for line in commands))
+        check_lines(f"{peer} received", commands, scenario.get("commands", {}),
+                    lambda pattern, line: re.search(pattern, line), failures)
+    (folder / "qmp-events.json").write_text(json.dumps(machine.events, indent=1))
+    if scenario.get("tray_opened_before_host") and not any(
+            event["event"] == "DEVICE_TRAY_MOVED" and event["data"]["tray-open"]
+            for event in machine.events[:machine.before_host]):
+        failures.append("QEMU reported no tray opened before the host acted")
+
+    say(f"vm {name}: boot {ready - started:.1f} s, run {ended - ready:.1f} s; logs in {folder}")
+    for failure in failures:
+        say("FAILED " + failure)
+    if failures:
+        shown = [line for line in console.splitlines() if not line.startswith("@@ log ")]
+        say("---- console, the kernel's log left out (last 40 lines)\n" + "\n".join(shown[-40:]))
+    return 1 if failures else 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("step", choices=["prepare", "run"])
+    parser.add_argument("scenario", nargs="?")
+    parser.add_argument("--work", type=Path, required=True)
+    parser.add_argument("--bin", type=Path)
+    options = parser.parse_args()
+    if options.step == "prepare":
+        return prepare(options.work)
+    return run_scenario(options.scenario, options.work, options.bin)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
