@@ -84,6 +84,7 @@ class TMovrelMain {
   void FillDriveList();
   void MatchDrives();
   void ShowSelectedDrive();
+  void SelectRunDrive(int j, std::int16_t i);
   void CheckDiscAndTray(movrel::AtapiDevice& device);
   int CountEligibleDrives();
   std::string NoMatchText() const;
@@ -102,6 +103,8 @@ class TMovrelMain {
   std::unique_ptr<movrel::AtapiDevice> mainDevice;
   std::unique_ptr<movrel::AtapiDevice> flashDevices[kMaxRunDrives];
   movrel::Parser* workers[kMaxRunDrives] = {};
+  // The drive-table index each device of the run was given.
+  std::int16_t flashDriveIndex[kMaxRunDrives] = {};
   int flashDeviceCount = 0;
   int runningWorkers = 0;
   // The end of a run lets the window's messages through; until it has returned, Update and the

@@ -3,9 +3,11 @@
 #include <string>
 
 #include "app/MovrelMain.h"
+#include "app/UpdateRecord.h"
 #include "device/AtapiDevice.h"
 #include "flash/Parser.h"
 #include "platform/Application.h"
+#include "platform/System.h"
 
 namespace app {
 
@@ -35,7 +37,7 @@ void TMovrelMain::cmdUpdateClick(const void*) {
     flashDeviceCount = 1;
     flashDevices[0] = std::make_unique<movrel::AtapiDevice>(system, application, false);
     mainDevice->CopyTargetTo(flashDevices[0].get());
-    flashDevices[0]->SelectDrive(static_cast<std::int16_t>(selected));
+    SelectRunDrive(0, static_cast<std::int16_t>(selected));
   } else {
     for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
       const movrel::DriveEntry* e = mainDevice->EntryAt(i);
@@ -43,7 +45,7 @@ void TMovrelMain::cmdUpdateClick(const void*) {
       auto& device = flashDevices[flashDeviceCount];
       device = std::make_unique<movrel::AtapiDevice>(system, application, false);
       mainDevice->CopyTargetTo(device.get());
-      device->SelectDrive(static_cast<std::int16_t>(i));
+      SelectRunDrive(flashDeviceCount, static_cast<std::int16_t>(i));
       ++flashDeviceCount;
     }
   }
@@ -55,7 +57,7 @@ void TMovrelMain::cmdUpdateClick(const void*) {
   for (int j = 0; j < flashDeviceCount; ++j) {
     movrel::AtapiDevice& d = *flashDevices[j];
     const movrel::DriveEntry* entry =
-        mainDevice->EntryAt(static_cast<std::uint32_t>(d.CurrentIndex()));
+        mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
     const BankImage image = package.Image(entry != nullptr ? entry->bankIndex : 0);
 
     // A bank that is not a usable image goes to the worker empty: it refuses it before it
@@ -71,6 +73,12 @@ void TMovrelMain::cmdUpdateClick(const void*) {
     // the check goes to its worker, which fails before any programming command.
     if (options.chkDisc == 1 && image.usable) CheckDiscAndTray(d);
 
+    // From the first worker's start until the run's last command, the system neither sleeps nor
+    // shuts down.
+    if (j == 0) {
+      system.SetThreadExecutionState(platform::ExecutionState::Continuous |
+                                     platform::ExecutionState::SystemRequired);
+    }
     workers[j] = new movrel::Parser(application, request,
                                     [this](platform::Thread& sender) { FlashDone(&sender); });
   }
@@ -84,6 +92,14 @@ void TMovrelMain::cmdUpdateClick(const void*) {
     cmdClose.SetEnabled(false);
     lblMsg.SetFontColor(clMaroon);
   }
+}
+
+// Device j of the run on drive-table entry i, holding the drive's lock for the whole run: no
+// other flasher sends the drive a command meanwhile.
+void TMovrelMain::SelectRunDrive(int j, std::int16_t i) {
+  flashDriveIndex[j] = i;
+  flashDevices[j]->SelectDrive(i);
+  flashDevices[j]->LockDrive();
 }
 
 // Repeats until the drive reports no medium and a closed tray, which takes the person at the
@@ -140,7 +156,12 @@ void TMovrelMain::FlashDone(const void*) {
 
   tmr.SetEnabled(false);
   allSucceeded = true;
+  UpdateOutcome outcomes[kMaxRunDrives];
   for (int j = 0; j < flashDeviceCount; ++j) {
+    const movrel::DriveEntry* entry =
+        mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
+    outcomes[j] =
+        UpdateOutcome::Of(entry != nullptr ? *entry : movrel::DriveEntry{}, *flashDevices[j]);
     if (flashDevices[j]->FlashStatus() != 0) allSucceeded = false;
     flashDevices[j].reset();
     workers[j] = nullptr;
@@ -165,6 +186,15 @@ void TMovrelMain::FlashDone(const void*) {
     FillDriveList();
     mainDevice->CloseDrive();
   }
+
+  // The run's commands are over: the system may sleep again (and restart, below), and each
+  // drive's update goes to the event log with the revision it reports now.
+  system.SetThreadExecutionState(platform::ExecutionState::Continuous);
+  const movrel::DriveEntry* after[kMaxRunDrives] = {};
+  for (int j = 0; j < flashDeviceCount; ++j) {
+    after[j] = mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
+  }
+  RecordUpdates(system, package, outcomes, after, flashDeviceCount);
 
   cmdUpdate.SetEnabled(true);
   cmdClose.SetEnabled(true);

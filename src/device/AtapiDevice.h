@@ -81,6 +81,11 @@ class AtapiDevice {
   std::int16_t CurrentIndex() const { return currentIndex; }
   bool SelectDrive(std::int16_t index);
   void CloseDrive();
+  // Locks the current target's device for this object alone until it is closed: a run's own
+  // devices take it, so that no other flasher, nor this program's main object, opens the drive
+  // meanwhile. A drive reached without a device handle (the ASPI manager) has nothing to lock.
+  // When another holds the lock, the drive is closed: no command of this object reaches it.
+  void LockDrive();
   void CopyTargetTo(AtapiDevice* other) const;
   bool IdentifyCurrent();
   void SetCommandTimeout(std::uint32_t seconds) { commandTimeout = seconds; }
@@ -220,6 +225,8 @@ class AtapiDevice {
   double lastDuration = 0.0;
   bool lastTimedOut = false;
   std::uint8_t flashStatus = 0;
+  // This object holds the lock of its current target's device.
+  bool driveLocked = false;
   // An aborted ASPI request that the manager has not let go of yet: its request block and the
   // data buffers stay out of use until it has.
   bool aspiRequestHeld = false;

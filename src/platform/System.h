@@ -86,7 +86,10 @@ class System {
   // CreateFileA with GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
   // OPEN_EXISTING and no flags: the only way the program opens anything, always a device name
   // such as "\\.\D:". The handle, or InvalidHandleValue with the last error set (no such
-  // device, access denied). A device opens whether or not it holds a medium.
+  // device, access denied). A device opens whether or not it holds a medium. A device locked
+  // through another handle (FsctlLockVolume below), of this process or of another, does not
+  // open: ErrorCode::SharingViolation, and nothing reaches its drive; the backend tells the user
+  // when another process holds it.
   virtual Handle CreateFileA(const char* fileName) = 0;
   // DeviceIoControl without an overlapped structure, for the codes in `ioctl`:
   // - ScsiGetAddress: true with the drive's SCSI_ADDRESS; false when the device has none.
@@ -95,8 +98,15 @@ class System {
   //   CONDITION comes back as true with ScsiStatus 2 and the sense data in the request's sense
   //   area. False, with the last error set, when no answer came: a handle that is not open, a
   //   malformed request, a drive that is gone, a transport failure, or a status other than GOOD
-  //   that carries no sense data (the program judges a command by its sense data alone). The data buffer is the
-  //   caller's again when the call returns, which is within about TimeOutValue seconds.
+  //   that carries no sense data (the program judges a command by its sense data alone). The data
+  //   buffer is the caller's again when the call returns, which is within about TimeOutValue
+  //   seconds.
+  // - FsctlLockVolume, no buffers: true when this handle now holds the device's lock, the only
+  //   one (a second lock through the same handle is true too); false with ErrorCode::AccessDenied
+  //   when another handle holds it. The lock keeps every other opening of the device out, and
+  //   ends with FsctlUnlockVolume or when the handle closes (or the process ends).
+  // - FsctlUnlockVolume, no buffers: true when the handle held the lock, which is then let go;
+  //   false with ErrorCode::NotLocked otherwise.
   // - any other code: false with the last error set.
   // A call on one handle never waits for a call on another.
   virtual bool DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* inBuffer,
@@ -104,6 +114,30 @@ class System {
                                std::uint32_t outBufferSize, std::uint32_t* bytesReturned) = 0;
   // CloseHandle for every kind of handle (device, event, token): true when it was open.
   virtual bool CloseHandle(Handle handle) = 0;
+
+  // --- Keeping the system awake ----------------------------------------------------------------
+
+  // SetThreadExecutionState. ExecutionState::Continuous | SystemRequired keeps the system from
+  // sleeping, shutting down and answering its power and suspend keys until the call with
+  // Continuous alone; the state ends with the process too. Returns the previous state, or 0 with
+  // the last error set when the system cannot be kept awake (the backend tells the user once,
+  // and the program goes on). Called from the window's thread only.
+  virtual std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) = 0;
+
+  // --- The event log ---------------------------------------------------------------------------
+
+  // RegisterEventSourceA on the local system (`serverName` null): the source's handle, or 0 with
+  // the last error set when the system keeps no event log (the program then records nothing).
+  virtual Handle RegisterEventSourceA(const char* serverName, const char* sourceName) = 0;
+  // ReportEventA without a user or raw data: one record of the given type and event, with its
+  // insertion strings (UpdateRecord's layout for UpdateRecord::EventId). True once the log holds
+  // it; false with the last error set for a handle that is not a registered source or an event
+  // the log does not know. Any thread.
+  virtual bool ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t category,
+                            std::uint32_t eventId, std::uint16_t numStrings,
+                            const char* const* strings) = 0;
+  // DeregisterEventSource: true when the handle was a registered source.
+  virtual bool DeregisterEventSource(Handle eventLog) = 0;
 
   // --- The ASPI manager library ----------------------------------------------------------------
 

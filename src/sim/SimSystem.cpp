@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <sstream>
 
 #include "sim/AspiManager.h"
@@ -222,9 +223,24 @@ bool SimSystem::HeapFree(Handle heap, std::uint32_t, void* memory) {
   return true;
 }
 
+// A device's lock ends with its handle.
 bool SimSystem::CloseHandle(Handle handle) {
-  std::lock_guard<std::mutex> hold(lock);
-  return tokens.erase(handle) + events.erase(handle) + devices.erase(handle) != 0;
+  std::optional<std::size_t> unlocked;
+  bool closed = false;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    const auto device = devices.find(handle);
+    if (device != devices.end()) {
+      const auto held = driveLocks.find(device->second);
+      if (held != driveLocks.end() && held->second == handle) {
+        unlocked = device->second;
+        driveLocks.erase(held);
+      }
+    }
+    closed = tokens.erase(handle) + events.erase(handle) + devices.erase(handle) != 0;
+  }
+  if (unlocked) bay->Note("- unlock " + bay->Config(*unlocked).name);
+  return closed;
 }
 
 // --- Events ---------------------------------------------------------------------------------

@@ -37,7 +37,11 @@ class SimSystem : public platform::System {
   // e.g. "D 3B 05 01 00 40 00 00 40 00 00 00 00 out 16384 good". Right after a WRITE BUFFER that
   // carried a drive-side flash program, the drive's verdict on it:
   // "<drive> program row <n> match" or "<drive> program mismatch". Each restart request
-  // (ExitWindowsEx) in its place among them: "- restart <flags>", or "- restart <flags> refused".
+  // (ExitWindowsEx) in its place among them: "- restart <flags>", or "- restart <flags> refused";
+  // each change of the execution state: "- execution state <flags as 8 hex digits>" (with
+  // " refused" when it failed); each drive lock taken and let go of by the program: "- lock
+  // <drive>",
+  // "- unlock <drive>".
   std::vector<std::string> Trace() const;
   void ClearTrace();
   // Appends the trace to a file, one line each; false when the file cannot be written.
@@ -62,6 +66,10 @@ class SimSystem : public platform::System {
   // Device handles opened with CreateFileA and not yet closed.
   std::size_t OpenDevices() const;
 
+  // Another process takes (or lets go of) the named drive's lock: the program's devices of it
+  // do not open meanwhile.
+  void LockElsewhere(const std::string& name, bool locked = true);
+
   // --- What the machine is -------------------------------------------------------------------
   void SetFamily(Family value);
   Family GetFamily() const;
@@ -69,7 +77,8 @@ class SimSystem : public platform::System {
   // Whether the process token holds the shutdown privilege (NT).
   void SetShutdownPrivilegeHeld(bool held);
   // Makes the named call fail ("GetVersionExA", "OpenProcessToken", "ExitWindowsEx",
-  // "GetProcessHeap", "HeapAlloc", "CreateEventA", "GetLogicalDriveStringsA", ...).
+  // "GetProcessHeap", "HeapAlloc", "CreateEventA", "GetLogicalDriveStringsA",
+  // "SetThreadExecutionState", "RegisterEventSourceA" (a machine without an event log), ...).
   void FailCall(const std::string& name, bool fail = true);
   bool CallFails(const std::string& name) const;
 
@@ -78,6 +87,8 @@ class SimSystem : public platform::System {
   std::vector<std::string> Calls() const;
   // Requests that ExitWindowsEx accepted.
   std::vector<std::uint32_t> ShutdownRequests() const;
+  // The event log's records, one line each: "<source> <type> <event id> <strings joined by |>".
+  std::vector<std::string> EventRecords() const;
   Clock& GetClock() { return clock; }
 
   // --- platform::System ----------------------------------------------------------------------
@@ -117,6 +128,14 @@ class SimSystem : public platform::System {
   // Signals an event (the ASPI manager's completion).
   bool SetEvent(platform::Handle handle);
 
+  std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) override;
+
+  platform::Handle RegisterEventSourceA(const char* serverName, const char* sourceName) override;
+  bool ReportEventA(platform::Handle eventLog, std::uint16_t type, std::uint16_t category,
+                    std::uint32_t eventId, std::uint16_t numStrings,
+                    const char* const* strings) override;
+  bool DeregisterEventSource(platform::Handle eventLog) override;
+
   int MessageBoxA(const char* text, const char* caption, std::uint32_t type) override;
   // The plain message boxes shown so far, as "<caption>|<text>".
   std::vector<std::string> MessageBoxes() const;
@@ -135,6 +154,8 @@ class SimSystem : public platform::System {
   bool PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inBufferSize, void* outBuffer,
                    std::uint32_t outBufferSize, std::uint32_t* bytesReturned);
   bool Failed(std::uint32_t error);
+  bool LockDevice(platform::Handle device, std::size_t drive);
+  bool UnlockDevice(platform::Handle device, std::size_t drive);
 
   mutable std::mutex lock;
   Clock clock;
@@ -155,7 +176,11 @@ class SimSystem : public platform::System {
   };
   std::map<platform::Handle, Event> events;
   std::vector<RootConfig> otherRoots;
-  std::map<platform::Handle, std::size_t> devices;  // open device handle -> drive
+  std::map<platform::Handle, std::size_t> devices;     // open device handle -> drive
+  std::map<std::size_t, platform::Handle> driveLocks;  // drive -> the handle holding its lock
+  std::uint32_t executionState = platform::ExecutionState::Continuous;
+  std::map<platform::Handle, std::string> eventSources;
+  std::vector<std::string> eventRecords;
   std::unique_ptr<DriveBay> bay;
   std::unique_ptr<AspiManager> aspi;
 };

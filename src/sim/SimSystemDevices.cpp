@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "platform/PassThrough.h"
@@ -18,7 +19,7 @@ namespace {
 
 constexpr std::uint32_t kErrorInvalidFunction = 1;
 constexpr std::uint32_t kErrorFileNotFound = 2;
-constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorAccessDenied = ErrorCode::AccessDenied;
 constexpr std::uint32_t kErrorInvalidHandle = 6;
 constexpr std::uint32_t kErrorDeviceGone = 55;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
@@ -26,6 +27,8 @@ constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 constexpr std::uint32_t kErrorModuleNotFound = 126;
 constexpr std::uint32_t kErrorIoDevice = 1117;
 constexpr char kDevicePrefix[] = "\\\\.\\";
+// The lock another process holds: no handle of the program's is 0.
+constexpr Handle kOtherProcess = 0;
 
 char Letter(const std::string& root) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(root.empty() ? 0 : root[0])));
@@ -104,10 +107,57 @@ Handle SimSystem::CreateFileA(const char* fileName) {
     return InvalidHandleValue;
   }
   std::lock_guard<std::mutex> hold(lock);
+  if (driveLocks.count(*drive) != 0) {
+    lastError = ErrorCode::SharingViolation;
+    return InvalidHandleValue;
+  }
   const Handle handle = NewHandle();
   devices[handle] = *drive;
   lastError = 0;
   return handle;
+}
+
+void SimSystem::LockElsewhere(const std::string& name, bool locked) {
+  for (std::size_t drive = 0; drive < bay->Count(); ++drive) {
+    if (bay->Config(drive).name != name) continue;
+    std::lock_guard<std::mutex> hold(lock);
+    if (locked) {
+      driveLocks.emplace(drive, kOtherProcess);
+    } else if (const auto held = driveLocks.find(drive);
+               held != driveLocks.end() && held->second == kOtherProcess) {
+      driveLocks.erase(held);
+    }
+    return;
+  }
+  throw std::invalid_argument("no simulated drive named " + name);
+}
+
+bool SimSystem::LockDevice(Handle device, std::size_t drive) {
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    const auto held = driveLocks.emplace(drive, device);
+    if (held.first->second != device) {
+      lastError = kErrorAccessDenied;
+      return false;
+    }
+    if (!held.second) return true;
+  }
+  bay->Note("- lock " + bay->Config(drive).name);
+  return true;
+}
+
+bool SimSystem::UnlockDevice(Handle device, std::size_t drive) {
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    const auto held = driveLocks.find(drive);
+    if (held == driveLocks.end() || held->second != device) {
+      lastError = ErrorCode::NotLocked;
+      return false;
+    }
+    driveLocks.erase(held);
+  }
+  bay->Note("- unlock " + bay->Config(drive).name);
+  return true;
 }
 
 bool SimSystem::DeviceDrive(Handle device, std::size_t& drive) {
@@ -132,6 +182,10 @@ bool SimSystem::DeviceIoControl(Handle device, std::uint32_t ioControlCode, void
       return QueryAddress(drive, outBuffer, outBufferSize, bytesReturned);
     case ioctl::ScsiPassThroughDirect:
       return PassThrough(drive, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
+    case ioctl::FsctlLockVolume:
+      return LockDevice(device, drive);
+    case ioctl::FsctlUnlockVolume:
+      return UnlockDevice(device, drive);
     default:  // the storage descriptor query among them
       return Failed(kErrorInvalidFunction);
   }

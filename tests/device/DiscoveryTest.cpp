@@ -161,6 +161,32 @@ TEST(PassThroughScan, DevicesThatCannotBeAddressedAreLeftOut) {
   EXPECT_EQ(found.machine.OpenDevices(), 0u);
 }
 
+// A drive that another flasher holds is sent nothing: discovery leaves it out, as it does any
+// device it cannot open, and a run's device whose lock is taken first lets the drive go.
+TEST(PassThroughScan, ADriveLockedByAnotherFlasherIsLeftOutAndSentNothing) {
+  sim::BayConfig bay;
+  bay.drives = {Drive('D', {0, 0, 0, 0}), Drive('E', {0, 0, 1, 0})};
+  sim::SimSystem machine(bay);
+  QuietApplication application;
+  machine.LockElsewhere("D");
+  AtapiDevice device(machine, application);
+  ASSERT_EQ(device.DriveCount(), 1);
+  EXPECT_STREQ(device.EntryAt(0)->driveRoot, "E:\\");
+  EXPECT_THAT(machine.Trace(),
+              ::testing::ElementsAreArray(IdentificationOf("E", "sense 02/3A/00")));
+
+  AtapiDevice run(machine, application, false);
+  device.CopyTargetTo(&run);
+  ASSERT_TRUE(run.SelectDrive(0));
+  machine.LockElsewhere("E");
+  machine.ClearTrace();
+  run.LockDrive();
+  EXPECT_EQ(run.CurrentIndex(), AtapiDevice::kNoTarget);
+  EXPECT_FALSE(run.TestUnitReady());
+  EXPECT_THAT(machine.Trace(), IsEmpty());
+  EXPECT_EQ(machine.OpenDevices(), 0u);
+}
+
 TEST(PassThroughScan, NoRootListMeansNoDrive) {
   for (const char* call : {"GetLogicalDriveStringsA", "GetProcessHeap", "HeapAlloc"}) {
     sim::BayConfig bay;

@@ -1,15 +1,22 @@
 // A Linux kernel made up for tests: optical devices that open or refuse as told and answer their
-// address, an SG_IO that records each request and answers as told, a reboot permission and the
-// exit statuses of the programs the system starts. Safe to use from several threads.
+// address, locks on them (on a real file standing for the node when one is given, so that other
+// processes see them), an SG_IO that records each request and answers as told, a reboot
+// permission, the exit statuses of the programs the system starts, an inhibitor that is granted
+// or refused, and a journal that keeps its records. Safe to use from several threads.
 #pragma once
 
+#include <fcntl.h>
 #include <scsi/sg.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,6 +33,7 @@ class FakeKernel : public LinuxKernel {
     std::uint32_t idLun = 0;
     int host = 0;
     int addressError = 0;
+    std::string file = {};  // a real file standing for the node: opened and locked for real
   };
   // What SG_IO does with the next requests.
   struct Answer {
@@ -51,6 +59,21 @@ class FakeKernel : public LinuxKernel {
   Answer answer;
   bool mayReboot = true;
   std::deque<int> runStatuses;  // the exit status of each program started, in turn (0 after them)
+  int inhibitError = 0;         // what Inhibit fails with; granted when 0
+  bool journalPresent = true;
+
+  std::vector<std::string> Inhibitions() {
+    std::lock_guard<std::mutex> hold(lock);
+    return inhibitions;
+  }
+  std::vector<std::vector<std::string>> JournalRecords() {
+    std::lock_guard<std::mutex> hold(lock);
+    return journal;
+  }
+  int SgIoCount() {
+    std::lock_guard<std::mutex> hold(lock);
+    return sgIoCount;
+  }
 
   std::vector<std::string> Opened() {
     std::lock_guard<std::mutex> hold(lock);
@@ -86,15 +109,40 @@ class FakeKernel : public LinuxKernel {
     for (std::size_t i = 0; i < drives.size(); ++i) {
       if (drives[i].path != path) continue;
       if (drives[i].openError != 0) return -drives[i].openError;
+      const int descriptor =
+          drives[i].file.empty() ? nextDescriptor++ : ::open(drives[i].file.c_str(), O_RDWR);
+      if (descriptor < 0) return -errno;
       ++open;
-      return static_cast<int>(100 + i);
+      descriptors[descriptor] = i;
+      return descriptor;
     }
     return -ENOENT;
   }
 
-  void Close(int) override {
+  void Close(int descriptor) override {
     std::lock_guard<std::mutex> hold(lock);
     --open;
+    const std::size_t drive = descriptors.at(descriptor);
+    if (drive != kInhibitor && !drives[drive].file.empty()) ::close(descriptor);
+    for (auto& [drive, holder] : exclusive) {
+      if (holder == descriptor) holder = 0;
+    }
+    descriptors.erase(descriptor);
+  }
+
+  // Without a real file: an exclusive lock keeps every other descriptor's lock out.
+  int Flock(int descriptor, int operation) override {
+    std::lock_guard<std::mutex> hold(lock);
+    const std::size_t drive = descriptors.at(descriptor);
+    if (!drives[drive].file.empty()) return ::flock(descriptor, operation) == 0 ? 0 : errno;
+    int& holder = exclusive[drive];
+    if ((operation & LOCK_UN) != 0) {
+      if (holder == descriptor) holder = 0;
+      return 0;
+    }
+    if (holder != 0 && holder != descriptor) return EWOULDBLOCK;
+    if ((operation & LOCK_EX) != 0) holder = descriptor;
+    return 0;
   }
 
   int SgIo(int, sg_io_hdr& request) override {
@@ -107,6 +155,7 @@ class FakeKernel : public LinuxKernel {
     sent.commandLength = request.cmd_len;
     std::memcpy(sent.command.data(), request.cmdp, std::min<unsigned>(request.cmd_len, 16));
     sent.maxSense = request.mx_sb_len;
+    ++sgIoCount;
     if (answer.error != 0) return answer.error;
     request.status = answer.status;
     request.masked_status = answer.status >> 1;
@@ -119,13 +168,13 @@ class FakeKernel : public LinuxKernel {
   }
 
   int GetIdLun(int descriptor, std::uint32_t& idLun) override {
-    const Drive& drive = drives.at(static_cast<std::size_t>(descriptor - 100));
+    const Drive& drive = DriveOf(descriptor);
     if (drive.addressError == 0) idLun = drive.idLun;
     return drive.addressError;
   }
 
   int GetBusNumber(int descriptor, int& host) override {
-    const Drive& drive = drives.at(static_cast<std::size_t>(descriptor - 100));
+    const Drive& drive = DriveOf(descriptor);
     if (drive.addressError == 0) host = drive.host;
     return drive.addressError;
   }
@@ -143,13 +192,45 @@ class FakeKernel : public LinuxKernel {
     return status;
   }
 
+  // A granted inhibitor is a descriptor of its own, closed like any other.
+  int Inhibit(const std::string& what, const std::string& who, const std::string& why,
+              const std::string& mode) override {
+    std::lock_guard<std::mutex> hold(lock);
+    inhibitions.push_back(what + " " + who + " " + why + " " + mode);
+    if (inhibitError != 0) return -inhibitError;
+    ++open;
+    descriptors[nextDescriptor] = kInhibitor;
+    return nextDescriptor++;
+  }
+
+  bool JournalPresent() override { return journalPresent; }
+
+  int JournalSend(const std::vector<std::string>& fields) override {
+    std::lock_guard<std::mutex> hold(lock);
+    journal.push_back(fields);
+    return 0;
+  }
+
  private:
+  static constexpr std::size_t kInhibitor = static_cast<std::size_t>(-1);
+
+  const Drive& DriveOf(int descriptor) {
+    std::lock_guard<std::mutex> hold(lock);
+    return drives.at(descriptors.at(descriptor));
+  }
+
   std::mutex lock;
   std::vector<std::string> opened;
   int openFlags = 0;
   int open = 0;
   Sent sent;
   std::vector<std::string> ran;
+  int nextDescriptor = 100;
+  std::map<int, std::size_t> descriptors;  // open descriptor -> drive (or the inhibitor)
+  std::map<std::size_t, int> exclusive;    // drive -> the descriptor holding its lock
+  int sgIoCount = 0;
+  std::vector<std::string> inhibitions;
+  std::vector<std::vector<std::string>> journal;
 };
 
 }  // namespace platform

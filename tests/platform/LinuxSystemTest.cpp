@@ -1,8 +1,10 @@
 // The Linux backend over a made-up kernel: the roots and devices of /dev/srN, the SCSI address,
-// the pass-through as SG_IO and its outcome, the notices about permissions, and the restart.
+// the pass-through as SG_IO and its outcome, the notices, the restart, the inhibitor and the
+// journal.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <cstddef>
 #include <deque>
@@ -224,8 +226,19 @@ TEST_F(LinuxSystemTest, MalformedRequestsAndClosedDevicesNeverReachTheKernel) {
   EXPECT_EQ(kernel.LastSent().interfaceId, 0);
 }
 
-TEST_F(LinuxSystemTest, PermissionProblemsAreToldOncePerDeviceNamingIt) {
-  kernel.drives = {{"/dev/sr0", EACCES}, {"/dev/sr1", EPERM}, {"/dev/sr2"}, {"/dev/sr3"}};
+TEST_F(LinuxSystemTest, ProblemsAreToldOncePerDeviceAndReasonNamingIt) {
+  kernel.drives = {
+      {"/dev/sr0", EACCES}, {"/dev/sr1", EPERM}, {"/dev/sr2"}, {"/dev/sr3"}, {"/dev/sr4"}};
+  kernel.inhibitError = ENOENT;  // no login manager
+  const int otherProcess = kernel.Open("/dev/sr4", O_RDWR);
+  ASSERT_EQ(kernel.Flock(otherProcess, LOCK_EX | LOCK_NB), 0);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(Machine().CreateFileA("\\\\.\\H:"), InvalidHandleValue);
+    EXPECT_EQ(system->GetLastError(), ErrorCode::SharingViolation);
+    EXPECT_EQ(system->SetThreadExecutionState(ExecutionState::Continuous |
+                                              ExecutionState::SystemRequired),
+              0u);
+  }
   for (int i = 0; i < 2; ++i) {
     for (const char* name : {"\\\\.\\D:", "\\\\.\\E:", "\\\\.\\Q:"}) {
       EXPECT_EQ(Machine().CreateFileA(name), InvalidHandleValue);
@@ -246,10 +259,50 @@ TEST_F(LinuxSystemTest, PermissionProblemsAreToldOncePerDeviceNamingIt) {
   std::vector<std::string> lines;
   std::istringstream told(notices.str());
   for (std::string line; std::getline(told, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 3u) << notices.str();
-  EXPECT_THAT(lines[0], HasSubstr("/dev/sr0: permission denied; run as root"));
-  EXPECT_THAT(lines[1], HasSubstr("/dev/sr1: permission denied; run as root"));
-  EXPECT_THAT(lines[2], HasSubstr("/dev/sr2 refused command 3B: it needs CAP_SYS_RAWIO; run as"));
+  ASSERT_EQ(lines.size(), 5u) << notices.str();
+  EXPECT_THAT(lines[0],
+              HasSubstr("/dev/sr4 is being updated by another process; it is left alone"));
+  EXPECT_THAT(lines[1], HasSubstr("no login manager: the system is not kept from sleeping"));
+  EXPECT_THAT(lines[2], HasSubstr("/dev/sr0: permission denied; run as root"));
+  EXPECT_THAT(lines[3], HasSubstr("/dev/sr1: permission denied; run as root"));
+  EXPECT_THAT(lines[4], HasSubstr("/dev/sr2 refused command 3B: it needs CAP_SYS_RAWIO; run as"));
+}
+
+TEST_F(LinuxSystemTest, KeptAwakeByOneBlockingInhibitorOfTheLoginManagerUntilLetGo) {
+  constexpr std::uint32_t kAwake = ExecutionState::Continuous | ExecutionState::SystemRequired;
+  EXPECT_EQ(Machine().SetThreadExecutionState(kAwake), ExecutionState::Continuous);
+  EXPECT_EQ(system->SetThreadExecutionState(kAwake), kAwake);
+  EXPECT_THAT(kernel.Inhibitions(),
+              ElementsAre("shutdown:sleep:idle:handle-power-key:handle-suspend-key Movrel Drive "
+                          "firmware update in progress block"));
+  EXPECT_EQ(kernel.OpenDescriptors(), 1);
+  EXPECT_EQ(system->SetThreadExecutionState(ExecutionState::Continuous), kAwake);
+  EXPECT_EQ(kernel.OpenDescriptors(), 0);
+  EXPECT_EQ(notices.str(), "");
+}
+
+// Each update record: the journal's fields, and where there is no journal, no source.
+TEST_F(LinuxSystemTest, UpdateRecordsGoToTheJournalWithTheirFields) {
+  const char* strings[UpdateRecord::StringCount] = {
+      "\\\\.\\E:", "VENDOR  ", "PRODUCT", "1.00", "1.00", "2", "ab12", "failure", "03/0C"};
+  const Handle log = Machine().RegisterEventSourceA(nullptr, UpdateRecord::SourceName);
+  ASSERT_NE(log, 0);
+  EXPECT_FALSE(
+      system->ReportEventA(log, EventType::Error, 0, 7, UpdateRecord::StringCount, strings));
+  ASSERT_TRUE(system->ReportEventA(log, EventType::Error, 0, UpdateRecord::EventId,
+                                   UpdateRecord::StringCount, strings));
+  EXPECT_TRUE(system->DeregisterEventSource(log));
+  ASSERT_EQ(kernel.JournalRecords().size(), 1u);
+  EXPECT_THAT(
+      kernel.JournalRecords()[0],
+      ElementsAre("MESSAGE=Drive firmware update of /dev/sr1 (VENDOR   PRODUCT) from 1.00 "
+                  "to 1.00: failure",
+                  ::testing::StartsWith("MESSAGE_ID="), "PRIORITY=3", "SYSLOG_IDENTIFIER=Movrel",
+                  "MOVREL_DEVICE=/dev/sr1", "MOVREL_VENDOR=VENDOR  ", "MOVREL_PRODUCT=PRODUCT",
+                  "MOVREL_REVISION_BEFORE=1.00", "MOVREL_REVISION_AFTER=1.00", "MOVREL_BANK=2",
+                  "MOVREL_IMAGE_SHA256=ab12", "MOVREL_RESULT=failure", "MOVREL_SENSE=03/0C"));
+  kernel.journalPresent = false;
+  EXPECT_EQ(system->RegisterEventSourceA(nullptr, UpdateRecord::SourceName), 0);
 }
 
 // The restart's privilege step and the reboot it asks the system manager for.

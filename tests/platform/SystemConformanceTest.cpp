@@ -182,6 +182,57 @@ TYPED_TEST(SystemConformance, EventsTimeOutUntilSignalledAndOnlyOpenOnesAreWaite
   EXPECT_EQ(this->system.WaitForSingleObject(signalled, 0), WaitResult::Failed);
 }
 
+// A run's device holds its drive's lock: no other opening of the drive gets through meanwhile.
+TYPED_TEST(SystemConformance, ALockedDeviceOpensForNobodyElseUntilItLetsGo) {
+  System& system = this->system;
+  std::uint32_t returned = 0;
+  const auto control = [&](Handle device, std::uint32_t code) {
+    return system.DeviceIoControl(device, code, nullptr, 0, nullptr, 0, &returned);
+  };
+  const Handle holder = system.CreateFileA(TypeParam::kOpticalDevice);
+  const Handle earlier = system.CreateFileA(TypeParam::kOpticalDevice);
+  ASSERT_NE(earlier, InvalidHandleValue);
+  ASSERT_TRUE(control(holder, ioctl::FsctlLockVolume));
+  EXPECT_TRUE(control(holder, ioctl::FsctlLockVolume));
+  EXPECT_FALSE(control(earlier, ioctl::FsctlLockVolume));
+  EXPECT_EQ(system.GetLastError(), ErrorCode::AccessDenied);
+  EXPECT_EQ(system.CreateFileA(TypeParam::kOpticalDevice), InvalidHandleValue);
+  EXPECT_EQ(system.GetLastError(), ErrorCode::SharingViolation);
+
+  EXPECT_TRUE(control(holder, ioctl::FsctlUnlockVolume));
+  EXPECT_FALSE(control(holder, ioctl::FsctlUnlockVolume));
+  EXPECT_EQ(system.GetLastError(), ErrorCode::NotLocked);
+  const Handle between = system.CreateFileA(TypeParam::kOpticalDevice);
+  EXPECT_NE(between, InvalidHandleValue);
+  EXPECT_TRUE(system.CloseHandle(between));
+
+  ASSERT_TRUE(control(earlier, ioctl::FsctlLockVolume));
+  EXPECT_TRUE(system.CloseHandle(earlier));  // the lock ends with its handle
+  const Handle after = system.CreateFileA(TypeParam::kOpticalDevice);
+  EXPECT_NE(after, InvalidHandleValue);
+  EXPECT_TRUE(system.CloseHandle(after));
+  EXPECT_TRUE(system.CloseHandle(holder));
+}
+
+TYPED_TEST(SystemConformance, TheSystemIsKeptAwakeUntilLetGo) {
+  constexpr std::uint32_t kAwake = ExecutionState::Continuous | ExecutionState::SystemRequired;
+  EXPECT_NE(this->system.SetThreadExecutionState(kAwake), 0u);
+  EXPECT_EQ(this->system.SetThreadExecutionState(ExecutionState::Continuous), kAwake);
+}
+
+TYPED_TEST(SystemConformance, UpdateRecordsGoToTheEventLogThroughARegisteredSource) {
+  const char* strings[UpdateRecord::StringCount] = {"\\\\.\\D:", "V", "P",       "1.00", "1.01",
+                                                    "0",         "",  "success", ""};
+  const Handle log = this->system.RegisterEventSourceA(nullptr, UpdateRecord::SourceName);
+  ASSERT_NE(log, 0);
+  EXPECT_TRUE(this->system.ReportEventA(log, EventType::Information, 0, UpdateRecord::EventId,
+                                        UpdateRecord::StringCount, strings));
+  EXPECT_TRUE(this->system.DeregisterEventSource(log));
+  EXPECT_FALSE(this->system.ReportEventA(log, EventType::Information, 0, UpdateRecord::EventId,
+                                         UpdateRecord::StringCount, strings));
+  EXPECT_FALSE(this->system.DeregisterEventSource(log));
+}
+
 // The window's thread and the workers use the seam at once, each on its own device handle.
 TYPED_TEST(SystemConformance, ThreadsUseTheirOwnDevicesAtOnce) {
   std::atomic<int> failures{0};

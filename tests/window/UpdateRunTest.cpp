@@ -93,6 +93,28 @@ TEST_F(UpdateRun, ManualRunShowsTheNewRevisionAndStaysOpen) {
   EXPECT_EQ(form.lblPercent.Text(), "0 %");
   EXPECT_EQ(form.pbar.Position(), 0);
   EXPECT_TRUE(system.ShutdownRequests().empty());
+
+  // The drive's lock and the system kept awake from before the first command of the update until
+  // after the last command of the run; then the record of the update.
+  const std::vector<std::string> trace = system.Trace();
+  const auto at = [&](auto matches) {
+    return std::find_if(trace.begin(), trace.end(), matches) - trace.begin();
+  };
+  const auto line = [](const char* text) {
+    return [text](const std::string& l) { return l == text; };
+  };
+  const auto lastCommand =
+      trace.rend() -
+      std::find_if(trace.rbegin(), trace.rend(), [](const std::string& l) { return l[0] != '-'; });
+  EXPECT_LT(at(line("- lock E")), at(line("- execution state 80000001")));
+  EXPECT_LT(at(line("- execution state 80000001")),
+            at([](const std::string& l) { return l.rfind("E 3B", 0) == 0; }));
+  EXPECT_LT(at(line("- unlock E")), lastCommand);
+  EXPECT_EQ(at(line("- execution state 80000000")), lastCommand);
+  EXPECT_THAT(trace, ::testing::Contains(::testing::StartsWith("- lock")).Times(1));
+  EXPECT_THAT(system.EventRecords(), ::testing::ElementsAre(::testing::MatchesRegex(
+                                         "Movrel 4 1 .*E:[|]Dornavex[|]DVDRW KTR-207M  "
+                                         "[|]RV05[|]RV0D[|]0[|][0-9a-f]{64}[|]success[|]")));
 }
 
 // The end of the run lets the window's messages through; a selection and an Update click waiting
@@ -144,7 +166,10 @@ TEST_F(UpdateRun, RebootRestartsTheSystemAndCloseApEnds) {
 }
 
 TEST_F(UpdateRun, AutomaticRunWithOneFailureReportsOnceAfterBoth) {
-  bay.drives[0].faults = {FailingProgramming()};
+  sim::Fault refused = FailingProgramming();
+  refused.kind = sim::FaultKind::Sense;
+  refused.sense = {0x03, 0x0C, 0x00};
+  bay.drives[0].faults = {refused};
   sim::SimSystem system(bay);
   auto package = MakePackage(StandardRequest());
   package.SetOption(Option::AutoMode, '1');
@@ -162,6 +187,14 @@ TEST_F(UpdateRun, AutomaticRunWithOneFailureReportsOnceAfterBoth) {
   // Both drives were identified again: the one that succeeded shows its new revision.
   EXPECT_EQ(form.cboDrives.Items()[0], " 0-0-0-0 D:DornavexDVDRW KTR-207M   RV05");
   EXPECT_EQ(form.cboDrives.Items()[1], " 1-0-0-0 E:DornavexDVDRW KTR-207M   RV0D");
+  // Each drive's record, the failing one with the sense of its refused command.
+  EXPECT_THAT(
+      system.EventRecords(),
+      ::testing::ElementsAre(::testing::HasSubstr("D:|Dornavex|DVDRW KTR-207M  |RV05|RV05|0|"),
+                             ::testing::HasSubstr("E:|Dornavex|DVDRW KTR-207M  |RV05|RV0D|0|")));
+  EXPECT_THAT(system.EventRecords()[0], ::testing::StartsWith("Movrel 1 1 "));
+  EXPECT_THAT(system.EventRecords()[0], ::testing::EndsWith("|failure|03/0C"));
+  EXPECT_THAT(system.EventRecords()[1], ::testing::EndsWith("|success|"));
 }
 
 TEST_F(UpdateRun, AutomaticModeStillAsksTheNoticeFirst) {

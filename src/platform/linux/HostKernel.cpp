@@ -5,6 +5,7 @@
 #include <scsi/scsi.h>
 #include <scsi/sg.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 
 #include "platform/linux/LinuxKernel.h"
+#include "platform/linux/SystemManager.h"
 
 extern char** environ;
 
@@ -41,6 +43,14 @@ class Host : public LinuxKernel {
   }
 
   void Close(int descriptor) override { ::close(descriptor); }
+
+  int Flock(int descriptor, int operation) override {
+    int result = 0;
+    do {
+      result = ::flock(descriptor, operation);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : errno;
+  }
 
   // Not repeated after EINTR: the command may have reached the drive already.
   int SgIo(int descriptor, sg_io_hdr& request) override {
@@ -84,6 +94,15 @@ class Host : public LinuxKernel {
       if (errno != EINTR) return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  int Inhibit(const std::string& what, const std::string& who, const std::string& why,
+              const std::string& mode) override {
+    return systemmanager::Inhibit(what, who, why, mode);
+  }
+  bool JournalPresent() override { return systemmanager::JournalPresent(); }
+  int JournalSend(const std::vector<std::string>& fields) override {
+    return systemmanager::JournalSend(fields);
   }
 };
 

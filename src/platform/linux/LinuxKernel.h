@@ -1,6 +1,7 @@
-// The Linux kernel as the backend uses it: the optical devices, their descriptors and the few
-// control requests sent to them, whether the process may reboot the machine, and the programs it
-// starts. Calls answer with the kernel's error number rather than through errno, so that a
+// The Linux kernel as the backend uses it: the optical devices, their descriptors, their locks
+// and the few control requests sent to them, whether the process may reboot the machine, the
+// programs it starts, and the system manager's services (the login manager's inhibitor locks and
+// the journal). Calls answer with the kernel's error number rather than through errno, so that a
 // kernel made up by a test answers exactly like the real one.
 #pragma once
 
@@ -22,6 +23,9 @@ class LinuxKernel {
   // open(2): the descriptor, or the negated error number.
   virtual int Open(const std::string& path, int flags) = 0;
   virtual void Close(int descriptor) = 0;
+  // flock(2): 0, or the error number (EWOULDBLOCK when another open of the file holds a lock
+  // that conflicts, LOCK_NB given).
+  virtual int Flock(int descriptor, int operation) = 0;
   // ioctl(2) SG_IO: 0 when the request ran (its outcome is in `request`), or the error number.
   virtual int SgIo(int descriptor, sg_io_hdr& request) = 0;
   // ioctl(2) SCSI_IOCTL_GET_IDLUN: the device's word, id | lun << 8 | channel << 16 | host << 24,
@@ -35,6 +39,16 @@ class LinuxKernel {
   // Runs a program found on the PATH with the given arguments and waits for it: its exit status,
   // 127 when it could not be started, -1 when it did not exit normally.
   virtual int Run(const std::vector<std::string>& command) = 0;
+
+  // The login manager's Inhibit(what, who, why, mode) over the system bus: the descriptor that
+  // holds the inhibitor lock until it is closed, or the negated error number (no system bus, no
+  // login manager, refused).
+  virtual int Inhibit(const std::string& what, const std::string& who, const std::string& why,
+                      const std::string& mode) = 0;
+  // Whether the system journal is there to take records.
+  virtual bool JournalPresent() = 0;
+  // One structured record, its fields "NAME=value": 0, or the error number.
+  virtual int JournalSend(const std::vector<std::string>& fields) = 0;
 };
 
 // The kernel this process runs on.

@@ -44,7 +44,9 @@ LinuxSystem::LinuxSystem() : LinuxSystem(HostKernel(), std::cerr) {}
 LinuxSystem::LinuxSystem(std::unique_ptr<LinuxKernel> kernel, std::ostream& notices)
     : kernel(std::move(kernel)), notices(notices) {}
 
-LinuxSystem::~LinuxSystem() = default;
+LinuxSystem::~LinuxSystem() {
+  if (inhibitor >= 0) kernel->Close(inhibitor);
+}
 
 Handle LinuxSystem::NewHandle() {
   return nextHandle++;

@@ -4,9 +4,16 @@
 // is an orderly reboot through the system manager, which the process may ask for when it runs as
 // root or holds CAP_SYS_BOOT. The last error is per thread.
 //
-// What the user must do about permissions goes to a notice stream (standard error), once per
-// device and reason: a device that cannot be opened, a command the kernel refuses without
-// CAP_SYS_RAWIO (it lets WRITE BUFFER through only with it).
+// A device's lock (FsctlLockVolume) is flock(2) on its node, exclusive, as the system manager's
+// device manager understands it too: it leaves a locked drive alone. Another open of a locked
+// device is refused (a shared lock it cannot take). Keeping the system awake is an inhibitor lock
+// of the login manager (shutdown, sleep, idle and the power and suspend keys, blocked); the event
+// log is the system journal, one record with structured fields per event.
+//
+// What the user must know goes to a notice stream (standard error), once per device and reason:
+// a device that cannot be opened, a command the kernel refuses without CAP_SYS_RAWIO (it lets
+// WRITE BUFFER through only with it), a drive that another process is updating; and once, that
+// the system cannot be kept awake.
 #pragma once
 
 #include <functional>
@@ -69,6 +76,14 @@ class LinuxSystem : public System {
   bool SetEvent(Handle handle);
   std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
 
+  std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) override;
+
+  Handle RegisterEventSourceA(const char* serverName, const char* sourceName) override;
+  bool ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t category,
+                    std::uint32_t eventId, std::uint16_t numStrings,
+                    const char* const* strings) override;
+  bool DeregisterEventSource(Handle eventLog) override;
+
   int MessageBoxA(const char* text, const char* caption, std::uint32_t type) override;
 
  private:
@@ -80,6 +95,10 @@ class LinuxSystem : public System {
   std::shared_ptr<Event> FindEvent(Handle event);
   bool QueryAddress(Device& device, void* outBuffer, std::uint32_t outBufferSize,
                     std::uint32_t* bytesReturned);
+  bool LockDevice(Device& device);
+  bool UnlockDevice(Device& device);
+  // Whether a device of this process holds the lock of the node at `path`.
+  bool LockedHere(const std::string& path);
   bool PassThrough(Device& device, void* inBuffer, std::uint32_t inBufferSize, void* outBuffer,
                    std::uint32_t outBufferSize, std::uint32_t* bytesReturned);
   // Tells the user once per device and reason what keeps the flasher from the drive.
@@ -96,6 +115,11 @@ class LinuxSystem : public System {
   std::map<Handle, std::shared_ptr<Event>> events;
   std::set<std::string> toldCannotOpen;
   std::set<std::string> toldRawIoRefused;
+  std::set<std::string> toldLockedElsewhere;
+  std::set<std::string> toldNotAwake;
+  std::uint32_t executionState = ExecutionState::Continuous;
+  int inhibitor = -1;  // the login manager's lock while the system is kept awake
+  std::map<Handle, std::string> eventSources;
 };
 
 }  // namespace platform

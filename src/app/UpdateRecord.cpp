@@ -1,0 +1,83 @@
+#include "app/UpdateRecord.h"
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <string>
+
+#include "device/DeviceName.h"
+#include "platform/System.h"
+
+namespace app {
+
+namespace {
+
+// The image's SHA-256 as 64 lower-case hex digits; empty for a bank that is not a usable image.
+std::string ImageSha256(const BankImage& image) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (!image.usable || EVP_Digest(image.data, static_cast<std::size_t>(image.size), digest, &length,
+                                  EVP_sha256(), nullptr) != 1) {
+    return {};
+  }
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", digest[i]);
+    hex += two;
+  }
+  return hex;
+}
+
+// The failing command's "KEY/ASC", when the drive answered it with sense data.
+std::string SenseText(const UpdateOutcome& outcome) {
+  if (outcome.succeeded || outcome.lastResult != movrel::AtapiDevice::kSenseData) return {};
+  char text[8];
+  std::snprintf(text, sizeof text, "%02X/%02X", outcome.senseKey, outcome.asc);
+  return text;
+}
+
+}  // namespace
+
+UpdateOutcome UpdateOutcome::Of(const movrel::DriveEntry& entry, movrel::AtapiDevice& device) {
+  UpdateOutcome outcome;
+  outcome.before = entry;
+  outcome.bank = entry.bankIndex;
+  outcome.succeeded = device.FlashStatus() == 0;
+  outcome.lastResult = device.LastResult();
+  outcome.senseKey = device.SenseKey();
+  outcome.asc = device.Asc();
+  return outcome;
+}
+
+void RecordUpdates(platform::System& system, const PackageView& package,
+                   const UpdateOutcome* outcomes, const movrel::DriveEntry* const* after,
+                   int count) {
+  const platform::Handle log =
+      system.RegisterEventSourceA(nullptr, platform::UpdateRecord::SourceName);
+  if (log == 0) return;
+  for (int j = 0; j < count; ++j) {
+    const UpdateOutcome& outcome = outcomes[j];
+    namespace field = platform::UpdateRecord;
+    std::string strings[field::StringCount];
+    strings[field::Device] = outcome.before.driveRoot[0] != '\0'
+                                 ? movrel::DeviceNameOf(outcome.before.driveRoot).data()
+                                 : "";
+    strings[field::Vendor] = outcome.before.vendor;
+    strings[field::Product] = outcome.before.product;
+    strings[field::RevisionBefore] = outcome.before.revision;
+    strings[field::RevisionAfter] = after[j] != nullptr ? after[j]->revision : "";
+    strings[field::Bank] = std::to_string(outcome.bank);
+    strings[field::ImageSha256] = ImageSha256(package.Image(outcome.bank));
+    strings[field::Result] = outcome.succeeded ? "success" : "failure";
+    strings[field::Sense] = SenseText(outcome);
+    const char* texts[field::StringCount];
+    for (int i = 0; i < field::StringCount; ++i) texts[i] = strings[i].c_str();
+    system.ReportEventA(
+        log, outcome.succeeded ? platform::EventType::Information : platform::EventType::Error, 0,
+        field::EventId, field::StringCount, texts);
+  }
+  system.DeregisterEventSource(log);
+}
+
+}  // namespace app

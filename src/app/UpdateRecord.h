@@ -1,0 +1,35 @@
+// The record of each drive's update in the system's event log, with what a request for support
+// asks for: the device, the drive's texts before and its revision after, the bank, the image's
+// SHA-256, the result and the sense of the failing command.
+#pragma once
+
+#include <cstdint>
+
+#include "app/PackageBlock.h"
+#include "device/AtapiDevice.h"
+
+namespace platform {
+class System;
+}  // namespace platform
+
+namespace app {
+
+// What a run's device tells of its drive's update once its worker has ended.
+struct UpdateOutcome {
+  movrel::DriveEntry before{};  // the drive's entry as the run started
+  std::uint16_t bank = 0;
+  bool succeeded = false;
+  std::uint8_t lastResult = 0;  // the last command's outcome, sense key and code
+  std::uint8_t senseKey = 0;
+  std::uint8_t asc = 0;
+
+  static UpdateOutcome Of(const movrel::DriveEntry& entry, movrel::AtapiDevice& device);
+};
+
+// One record per outcome, with the revision that `after` (the drive's entry identified again)
+// reports. Nothing is recorded where the system keeps no event log.
+void RecordUpdates(platform::System& system, const PackageView& package,
+                   const UpdateOutcome* outcomes, const movrel::DriveEntry* const* after,
+                   int count);
+
+}  // namespace app

@@ -1,0 +1,17 @@
+// The system manager's services on this machine: the login manager's inhibitor locks over the
+// system bus, and the journal. An executable built self-contained (static) carries no client of
+// them and finds neither.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform::systemmanager {
+
+// As LinuxKernel::Inhibit, JournalPresent and JournalSend.
+int Inhibit(const std::string& what, const std::string& who, const std::string& why,
+            const std::string& mode);
+bool JournalPresent();
+int JournalSend(const std::vector<std::string>& fields);
+
+}  // namespace platform::systemmanager

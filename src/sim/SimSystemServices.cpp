@@ -1,0 +1,79 @@
+// The machine's power management, which the program asks to stay awake during a run, and its
+// event log.
+#include <cstdio>
+
+#include "sim/DriveBay.h"
+#include "sim/SimSystem.h"
+
+namespace sim {
+
+using platform::Handle;
+
+namespace {
+constexpr std::uint32_t kErrorInvalidHandle = 6;
+constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kErrorNotSupported = 50;
+}  // namespace
+
+// The trace shows where among the drives' commands the machine was kept awake and let go.
+std::uint32_t SimSystem::SetThreadExecutionState(std::uint32_t esFlags) {
+  const bool fails = CallFails("SetThreadExecutionState");
+  char line[40];
+  std::snprintf(line, sizeof line, "- execution state %08X%s", esFlags, fails ? " refused" : "");
+  bay->Note(line);
+  std::lock_guard<std::mutex> hold(lock);
+  if (fails) {
+    lastError = kErrorNotSupported;
+    return 0;
+  }
+  const std::uint32_t previous = executionState;
+  executionState = esFlags;
+  return previous;
+}
+
+Handle SimSystem::RegisterEventSourceA(const char*, const char* sourceName) {
+  std::lock_guard<std::mutex> hold(lock);
+  if (failingCalls.count("RegisterEventSourceA") != 0 || sourceName == nullptr) {
+    lastError = kErrorNotSupported;
+    return 0;
+  }
+  const Handle handle = NewHandle();
+  eventSources[handle] = sourceName;
+  return handle;
+}
+
+bool SimSystem::ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t,
+                             std::uint32_t eventId, std::uint16_t numStrings,
+                             const char* const* strings) {
+  std::lock_guard<std::mutex> hold(lock);
+  const auto source = eventSources.find(eventLog);
+  if (source == eventSources.end()) {
+    lastError = kErrorInvalidHandle;
+    return false;
+  }
+  if (numStrings != 0 && strings == nullptr) {
+    lastError = kErrorInvalidParameter;
+    return false;
+  }
+  std::string line = source->second + ' ' + std::to_string(type) + ' ' + std::to_string(eventId);
+  for (std::uint16_t i = 0; i < numStrings; ++i) {
+    line += i == 0 ? ' ' : '|';
+    line += strings[i] != nullptr ? strings[i] : "";
+  }
+  eventRecords.push_back(std::move(line));
+  return true;
+}
+
+bool SimSystem::DeregisterEventSource(Handle eventLog) {
+  std::lock_guard<std::mutex> hold(lock);
+  if (eventSources.erase(eventLog) != 0) return true;
+  lastError = kErrorInvalidHandle;
+  return false;
+}
+
+std::vector<std::string> SimSystem::EventRecords() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return eventRecords;
+}
+
+}  // namespace sim

@@ -1,0 +1,80 @@
+// Two flashers on one drive, each a process of its own on the Linux backend; a temporary file
+// stands for the drive's device node and is locked for real.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+
+#include "FakeKernel.h"
+#include "QuietApplication.h"
+#include "device/AtapiDevice.h"
+#include "platform/linux/LinuxSystem.h"
+
+namespace {
+
+using movrel::AtapiDevice;
+using platform::FakeKernel;
+using platform::LinuxSystem;
+using test_support::QuietApplication;
+
+std::unique_ptr<FakeKernel> KernelWithNode(const std::string& node) {
+  auto kernel = std::make_unique<FakeKernel>();
+  kernel->drives.push_back({"/dev/sr0"});
+  kernel->drives[0].file = node;
+  return kernel;
+}
+
+// The first flasher: a run's device holds the drive until the parent says it is done. Tells the
+// parent 'L' once it holds the lock.
+[[noreturn]] void HoldDrive(const std::string& node, int ready, int done) {
+  std::ostringstream quiet;
+  LinuxSystem system(KernelWithNode(node), quiet);
+  const platform::Handle device = system.CreateFileA("\\\\.\\D:");
+  std::uint32_t returned = 0;
+  const bool locked = device != platform::InvalidHandleValue &&
+                      system.DeviceIoControl(device, platform::ioctl::FsctlLockVolume, nullptr, 0,
+                                             nullptr, 0, &returned);
+  const char told = locked ? 'L' : 'X';
+  char go = 0;
+  const bool talked = ::write(ready, &told, 1) == 1 && ::read(done, &go, 1) == 1;
+  std::_Exit(talked ? 0 : 1);  // the lock ends with the process
+}
+
+TEST(DriveLockProcesses, DiscoveryInAnotherProcessLeavesTheLockedDriveAloneUntilItIsLetGo) {
+  char node[] = "/tmp/movrel-sr0-XXXXXX";
+  const int created = ::mkstemp(node);
+  ASSERT_GE(created, 0);
+  ::close(created);
+  int ready[2], done[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  const pid_t first = ::fork();
+  ASSERT_GE(first, 0);
+  if (first == 0) HoldDrive(node, ready[1], done[0]);
+  char told = 0;
+  ASSERT_EQ(::read(ready[0], &told, 1), 1);
+  EXPECT_EQ(told, 'L');
+
+  auto owned = KernelWithNode(node);
+  FakeKernel& kernel = *owned;
+  std::ostringstream notices;
+  LinuxSystem system(std::move(owned), notices);
+  QuietApplication application;
+  EXPECT_EQ(AtapiDevice(system, application).DriveCount(), 0);
+  EXPECT_EQ(kernel.SgIoCount(), 0);
+  EXPECT_THAT(notices.str(), ::testing::HasSubstr("/dev/sr0 is being updated by another process"));
+
+  ASSERT_EQ(::write(done[1], "x", 1), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(first, &status, 0), first);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(AtapiDevice(system, application).DriveCount(), 1);
+  EXPECT_GT(kernel.SgIoCount(), 0);
+  ::unlink(node);
+}
+
+}  // namespace
