@@ -14,15 +14,9 @@ namespace {
 namespace layout = app::layout;
 using Json = nlohmann::ordered_json;
 
-// A free entry, as the drive matching recognises it: "#FLS" and "#" in the other three fields.
-bool IsPlaceholder(const app::ConstraintEntry& entry) {
-  return entry.Minimum().starts_with("#FLS") && entry.Maximum().starts_with('#') &&
-         entry.Vendor().starts_with('#') && entry.Product().starts_with('#');
-}
-
 Json Constraint(const app::ConstraintEntry& entry, int number) {
   return {{"entry", number},
-          {"placeholder", IsPlaceholder(entry)},
+          {"placeholder", entry.IsPlaceholder()},
           {"minimum", entry.Minimum()},
           {"maximum", entry.Maximum()},
           {"vendor", entry.Vendor()},
@@ -42,7 +36,7 @@ Json Bank(const app::PackageView& package, int bank) {
     json["reason"] = image.reason;
   }
   // A free first entry lets the bank update every drive.
-  json["any_drive"] = IsPlaceholder(package.Constraint(bank, 0));
+  json["any_drive"] = package.Constraint(bank, 0).IsPlaceholder();
   json["constraints"] = Json::array();
   for (int e = 0; e < layout::kEntriesPerBank; ++e) {
     json["constraints"].push_back(Constraint(package.Constraint(bank, e), e + 1));

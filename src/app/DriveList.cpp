@@ -22,12 +22,6 @@ std::string Bounded(const char* text, std::size_t limit) {
   return Bounded(std::string_view(text, limit), limit);
 }
 
-bool IsPlaceholder(const std::string& minimum, const std::string& maximum,
-                   const std::string& vendor, const std::string& product) {
-  return minimum.compare(0, 4, "#FLS") == 0 && vendor.starts_with('#') &&
-         maximum.starts_with('#') && product.starts_with('#');
-}
-
 // The four states of one constraint entry: vendor, product, minimum, maximum.
 bool PassesEntry(const ConstraintEntry& entry, const movrel::DriveEntry& drive) {
   const std::string minimum = Bounded(entry.Minimum(), 4);
@@ -40,11 +34,6 @@ bool PassesEntry(const ConstraintEntry& entry, const movrel::DriveEntry& drive) 
   if (!minimum.empty() && CompareText(driveRevision, minimum) < 0) return false;
   if (!maximum.empty() && CompareText(driveRevision, maximum) > 0) return false;
   return true;
-}
-
-bool FirstEntryIsPlaceholder(const ConstraintEntry& entry) {
-  return IsPlaceholder(Bounded(entry.Minimum(), 4), Bounded(entry.Maximum(), 4),
-                       Bounded(entry.Vendor(), 8), Bounded(entry.Product(), 16));
 }
 
 }  // namespace
@@ -88,7 +77,7 @@ void TMovrelMain::MatchDrives() {
     for (int b = 0; b < banks; ++b) {
       for (int k = 0; k < 8; ++k) {
         const ConstraintEntry entry = package.Constraint(b, k);
-        if ((k == 0 && FirstEntryIsPlaceholder(entry)) || PassesEntry(entry, *e)) {
+        if ((k == 0 && entry.IsPlaceholder()) || PassesEntry(entry, *e)) {
           e->allowed = 1;
           break;
         }

@@ -61,6 +61,11 @@ std::string_view ConstraintEntry::Product() const {
   return BoundedText(record + layout::kEntryProductOffset, layout::kEntryProductLength);
 }
 
+bool ConstraintEntry::IsPlaceholder() const {
+  return Minimum().starts_with("#FLS") && Maximum().starts_with('#') && Vendor().starts_with('#') &&
+         Product().starts_with('#');
+}
+
 std::string_view PackageView::Banner() const {
   return BoundedText(block + layout::kBannerOffset, layout::kBannerSize);
 }

@@ -16,6 +16,8 @@ class ConstraintEntry {
   std::string_view Maximum() const;  // at most 4 characters
   std::string_view Vendor() const;   // at most 8 characters
   std::string_view Product() const;  // at most 16 characters
+  // A free entry: a minimum beginning "#FLS" and "#" at the start of the other three fields.
+  bool IsPlaceholder() const;
 
  private:
   const unsigned char* record;

@@ -1,33 +1,15 @@
 #include "app/UpdateRecord.h"
 
-#include <openssl/evp.h>
-
 #include <cstdio>
 #include <string>
 
+#include "app/ImageHash.h"
 #include "device/DeviceName.h"
 #include "platform/System.h"
 
 namespace app {
 
 namespace {
-
-// The image's SHA-256 as 64 lower-case hex digits; empty for a bank that is not a usable image.
-std::string ImageSha256(const BankImage& image) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (!image.usable || EVP_Digest(image.data, static_cast<std::size_t>(image.size), digest, &length,
-                                  EVP_sha256(), nullptr) != 1) {
-    return {};
-  }
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02x", digest[i]);
-    hex += two;
-  }
-  return hex;
-}
 
 // The failing command's "KEY/ASC", when the drive answered it with sense data.
 std::string SenseText(const UpdateOutcome& outcome) {

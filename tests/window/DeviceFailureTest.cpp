@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <new>
-#include <thread>
 
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
@@ -62,10 +60,7 @@ TEST(UpdateRunWithoutMemory, DriveDeviceWithoutBuffersFailsTheRunWithoutAnyComma
   refuseBuffers = true;
   form.cmdUpdateClick(&form.cmdUpdate);
   refuseBuffers = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (form.RunInProgress() && std::chrono::steady_clock::now() < deadline) {
-    if (application.RunPosted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  window_test::WaitForTheRun(form, application);
 
   ASSERT_EQ(application.shown.size(), 1u);
   EXPECT_EQ(application.shown[0].text,

@@ -2,9 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <stdexcept>
-#include <thread>
 
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
@@ -62,10 +60,7 @@ CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive, const char* bankSize 
   shown = &form;
   const auto commandsBefore = system.Trace().size();
   form.cmdUpdateClick(&form.cmdUpdate);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (form.RunInProgress() && std::chrono::steady_clock::now() < deadline) {
-    if (application.RunPosted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  window_test::WaitForTheRun(form, application);
   for (const auto& message : application.shown) {
     const bool yesNo = message.buttons == platform::MessageButtons::YesNo;
     run.messages.push_back(message.text + (yesNo ? " [Yes/No]" : ""));

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
@@ -21,12 +19,9 @@ using window_test::MakePackage;
 using window_test::ScriptedApplication;
 using window_test::StandardRequest;
 
-// Lets the workers run and delivers their ends to the window's thread, as the message loop would.
+// Waits for the run and checks that it ended.
 void RunUntilIdle(TMovrelMain& form, ScriptedApplication& application) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (form.RunInProgress() && std::chrono::steady_clock::now() < deadline) {
-    if (application.RunPosted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  window_test::WaitForTheRun(form, application);
   ASSERT_FALSE(form.RunInProgress()) << "the run did not end";
 }
 

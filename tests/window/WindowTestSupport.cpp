@@ -1,7 +1,10 @@
 #include "WindowTestSupport.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
+#include "app/MovrelMain.h"
 #include "movrel-pack-write.h"
 
 namespace window_test {
@@ -20,6 +23,13 @@ platform::MessageAnswer ScriptedApplication::ShowMessage(platform::MessageKind k
 
 void ScriptedApplication::ShowPlainError(const std::string& text, const std::string& title) {
   shown.push_back({title, platform::MessageButtons::Ok, text});
+}
+
+void WaitForTheRun(app::TMovrelMain& form, platform::Application& application) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (form.RunInProgress() && std::chrono::steady_clock::now() < deadline) {
+    if (application.RunPosted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void Package::SetOption(app::layout::Option option, char value) {

@@ -12,6 +12,10 @@
 #include "platform/Application.h"
 #include "sim/Bay.h"
 
+namespace app {
+class TMovrelMain;
+}
+
 namespace window_test {
 
 struct ShownMessage {
@@ -36,6 +40,10 @@ class ScriptedApplication : public platform::Application {
     if (onProcessMessages) onProcessMessages();
   }
 };
+
+// Lets the run's workers go on and delivers their ends to the window's thread, as the message
+// loop would, until the run is over (or a minute has passed).
+void WaitForTheRun(app::TMovrelMain& form, platform::Application& application);
 
 // A package block in memory: the template, filled like the packaging tool fills it.
 struct Package {
