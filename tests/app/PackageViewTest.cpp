@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/ImageHash.h"
 #include "app/PackageBlock.h"
 #include "app/PackageLayout.h"
 
@@ -189,3 +190,24 @@ TEST_F(CraftedBlock, TextsStopAtTheirLimits) {
 }
 
 }  // namespace
+
+// The digest at the padding's edges: a tail of 55 bytes still takes the length in its own block,
+// 56 and 119 need a second one, 64 none of its own.
+TEST(ImageDigest, Sha256OfKnownMessages) {
+  const struct {
+    std::string message;
+    const char* digest;
+  } cases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+      {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+      {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+      {std::string(119, 'a'), "31eba51c313a5c08226adf18d4a359cfdfd8d2e816b13f4af952f7ea6584dcfb"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(app::Sha256Hex(c.message.data(), c.message.size()), c.digest) << c.message.size();
+  }
+}
