@@ -39,7 +39,8 @@ void Compress(std::array<std::uint32_t, 8>& state, const unsigned char* block) {
   for (int i = 0; i < 64; ++i) {
     const std::uint32_t t1 =
         h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-    const std::uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    const std::uint32_t t2 =
+        (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
     h = g;
     g = f;
     f = e;
@@ -70,7 +71,8 @@ std::string Sha256Hex(const void* data, std::size_t size) {
   last[tail] = 0x80;
   const std::size_t lastLength = tail < 56 ? 64 : 128;
   const std::uint64_t bits = static_cast<std::uint64_t>(size) * 8;
-  for (int i = 0; i < 8; ++i) last[lastLength - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
+  for (int i = 0; i < 8; ++i)
+    last[lastLength - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
   for (std::size_t offset = 0; offset < lastLength; offset += 64) Compress(state, last + offset);
 
   constexpr char kDigits[] = "0123456789abcdef";

@@ -21,7 +21,7 @@ class RootList {
     if (size == 0) return;
     heap = system.GetProcessHeap();
     if (heap != 0)
-      buffer = static_cast<char*>(system.HeapAlloc(heap, platform::HeapFlags::ZeroMemory, size));
+      buffer = static_cast<char*>(system.HeapAlloc(heap, platform::HeapFlags::ZeroFill, size));
     if (buffer == nullptr) {
       state = State::NoMemory;
       return;

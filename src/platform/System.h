@@ -76,7 +76,7 @@ class System {
 
   // GetProcessHeap: the heap's handle, or 0 when there is none.
   virtual Handle GetProcessHeap() = 0;
-  // HeapAlloc: the memory (zeroed with HeapFlags::ZeroMemory), or null when none is left.
+  // HeapAlloc: the memory (zeroed with HeapFlags::ZeroFill), or null when none is left.
   virtual void* HeapAlloc(Handle heap, std::uint32_t flags, std::size_t bytes) = 0;
   // HeapFree: true when the memory came from HeapAlloc on that heap.
   virtual bool HeapFree(Handle heap, std::uint32_t flags, void* memory) = 0;

@@ -85,7 +85,7 @@ inline constexpr std::uint32_t CdRom = 5;
 inline constexpr std::uint32_t RamDisk = 6;
 }  // namespace DriveType
 namespace HeapFlags {
-inline constexpr std::uint32_t ZeroMemory = 0x08;
+inline constexpr std::uint32_t ZeroFill = 0x08;  // HEAP_ZERO_MEMORY
 }  // namespace HeapFlags
 
 // Waits (WAIT_*) and message boxes (MB_*, ID*).

@@ -213,7 +213,7 @@ Handle SimSystem::GetProcessHeap() {
 
 void* SimSystem::HeapAlloc(Handle heap, std::uint32_t flags, std::size_t bytes) {
   if (heap != kProcessHeap || CallFails("HeapAlloc")) return nullptr;
-  return (flags & platform::HeapFlags::ZeroMemory) ? std::calloc(1, bytes ? bytes : 1)
+  return (flags & platform::HeapFlags::ZeroFill) ? std::calloc(1, bytes ? bytes : 1)
                                                    : std::malloc(bytes ? bytes : 1);
 }
 

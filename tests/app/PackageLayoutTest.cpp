@@ -11,6 +11,10 @@
 
 #include "app/PackageBlock.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 namespace layout = app::layout;
@@ -135,6 +139,13 @@ TEST(PackageLayout, TemplateTextsAndMarkers) {
 
 // The packaging step rewrites the block in the file, so it must not land in read-only memory.
 TEST(PackageLayout, EmbeddedBlockIsInWritableMemory) {
+#ifdef _WIN32
+  MEMORY_BASIC_INFORMATION region{};
+  ASSERT_NE(VirtualQuery(app::EmbeddedPackage().Data(), &region, sizeof region), 0u);
+  EXPECT_TRUE(region.Protect == PAGE_READWRITE || region.Protect == PAGE_WRITECOPY)
+      << region.Protect;
+  EXPECT_EQ(region.Type, static_cast<DWORD>(MEM_IMAGE));  // in the executable's own image
+#else
   const auto address = reinterpret_cast<std::uintptr_t>(app::EmbeddedPackage().Data());
   std::ifstream maps("/proc/self/maps");
   std::string line;
@@ -150,6 +161,7 @@ TEST(PackageLayout, EmbeddedBlockIsInWritableMemory) {
     }
   }
   EXPECT_TRUE(found);
+#endif
 }
 
 }  // namespace

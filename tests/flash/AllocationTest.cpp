@@ -78,9 +78,15 @@ class Allocations : public Counted {
 
 TEST_F(Counted, SeesTheAllocationsOfObjectsAndContainers) {
   const long before = allocations;
-  delete new int(1);
-  delete[] new char[8];
-  const std::vector<int> numbers(16);
+  // Through volatile pointers: an optimising build may otherwise leave out a new paired with its
+  // delete.
+  int* volatile number = new int(1);
+  delete number;
+  char* volatile bytes = new char[8];
+  delete[] bytes;
+  std::vector<int> numbers(16);
+  int* volatile element = numbers.data();
+  *element = 1;
   EXPECT_EQ(allocations - before, 3);
 }
 

@@ -144,7 +144,7 @@ TYPED_TEST(SystemConformance, HeapGivesZeroedMemory) {
   const Handle heap = this->system.GetProcessHeap();
   ASSERT_NE(heap, 0);
   auto* memory =
-      static_cast<unsigned char*>(this->system.HeapAlloc(heap, HeapFlags::ZeroMemory, 65536));
+      static_cast<unsigned char*>(this->system.HeapAlloc(heap, HeapFlags::ZeroFill, 65536));
   ASSERT_NE(memory, nullptr);
   EXPECT_EQ(std::count(memory, memory + 65536, 0), 65536);
   EXPECT_TRUE(this->system.HeapFree(heap, 0, memory));

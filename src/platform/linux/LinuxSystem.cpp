@@ -153,7 +153,7 @@ Handle LinuxSystem::GetProcessHeap() {
 void* LinuxSystem::HeapAlloc(Handle heap, std::uint32_t flags, std::size_t bytes) {
   if (heap != kProcessHeap) return nullptr;
   if (bytes == 0) bytes = 1;
-  return (flags & HeapFlags::ZeroMemory) ? std::calloc(1, bytes) : std::malloc(bytes);
+  return (flags & HeapFlags::ZeroFill) ? std::calloc(1, bytes) : std::malloc(bytes);
 }
 
 bool LinuxSystem::HeapFree(Handle heap, std::uint32_t, void* memory) {

@@ -1,0 +1,239 @@
+#include "platform/win32/Win32System.h"
+
+// clang-format off: <windows.h> comes before the headers that build on it.
+#include <ntddscsi.h>
+#include <windows.h>
+#include <winioctl.h>
+// clang-format on
+
+#include <cstddef>
+#include <mutex>
+
+#include "platform/PassThrough.h"
+
+namespace platform {
+
+// The seam's records and constants are the system's own: they pass to the calls unchanged.
+static_assert(sizeof(OsVersionInfo) == sizeof(OSVERSIONINFOA));
+static_assert(offsetof(OsVersionInfo, dwPlatformId) == offsetof(OSVERSIONINFOA, dwPlatformId));
+static_assert(sizeof(Luid) == sizeof(LUID));
+static_assert(sizeof(TokenPrivileges) == sizeof(TOKEN_PRIVILEGES));
+static_assert(sizeof(ScsiAddress) == sizeof(SCSI_ADDRESS));
+static_assert(offsetof(ScsiAddress, Lun) == offsetof(SCSI_ADDRESS, Lun));
+static_assert(sizeof(ScsiPassThroughDirect) == sizeof(SCSI_PASS_THROUGH_DIRECT));
+static_assert(sizeof(ScsiPassThroughDirect) == 44);
+static_assert(offsetof(ScsiPassThroughDirect, DataBuffer) ==
+              offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer));
+static_assert(offsetof(ScsiPassThroughDirect, SenseInfoOffset) ==
+              offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset));
+static_assert(offsetof(ScsiPassThroughDirect, Cdb) == offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb));
+static_assert(sizeof(Handle) == sizeof(HANDLE));
+
+static_assert(VerPlatform::Win32Windows == VER_PLATFORM_WIN32_WINDOWS);
+static_assert(VerPlatform::Win32NT == VER_PLATFORM_WIN32_NT);
+static_assert(TokenAccess::AdjustPrivileges == TOKEN_ADJUST_PRIVILEGES);
+static_assert(TokenAccess::Query == TOKEN_QUERY);
+static_assert(Privilege::Enabled == SE_PRIVILEGE_ENABLED);
+static_assert(ErrorCode::AccessDenied == ERROR_ACCESS_DENIED);
+static_assert(ErrorCode::SharingViolation == ERROR_SHARING_VIOLATION);
+static_assert(ErrorCode::NotLocked == ERROR_NOT_LOCKED);
+static_assert(ErrorCode::NotAllAssigned == ERROR_NOT_ALL_ASSIGNED);
+static_assert(ExitFlags::Reboot == EWX_REBOOT && ExitFlags::Force == EWX_FORCE);
+static_assert(ExecutionState::SystemRequired == ES_SYSTEM_REQUIRED);
+static_assert(ExecutionState::Continuous == ES_CONTINUOUS);
+static_assert(DriveType::CdRom == DRIVE_CDROM && DriveType::NoRootDir == DRIVE_NO_ROOT_DIR);
+static_assert(HeapFlags::ZeroFill == HEAP_ZERO_MEMORY);
+static_assert(WaitResult::Object0 == WAIT_OBJECT_0 && WaitResult::Timeout == WAIT_TIMEOUT);
+static_assert(WaitResult::Failed == WAIT_FAILED);
+static_assert(MessageBoxStyle::Ok == MB_OK && MessageBoxStyle::IconError == MB_ICONERROR);
+static_assert(MessageBoxResult::Ok == IDOK);
+static_assert(EventType::Error == EVENTLOG_ERROR_TYPE);
+static_assert(EventType::Information == EVENTLOG_INFORMATION_TYPE);
+static_assert(ioctl::ScsiGetAddress == IOCTL_SCSI_GET_ADDRESS);
+static_assert(ioctl::ScsiPassThroughDirect == IOCTL_SCSI_PASS_THROUGH_DIRECT);
+static_assert(ioctl::StorageQueryProperty == IOCTL_STORAGE_QUERY_PROPERTY);
+static_assert(ioctl::FsctlLockVolume == FSCTL_LOCK_VOLUME);
+static_assert(ioctl::FsctlUnlockVolume == FSCTL_UNLOCK_VOLUME);
+static_assert(ScsiDataDirection::Out == SCSI_IOCTL_DATA_OUT);
+static_assert(ScsiDataDirection::In == SCSI_IOCTL_DATA_IN);
+static_assert(ScsiDataDirection::Unspecified == SCSI_IOCTL_DATA_UNSPECIFIED);
+
+namespace {
+
+HANDLE Native(Handle handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+Handle Seam(HANDLE handle) {
+  return reinterpret_cast<Handle>(handle);
+}
+
+// Both entry points of the ASPI manager are cdecl functions returning a DWORD, one without
+// arguments (GetASPI32SupportInfo) and one with the request (SendASPI32Command). A cdecl caller
+// removes its own arguments, so calling either with one argument is sound.
+std::uint32_t CallAspiEntry(void* context, void* argument) {
+  using Entry = DWORD(__cdecl*)(void*);
+  return reinterpret_cast<Entry>(context)(argument);
+}
+
+}  // namespace
+
+bool Win32System::GetVersionExA(OsVersionInfo& info) {
+  return ::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)) != FALSE;
+}
+
+bool Win32System::OpenProcessToken(std::uint32_t desiredAccess, Handle& token) {
+  HANDLE opened = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), desiredAccess, &opened)) return false;
+  token = Seam(opened);
+  return true;
+}
+
+bool Win32System::LookupPrivilegeValueA(const char* systemName, const char* name, Luid& luid) {
+  return ::LookupPrivilegeValueA(systemName, name, reinterpret_cast<LUID*>(&luid)) != FALSE;
+}
+
+bool Win32System::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
+                                        const TokenPrivileges& newState) {
+  TokenPrivileges state = newState;  // the call takes a writable record
+  return ::AdjustTokenPrivileges(Native(token), disableAllPrivileges ? TRUE : FALSE,
+                                 reinterpret_cast<TOKEN_PRIVILEGES*>(&state), 0, nullptr,
+                                 nullptr) != FALSE;
+}
+
+std::uint32_t Win32System::GetLastError() {
+  return ::GetLastError();
+}
+
+bool Win32System::ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) {
+  return ::ExitWindowsEx(flags, reason) != FALSE;
+}
+
+bool Win32System::QueryPerformanceFrequency(std::int64_t& frequency) {
+  LARGE_INTEGER value;
+  if (!::QueryPerformanceFrequency(&value) || value.QuadPart <= 0) return false;
+  frequency = value.QuadPart;
+  return true;
+}
+
+bool Win32System::QueryPerformanceCounter(std::int64_t& count) {
+  LARGE_INTEGER value;
+  if (!::QueryPerformanceCounter(&value)) return false;
+  count = value.QuadPart;
+  return true;
+}
+
+// GetTickCount64 is missing from the older systems: the 32-bit count, carried past its wrap
+// after 49.7 days. Any thread may ask, so the carry is kept under a lock.
+std::uint64_t Win32System::GetTickCount64() {
+  static std::mutex lock;
+  static DWORD last = 0;
+  static std::uint64_t wraps = 0;
+  const std::lock_guard<std::mutex> hold(lock);
+  const DWORD now = ::GetTickCount();
+  if (now < last) ++wraps;
+  last = now;
+  return (wraps << 32) | now;
+}
+
+void Win32System::Sleep(std::uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
+
+std::uint32_t Win32System::GetLogicalDriveStringsA(std::uint32_t bufferLength, char* buffer) {
+  return ::GetLogicalDriveStringsA(bufferLength, buffer);
+}
+
+std::uint32_t Win32System::GetDriveTypeA(const char* rootPathName) {
+  return ::GetDriveTypeA(rootPathName);
+}
+
+Handle Win32System::GetProcessHeap() {
+  return Seam(::GetProcessHeap());
+}
+
+void* Win32System::HeapAlloc(Handle heap, std::uint32_t flags, std::size_t bytes) {
+  return ::HeapAlloc(Native(heap), flags, bytes);
+}
+
+bool Win32System::HeapFree(Handle heap, std::uint32_t flags, void* memory) {
+  return ::HeapFree(Native(heap), flags, memory) != FALSE;
+}
+
+Handle Win32System::CreateFileA(const char* fileName) {
+  return Seam(::CreateFileA(fileName, GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr));
+}
+
+bool Win32System::DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* inBuffer,
+                                  std::uint32_t inBufferSize, void* outBuffer,
+                                  std::uint32_t outBufferSize, std::uint32_t* bytesReturned) {
+  DWORD returned = 0;
+  const bool answered = ::DeviceIoControl(Native(device), ioControlCode, inBuffer, inBufferSize,
+                                          outBuffer, outBufferSize, &returned, nullptr) != FALSE;
+  if (bytesReturned != nullptr) *bytesReturned = returned;
+  if (!answered || ioControlCode != ioctl::ScsiPassThroughDirect) return answered;
+  // The program judges a command by its sense data alone: a status other than GOOD without sense
+  // data (BUSY, RESERVATION CONFLICT, a CHECK CONDITION whose sense was lost) is no answer.
+  const auto& request = *static_cast<const ScsiPassThroughDirect*>(inBuffer);
+  const auto* sense = static_cast<const std::uint8_t*>(inBuffer) + request.SenseInfoOffset;
+  const bool senseCame = request.SenseInfoLength != 0 && (sense[0] & 0x70) == 0x70;
+  if (request.ScsiStatus != ScsiStatus::Good && !senseCame) {
+    ::SetLastError(ERROR_IO_DEVICE);
+    return false;
+  }
+  return true;
+}
+
+bool Win32System::CloseHandle(Handle handle) {
+  return ::CloseHandle(Native(handle)) != FALSE;
+}
+
+std::uint32_t Win32System::SetThreadExecutionState(std::uint32_t esFlags) {
+  return ::SetThreadExecutionState(esFlags);
+}
+
+Handle Win32System::RegisterEventSourceA(const char* serverName, const char* sourceName) {
+  return Seam(::RegisterEventSourceA(serverName, sourceName));
+}
+
+bool Win32System::ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t category,
+                               std::uint32_t eventId, std::uint16_t numStrings,
+                               const char* const* strings) {
+  return ::ReportEventA(Native(eventLog), type, category, eventId, nullptr, numStrings, 0,
+                        const_cast<const char**>(strings), nullptr) != FALSE;
+}
+
+bool Win32System::DeregisterEventSource(Handle eventLog) {
+  return ::DeregisterEventSource(Native(eventLog)) != FALSE;
+}
+
+Module Win32System::LoadLibraryA(const char* fileName) {
+  return reinterpret_cast<Module>(::LoadLibraryA(fileName));
+}
+
+ProcAddress Win32System::GetProcAddress(Module module, const char* procName) {
+  const FARPROC entry = ::GetProcAddress(reinterpret_cast<HMODULE>(module), procName);
+  if (entry == nullptr) return {};
+  return {&CallAspiEntry, reinterpret_cast<void*>(entry)};
+}
+
+bool Win32System::FreeLibrary(Module module) {
+  return ::FreeLibrary(reinterpret_cast<HMODULE>(module)) != FALSE;
+}
+
+Handle Win32System::CreateEventA(bool manualReset, bool initialState) {
+  return Seam(
+      ::CreateEventA(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, nullptr));
+}
+
+std::uint32_t Win32System::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
+  return ::WaitForSingleObject(Native(handle), milliseconds);
+}
+
+int Win32System::MessageBoxA(const char* text, const char* caption, std::uint32_t type) {
+  return ::MessageBoxA(nullptr, text, caption, type);
+}
+
+}  // namespace platform

@@ -1,0 +1,56 @@
+// The seam on Windows: every operation is the Windows call of the same name, made for real. The
+// seam's records and constants have the published layouts and values, so they pass unchanged.
+#pragma once
+
+#include "platform/System.h"
+
+namespace platform {
+
+class Win32System final : public System {
+ public:
+  bool GetVersionExA(OsVersionInfo& info) override;
+
+  bool OpenProcessToken(std::uint32_t desiredAccess, Handle& token) override;
+  bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid& luid) override;
+  bool AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
+                             const TokenPrivileges& newState) override;
+  std::uint32_t GetLastError() override;
+  bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) override;
+
+  bool QueryPerformanceFrequency(std::int64_t& frequency) override;
+  bool QueryPerformanceCounter(std::int64_t& count) override;
+  std::uint64_t GetTickCount64() override;
+  void Sleep(std::uint32_t milliseconds) override;
+
+  std::uint32_t GetLogicalDriveStringsA(std::uint32_t bufferLength, char* buffer) override;
+  std::uint32_t GetDriveTypeA(const char* rootPathName) override;
+
+  Handle GetProcessHeap() override;
+  void* HeapAlloc(Handle heap, std::uint32_t flags, std::size_t bytes) override;
+  bool HeapFree(Handle heap, std::uint32_t flags, void* memory) override;
+
+  Handle CreateFileA(const char* fileName) override;
+  bool DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* inBuffer,
+                       std::uint32_t inBufferSize, void* outBuffer, std::uint32_t outBufferSize,
+                       std::uint32_t* bytesReturned) override;
+  bool CloseHandle(Handle handle) override;
+
+  std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) override;
+
+  Handle RegisterEventSourceA(const char* serverName, const char* sourceName) override;
+  bool ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t category,
+                    std::uint32_t eventId, std::uint16_t numStrings,
+                    const char* const* strings) override;
+  bool DeregisterEventSource(Handle eventLog) override;
+
+  Module LoadLibraryA(const char* fileName) override;
+  ProcAddress GetProcAddress(Module module, const char* procName) override;
+  bool FreeLibrary(Module module) override;
+
+  Handle CreateEventA(bool manualReset, bool initialState) override;
+  std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
+
+  int MessageBoxA(const char* text, const char* caption, std::uint32_t type) override;
+};
+
+}  // namespace platform
