@@ -56,7 +56,8 @@ class System {
   // QueryPerformanceCounter: true with the counter, which never goes back and advances across a
   // Sleep by at least the time slept; false without a counter.
   virtual bool QueryPerformanceCounter(std::int64_t& count) = 0;
-  // Milliseconds since start-up, never going back; the timer's fallback without a counter.
+  // Milliseconds since start-up, never going back, in steps of the system clock (up to 16 ms on
+  // Windows); the timer's fallback without a counter.
   virtual std::uint64_t GetTickCount64() = 0;
   // Sleep: suspends the calling thread for at least the given milliseconds (0: yields).
   virtual void Sleep(std::uint32_t milliseconds) = 0;

@@ -20,6 +20,11 @@
 #include "FakeKernel.h"
 #include "platform/linux/LinuxSystem.h"
 #endif
+#ifdef _WIN32
+#include <windows.h>
+//
+#include "platform/win32/Win32System.h"
+#endif
 
 namespace {
 
@@ -35,6 +40,8 @@ struct SimBackend {
   static constexpr char kOpticalDevice[] = "\\\\.\\D:";
   static constexpr char kMissingRoot[] = "Q:\\";
   static constexpr char kMissingDevice[] = "\\\\.\\Q:";
+  static constexpr std::uint32_t kTickGranularity = 0;
+  static bool Emulated() { return false; }
 };
 
 #ifdef MOVREL_LINUX_BACKEND
@@ -49,8 +56,29 @@ struct LinuxBackend {
   static constexpr char kOpticalDevice[] = "\\\\.\\D:";
   static constexpr char kMissingRoot[] = "Q:\\";
   static constexpr char kMissingDevice[] = "\\\\.\\Q:";
+  static constexpr std::uint32_t kTickGranularity = 0;
+  static bool Emulated() { return false; }
 };
 using Backends = ::testing::Types<SimBackend, LinuxBackend>;
+#elif defined(_WIN32)
+// The Windows backend on the machine the suite runs on, which must have an optical drive D: and
+// no drive Q: (tests/wine sets such a machine up under Wine).
+struct Win32Backend {
+  static std::unique_ptr<System> Machine() { return std::make_unique<Win32System>(); }
+  static constexpr char kOpticalRoot[] = "D:\\";
+  static constexpr char kOpticalDevice[] = "\\\\.\\D:";
+  static constexpr char kMissingRoot[] = "Q:\\";
+  static constexpr char kMissingDevice[] = "\\\\.\\Q:";
+  // The tick count moves in steps of the system's clock interrupt, 10 to 16 ms.
+  static constexpr std::uint32_t kTickGranularity = 16;
+  // Under Wine a drive backed by a folder has no SCSI address, locks are not kept and the event
+  // log keeps nothing: those cases need a real Windows.
+  static bool Emulated() {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }
+};
+using Backends = ::testing::Types<SimBackend, Win32Backend>;
 #else
 using Backends = ::testing::Types<SimBackend>;
 #endif
@@ -80,7 +108,7 @@ TYPED_TEST(SystemConformance, PrivilegeStepsAnswerAsTheRestartExpects) {
   EXPECT_FALSE(this->system.LookupPrivilegeValueA(nullptr, "NoSuchPrivilege", luid));
   EXPECT_NE(this->system.GetLastError(), ErrorCode::Success);
   ASSERT_TRUE(this->system.LookupPrivilegeValueA(nullptr, Privilege::ShutdownName, luid));
-  TokenPrivileges privileges{1, {{luid, Privilege::Enabled}}};
+  platform::TokenPrivileges privileges{1, {{luid, Privilege::Enabled}}};
   ASSERT_TRUE(this->system.AdjustTokenPrivileges(token, false, privileges));
   const std::uint32_t held = this->system.GetLastError();
   EXPECT_TRUE(held == ErrorCode::Success || held == ErrorCode::NotAllAssigned) << held;
@@ -89,23 +117,31 @@ TYPED_TEST(SystemConformance, PrivilegeStepsAnswerAsTheRestartExpects) {
   EXPECT_FALSE(this->system.AdjustTokenPrivileges(token, false, privileges));
 }
 
+// The threads meet through an atomic alone: starting or joining a thread may itself set the last
+// error on a real system.
 TYPED_TEST(SystemConformance, LastErrorBelongsToTheCallingThread) {
-  EXPECT_EQ(this->system.CreateFileA(TypeParam::kMissingDevice), InvalidHandleValue);
-  const std::uint32_t mine = this->system.GetLastError();
-  ASSERT_NE(mine, ErrorCode::Success);
+  std::atomic<int> phase{0};
   std::uint32_t fresh = 1, afterFailure = 0;
   std::thread other([&] {
     fresh = this->system.GetLastError();
+    while (phase.load() != 1) std::this_thread::yield();
     std::uint32_t returned = 0;
     this->system.DeviceIoControl(InvalidHandleValue, ioctl::ScsiGetAddress, nullptr, 0, nullptr, 0,
                                  &returned);
     afterFailure = this->system.GetLastError();
+    phase.store(2);
   });
+  EXPECT_EQ(this->system.CreateFileA(TypeParam::kMissingDevice), InvalidHandleValue);
+  const std::uint32_t mine = this->system.GetLastError();
+  phase.store(1);
+  while (phase.load() != 2) std::this_thread::yield();
+  const std::uint32_t mineAfter = this->system.GetLastError();
   other.join();
+  EXPECT_NE(mine, ErrorCode::Success);
   EXPECT_EQ(fresh, ErrorCode::Success);
   EXPECT_NE(afterFailure, ErrorCode::Success);
   EXPECT_NE(afterFailure, mine);
-  EXPECT_EQ(this->system.GetLastError(), mine);
+  EXPECT_EQ(mineAfter, mine);
 }
 
 TYPED_TEST(SystemConformance, TimeNeverGoesBackAndSleepAdvancesIt) {
@@ -117,7 +153,7 @@ TYPED_TEST(SystemConformance, TimeNeverGoesBackAndSleepAdvancesIt) {
   this->system.Sleep(20);
   ASSERT_TRUE(this->system.QueryPerformanceCounter(after));
   EXPECT_GE(after - before, frequency * 20 / 1000);
-  EXPECT_GE(this->system.GetTickCount64() - ticksBefore, 20u);
+  EXPECT_GE(this->system.GetTickCount64() - ticksBefore, 20u - TypeParam::kTickGranularity);
 }
 
 TYPED_TEST(SystemConformance, DriveRootsListTheOpticalDriveAndATooSmallBufferIsLeftAlone) {
@@ -151,6 +187,7 @@ TYPED_TEST(SystemConformance, HeapGivesZeroedMemory) {
 }
 
 TYPED_TEST(SystemConformance, DevicesOpenByNameAndAnswerForTheirAddressUntilClosed) {
+  if (TypeParam::Emulated()) GTEST_SKIP() << "no SCSI address on an emulated machine";
   EXPECT_EQ(this->system.CreateFileA(TypeParam::kMissingDevice), InvalidHandleValue);
   EXPECT_NE(this->system.GetLastError(), ErrorCode::Success);
   const Handle device = this->system.CreateFileA(TypeParam::kOpticalDevice);
@@ -184,6 +221,7 @@ TYPED_TEST(SystemConformance, EventsTimeOutUntilSignalledAndOnlyOpenOnesAreWaite
 
 // A run's device holds its drive's lock: no other opening of the drive gets through meanwhile.
 TYPED_TEST(SystemConformance, ALockedDeviceOpensForNobodyElseUntilItLetsGo) {
+  if (TypeParam::Emulated()) GTEST_SKIP() << "no volume lock on an emulated machine";
   System& system = this->system;
   std::uint32_t returned = 0;
   const auto control = [&](Handle device, std::uint32_t code) {
@@ -221,6 +259,7 @@ TYPED_TEST(SystemConformance, TheSystemIsKeptAwakeUntilLetGo) {
 }
 
 TYPED_TEST(SystemConformance, UpdateRecordsGoToTheEventLogThroughARegisteredSource) {
+  if (TypeParam::Emulated()) GTEST_SKIP() << "no event log on an emulated machine";
   const char* strings[UpdateRecord::StringCount] = {"\\\\.\\D:", "V", "P",       "1.00", "1.01",
                                                     "0",         "",  "success", ""};
   const Handle log = this->system.RegisterEventSourceA(nullptr, UpdateRecord::SourceName);
@@ -245,7 +284,8 @@ TYPED_TEST(SystemConformance, ThreadsUseTheirOwnDevicesAtOnce) {
         std::uint32_t returned = 0;
         const bool answered = this->system.DeviceIoControl(device, ioctl::ScsiGetAddress, nullptr,
                                                            0, &address, sizeof address, &returned);
-        if (device == InvalidHandleValue || !answered || !this->system.CloseHandle(device)) {
+        if (device == InvalidHandleValue || (!answered && !TypeParam::Emulated()) ||
+            !this->system.CloseHandle(device)) {
           ++failures;
         }
       }

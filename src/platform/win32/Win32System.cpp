@@ -1,10 +1,10 @@
 #include "platform/win32/Win32System.h"
 
-// clang-format off: <windows.h> comes before the headers that build on it.
-#include <ntddscsi.h>
+// <windows.h> comes before the headers that build on it.
 #include <windows.h>
+//
+#include <ntddscsi.h>
 #include <winioctl.h>
-// clang-format on
 
 #include <cstddef>
 #include <mutex>
