@@ -7,9 +7,9 @@
 #include <winioctl.h>
 
 #include <cstddef>
-#include <mutex>
 
 #include "platform/PassThrough.h"
+#include "platform/win32/TickCount.h"
 
 namespace platform {
 
@@ -123,17 +123,8 @@ bool Win32System::QueryPerformanceCounter(std::int64_t& count) {
   return true;
 }
 
-// GetTickCount64 is missing from the older systems: the 32-bit count, carried past its wrap
-// after 49.7 days. Any thread may ask, so the carry is kept under a lock.
 std::uint64_t Win32System::GetTickCount64() {
-  static std::mutex lock;
-  static DWORD last = 0;
-  static std::uint64_t wraps = 0;
-  const std::lock_guard<std::mutex> hold(lock);
-  const DWORD now = ::GetTickCount();
-  if (now < last) ++wraps;
-  last = now;
-  return (wraps << 32) | now;
+  return win32::TickCount64();
 }
 
 void Win32System::Sleep(std::uint32_t milliseconds) {
