@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/Controls.h"
-#include "app/PackageBlock.h"
+#include "package/PackageBlock.h"
 #include "app/WindowTexts.h"
 #include "platform/OSInfo.h"
 

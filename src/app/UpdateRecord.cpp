@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/ImageHash.h"
+#include "package/ImageHash.h"
 #include "device/DeviceName.h"
 #include "platform/System.h"
 

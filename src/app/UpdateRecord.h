@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/PackageBlock.h"
+#include "package/PackageBlock.h"
 #include "device/AtapiDevice.h"
 
 namespace platform {

@@ -10,10 +10,10 @@
 
 #include "PackageChecks.h"
 #include "Require.h"
-#include "app/PackageLayout.h"
-#include "movrel-pack-error.h"
-#include "movrel-pack-locate.h"
-#include "movrel-pack-print.h"
+#include "package/PackageLayout.h"
+#include "movrel-pack/error.h"
+#include "movrel-pack/locate.h"
+#include "movrel-pack/print.h"
 
 namespace layout = app::layout;
 

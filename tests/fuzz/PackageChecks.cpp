@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "Require.h"
-#include "app/PackageLayout.h"
+#include "package/PackageLayout.h"
 
 namespace fuzz {
 

@@ -3,7 +3,7 @@
 // every text lies inside its own field, and every usable bank image inside the bank area.
 #pragma once
 
-#include "app/PackageBlock.h"
+#include "package/PackageBlock.h"
 
 namespace fuzz {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "PackageChecks.h"
-#include "app/PackageLayout.h"
+#include "package/PackageLayout.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static std::vector<unsigned char> block(app::layout::kBlockSize);

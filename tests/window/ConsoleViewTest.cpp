@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "WindowTestSupport.h"
-#include "app/console/ConsoleView.h"
+#include "ui/console/ConsoleView.h"
 #include "sim/SimSystem.h"
 
 namespace {

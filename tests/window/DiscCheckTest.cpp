@@ -6,7 +6,7 @@
 
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
-#include "app/simhost/SimPerson.h"
+#include "main/sim/SimPerson.h"
 #include "sim/SimSystem.h"
 
 namespace {

@@ -14,8 +14,8 @@
 
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
-#include "app/qt/FrmMovrel.h"
-#include "app/qt/QtApplication.h"
+#include "ui/qt/FrmMovrel.h"
+#include "ui/qt/QtApplication.h"
 #include "sim/SimSystem.h"
 
 namespace {

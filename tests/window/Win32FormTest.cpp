@@ -16,9 +16,9 @@
 
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
-#include "app/win32/FrmMovrel.h"
-#include "app/win32/Win32Application.h"
-#include "app/win32/Win32Main.h"
+#include "ui/win32/FrmMovrel.h"
+#include "ui/win32/Win32Application.h"
+#include "ui/win32/Win32Main.h"
 #include "sim/SimSystem.h"
 
 namespace {

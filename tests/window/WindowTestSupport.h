@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/PackageBlock.h"
-#include "movrel-pack-args.h"
+#include "package/PackageBlock.h"
+#include "movrel-pack/args.h"
 #include "platform/Application.h"
 #include "sim/Bay.h"
 

@@ -1,0 +1,13 @@
+// movrel-console: the flasher in a terminal, on this machine's optical drives.
+#include "ui/console/ConsoleMain.h"
+#include "ui/console/ConsoleView.h"
+#include "platform/linux/LinuxSystem.h"
+
+int main() {
+  platform::LinuxSystem system;
+  return app::ConsoleMain(system, [&system](app::ConsoleView& view) {
+    system.SetMessageBoxScreen([&view](const std::string& text, const std::string& caption) {
+      view.ShowPlainError(text, caption);
+    });
+  });
+}

@@ -1,0 +1,24 @@
+// movrel-console-sim: the flasher in a terminal, on the simulated machine.
+#include <exception>
+#include <iostream>
+
+#include "ui/console/ConsoleMain.h"
+#include "ui/console/ConsoleView.h"
+#include "main/sim/SimMachine.h"
+
+int main() {
+  std::unique_ptr<app::SimMachine> machine;
+  try {
+    machine = app::SimMachine::FromEnvironment();
+  } catch (const std::exception& error) {
+    std::cerr << "movrel-console-sim: the simulated machine cannot start: " << error.what() << '\n';
+    return 3;
+  }
+  return app::ConsoleMain(machine->System(), [&](app::ConsoleView& view) {
+    view.SetMessageListener([&](const std::string& text) { machine->MessageShown(text); });
+    machine->System().SetMessageBoxScreen(
+        [&view](const std::string& text, const std::string& caption) {
+          view.ShowPlainError(text, caption);
+        });
+  });
+}

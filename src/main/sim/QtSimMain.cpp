@@ -1,0 +1,43 @@
+// movrel-sim: the flasher's desktop window, on the simulated machine.
+#include <QApplication>
+#include <exception>
+#include <iostream>
+
+#include "ui/qt/QtApplication.h"
+#include "ui/qt/QtMain.h"
+#include "main/sim/SimMachine.h"
+
+namespace {
+
+// Message boxes reach the person at the simulated machine as well as the user.
+class SimQtApplication : public app::QtApplication {
+ public:
+  explicit SimQtApplication(app::SimMachine& machine) : machine(machine) {}
+  platform::MessageAnswer ShowMessage(platform::MessageKind kind, platform::MessageButtons buttons,
+                                      const std::string& text) override {
+    machine.MessageShown(text);
+    return QtApplication::ShowMessage(kind, buttons, text);
+  }
+
+ private:
+  app::SimMachine& machine;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication qt(argc, argv);
+  std::unique_ptr<app::SimMachine> machine;
+  try {
+    machine = app::SimMachine::FromEnvironment();
+  } catch (const std::exception& error) {
+    std::cerr << "movrel-sim: the simulated machine cannot start: " << error.what() << '\n';
+    return 3;
+  }
+  SimQtApplication application(*machine);
+  machine->System().SetMessageBoxScreen(
+      [&application](const std::string& text, const std::string& caption) {
+        application.ShowPlainError(text, caption);
+      });
+  return app::QtMain(machine->System(), application);
+}

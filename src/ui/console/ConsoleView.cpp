@@ -1,0 +1,177 @@
+#include "ui/console/ConsoleView.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <istream>
+#include <ostream>
+#include <thread>
+
+#include "app/MovrelMain.h"
+
+namespace app {
+
+using platform::MessageAnswer;
+using platform::MessageButtons;
+using platform::MessageKind;
+
+namespace {
+
+std::string Lowercase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+}  // namespace
+
+ConsoleView::ConsoleView(std::istream& input, std::ostream& output, bool inputIsTerminal,
+                         bool outputIsTerminal)
+    : input(input),
+      output(output),
+      inputIsTerminal(inputIsTerminal),
+      outputIsTerminal(outputIsTerminal) {}
+
+bool ConsoleView::ReadLine(std::string& line) {
+  const bool read = static_cast<bool>(std::getline(input, line));
+  line = read ? Trimmed(line) : "";
+  // A terminal echoes what is typed; a transcript of piped input shows it here.
+  if (!inputIsTerminal) output << line << std::endl;
+  return read;
+}
+
+bool ConsoleView::ReadAnswer(std::string& line) {
+  if (inputIsTerminal && discardTypeAhead) discardTypeAhead();
+  return ReadLine(line);
+}
+
+MessageAnswer ConsoleView::ShowMessage(MessageKind kind, MessageButtons buttons,
+                                       const std::string& text) {
+  EndStatusLine();
+  output << '[' << platform::MessageTitle(kind) << "] " << text << std::endl;
+  if (messageListener) messageListener(text);
+  std::string line;
+  if (buttons == MessageButtons::YesNo) {
+    output << "(y/n) " << std::flush;
+    if (!ReadAnswer(line)) return MessageAnswer::No;
+    const std::string answer = Lowercase(line);
+    return answer == "y" || answer == "yes" ? MessageAnswer::Yes : MessageAnswer::No;
+  }
+  WaitForEnter();
+  return MessageAnswer::Ok;
+}
+
+void ConsoleView::ShowPlainError(const std::string& text, const std::string& title) {
+  EndStatusLine();
+  output << '[' << title << "] " << text << std::endl;
+  if (messageListener) messageListener(text);
+  WaitForEnter();
+}
+
+// An OK box waits for Enter on a terminal; piped input is not read for it.
+void ConsoleView::WaitForEnter() {
+  if (!inputIsTerminal) return;
+  output << "(press Enter) " << std::flush;
+  std::string line;
+  ReadAnswer(line);
+}
+
+void ConsoleView::ShowList(const TMovrelMain& shown) {
+  const auto& items = shown.cboDrives.Items();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const bool selected = static_cast<int>(i) == shown.cboDrives.ItemIndex();
+    output << (selected ? "> " : "  ") << (i + 1) << ") " << items[i] << '\n';
+  }
+  if (shown.lblOldFW.Visible()) {
+    output << shown.lblUpdateMsg.Text() << ' ' << shown.lblOldFW.Text() << ' ' << shown.lblTo.Text()
+           << ' ' << shown.lblNewFW.Text() << '\n';
+  } else {
+    output << shown.lblUpdateMsg.Text() << '\n';
+  }
+  output << std::flush;
+}
+
+void ConsoleView::EndStatusLine() {
+  if (statusOnScreen && outputIsTerminal) output << '\n';
+  statusOnScreen = false;
+}
+
+void ConsoleView::ShowStatus(const TMovrelMain& shown) {
+  // One line per status text; the percent shown with it is the one of the same moment.
+  if (shown.lblMsg.Text().empty() || shown.lblMsg.Text() == shownMessage) return;
+  shownMessage = shown.lblMsg.Text();
+  const std::string status = shownMessage + "  " + shown.lblPercent.Text();
+  statusOnScreen = true;
+  if (outputIsTerminal) {
+    output << "\r\x1b[K" << status << std::flush;
+  } else {
+    output << status << std::endl;
+  }
+}
+
+bool ConsoleView::Handle(TMovrelMain& shown, const std::string& command) {
+  if (command == "u") {
+    if (shown.cmdUpdate.Enabled()) {
+      shown.cmdUpdateClick();
+      return true;
+    }
+    output << shown.lblUpdateMsg.Text() << std::endl;  // why this drive is not updated
+    return false;
+  }
+  const bool number = !command.empty() && command.size() <= 2 &&
+                      std::all_of(command.begin(), command.end(),
+                                  [](unsigned char c) { return std::isdigit(c) != 0; });
+  if (!number) {
+    output << "Type a line number, u to update, or q to close." << std::endl;
+    return true;
+  }
+  const int line = std::stoi(command);
+  if (line < 1 || line > static_cast<int>(shown.cboDrives.Items().size())) {
+    output << "There is no line " << line << '.' << std::endl;
+    return true;
+  }
+  shown.cboDrives.SetItemIndex(line - 1);
+  shown.cboDrivesChange(&shown.cboDrives);
+  return true;
+}
+
+int ConsoleView::Run(platform::System& system, PackageView package) {
+  TMovrelMain window(system, *this, package, [this, &window] { ShowStatus(window); });
+  bool listShown = false;
+  while (!Terminated()) {
+    if (window.RunInProgress()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(window.tmr.Interval()));
+      if (window.tmr.Enabled()) window.tmrTimer(&window.tmr);
+      ProcessMessages();
+      listShown = false;
+      continue;
+    }
+    if (!listShown) {
+      EndStatusLine();
+      output << window.Caption() << '\n';
+      ShowList(window);
+      listShown = true;
+    }
+    output << "Select a line, u = "
+           << "Update"
+           << ", q = "
+           << "Close"
+           << ": " << std::flush;
+    std::string command;
+    if (!ReadLine(command) || Lowercase(command) == "q") {
+      window.cmdCloseClick(&window.cmdClose);
+      break;
+    }
+    if (Handle(window, Lowercase(command)) && !window.RunInProgress()) listShown = false;
+  }
+  const Ending ending = window.GetEnding();
+  return ending == Ending::Running ? 0 : static_cast<int>(ending);
+}
+
+}  // namespace app

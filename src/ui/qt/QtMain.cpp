@@ -1,0 +1,29 @@
+#include "ui/qt/QtMain.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <clocale>
+#include <exception>
+
+#include "package/PackageBlock.h"
+#include "ui/qt/FrmMovrel.h"
+#include "ui/qt/QtApplication.h"
+
+namespace app {
+
+int QtMain(platform::System& system, QtApplication& application) {
+  std::setlocale(LC_ALL, "");
+  try {
+    FrmMovrel form(system, application, EmbeddedPackage());
+    if (application.Terminated()) return 0;
+    form.show();
+    return QApplication::exec();
+  } catch (const std::exception& error) {
+    QMessageBox::critical(nullptr, "Movrel", QString::fromLocal8Bit(error.what()));
+  } catch (...) {
+    QMessageBox::critical(nullptr, "Movrel", QString());  // no exception: an empty message
+  }
+  return 1;
+}
+
+}  // namespace app

@@ -1,0 +1,89 @@
+// frmMovrel on Windows: the main window, made with the Windows calls themselves. It lays out the
+// controls, shows the state of the window's models after every change and forwards the user's
+// actions to TMovrelMain.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "app/Controls.h"
+#include "package/PackageBlock.h"
+
+namespace platform {
+class System;
+}
+
+namespace app {
+
+class TMovrelMain;
+class Win32Application;
+
+// The fonts of the form and its controls.
+enum class FormFont { Form, Arial, TahomaBold, VerdanaBold, CourierNew, Count };
+
+class FrmMovrel {
+ public:
+  // Creates the window (hidden) and its controls, then the form's logic on them, which runs the
+  // start-up checks; the application may be terminated when this returns.
+  FrmMovrel(platform::System& system, Win32Application& application, PackageView package);
+  ~FrmMovrel();
+  FrmMovrel(const FrmMovrel&) = delete;
+  FrmMovrel& operator=(const FrmMovrel&) = delete;
+
+  TMovrelMain& Main() { return *main; }
+  // The form's window; null once the Close button has destroyed it.
+  HWND Window() const { return form.get(); }
+  // Shows the window with the focus on the drive list.
+  void Show();
+
+ private:
+  static constexpr int kLabelCount = 7;
+  static constexpr int kFontCount = static_cast<int>(FormFont::Count);
+
+  struct GdiDeleter {
+    void operator()(HGDIOBJ object) const { DeleteObject(object); }
+  };
+  struct WindowDestroyer {
+    void operator()(HWND window) const { DestroyWindow(window); }
+  };
+
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void CreateFonts();
+  void CreateForm();
+  HWND CreateChild(const char* windowClass, DWORD style, int left, int top, int width, int height,
+                   FormFont font);
+  void FitDriveList();
+  void OnCommand(HWND control, int code);
+  LRESULT LabelColours(HWND window, WPARAM wParam, LPARAM lParam);
+  void DrawListLine(const DRAWITEMSTRUCT& item) const;
+  void DrawButton(const DRAWITEMSTRUCT& item) const;
+
+  void ShowState();
+  void ShowLabel(int index);
+  void ShowList();
+  void ShowProgress();
+  void ShowTimer();
+  void RemoveCloseCommand();
+
+  Win32Application& application;
+  std::unique_ptr<std::remove_pointer_t<HFONT>, GdiDeleter> fonts[kFontCount];
+  HWND cboDrives = nullptr;
+  HWND pbar = nullptr;
+  HWND cmdUpdate = nullptr;
+  HWND cmdClose = nullptr;
+  HWND labels[kLabelCount] = {};
+  Color labelColours[kLabelCount] = {};
+  std::vector<std::string> listedItems;
+  bool timerRunning = false;
+  bool closeCommandRemoved = false;
+  std::unique_ptr<TMovrelMain> main;
+  // Declared last: destroyed first, while the logic and the fonts it uses still exist.
+  std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer> form;
+};
+
+}  // namespace app

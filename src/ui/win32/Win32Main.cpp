@@ -1,0 +1,29 @@
+#include "ui/win32/Win32Main.h"
+
+#include <clocale>
+#include <exception>
+
+#include "package/PackageBlock.h"
+#include "app/WindowTexts.h"
+#include "ui/win32/FrmMovrel.h"
+#include "ui/win32/Win32Application.h"
+
+namespace app {
+
+int Win32Main(platform::System& system, Win32Application& application) {
+  std::setlocale(LC_ALL, "");
+  try {
+    FrmMovrel form(system, application, EmbeddedPackage());
+    if (application.Terminated()) return 0;
+    form.Show();
+    application.Run();
+    return 0;
+  } catch (const std::exception& error) {
+    application.ShowPlainError(error.what(), texts::kInitialCaption);
+  } catch (...) {
+    application.ShowPlainError("", texts::kInitialCaption);  // no exception: an empty message
+  }
+  return 1;
+}
+
+}  // namespace app

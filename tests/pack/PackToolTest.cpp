@@ -1,0 +1,562 @@
+// movrel-pack and movrel-probe as built: a package written by the tool is what a packaged
+// executable reads at run time.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "package/PackageBlock.h"
+#include "package/PackageLayout.h"
+#include "movrel-pack/locate.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+using Json = nlohmann::json;
+
+// The SHA-256 of the images a.bin, b.bin and d.bin below, as sha256sum gives them.
+constexpr const char* kSha256A = "8fcdd5c1c2a446d224f32c2782fa976d323c12f6d6ca139e5556c3b43897191f";
+constexpr const char* kSha256B = "bb0e36ac41e8a63202af81b63c1c98f0674fb5e1c5bd45a5ecea3b15fba4bb96";
+constexpr const char* kSha256D = "6f8187d1c4f109341c4f382f3d9e589013ac5795ad63d52ad262413bbb0e9702";
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<unsigned char> ReadBytes(const fs::path& path) {
+  std::string text = ReadText(path);
+  return {text.begin(), text.end()};
+}
+
+// `text` as one word for the shell, appended to `command` after a space.
+void AppendQuoted(std::string& command, const std::string& text) {
+  command.append(" '");
+  for (char c : text) c == '\'' ? command.append("'\\''") : command.append(1, c);
+  command.append("'");
+}
+
+class PackTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = fs::temp_directory_path() /
+          ("movrel-pack-" + std::string(test->name()) + "-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    WriteImage("a.bin", 32768, 0x5A);
+    WriteImage("b.bin", 16384, 0xC3);
+    WriteImage("c.bin", 16384, 0x11);
+    WriteImage("d.bin", 1048576 - 65536, 0x77);  // the last bank ends with the bank area
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  std::string Path(const std::string& name) const { return (dir / name).string(); }
+
+  // The names in the test's directory but the tool's captured error output.
+  std::set<std::string> Listing() const {
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+      names.insert(entry.path().filename().string());
+    }
+    names.erase("stderr");
+    return names;
+  }
+
+  void WriteImage(const std::string& name, std::size_t size, unsigned char seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(seed + i * 7);
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
+
+  Outcome Execute(const std::string& program, const Strings& args) const {
+    std::string command = "exec";
+    AppendQuoted(command, program);
+    for (const std::string& arg : args) AppendQuoted(command, arg);
+    command.append(" 2>");
+    AppendQuoted(command, Path("stderr"));
+    Outcome run{-1, "", ""};
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+      run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadText(Path("stderr"));
+    return run;
+  }
+  Outcome Pack(const Strings& args) const { return Execute(MOVREL_PACK_PATH, args); }
+
+  // In the "show --json" document of `exe`, each JSON pointer of `fields` has its value; a null
+  // value stands for a field that is left out.
+  void ExpectJson(const std::string& exe,
+                  const std::vector<std::pair<std::string, Json>>& fields) const {
+    const Outcome shown = Pack({"show", "--json", exe});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    const Json document = Json::parse(shown.out);
+    for (const auto& [pointer, value] : fields) {
+      const Json::json_pointer at(pointer);
+      EXPECT_EQ(document.contains(at) ? document[at] : Json(), value) << pointer;
+    }
+  }
+
+  // A complete request: four banks filling the bank area, constraints, texts and options.
+  Strings FullRequest(const std::string& from, const std::string& to) const {
+    return {"pack",
+            "--template",
+            from,
+            "--output",
+            to,
+            "--title",
+            "Flash Program for KTR-207M",
+            "--version",
+            "v2.1.0",
+            "--model",
+            "Dornavex DVDRW KTR-207M",
+            "--date",
+            "2004/02/16",
+            "--note",
+            "N/A",
+            "--contact",
+            "555-0100",
+            "--bank",
+            "1=" + Path("a.bin"),
+            "--new-fw",
+            "1=RV0D",
+            "--constraint",
+            "1=RV01,RV0D,Dornavex,DVDRW KTR-207M",
+            "--constraint",
+            "1=0V05,0V05,Dornavex,DVDRW KTR-207M",
+            "--bank",
+            "2=" + Path("b.bin"),
+            "--new-fw",
+            "2=RW02",
+            "--any-drive",
+            "2",
+            "--bank",
+            "3=" + Path("c.bin"),
+            "--new-fw",
+            "3=RW03",
+            "--constraint",
+            "3=,,Dornavex,",
+            "--bank",
+            "4=" + Path("d.bin"),
+            "--new-fw",
+            "4=RW04",
+            "--any-drive",
+            "4",
+            "--option",
+            "CHKDISC=1",
+            "--option",
+            "ADMIN=1",
+            "--option",
+            "REBOOT=0"};
+  }
+
+  fs::path dir;
+};
+
+TEST_F(PackTool, PackagedProbeReadsWhatWasPacked) {
+  const std::string out = Path("probe");
+  ASSERT_EQ(Pack(FullRequest(MOVREL_PROBE_PATH, out)).status, 0);
+
+  const Outcome shown = Pack({"show", out});
+  const Outcome probed = Execute(out, {});
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  ASSERT_EQ(probed.status, 0);
+  EXPECT_EQ(probed.out, shown.out);
+  for (const std::string& line :
+       Strings{"title: \"Flash Program for KTR-207M\"\n",
+               "version: \"v2.1.0\"\n",
+               "model: \"Dornavex DVDRW KTR-207M\"\n",
+               "contact: \"555-0100\"\n",
+               "title set: yes\n",
+               "firmware written: yes\n",
+               "option CHKDISC: 1\n",
+               "option ADMIN: 1\n",
+               "option REBOOT: 0\n",
+               "option WARNING: 1\n",
+               "option HOW_MANY_BIN: 4\n",
+               "bank 1: start 0, size 32768, new revision \"RV0D\", image usable\n",
+               "bank 1 sha256: " + std::string(kSha256A) + "\n",
+               "bank 1 entry 2: minimum \"0V05\", maximum \"0V05\", vendor \"Dornavex\", product "
+               "\"DVDRW KTR-207M  \"\n",
+               "bank 1 entry 3: minimum \"#FLS\", maximum \"#\", vendor \"#\", product \"#\"\n",
+               "bank 2: start 32768, size 16384, new revision \"RW02\", image usable\n",
+               "bank 2 sha256: " + std::string(kSha256B) + "\n",
+               "bank 2 entry 1: minimum \"#FLS\", maximum \"#\", vendor \"#\", product \"#\"\n",
+               "bank 3: start 49152, size 16384, new revision \"RW03\", image usable\n",
+               "bank 3 entry 1: minimum \"\", maximum \"\", vendor \"Dornavex\", product \"\"\n",
+               "bank 4: start 65536, size 983040, new revision \"RW04\", image usable\n",
+               "bank 4 sha256: " + std::string(kSha256D) + "\n"}) {
+    EXPECT_NE(probed.out.find(line), std::string::npos) << line;
+  }
+  ExpectJson(out, {{"/texts",
+                    {{"banner", "MOVREL PACKAGE BLOCK"},
+                     {"version", "v2.1.0"},
+                     {"contact", "555-0100"},
+                     {"title", "Flash Program for KTR-207M"},
+                     {"date", "2004/02/16"},
+                     {"note", "N/A"},
+                     {"model", "Dornavex DVDRW KTR-207M"}}},
+                   {"/title_set", true},
+                   {"/firmware_written", true},
+                   {"/options",
+                    {{"N2OMESSAGE", 0},
+                     {"CHKDISC", 1},
+                     {"BOOTCODE", 0},
+                     {"REBOOT", 0},
+                     {"AUTOMODE", 0},
+                     {"CLOSEAP", 0},
+                     {"WARNING", 1},
+                     {"ADMIN", 1},
+                     {"NBWARNING", 0},
+                     {"HOW_MANY_BIN", 4}}},
+                   {"/banks_in_use", 4},
+                   {"/banks/0/number", 1},
+                   {"/banks/0/start", 0},
+                   {"/banks/0/size", 32768},
+                   {"/banks/0/new_revision", "RV0D"},
+                   {"/banks/0/usable", true},
+                   {"/banks/0/reason", nullptr},
+                   {"/banks/0/sha256", kSha256A},
+                   {"/banks/0/any_drive", false},
+                   {"/banks/0/constraints/1",
+                    {{"entry", 2},
+                     {"placeholder", false},
+                     {"minimum", "0V05"},
+                     {"maximum", "0V05"},
+                     {"vendor", "Dornavex"},
+                     {"product", "DVDRW KTR-207M  "}}},
+                   {"/banks/0/constraints/2/placeholder", true},
+                   {"/banks/1/start", 32768},
+                   {"/banks/1/sha256", kSha256B},
+                   {"/banks/1/any_drive", true},
+                   {"/banks/2/constraints/0/vendor", "Dornavex"},
+                   {"/banks/3/number", 4},
+                   {"/banks/3/sha256", kSha256D},
+                   {"/banks/3/constraints/7/entry", 8}});
+
+  // The reader over the written file sees the images byte for byte.
+  std::vector<unsigned char> file = ReadBytes(out);
+  const std::size_t start = pack::LocateBlock(file);
+  const app::PackageView view(file.data() + start);
+  for (int b = 0; b < 4; ++b) {
+    const std::vector<unsigned char> image = ReadBytes(Path(std::string(1, 'a' + b) + ".bin"));
+    ASSERT_TRUE(view.Image(b).usable) << b;
+    EXPECT_EQ(std::vector<unsigned char>(view.Image(b).data, view.Image(b).data + image.size()),
+              image)
+        << b;
+  }
+
+  // Hand-edited bank values that are not ten digits: the image is refused, and show says why.
+  const std::pair<std::size_t, std::string> edits[] = {
+      {app::layout::BankStartDigitsOffset(1), "-000032768"},
+      {app::layout::BankSizeDigitsOffset(3), " 000983040"},
+      {app::layout::kNoteOffset, "\xE9"}};
+  for (const auto& [offset, digits] : edits) {
+    std::copy(digits.begin(), digits.end(), file.begin() + start + offset);
+  }
+  std::ofstream(out, std::ios::binary)
+      .write(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  const Outcome edited = Pack({"show", out});
+  EXPECT_EQ(Execute(out, {}).out, edited.out);
+  for (const char* line : {"bank 2: start 0, size 16384, new revision \"RW02\", image not usable "
+                           "(start is not ten decimal digits)\n",
+                           "bank 2 sha256: none (image not usable)\n",
+                           "bank 4: start 65536, size 0, new revision \"RW04\", image not usable "
+                           "(size is not ten decimal digits)\n"}) {
+    EXPECT_NE(edited.out.find(line), std::string::npos) << line;
+  }
+  ExpectJson(out, {{"/banks/1/usable", false},
+                   {"/banks/1/reason", "start is not ten decimal digits"},
+                   {"/banks/1/sha256", nullptr},
+                   {"/texts/note", "\uFFFD/A"}});
+}
+
+TEST_F(PackTool, VerifySaysWhichBankDiffersAndWhy) {
+  const std::string out = Path("probe"), a = Path("a.bin"), b = Path("b.bin"), c = Path("c.bin");
+  ASSERT_EQ(Pack({"pack", "--template", MOVREL_PROBE_PATH, "--output", out, "--bank", "1=" + a,
+                  "--new-fw", "1=RV0D", "--any-drive", "1", "--bank", "2=" + b, "--new-fw",
+                  "2=RW02", "--any-drive", "2"})
+                .status,
+            0);
+  // a.bin with its last byte changed, and the package with bank 2's start not ten digits.
+  std::vector<unsigned char> bytes = ReadBytes(a);
+  bytes.back() ^= 1;
+  std::ofstream(Path("last.bin"), std::ios::binary)
+      .write(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  bytes = ReadBytes(out);
+  const std::string digits = "-000032768";
+  std::copy(digits.begin(), digits.end(),
+            bytes.begin() + pack::LocateBlock(bytes) + app::layout::BankStartDigitsOffset(1));
+  std::ofstream(Path("edited"), std::ios::binary)
+      .write(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+
+  const std::string last = Path("last.bin"), edited = Path("edited");
+  const struct {
+    std::string exe;
+    Strings banks;
+    int status;
+    std::string out;
+  } rows[] = {
+      {out, {"2=" + b, "1=" + a}, 0, "bank 2: holds '" + b + "'\nbank 1: holds '" + a + "'\n"},
+      {out,
+       {"2=" + a},
+       1,
+       "bank 2: does not hold '" + a + "': the image is 16384 bytes, the file 32768\n"},
+      {out,
+       {"2=" + c, "1=" + a},
+       1,
+       "bank 2: does not hold '" + c + "': content differs at byte 0\nbank 1: holds '" + a + "'\n"},
+      {out,
+       {"1=" + last},
+       1,
+       "bank 1: does not hold '" + last + "': content differs at byte 32767\n"},
+      {out, {"3=" + c}, 1, "bank 3: does not hold '" + c + "': not in use (HOW_MANY_BIN 2)\n"},
+      {edited,
+       {"2=" + b},
+       1,
+       "bank 2: does not hold '" + b + "': image not usable (start is not ten decimal digits)\n"},
+  };
+  for (const auto& row : rows) {
+    Strings args = {"verify", row.exe};
+    for (const std::string& bank : row.banks) args.insert(args.end(), {"--bank", bank});
+    const Outcome run = Pack(args);
+    EXPECT_EQ(run.status, row.status) << row.out;
+    EXPECT_EQ(run.out, row.out);
+  }
+  EXPECT_EQ(Pack({"verify", out, "--bank", "1=" + Path("missing.bin")}).status, 1);
+}
+
+TEST_F(PackTool, OnlyTheBlockChangesAndTheModeIsKept) {
+  const std::string out = Path("probe");
+  ASSERT_EQ(Pack(FullRequest(MOVREL_PROBE_PATH, out)).status, 0);
+  const std::vector<unsigned char> before = ReadBytes(MOVREL_PROBE_PATH), after = ReadBytes(out);
+  ASSERT_EQ(before.size(), after.size());
+  const std::size_t start = pack::LocateBlock(before);
+  EXPECT_EQ(pack::LocateBlock(after), start);
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + start, after.begin()));
+  const std::size_t end = start + app::layout::kBlockSize;
+  EXPECT_TRUE(std::equal(before.begin() + end, before.end(), after.begin() + end));
+  EXPECT_EQ(fs::status(out).permissions(), fs::status(MOVREL_PROBE_PATH).permissions());
+}
+
+TEST_F(PackTool, RepacksAPackagedExecutable) {
+  ASSERT_EQ(Pack(FullRequest(MOVREL_PROBE_PATH, Path("first"))).status, 0);
+  const Outcome run =
+      Pack({"pack", "--template", Path("first"), "--output", Path("second"), "--bank",
+            "1=" + Path("b.bin"), "--new-fw", "1=RV0E", "--constraint", "1=,,,KTR"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string probed = Execute(Path("second"), {}).out;
+  EXPECT_NE(probed.find("title: \"Flash Program for KTR-207M\"\n"), std::string::npos);
+  EXPECT_NE(probed.find("option ADMIN: 1\n"), std::string::npos);
+  EXPECT_NE(probed.find("option HOW_MANY_BIN: 1\n"), std::string::npos);
+  EXPECT_NE(probed.find("bank 1 entry 1: minimum \"\", maximum \"\", vendor \"\", product "
+                        "\"KTR             \"\n"),
+            std::string::npos);
+  EXPECT_NE(probed.find("bank 1 entry 2: minimum \"#FLS\""), std::string::npos);
+  EXPECT_NE(probed.find("bank 2: start 0, size 0, new revision \"N/A \", image not usable (size is "
+                        "not a positive multiple of 16384)\n"),
+            std::string::npos);
+}
+
+TEST_F(PackTool, WritesNoFileButItsOutput) {
+  // Beside each output, a file named as its temporary file could be: a template, an image and a
+  // link to another file. None of them is written through.
+  fs::copy_file(MOVREL_PROBE_PATH, Path("t.partial"));
+  fs::copy_file(Path("a.bin"), Path("i.partial"));
+  WriteImage("victim", 100, 9);
+  fs::create_symlink(Path("victim"), Path("s.partial"));
+  const std::string a = "1=" + Path("a.bin");
+  const Strings runs[] = {{Path("t"), Path("t.partial"), a},
+                          {Path("i"), MOVREL_PROBE_PATH, "1=" + Path("i.partial")},
+                          {Path("s"), MOVREL_PROBE_PATH, a}};
+  for (const Strings& run : runs) {
+    const Outcome packed = Pack({"pack", "--output", run[0], "--template", run[1], "--bank", run[2],
+                                 "--new-fw", "1=RV0D", "--any-drive", "1"});
+    EXPECT_EQ(packed.status, 0) << run[0] << packed.err;
+  }
+  EXPECT_EQ(ReadBytes(Path("t.partial")), ReadBytes(MOVREL_PROBE_PATH));
+  EXPECT_EQ(ReadBytes(Path("i.partial")), ReadBytes(Path("a.bin")));
+  EXPECT_EQ(ReadBytes(Path("victim")).size(), 100u);
+  EXPECT_EQ(Listing(), (std::set<std::string>{"a.bin", "b.bin", "c.bin", "d.bin", "t.partial",
+                                              "i.partial", "victim", "s.partial", "t", "i", "s"}));
+}
+
+TEST_F(PackTool, RefusesWithoutWritingAFile) {
+  WriteImage("odd.bin", 16383, 1);
+  WriteImage("empty.bin", 0, 1);
+  WriteImage("full.bin", 1048576, 2);
+  std::ofstream(Path("huge.bin")).close();
+  fs::resize_file(Path("huge.bin"), std::uintmax_t{3} << 30);  // sparse: takes no room
+  std::ofstream(Path("marker.bin"), std::ios::binary)
+      << "BANK_START_FROM_HERE" << std::string(16384 - 20, '\0');
+  std::vector<unsigned char> twice = ReadBytes(MOVREL_PROBE_PATH);
+  const std::size_t start = pack::LocateBlock(twice);
+  twice.insert(twice.end(), twice.begin() + start, twice.begin() + start + app::layout::kBlockSize);
+  std::ofstream(Path("twice"), std::ios::binary)
+      .write(reinterpret_cast<char*>(twice.data()), static_cast<std::streamsize>(twice.size()));
+  const std::string a = "1=" + Path("a.bin");
+  const std::vector<Strings> refusals = {
+      {"--bank", "1=" + Path("odd.bin"), "--new-fw", "1=RV0D", "--any-drive", "1"},
+      {"--bank", "1=" + Path("empty.bin"), "--new-fw", "1=RV0D", "--any-drive", "1"},
+      {"--bank", "1=" + Path("full.bin"), "--new-fw", "1=RV0D", "--any-drive", "1", "--bank",
+       "2=" + Path("b.bin"), "--new-fw", "2=RV0D", "--any-drive", "2"},
+      {"--bank", "1=" + Path("marker.bin"), "--new-fw", "1=RV0D", "--any-drive", "1"},
+      {"--bank", "1=" + Path("missing.bin"), "--new-fw", "1=RV0D", "--any-drive", "1"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--bank", "5=" + Path("b.bin")},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--bank", "3=" + Path("b.bin"),
+       "--new-fw", "3=RV0D", "--any-drive", "3"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--new-fw", "2=RV0D"},
+      {"--bank", a, "--new-fw", "1=RV0"},
+      {"--bank", a, "--new-fw", "1=RV0DX", "--any-drive", "1"},
+      {"--bank", a, "--any-drive", "1"},
+      {"--bank", a, "--new-fw", "1=RV0D"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--constraint", "1=RV01,,,"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--constraint", "1=,,,"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--constraint", "1=#FLS,#,#,#"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--constraint", "1=RV01,RV0D,Dornavex"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--constraint", "1=RV1,,,"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--constraint", "1=,RV0DD,,"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--constraint", "1=,,Dornavex1,"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--constraint", "1=,,," + std::string(17, 'P')},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--title", std::string(64, 'T')},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--version", "v2.0.3-beta-1"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--model", std::string(65, 'M')},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--date", "2004/02/16 Z"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--note", std::string(32, 'N')},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--contact", std::string(15, '5')},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--option", "HOW_MANY_BIN=2"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--option", "WARNING=10"},
+      {"--bank", a, "--new-fw", "1=RV0D", "--any-drive", "1", "--option", "SPEED=1"},
+  };
+  const std::string out = Path("out");
+  auto expectRefused = [&](const Strings& args, const std::string& what) {
+    const std::set<std::string> before = Listing();
+    const Outcome run = Pack(args);
+    EXPECT_EQ(run.status, 1) << what;
+    EXPECT_NE(run.err.find("movrel-pack: "), std::string::npos) << what;
+    EXPECT_EQ(Listing(), before) << what;  // no output, no temporary file left behind
+    return run.err;
+  };
+  for (const Strings& refusal : refusals) {
+    Strings args = {"pack", "--template", MOVREL_PROBE_PATH, "--output", out};
+    args.insert(args.end(), refusal.begin(), refusal.end());
+    expectRefused(args, refusal[1] + " " + refusal.back());
+  }
+  // Nine constraints for one bank.
+  Strings nine = {"pack", "--template", MOVREL_PROBE_PATH, "--output", out, "--bank",
+                  a,      "--new-fw",   "1=RV0D"};
+  for (int i = 0; i < 9; ++i) nine.insert(nine.end(), {"--constraint", "1=RV01,,,"});
+  expectRefused(nine, "nine constraints");
+  // Templates without a block, with two blocks, or unreadable.
+  for (const std::string& from : {std::string(MOVREL_PACK_PATH), Path("twice"), Path("none")}) {
+    expectRefused({"pack", "--template", from, "--output", out, "--bank", a, "--new-fw", "1=RV0D",
+                   "--any-drive", "1"},
+                  from);
+  }
+  // The image's size is checked before it is read.
+  EXPECT_NE(expectRefused({"pack", "--template", MOVREL_PROBE_PATH, "--output", out, "--bank",
+                           "1=" + Path("huge.bin"), "--new-fw", "1=RV0D", "--any-drive", "1"},
+                          "huge")
+                .find("3221225472 bytes does not fit"),
+            std::string::npos);
+  // An output that is the template or a bank file, by any name; or one that cannot be replaced.
+  fs::copy_file(MOVREL_PROBE_PATH, Path("self"));
+  fs::create_symlink(Path("a.bin"), Path("to-a"));
+  fs::create_hard_link(Path("b.bin"), Path("also-b"));
+  fs::create_directory(Path("folder"));
+  const std::vector<unsigned char> a0 = ReadBytes(Path("a.bin")), b0 = ReadBytes(Path("b.bin"));
+  for (const std::string& to : {Path("self"), (dir / "." / "self").string(), Path("a.bin"),
+                                Path("to-a"), Path("also-b"), Path("folder")}) {
+    expectRefused({"pack", "--template", Path("self"), "--output", to, "--bank", a, "--new-fw",
+                   "1=RV0D", "--any-drive", "1", "--bank", "2=" + Path("b.bin"), "--new-fw",
+                   "2=RV0D", "--any-drive", "2"},
+                  to);
+  }
+  EXPECT_EQ(ReadBytes(Path("self")), ReadBytes(MOVREL_PROBE_PATH));
+  EXPECT_EQ(ReadBytes(Path("a.bin")), a0);
+  EXPECT_EQ(ReadBytes(Path("b.bin")), b0);
+  EXPECT_EQ(Pack({"show", MOVREL_PACK_PATH}).status, 1);
+  EXPECT_EQ(Pack({"show", Path("twice")}).status, 1);
+}
+
+TEST_F(PackTool, FlashProgramGeneratorWritesOnlyTheFileItIsGiven) {
+  if (std::string(MOVREL_PYTHON_PATH).empty()) GTEST_SKIP() << "no Python interpreter";
+  fs::copy_file(MOVREL_DATA_DIR "/make_flash_programs.py", Path("generate.py"));
+  const std::set<std::string> before = Listing();
+  const Outcome help = Execute(MOVREL_PYTHON_PATH, {Path("generate.py"), "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage:"), std::string::npos);
+  EXPECT_EQ(Execute(MOVREL_PYTHON_PATH, {Path("generate.py")}).status, 2);
+  EXPECT_EQ(Listing(), before);
+  ASSERT_EQ(Execute(MOVREL_PYTHON_PATH, {Path("generate.py"), Path("programs.bin")}).status, 0);
+  EXPECT_EQ(ReadBytes(Path("programs.bin")), ReadBytes(MOVREL_DATA_DIR "/flash_programs.bin"));
+}
+
+TEST_F(PackTool, UsageErrorsExitWithTwoAndHelpWithZero) {
+  const std::string t = MOVREL_PROBE_PATH, o = Path("out"), a = "1=" + Path("a.bin");
+  std::vector<Strings> usages = {
+      {},
+      {"frob"},
+      {"show"},
+      {"show", t, t},
+      {"show", "--json"},
+      {"show", "--json", t, "--json"},
+      {"verify"},
+      {"verify", t},
+      {"verify", "--bank", a, t},
+      {"verify", t, "--bank"},
+      {"verify", t, "--bank", Path("a.bin")},
+      {"verify", t, "--bank", a, "--bank", a},
+      {"verify", t, "--bank", a, "--frob", a},
+      {"pack", "--template", t, "--output", o, "--bank"},
+      {"pack", "--template", t, "--output", o, "--bank", a, "--frob", "1"},
+      {"pack", "--template", t, "--bank", a},
+      {"pack", "--output", o, "--bank", a},
+      {"pack", "--template", t, "--output", o},
+      {"pack", "--template", t, "--output", o, "--bank", Path("a.bin")},
+      {"pack", "--template", t, "--output", o, "--bank", a, "--option", "WARNING"},
+      {"pack", "--template", t, "--output", o, "--bank", a, "--bank", "1=" + Path("b.bin")},
+      {"pack", "--template", t, "--output", o, "--bank", a, "--new-fw", "1=RV0D", "--new-fw",
+       "1=RV0D"},
+      {"pack", "--template", t, "--output", o, "--bank", a, "--any-drive", "1", "--any-drive", "1"},
+      {"pack", "--template", t, "--output", o, "--bank", a, "--option", "WARNING=1", "--option",
+       "WARNING=0"},
+  };
+  // Every option that takes one value, given twice.
+  for (const char* once : {"--template", "--output", "--title", "--version", "--model", "--date",
+                           "--note", "--contact"}) {
+    Strings twice = {"pack", "--template", t, "--output", o, "--bank", a};
+    twice.insert(twice.end(), {once, "v", once, "v"});
+    usages.push_back(twice);
+  }
+  for (const Strings& usage : usages) {
+    const Outcome run = Pack(usage);
+    EXPECT_EQ(run.status, 2) << (usage.empty() ? "" : usage.back());
+    EXPECT_NE(run.err.find("usage:"), std::string::npos);
+    EXPECT_FALSE(fs::exists(o));
+  }
+  const Outcome help = Pack({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* line : {"--any-drive N", "show [--json] EXE", "verify EXE --bank N=FILE"}) {
+    EXPECT_NE(help.out.find(line), std::string::npos) << line;
+  }
+}
+
+}  // namespace

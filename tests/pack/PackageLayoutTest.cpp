@@ -1,0 +1,167 @@
+// The offsets and sizes of the package block, and the template's bytes at those offsets.
+#include "package/PackageLayout.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "package/PackageBlock.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+namespace layout = app::layout;
+
+// The bytes of `text` and then zero bytes, filling `size` bytes at `offset` of the template.
+void ExpectTemplateField(std::size_t offset, std::size_t size, const std::string& text) {
+  const unsigned char* field = app::EmbeddedPackage().Data() + offset;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(field), text.size()), text) << offset;
+  for (std::size_t i = text.size(); i < size; ++i) EXPECT_EQ(field[i], 0) << text << " +" << i;
+}
+
+TEST(PackageLayout, FieldsSitAtTheirOffsets) {
+  struct Row {
+    std::size_t offset, size, expectedOffset, expectedSize;
+  };
+  const Row rows[] = {
+      {layout::kBannerOffset, layout::kBannerSize, 0x000, 21},
+      {layout::kVersionOffset, layout::kVersionSize, 0x015, 13},
+      {layout::kContactOffset, layout::kContactSize, 0x022, 15},
+      {layout::kTitleOffset, layout::kTitleSize, 0x031, 64},
+      {layout::kDateOffset, layout::kDateSize, 0x071, 12},
+      {layout::kNoteOffset, layout::kNoteSize, 0x07D, 32},
+      {layout::kModelOffset, layout::kModelSize, 0x09D, 65},
+      {layout::kConstraintKeyOffset, layout::kConstraintKeySize, 0x0DE, 16},
+      {layout::kConstraintTableOffset, layout::kConstraintTableSize, 0x0EE, 1536},
+      {layout::kOptionsOffset, layout::kOptionsSize, 0x6EE, 121},
+      {layout::kBankStartsOffset, layout::kBankStartSlot * 4, 0x767, 88},
+      {layout::kBankSizesOffset, layout::kBankSizeSlot * 4, 0x7BF, 84},
+      {layout::kNewRevisionsOffset, layout::kNewRevisionSlot * 4, 0x813, 64},
+      {layout::kBankAreaOffset, layout::kBankAreaSize, 0x853, 1048576},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.offset, row.expectedOffset);
+    EXPECT_EQ(row.size, row.expectedSize) << row.expectedOffset;
+  }
+  EXPECT_EQ(layout::kBlockSize, 0x853u + 1048576u);
+  EXPECT_EQ(layout::kImageUnit, 16384u);
+}
+
+TEST(PackageLayout, OptionStringsSitInTheirSlotsWithTheShippedTexts) {
+  struct Row {
+    const char* key;
+    std::size_t offset, size;
+    const char* shipped;
+  };
+  const Row rows[] = {
+      {"N2OMESSAGE", 0x6EE, 13, "N2OMESSAGE=0"}, {"CHKDISC", 0x6FB, 10, "CHKDISC=0"},
+      {"BOOTCODE", 0x705, 18, "BOOTCODE=0"},     {"REBOOT", 0x717, 9, "REBOOT=1"},
+      {"AUTOMODE", 0x720, 11, "AUTOMODE=0"},     {"CLOSEAP", 0x72B, 10, "CLOSEAP=0"},
+      {"WARNING", 0x735, 10, "WARNING=1"},       {"ADMIN", 0x73F, 8, "ADMIN=0"},
+      {"NBWARNING", 0x747, 12, "NBWARNING=0"},   {"HOW_MANY_BIN", 0x753, 20, "HOW_MANY_BIN=1"},
+  };
+  ASSERT_EQ(std::size(rows), layout::kOptionSlots.size());
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    EXPECT_EQ(layout::kOptionSlots[i].key, rows[i].key);
+    EXPECT_EQ(layout::kOptionSlots[i].offset, rows[i].offset) << rows[i].key;
+    EXPECT_EQ(layout::kOptionSlots[i].size, rows[i].size) << rows[i].key;
+    ExpectTemplateField(rows[i].offset, rows[i].size, rows[i].shipped);
+  }
+  EXPECT_EQ(layout::kAdminValuePosition, 6u);
+}
+
+TEST(PackageLayout, ConstraintEntriesHoldPlaceholdersInTheTemplate) {
+  EXPECT_EQ(layout::kEntrySize, 48u);
+  EXPECT_EQ(layout::kEntryMaximumOffset, 8u);
+  EXPECT_EQ(layout::kEntryVendorOffset, 16u);
+  EXPECT_EQ(layout::kEntryProductOffset, 28u);
+  EXPECT_EQ(layout::kEntryMinimumLength + layout::kEntryMaximumLength, 8u);
+  EXPECT_EQ(layout::kEntryVendorLength + layout::kEntryProductLength, 24u);
+  for (int b = 0; b < 4; ++b) {
+    for (int e = 0; e < 8; ++e) {
+      const std::size_t entry = 0x0EE + 384 * b + 48 * e;
+      EXPECT_EQ(layout::EntryOffset(b, e), entry);
+      std::string placeholder = "#FLSH" + std::to_string(b + 1) + std::to_string(e + 1);
+      ExpectTemplateField(entry, 8, placeholder);
+      ExpectTemplateField(entry + 8, 8, "#");
+      ExpectTemplateField(entry + 16, 12, "#");
+      ExpectTemplateField(entry + 28, 20, "#");
+      app::ConstraintEntry read = app::EmbeddedPackage().Constraint(b, e);
+      EXPECT_EQ(read.Minimum(), "#FLS");
+      EXPECT_EQ(read.Maximum(), "#");
+    }
+  }
+}
+
+TEST(PackageLayout, BankStringsSitInTheirSlots) {
+  const app::PackageView package = app::EmbeddedPackage();
+  for (int b = 0; b < 4; ++b) {
+    const std::string n = std::to_string(b + 1);
+    EXPECT_EQ(layout::BankStartDigitsOffset(b), 0x772u + 22 * b);
+    EXPECT_EQ(layout::BankSizeDigitsOffset(b), 0x7C9u + 21 * b);
+    EXPECT_EQ(layout::NewRevisionTextOffset(b), 0x81Bu + 16 * b);
+    ExpectTemplateField(0x767 + 22 * b, 22, "BIN_START" + n + "=0000000000");
+    ExpectTemplateField(0x7BF + 21 * b, 21, "BIN_SIZE" + n + "=0000000000");
+    ExpectTemplateField(0x813 + 16 * b, 16, "NEW_FW" + n + "=N/A ");
+    EXPECT_EQ(package.NewRevision(b), "N/A ");
+    EXPECT_EQ(package.BankSize(b), 0);
+  }
+}
+
+TEST(PackageLayout, TemplateTextsAndMarkers) {
+  const app::PackageView package = app::EmbeddedPackage();
+  ExpectTemplateField(0x000, 21, "MOVREL PACKAGE BLOCK");
+  ExpectTemplateField(0x015, 13, "v2.0.3");
+  ExpectTemplateField(0x022, 15, "CONTACT_HERE");
+  ExpectTemplateField(0x071, 12, "YYYY/MM/DD");
+  ExpectTemplateField(0x07D, 32, "N/A");
+  ExpectTemplateField(0x031, 64, "APP_TITLE_HERE");
+  ExpectTemplateField(0x0DE, 16, "FW_CONSTRAINTS=");
+  ExpectTemplateField(0x09D, 65, "MODEL_HERE");
+  EXPECT_EQ(std::memcmp(package.Data() + 0x853, "BANK_START_FROM_HERE", 21), 0);
+  EXPECT_EQ(package.Version(), "v2.0.3");
+  EXPECT_EQ(package.Title(), "APP_TITLE_HERE");
+  EXPECT_EQ(package.Model(), "MODEL_HERE");
+  EXPECT_EQ(package.BankArea(), package.Data() + 0x853);
+  EXPECT_TRUE(package.TitleNotSet());
+  EXPECT_TRUE(package.NoFirmware());
+  EXPECT_EQ(layout::kConstraintKey, "FW_CONSTRAINTS=");
+  EXPECT_EQ(layout::kTitleMarker, "APP_TITLE_HERE");
+  EXPECT_EQ(layout::kBankAreaMarker, "BANK_START_FROM_HERE");
+}
+
+// The packaging step rewrites the block in the file, so it must not land in read-only memory.
+TEST(PackageLayout, EmbeddedBlockIsInWritableMemory) {
+#ifdef _WIN32
+  MEMORY_BASIC_INFORMATION region{};
+  ASSERT_NE(VirtualQuery(app::EmbeddedPackage().Data(), &region, sizeof region), 0u);
+  EXPECT_TRUE(region.Protect == PAGE_READWRITE || region.Protect == PAGE_WRITECOPY)
+      << region.Protect;
+  EXPECT_EQ(region.Type, static_cast<DWORD>(MEM_IMAGE));  // in the executable's own image
+#else
+  const auto address = reinterpret_cast<std::uintptr_t>(app::EmbeddedPackage().Data());
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  bool found = false;
+  while (std::getline(maps, line)) {
+    std::uintptr_t low = 0, high = 0;
+    char dash = 0;
+    std::string perms;
+    std::istringstream(line) >> std::hex >> low >> dash >> high >> perms;
+    if (address >= low && address < high) {
+      found = true;
+      EXPECT_EQ(perms.substr(0, 2), "rw") << line;
+    }
+  }
+  EXPECT_TRUE(found);
+#endif
+}
+
+}  // namespace

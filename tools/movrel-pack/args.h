@@ -1,0 +1,81 @@
+// The command line of "movrel-pack pack", as a request.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "package/PackageLayout.h"
+
+namespace pack {
+
+struct ConstraintArg {
+  std::string minimum, maximum, vendor, product;
+};
+
+struct BankArgs {
+  std::optional<std::string> imagePath;
+  std::optional<std::string> newRevision;
+  std::vector<ConstraintArg> constraints;  // in the order given
+  bool anyDrive = false;
+};
+
+struct PackRequest {
+  std::string templatePath;
+  std::string outputPath;
+  std::optional<std::string> title, version, model, date, note, contact;
+  std::array<BankArgs, app::layout::kBankCount> banks;  // index 0 is bank 1
+  // Indexed by app::layout::Option; HOW_MANY_BIN always follows the banks given.
+  std::array<std::optional<char>, app::layout::kOptionSlots.size()> options;
+};
+
+// The descriptive texts that --title, --version, ... set, with their fields in the block.
+struct TextField {
+  const char* name;
+  std::optional<std::string> PackRequest::*member;
+  std::size_t offset;
+  std::size_t size;
+};
+
+inline constexpr TextField kTextFields[] = {
+    {"title", &PackRequest::title, app::layout::kTitleOffset, app::layout::kTitleSize},
+    {"version", &PackRequest::version, app::layout::kVersionOffset, app::layout::kVersionSize},
+    {"model", &PackRequest::model, app::layout::kModelOffset, app::layout::kModelSize},
+    {"date", &PackRequest::date, app::layout::kDateOffset, app::layout::kDateSize},
+    {"note", &PackRequest::note, app::layout::kNoteOffset, app::layout::kNoteSize},
+    {"contact", &PackRequest::contact, app::layout::kContactOffset, app::layout::kContactSize},
+};
+
+// "movrel-pack show": the executable, and whether to print JSON.
+struct ShowRequest {
+  std::string executablePath;
+  bool json = false;
+};
+
+// "movrel-pack verify": the executable and the files its banks should hold, in the order given.
+struct BankFile {
+  int bank;  // 0..3
+  std::string path;
+};
+
+struct VerifyRequest {
+  std::string executablePath;
+  std::vector<BankFile> banks;
+};
+
+// The arguments after "show": one executable and --json at most once, in any order. Throws
+// UsageError otherwise.
+ShowRequest ParseShowArguments(const std::vector<std::string>& args);
+
+// The arguments after "verify": the executable, then one or more --bank N=FILE, at most one per
+// bank. Throws UsageError for anything else, Refusal for a bank number outside 1..4.
+VerifyRequest ParseVerifyArguments(const std::vector<std::string>& args);
+
+// The arguments after "pack". Throws UsageError for an unknown or incomplete option or one given
+// twice (every option but --constraint takes one value, per bank or per key), Refusal for
+// a value outside what the block can hold (bank numbers, option names and digits, the number of
+// constraints of a bank).
+PackRequest ParsePackArguments(const std::vector<std::string>& args);
+
+}  // namespace pack

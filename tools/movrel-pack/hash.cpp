@@ -1,0 +1,15 @@
+#include "movrel-pack/hash.h"
+
+#include "package/ImageHash.h"
+#include "movrel-pack/error.h"
+
+namespace pack {
+
+std::optional<std::string> ImageSha256(const app::BankImage& image) {
+  if (!image.usable) return std::nullopt;
+  std::string hex = app::ImageSha256(image);
+  if (hex.empty()) throw Refusal("cannot compute a SHA-256 hash");
+  return hex;
+}
+
+}  // namespace pack

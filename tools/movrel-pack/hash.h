@@ -1,0 +1,15 @@
+// The SHA-256 of a bank's firmware image, as movrel-pack prints it.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "package/PackageBlock.h"
+
+namespace pack {
+
+// The SHA-256 of the image's bytes as 64 lowercase hexadecimal digits; none when the image is
+// not usable. Throws Refusal when the library cannot compute it.
+std::optional<std::string> ImageSha256(const app::BankImage& image);
+
+}  // namespace pack

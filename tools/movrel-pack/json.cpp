@@ -1,0 +1,63 @@
+#include "movrel-pack/json.h"
+
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "package/PackageLayout.h"
+#include "movrel-pack/fields.h"
+#include "movrel-pack/hash.h"
+
+namespace pack {
+
+namespace {
+
+namespace layout = app::layout;
+using Json = nlohmann::ordered_json;
+
+Json Constraint(const app::ConstraintEntry& entry, int number) {
+  return {{"entry", number},
+          {"placeholder", entry.IsPlaceholder()},
+          {"minimum", entry.Minimum()},
+          {"maximum", entry.Maximum()},
+          {"vendor", entry.Vendor()},
+          {"product", entry.Product()}};
+}
+
+Json Bank(const app::PackageView& package, int bank) {
+  const app::BankImage image = package.Image(bank);
+  Json json = {{"number", bank + 1},
+               {"start", package.BankStart(bank)},
+               {"size", package.BankSize(bank)},
+               {"new_revision", package.NewRevision(bank)},
+               {"usable", image.usable}};
+  if (const std::optional<std::string> sha256 = ImageSha256(image)) {
+    json["sha256"] = *sha256;
+  } else {
+    json["reason"] = image.reason;
+  }
+  // A free first entry lets the bank update every drive.
+  json["any_drive"] = package.Constraint(bank, 0).IsPlaceholder();
+  json["constraints"] = Json::array();
+  for (int e = 0; e < layout::kEntriesPerBank; ++e) {
+    json["constraints"].push_back(Constraint(package.Constraint(bank, e), e + 1));
+  }
+  return json;
+}
+
+}  // namespace
+
+std::string FormatPackageJson(const app::PackageView& package) {
+  Json json;
+  json["texts"] = Json::object();
+  for (const auto& [name, text] : Texts(package)) json["texts"][name] = text;
+  json["title_set"] = !package.TitleNotSet();
+  json["firmware_written"] = !package.NoFirmware();
+  json["options"] = Json::object();
+  for (const auto& [key, value] : OptionValues(package)) json["options"][std::string(key)] = value;
+  json["banks_in_use"] = package.BankCount();
+  json["banks"] = Json::array();
+  for (int b = 0; b < layout::kBankCount; ++b) json["banks"].push_back(Bank(package, b));
+  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace pack

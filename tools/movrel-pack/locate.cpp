@@ -1,0 +1,58 @@
+#include "movrel-pack/locate.h"
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "package/PackageLayout.h"
+#include "movrel-pack/error.h"
+
+namespace pack {
+
+namespace layout = app::layout;
+
+namespace {
+
+bool HasText(std::span<const unsigned char> block, std::size_t offset, std::string_view text) {
+  return std::equal(text.begin(), text.end(), block.begin() + offset);
+}
+
+bool HasFixedKeys(std::span<const unsigned char> block) {
+  for (const layout::OptionSlot& slot : layout::kOptionSlots) {
+    if (!HasText(block, slot.offset, std::string(slot.key) + "=")) return false;
+  }
+  for (int b = 0; b < layout::kBankCount; ++b) {
+    std::string n = std::to_string(b + 1) + "=";
+    if (!HasText(block, layout::BankStartOffset(b), std::string(layout::kBankStartKey) + n) ||
+        !HasText(block, layout::BankSizeOffset(b), std::string(layout::kBankSizeKey) + n) ||
+        !HasText(block, layout::NewRevisionOffset(b), std::string(layout::kNewRevisionKey) + n)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::size_t LocateBlock(std::span<const unsigned char> file) {
+  // The key with its terminating zero byte.
+  const std::string_view key(layout::kConstraintKey.data(), layout::kConstraintKey.size() + 1);
+  const std::boyer_moore_horspool_searcher searcher(key.begin(), key.end());
+  std::size_t found = 0;
+  int count = 0;
+  for (auto at = file.begin(); (at = std::search(at, file.end(), searcher)) != file.end(); ++at) {
+    std::size_t keyOffset = static_cast<std::size_t>(at - file.begin());
+    if (keyOffset < layout::kConstraintKeyOffset) continue;
+    std::size_t start = keyOffset - layout::kConstraintKeyOffset;
+    if (file.size() - start < layout::kBlockSize) continue;
+    if (!HasFixedKeys(file.subspan(start, layout::kBlockSize))) continue;
+    found = start;
+    ++count;
+  }
+  if (count == 0) throw Refusal("no package block found (no \"FW_CONSTRAINTS=\" block)");
+  if (count > 1) throw Refusal("more than one package block found");
+  return found;
+}
+
+}  // namespace pack

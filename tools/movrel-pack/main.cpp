@@ -1,0 +1,142 @@
+// movrel-pack: shows the package block of a Movrel executable, checks its bank images against
+// files, or writes a package into a copy of a template executable.
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "package/PackageBlock.h"
+#include "package/PackageLayout.h"
+#include "movrel-pack/args.h"
+#include "movrel-pack/error.h"
+#include "movrel-pack/file.h"
+#include "movrel-pack/json.h"
+#include "movrel-pack/locate.h"
+#include "movrel-pack/print.h"
+#include "movrel-pack/verify.h"
+#include "movrel-pack/write.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: movrel-pack show [--json] EXE\n"
+    "       movrel-pack verify EXE --bank N=FILE ...\n"
+    "       movrel-pack pack --template EXE --output OUT --bank 1=FILE --new-fw 1=REV\n"
+    "                        (--constraint 1=MIN,MAX,VENDOR,PRODUCT ... | --any-drive 1) ...\n"
+    "       movrel-pack --help\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "show EXE       prints every field of the package block in EXE: texts, options, each\n"
+    "               bank's start, size, new revision, SHA-256 and constraints, and whether\n"
+    "               the template markers are still present.\n"
+    "  --json                       the same as one JSON document (see movrel-pack(1))\n"
+    "\n"
+    "verify EXE     checks that each bank N given holds exactly the bytes of FILE: a line per\n"
+    "               bank says whether it does, or why not. Exit status 0 only when all do.\n"
+    "  --bank N=FILE                a bank (1..4) and the file it should hold\n"
+    "\n"
+    "pack           writes a package into a copy of the template EXE, as OUT with the same\n"
+    "               file mode. Only the block changes; EXE may already hold a package.\n"
+    "  --template EXE               the executable to start from\n"
+    "  --output OUT                 the file to write\n"
+    "  --title, --version, --model, --date, --note, --contact TEXT\n"
+    "                               descriptive texts (left out: kept as in EXE)\n"
+    "  --bank N=FILE                firmware image of bank N (1..4), a positive multiple of\n"
+    "                               16384 bytes; banks are numbered from 1 without gaps and\n"
+    "                               laid out back to back; HOW_MANY_BIN is their number\n"
+    "  --new-fw N=REV               the 4-character revision bank N installs (required)\n"
+    "  --constraint N=MIN,MAX,VENDOR,PRODUCT\n"
+    "                               a drive bank N may update, up to 8 per bank, in order;\n"
+    "                               revisions are 4 characters, vendor and product are\n"
+    "                               padded with spaces to 8 and 16; an empty field places\n"
+    "                               no condition\n"
+    "  --any-drive N                bank N accepts every drive (instead of constraints)\n"
+    "  --option KEY=DIGIT           N2OMESSAGE, CHKDISC, BOOTCODE, REBOOT, AUTOMODE, CLOSEAP,\n"
+    "                               WARNING, ADMIN, NBWARNING (left out: kept as in EXE)\n"
+    "\n"
+    "exit status: 0 done; 1 refused or failed (pack writes no file), or a bank differs\n"
+    "(verify); 2 usage error\n";
+
+void Show(const pack::ShowRequest& request) {
+  const std::vector<unsigned char> file = pack::ReadWholeFile(request.executablePath);
+  const app::PackageView package(file.data() + pack::LocateBlock(file));
+  const std::string text =
+      request.json ? pack::FormatPackageJson(package) : pack::FormatPackage(package);
+  std::fputs(text.c_str(), stdout);
+}
+
+// 0 when every bank holds its file, 1 when one does not.
+int Verify(const pack::VerifyRequest& request) {
+  std::vector<pack::Bytes> files;
+  for (const pack::BankFile& bank : request.banks) {
+    files.push_back(pack::ReadWholeFile(bank.path, app::layout::kBankAreaSize));
+  }
+  const std::vector<unsigned char> file = pack::ReadWholeFile(request.executablePath);
+  const app::PackageView package(file.data() + pack::LocateBlock(file));
+  int status = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const pack::BankFile& bank = request.banks[i];
+    const std::optional<std::string> difference =
+        pack::BankDifference(package, bank.bank, files[i]);
+    std::string line = "bank " + std::to_string(bank.bank + 1) + ": " +
+                       (difference ? "does not hold '" : "holds '") + bank.path + "'";
+    if (difference) {
+      line += ": " + *difference;
+      status = 1;
+    }
+    std::puts(line.c_str());
+  }
+  return status;
+}
+
+void Pack(const pack::PackRequest& request) {
+  const int bankCount = pack::BankCountOf(request);
+  if (pack::SameFile(request.templatePath, request.outputPath)) {
+    throw pack::Refusal("the output would overwrite the template");
+  }
+  for (int b = 0; b < bankCount; ++b) {
+    if (pack::SameFile(*request.banks[b].imagePath, request.outputPath)) {
+      throw pack::Refusal("the output would overwrite the bank " + std::to_string(b + 1) +
+                          " image");
+    }
+  }
+  std::vector<pack::Bytes> images;
+  for (int b = 0; b < bankCount; ++b) {
+    images.push_back(pack::ReadWholeFile(*request.banks[b].imagePath, app::layout::kBankAreaSize));
+  }
+  pack::Bytes file = pack::ReadWholeFile(request.templatePath);
+  const std::size_t start = pack::LocateBlock(file);
+  pack::FillBlock(file.data() + start, request, images);
+  pack::WriteWholeFile(request.outputPath, file, request.templatePath);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (args.empty()) throw pack::UsageError("no command given");
+    const std::string& command = args[0];
+    if (command == "--help" || command == "-h") {
+      std::fputs(kUsage, stdout);
+      std::fputs(kHelp, stdout);
+    } else if (command == "show") {
+      Show(pack::ParseShowArguments({args.begin() + 1, args.end()}));
+    } else if (command == "verify") {
+      return Verify(pack::ParseVerifyArguments({args.begin() + 1, args.end()}));
+    } else if (command == "pack") {
+      Pack(pack::ParsePackArguments({args.begin() + 1, args.end()}));
+    } else {
+      throw pack::UsageError("unknown command '" + command + "'");
+    }
+    return 0;
+  } catch (const pack::UsageError& error) {
+    std::fprintf(stderr, "movrel-pack: %s\n%s", error.what(), kUsage);
+    return 2;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "movrel-pack: %s\n", error.what());
+    return 1;
+  }
+}

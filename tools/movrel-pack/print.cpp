@@ -1,0 +1,72 @@
+#include "movrel-pack/print.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "package/PackageLayout.h"
+#include "movrel-pack/fields.h"
+#include "movrel-pack/hash.h"
+
+namespace pack {
+
+namespace {
+
+namespace layout = app::layout;
+
+// The text in double quotes; quotes, backslashes and unprintable bytes escaped.
+std::string Quoted(std::string_view text) {
+  std::string quoted = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += static_cast<char>(c);
+    } else if (c < 0x20 || c > 0x7E) {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02X", c);
+      quoted += escape;
+    } else {
+      quoted += static_cast<char>(c);
+    }
+  }
+  return quoted + "\"";
+}
+
+const char* YesNo(bool value) {
+  return value ? "yes" : "no";
+}
+
+}  // namespace
+
+std::string FormatPackage(const app::PackageView& package) {
+  std::string out;
+  for (const auto& [name, text] : Texts(package)) {
+    out += std::string(name) + ": " + Quoted(text) + "\n";
+  }
+  out += std::string("title set: ") + YesNo(!package.TitleNotSet()) + "\n";
+  out += std::string("firmware written: ") + YesNo(!package.NoFirmware()) + "\n";
+
+  for (const auto& [key, value] : OptionValues(package)) {
+    out += "option " + std::string(key) + ": " + std::to_string(value) + "\n";
+  }
+  out += "banks in use: " + std::to_string(package.BankCount()) + "\n";
+
+  for (int b = 0; b < layout::kBankCount; ++b) {
+    const std::string bank = "bank " + std::to_string(b + 1);
+    const app::BankImage image = package.Image(b);
+    out += bank + ": start " + std::to_string(package.BankStart(b)) + ", size " +
+           std::to_string(package.BankSize(b)) + ", new revision " +
+           Quoted(package.NewRevision(b)) + ", image " +
+           (image.usable ? "usable" : "not usable (" + std::string(image.reason) + ")") + "\n";
+    const std::optional<std::string> sha256 = ImageSha256(image);
+    out += bank + " sha256: " + sha256.value_or("none (image not usable)") + "\n";
+    for (int e = 0; e < layout::kEntriesPerBank; ++e) {
+      const app::ConstraintEntry entry = package.Constraint(b, e);
+      out += bank + " entry " + std::to_string(e + 1) + ": minimum " + Quoted(entry.Minimum()) +
+             ", maximum " + Quoted(entry.Maximum()) + ", vendor " + Quoted(entry.Vendor()) +
+             ", product " + Quoted(entry.Product()) + "\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace pack
