@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/MovrelMain.h"
+#include "app/ShownText.h"
 #include "app/TextCompare.h"
 #include "device/AtapiDevice.h"
 
@@ -44,9 +45,12 @@ void TMovrelMain::FillDriveList() {
   for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
     const movrel::DriveEntry* e = mainDevice->EntryAt(i);
     if (e == nullptr) continue;
+    // The drive's own bytes are shown safely; matching below reads them as they came.
+    const std::string identity = ShownText(Bounded(e->identity, sizeof e->identity));
+    const std::string revision = ShownText(Bounded(e->revision, sizeof e->revision));
     char line[96];
     std::snprintf(line, sizeof line, texts::kDriveLine, e->portNumber, e->pathId, e->targetId,
-                  e->lun, e->driveRoot, e->identity, e->revision);
+                  e->lun, e->driveRoot, identity.c_str(), revision.c_str());
     detectedDrivesText += line;
     detectedDrivesText += '\n';
     cboDrives.Add(line);
@@ -123,7 +127,7 @@ void TMovrelMain::ShowSelectedDrive() {
   lblUpdateMsg.SetFontColor(clBlack);
   lblTo.SetFontColor(clBlack);
   lblNewFW.SetText(std::string(package.NewRevision(e->bankIndex)));
-  lblOldFW.SetText(Bounded(e->revision, 4));
+  lblOldFW.SetText(ShownText(Bounded(e->revision, 4)));
   mainDevice->SelectDrive(static_cast<std::int16_t>(index));
 }
 

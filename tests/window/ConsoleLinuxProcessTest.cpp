@@ -1,5 +1,6 @@
 // The terminal flasher on this machine's own drives, from the outside: packaged with movrel-pack
 // and run as a process. On a machine without optical drives it lists none and ends.
+#include <elf.h>
 #include <glob.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -23,6 +24,22 @@ bool MachineHasOpticalDrives() {
 int Shell(const std::string& command) {
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// It runs as root from any rescue system: self-contained (no program interpreter, no library) and
+// position-independent, so that the kernel loads it at a random address.
+TEST(ConsoleLinuxProcess, IsAStaticPositionIndependentExecutable) {
+  if (!CONSOLE_STATIC) GTEST_SKIP() << "the sanitizers' runtimes need the dynamic loader";
+  std::ifstream file(CONSOLE_PATH, std::ios::binary);
+  Elf64_Ehdr header{};
+  ASSERT_TRUE(file.read(reinterpret_cast<char*>(&header), sizeof header));
+  EXPECT_EQ(header.e_type, ET_DYN);
+  for (int i = 0; i < header.e_phnum; ++i) {
+    Elf64_Phdr program{};
+    file.seekg(static_cast<std::streamoff>(header.e_phoff + i * header.e_phentsize));
+    ASSERT_TRUE(file.read(reinterpret_cast<char*>(&program), sizeof program));
+    EXPECT_NE(program.p_type, PT_INTERP) << "movrel-console names a program interpreter";
+  }
 }
 
 TEST(ConsoleLinuxProcess, WithoutOpticalDrivesEndsWithTheNoMatchMessageAndAnEmptyList) {

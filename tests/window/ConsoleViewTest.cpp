@@ -4,8 +4,8 @@
 #include <sstream>
 
 #include "WindowTestSupport.h"
-#include "ui/console/ConsoleView.h"
 #include "sim/SimSystem.h"
+#include "ui/console/ConsoleView.h"
 
 namespace {
 
@@ -129,6 +129,32 @@ TEST(ConsoleView, OnlyWholeLineNumbersSelect) {
   const auto session = RunConsole("2x\n+2\n3\nq\n", MakePackage(StandardRequest()), TwoDrives());
   EXPECT_THAT(session.output, ::testing::Not(HasSubstr("> 2)")));
   EXPECT_THAT(session.output, HasSubstr("There is no line 3.\n"));
+}
+
+// A drive (or a USB bridge) may answer INQUIRY with terminal escape sequences, and a package's
+// texts are anybody's bytes: the terminal is given text only, while matching and the update use
+// the bytes as they came.
+TEST(ConsoleView, TheDrivesAndThePackagesBytesReachTheTerminalAsText) {
+  const std::string vendor = "\x1b]0;pwn\x07";                 // sets the terminal's title
+  const std::string product = "\x1b[2JKTR-207M\x7f\xc3\xa9X";  // clears the screen
+  auto request = StandardRequest();
+  request.title = "Flash\x1b[8mProgram";
+  request.model = "Dornavex\x1b[5m";
+  request.options[static_cast<std::size_t>(Option::Warning)] = '1';  // the NOTICE names the model
+  request.banks[0].constraints = {{"", "", vendor, product}};
+  sim::BayConfig bay;
+  bay.drives = {Drive("D", "D", 0, vendor, product, "R\a05")};
+
+  const auto session = RunConsole("y\nu\nq\n", MakePackage(request), bay);
+  EXPECT_THAT(session.output, HasSubstr("only supports Dornavex?[5m drive.\n\nNOTICE : \n"));
+  EXPECT_THAT(session.output, HasSubstr("Flash?[8mProgram\n"
+                                        "> 1)  0-0-0-0 D:?]0;pwn??[2JKTR-207M???X R?05\n"
+                                        "It will be updated from R?05 to RV0D\n"));
+  EXPECT_THAT(session.output,
+              HasSubstr("[Information] Firmware has been updated successfully !\n"));
+  for (const unsigned char c : session.output) {
+    EXPECT_TRUE(c == '\n' || (c >= 0x20 && c <= 0x7E)) << "byte " << int(c) << " printed";
+  }
 }
 
 TEST(ConsoleView, EndOfInputPressesClose) {

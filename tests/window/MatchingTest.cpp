@@ -113,6 +113,23 @@ TEST(Matching, BankAreaStillTheTemplateMakesEveryDriveIneligible) {
   EXPECT_FALSE(Match(At("RV05"), package).allowed);
 }
 
+// Matching compares the drive's bytes as they came; the list and the panel show them safely,
+// for every view.
+TEST(DriveList, ADrivesControlBytesMatchAsSentAndShowAsQuestionMarks) {
+  const std::string vendor = "\x1b]0;pwn\x07", product = "\x1b[2JKTR-207M\x7f\xc3\xa9X";
+  auto request = StandardRequest();
+  request.banks[0].constraints = {{"", "", vendor, product}};
+  sim::BayConfig bay;
+  bay.drives = {Drive("D", "D", 0, vendor, product, "R\a05")};
+  sim::SimSystem system(bay);
+  ScriptedApplication application;
+  TMovrelMain form(system, application, MakePackage(request).View());
+  ASSERT_EQ(form.cboDrives.Items().size(), 1u);
+  EXPECT_EQ(form.MainDevice()->EntryAt(0)->allowed, 1);
+  EXPECT_EQ(form.cboDrives.Items()[0], " 0-0-0-0 D:?]0;pwn??[2JKTR-207M???X R?05");
+  EXPECT_EQ(form.lblOldFW.Text(), "R?05");
+}
+
 TEST(DriveList, NotAllowedDriveShowsItsTextAndKeepsTheTarget) {
   sim::BayConfig bay;
   bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1, "Othermak", "CD-ROM X", "1.00")};

@@ -14,9 +14,9 @@
 
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
+#include "sim/SimSystem.h"
 #include "ui/qt/FrmMovrel.h"
 #include "ui/qt/QtApplication.h"
-#include "sim/SimSystem.h"
 
 namespace {
 
@@ -92,6 +92,10 @@ TEST(QtForm, ShowsTheDriveListAndPanelAtTheirPlaces) {
   ASSERT_NE(oldRevision, nullptr);
   EXPECT_EQ(oldRevision->text(), "RV05");
   EXPECT_TRUE(DrawnIn(*oldRevision, QColor(0, 0, 128)));
+  // Labels carry the drive's and the package's bytes: never read as rich text.
+  for (const QLabel* label : form.findChildren<QLabel*>()) {
+    EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+  }
 
   // Choosing the other drive in the list shows that it may not be updated.
   combo->setCurrentIndex(1);

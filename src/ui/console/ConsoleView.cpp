@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/MovrelMain.h"
+#include "app/ShownText.h"
 
 namespace app {
 
@@ -21,6 +22,12 @@ std::string Lowercase(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
+}
+
+// Whatever the terminal is given to print is text, never a command to it: the drive's and the
+// package's bytes are shown safely (messages keep their lines).
+std::string Shown(const std::string& text) {
+  return ShownText(text, LineFeeds::Keep);
 }
 
 std::string Trimmed(const std::string& text) {
@@ -42,7 +49,7 @@ bool ConsoleView::ReadLine(std::string& line) {
   const bool read = static_cast<bool>(std::getline(input, line));
   line = read ? Trimmed(line) : "";
   // A terminal echoes what is typed; a transcript of piped input shows it here.
-  if (!inputIsTerminal) output << line << std::endl;
+  if (!inputIsTerminal) output << Shown(line) << std::endl;
   return read;
 }
 
@@ -54,7 +61,7 @@ bool ConsoleView::ReadAnswer(std::string& line) {
 MessageAnswer ConsoleView::ShowMessage(MessageKind kind, MessageButtons buttons,
                                        const std::string& text) {
   EndStatusLine();
-  output << '[' << platform::MessageTitle(kind) << "] " << text << std::endl;
+  output << '[' << platform::MessageTitle(kind) << "] " << Shown(text) << std::endl;
   if (messageListener) messageListener(text);
   std::string line;
   if (buttons == MessageButtons::YesNo) {
@@ -69,7 +76,7 @@ MessageAnswer ConsoleView::ShowMessage(MessageKind kind, MessageButtons buttons,
 
 void ConsoleView::ShowPlainError(const std::string& text, const std::string& title) {
   EndStatusLine();
-  output << '[' << title << "] " << text << std::endl;
+  output << '[' << Shown(title) << "] " << Shown(text) << std::endl;
   if (messageListener) messageListener(text);
   WaitForEnter();
 }
@@ -86,13 +93,13 @@ void ConsoleView::ShowList(const TMovrelMain& shown) {
   const auto& items = shown.cboDrives.Items();
   for (std::size_t i = 0; i < items.size(); ++i) {
     const bool selected = static_cast<int>(i) == shown.cboDrives.ItemIndex();
-    output << (selected ? "> " : "  ") << (i + 1) << ") " << items[i] << '\n';
+    output << (selected ? "> " : "  ") << (i + 1) << ") " << ShownText(items[i]) << '\n';
   }
   if (shown.lblOldFW.Visible()) {
-    output << shown.lblUpdateMsg.Text() << ' ' << shown.lblOldFW.Text() << ' ' << shown.lblTo.Text()
-           << ' ' << shown.lblNewFW.Text() << '\n';
+    output << ShownText(shown.lblUpdateMsg.Text()) << ' ' << ShownText(shown.lblOldFW.Text()) << ' '
+           << ShownText(shown.lblTo.Text()) << ' ' << ShownText(shown.lblNewFW.Text()) << '\n';
   } else {
-    output << shown.lblUpdateMsg.Text() << '\n';
+    output << ShownText(shown.lblUpdateMsg.Text()) << '\n';
   }
   output << std::flush;
 }
@@ -106,7 +113,7 @@ void ConsoleView::ShowStatus(const TMovrelMain& shown) {
   // One line per status text; the percent shown with it is the one of the same moment.
   if (shown.lblMsg.Text().empty() || shown.lblMsg.Text() == shownMessage) return;
   shownMessage = shown.lblMsg.Text();
-  const std::string status = shownMessage + "  " + shown.lblPercent.Text();
+  const std::string status = ShownText(shownMessage + "  " + shown.lblPercent.Text());
   statusOnScreen = true;
   if (outputIsTerminal) {
     output << "\r\x1b[K" << status << std::flush;
@@ -121,7 +128,7 @@ bool ConsoleView::Handle(TMovrelMain& shown, const std::string& command) {
       shown.cmdUpdateClick();
       return true;
     }
-    output << shown.lblUpdateMsg.Text() << std::endl;  // why this drive is not updated
+    output << ShownText(shown.lblUpdateMsg.Text()) << std::endl;  // why this drive is not updated
     return false;
   }
   const bool number = !command.empty() && command.size() <= 2 &&
@@ -154,7 +161,7 @@ int ConsoleView::Run(platform::System& system, PackageView package) {
     }
     if (!listShown) {
       EndStatusLine();
-      output << window.Caption() << '\n';
+      output << ShownText(window.Caption()) << '\n';
       ShowList(window);
       listShown = true;
     }

@@ -161,6 +161,8 @@ void FrmMovrel::BuildControls() {
 }
 
 void FrmMovrel::ShowLabel(QLabel* widget, const Label& model, int left, int top) {
+  // Labels show the drive's and the package's texts: never read as rich text.
+  widget->setTextFormat(Qt::PlainText);
   widget->setText(Text(model.Text()));
   // The form paints with the button face; its labels keep their own text colour.
   widget->setForegroundRole(QPalette::WindowText);

@@ -29,6 +29,7 @@ platform::MessageAnswer QtApplication::ShowMessage(platform::MessageKind kind,
                                                    const std::string& text) {
   QMessageBox box(IconOf(kind), platform::MessageTitle(kind), QString::fromStdString(text),
                   QMessageBox::NoButton, dialogOwner);
+  box.setTextFormat(Qt::PlainText);  // texts carry the drive's and the package's bytes
   if (buttons == platform::MessageButtons::YesNo) {
     QAbstractButton* yes = box.addButton("&Yes", QMessageBox::YesRole);
     box.addButton("&No", QMessageBox::NoRole);
@@ -43,6 +44,7 @@ platform::MessageAnswer QtApplication::ShowMessage(platform::MessageKind kind,
 void QtApplication::ShowPlainError(const std::string& text, const std::string& title) {
   QMessageBox box(QMessageBox::Critical, QString::fromStdString(title),
                   QString::fromStdString(text), QMessageBox::NoButton, dialogOwner);
+  box.setTextFormat(Qt::PlainText);
   box.addButton("OK", QMessageBox::AcceptRole);
   box.exec();
 }
