@@ -112,6 +112,11 @@ void TMovrelMain::ShowWarning(const char* text) {
   application.ShowMessage(MessageKind::Warning, MessageButtons::Ok, text);
 }
 
+// A warning that asks the person to act on the drive: false when nobody is there to do it.
+bool TMovrelMain::AskToAct(const char* text) {
+  return application.AskToAct(MessageKind::Warning, text);
+}
+
 void TMovrelMain::EndProgram(Ending reason) {
   if (ending == Ending::Running) ending = reason;
   application.Terminate();

@@ -85,12 +85,13 @@ class TMovrelMain {
   void MatchDrives();
   void ShowSelectedDrive();
   void SelectRunDrive(int j, std::int16_t i);
-  void CheckDiscAndTray(movrel::AtapiDevice& device);
+  bool CheckDiscAndTray(movrel::AtapiDevice& device);
   int CountEligibleDrives();
   std::string NoMatchText() const;
   std::string NoticeText() const;
   void EndProgram(Ending reason);
   void ShowWarning(const char* text);
+  bool AskToAct(const char* text);
 
   platform::System& system;
   platform::Application& application;

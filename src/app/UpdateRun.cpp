@@ -70,8 +70,12 @@ void TMovrelMain::cmdUpdateClick(const void*) {
     request.owner = this;
 
     // A bank that will be refused does not move the tray; a drive that stops answering during
-    // the check goes to its worker, which fails before any programming command.
-    if (options.chkDisc == 1 && image.usable) CheckDiscAndTray(d);
+    // the check goes to its worker, which fails before any programming command. A drive whose
+    // check nobody can finish goes to its worker without an image: it fails before any command.
+    if (options.chkDisc == 1 && image.usable && !CheckDiscAndTray(d)) {
+      request.image = nullptr;
+      request.imageLength = 0;
+    }
 
     // From the first worker's start until the run's last command, the system neither sleeps nor
     // shuts down.
@@ -104,33 +108,37 @@ void TMovrelMain::SelectRunDrive(int j, std::int16_t i) {
 
 // Repeats until the drive reports no medium and a closed tray, which takes the person at the
 // machine as long as it takes. It ends early when a command of the check gets no answer at all
-// (a sense reply is an answer): the drive is gone, and its worker will fail.
-void TMovrelMain::CheckDiscAndTray(movrel::AtapiDevice& d) {
+// (a sense reply is an answer): the drive is gone, and its worker will fail. Before each eject
+// the door is unlocked, as a desktop locks it while a disc is in. False when a box that asks the
+// person to act finds nobody to answer it: the check can never end, and the drive is not updated.
+bool TMovrelMain::CheckDiscAndTray(movrel::AtapiDevice& d) {
   const auto answered = [&d] { return d.LastResult() != movrel::AtapiDevice::kNoAnswer; };
   lblMsg.SetText(texts::kCheckDisc);
   for (;;) {
     const bool absent = d.MediumAbsent();
-    if (!answered()) return;
+    if (!answered()) return true;
     if (absent) {
       const bool open = d.TrayOpen();
-      if (!answered() || !open) return;
+      if (!answered() || !open) return true;
     } else {
       lblMsg.SetText(texts::kTrayOut);
+      d.AllowMediumRemoval();  // a drive that refuses it may still eject
+      if (!answered()) return true;
       d.EjectTray();
-      if (!answered()) return;
+      if (!answered()) return true;
       d.WaitUnitReady(120);
-      if (!answered()) return;
-      ShowWarning(d.SenseIs(2, 0x3A) ? texts::kRemoveDisc : texts::kDiscLocked);
+      if (!answered()) return true;
+      if (!AskToAct(d.SenseIs(2, 0x3A) ? texts::kRemoveDisc : texts::kDiscLocked)) return false;
     }
     lblMsg.SetText(texts::kTrayIn);
     d.LoadTray();
-    if (!answered()) return;
+    if (!answered()) return true;
     lblMsg.SetText(texts::kWaitingReady);
     d.WaitUnitReady(120);
-    if (!answered()) return;
+    if (!answered()) return true;
     const bool open = d.TrayOpen();
-    if (!answered()) return;
-    if (open) ShowWarning(texts::kPushTray);
+    if (!answered()) return true;
+    if (open && !AskToAct(texts::kPushTray)) return false;
   }
 }
 

@@ -105,6 +105,7 @@ class AtapiDevice {
                std::uint8_t allocationLength, std::uint8_t control);
   bool StartStopUnit(std::uint8_t immed, std::uint8_t powerCondition, std::uint8_t loEj,
                      std::uint8_t start);
+  bool PreventAllowMediumRemoval(std::uint8_t prevent);
   bool TestUnitReady();
   bool SenseIs(std::uint8_t key, std::uint8_t code) const;
   bool SenseKeyIs(std::uint8_t key) const;
@@ -113,6 +114,9 @@ class AtapiDevice {
   void WaitWhileUnitAttention();
   bool TrayOpen();
   bool LoadTray();
+  // Lets the tray open whoever locked the door: a desktop's device manager locks it while a disc
+  // is in, and the lock outlives the program that set it.
+  bool AllowMediumRemoval();
   bool EjectTray();
   bool StopUnit();
 

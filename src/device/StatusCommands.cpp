@@ -1,5 +1,6 @@
-// The standard status and tray commands (GET EVENT STATUS NOTIFICATION, INQUIRY, START STOP UNIT,
-// TEST UNIT READY), the predicates over the last sense data, and the waits built on them.
+// The standard status and tray commands (GET EVENT STATUS NOTIFICATION, INQUIRY, PREVENT ALLOW
+// MEDIUM REMOVAL, START STOP UNIT, TEST UNIT READY), the predicates over the last sense data, and
+// the waits built on them.
 #include <cstring>
 
 #include "device/AtapiDevice.h"
@@ -11,6 +12,7 @@ namespace {
 constexpr CommandBlock kGetEventStatusTemplate{0x4A};
 constexpr CommandBlock kInquiryTemplate{0x12};
 constexpr CommandBlock kStartStopUnitTemplate{0x1B};
+constexpr CommandBlock kPreventAllowMediumRemovalTemplate{0x1E};
 constexpr CommandBlock kTestUnitReadyTemplate{0x00};
 
 constexpr std::uint8_t kNotReady = 0x02;
@@ -63,6 +65,12 @@ bool AtapiDevice::StartStopUnit(std::uint8_t immed, std::uint8_t powerCondition,
   return ExecuteCommand(command, DataDirection::NoData, 0);
 }
 
+bool AtapiDevice::PreventAllowMediumRemoval(std::uint8_t prevent) {
+  CommandBlock command = kPreventAllowMediumRemovalTemplate;
+  command[4] = prevent & 0x03;
+  return ExecuteCommand(command, DataDirection::NoData, 0);
+}
+
 bool AtapiDevice::TestUnitReady() {
   return ExecuteCommand(kTestUnitReadyTemplate, DataDirection::NoData, 0);
 }
@@ -112,6 +120,10 @@ bool AtapiDevice::TrayOpen() {
 
 bool AtapiDevice::LoadTray() {
   return StartStopUnit(0, 0, 1, 1);
+}
+
+bool AtapiDevice::AllowMediumRemoval() {
+  return PreventAllowMediumRemoval(0);
 }
 
 bool AtapiDevice::EjectTray() {

@@ -18,6 +18,11 @@ const char* MessageTitle(MessageKind kind) {
 
 Application::Application() : mainThread(std::this_thread::get_id()) {}
 
+bool Application::AskToAct(MessageKind kind, const std::string& text) {
+  ShowMessage(kind, MessageButtons::Ok, text);
+  return true;
+}
+
 Application::~Application() = default;
 
 void Application::Terminate() {

@@ -49,6 +49,11 @@ class Application {
                                     const std::string& text) = 0;
   // A plain box with the error icon, an OK button and the given title.
   virtual void ShowPlainError(const std::string& text, const std::string& title) = 0;
+  // A box with an OK button that asks the person to do something to the machine (take a disc
+  // out, push a tray in) and returns when they say it is done: true. False when nobody is there
+  // to answer (a terminal whose input has ended), so that the caller does not wait for what will
+  // never happen. A window always has its person: the box is ShowMessage's.
+  virtual bool AskToAct(MessageKind kind, const std::string& text);
 
  protected:
   // Called after work was posted, in the posting thread: a toolkit wakes its loop here.

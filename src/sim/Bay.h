@@ -55,7 +55,7 @@ struct DriveConfig {
   bool medium = false;  // a disc is in the drive
   bool trayOpen = false;
   bool trayMotor = true;       // the tray loads itself
-  bool ejectLocked = false;    // another program holds the disc in
+  bool ejectLocked = false;    // another program locked the door (PREVENT MEDIUM REMOVAL)
   bool eventStatus = true;     // answers GET EVENT STATUS NOTIFICATION
   double notReadySeconds = 0;  // becoming ready after power-on or load; beyond the clock: never
   int unitAttention = 0;       // UNIT ATTENTIONs pending

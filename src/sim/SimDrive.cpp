@@ -14,6 +14,7 @@ namespace {
 constexpr std::uint8_t kTestUnitReady = 0x00;
 constexpr std::uint8_t kInquiry = 0x12;
 constexpr std::uint8_t kStartStopUnit = 0x1B;
+constexpr std::uint8_t kPreventAllowMediumRemoval = 0x1E;
 constexpr std::uint8_t kWriteBuffer = 0x3B;
 constexpr std::uint8_t kReadBuffer = 0x3C;
 constexpr std::uint8_t kGetEventStatus = 0x4A;
@@ -129,6 +130,9 @@ Answer SimDrive::Run(const CommandBytes& command, const DataPhase& data, std::in
       return TestUnitReady(now);
     case kStartStopUnit:
       return StartStopUnit(command, now);
+    case kPreventAllowMediumRemoval:
+      ejectLocked = (command[4] & 0x01) != 0;  // the host's door lock, whoever set it
+      return Good();
     case kReadFlashId:
       return ReadFlashId(command, data);
     case kWriteBuffer:

@@ -206,7 +206,10 @@ def prepare(work):
         unpack_kernel(package, kernel)
     entries = [(path, 0o040755, None) for path in
                ("bin", "dev", "proc", "sys", "tmp", "lib", "lib/modules", "scenario")]
+    lock_door = work / "lock-door"
+    run(["cc", "-static", "-O2", "-Wall", "-Werror", "-o", str(lock_door), str(HERE / "lock-door.c")])
     entries += [("bin/busybox", 0o100755, Path("/bin/busybox").read_bytes()),
+                ("bin/lock-door", 0o100755, lock_door.read_bytes()),
                 ("init", 0o100755, (HERE / "init").read_bytes())]
     entries += [(f"lib/modules/{ko.name}", 0o100644, ko.read_bytes())
                 for ko in sorted((kernel / "modules").glob("*.ko"))]
@@ -219,7 +222,8 @@ def prepare(work):
 # ---- one boot ----
 
 class Machine:
-    """A QEMU process: its serial console as text, QMP for the host's hand on the tray."""
+    """A QEMU process: its serial console as text, QMP for the host's hand on the tray, and the
+    second serial port, on which the host types the flasher's answers when they are due."""
 
     def __init__(self, args, folder):
         self.folder = folder
@@ -228,8 +232,11 @@ class Machine:
         self.events, self.answers = [], []
         self.before_host = 0  # events that came before the host's first action
         qmp_path = folder / "qmp.sock"
+        keyboard_path = folder / "answers.sock"
         self.process = subprocess.Popen(
-            ["qemu-system-x86_64", *args, "-qmp", f"unix:{qmp_path},server=on,wait=off"],
+            ["qemu-system-x86_64", *args, "-qmp", f"unix:{qmp_path},server=on,wait=off",
+             "-chardev", f"socket,id=answers,path={keyboard_path},server=on,wait=off",
+             "-serial", "chardev:answers"],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.readers = [threading.Thread(target=self._read, daemon=True)]
         self.readers[0].start()
@@ -245,6 +252,12 @@ class Machine:
         self.readers.append(threading.Thread(target=self._read_qmp, daemon=True))
         self.readers[1].start()
         self.command("qmp_capabilities")
+        self.keyboard = socket.socket(socket.AF_UNIX)
+        self.keyboard.connect(str(keyboard_path))
+
+    def type(self, text):
+        """Answers for the flasher, as lines; "@@eof" ends its input."""
+        self.keyboard.sendall(text.encode())
 
     def _read(self):
         with open(self.folder / "console.txt", "wb") as log:
@@ -297,6 +310,7 @@ class Machine:
         for reader in self.readers:
             reader.join(10)
         self.qmp.close()
+        self.keyboard.close()
 
 
 # ---- what each peer received ----
@@ -403,13 +417,15 @@ def package_flasher(scenario, binaries, folder):
 
 def act(machine, action, deadline):
     """The host's hand, once the text appears: the QMP commands, all again until each succeeds
-    (the guest may move the tray in between). Returns what went wrong, or None."""
+    (the guest may move the tray in between), then the person's answer to the box, if any.
+    Returns what went wrong, or None."""
     if not machine.wait_for(action["after"], deadline):
         return f"host: '{action['after']}' never appeared"
     machine.before_host = len(machine.events)
     for _ in range(50):
         answers = [machine.command(name, arguments) for name, arguments in action["qmp"]]
         if all("return" in answer for answer in answers):
+            machine.type(action.get("answer", ""))
             return None
         time.sleep(0.2)
     return f"host: {action['qmp']} kept failing: {answers}"
@@ -440,7 +456,7 @@ def run_scenario(name, work, binaries):
     files = [("flasher", 0o100755, (folder / "flasher").read_bytes()),
              ("scenario/modules", 0o100644, modules.encode()),
              ("scenario/drives", 0o100644, str(len(scenario["drives"])).encode()),
-             ("scenario/answers", 0o100644, scenario["answers"].encode())]
+             ("scenario/before", 0o100644, scenario.get("before", "").encode())]
     (folder / "initrd").write_bytes((work / "base.cpio").read_bytes() + cpio(files))
     (folder / "disc.iso").write_bytes(bytes(2048 * 512))
 
@@ -462,11 +478,17 @@ def run_scenario(name, work, binaries):
         ready = time.monotonic()
         if not booted:
             failures.append("the guest never got its drives ready")
+        if booted and not machine.wait_for("@@ keyboard", deadline):
+            failures.append("the guest never listened for the answers")
+        machine.type(scenario["answers"])
         for action in scenario.get("host", []) if booted else []:
             problem = act(machine, action, deadline)
             if problem:
                 failures.append(problem)
             mark = (folder / "qemu-trace.txt").stat().st_size
+        machine.type("@@eof\n")  # the person has gone: the flasher's input ends
+        flasher_ended = machine.wait_for("@@ exit", deadline)
+        ran = time.monotonic() - ready
         if not machine.wait_for("@@ end", deadline):
             failures.append("the guest did not finish in time")
     finally:
@@ -495,6 +517,10 @@ def run_scenario(name, work, binaries):
             event["event"] == "DEVICE_TRAY_MOVED" and event["data"]["tray-open"]
             for event in machine.events[:machine.before_host]):
         failures.append("QEMU reported no tray opened before the host acted")
+
+    limit = scenario.get("run_limit")
+    if limit is not None and (not flasher_ended or ran > limit):
+        failures.append(f"the flasher ran {ran:.1f} s, more than {limit} s")
 
     say(f"vm {name}: boot {ready - started:.1f} s, run {ended - ready:.1f} s; logs in {folder}")
     for failure in failures:

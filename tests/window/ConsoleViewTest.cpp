@@ -104,6 +104,23 @@ TEST(ConsoleView, ExitStatusTellsHowTheProgramEnded) {
   EXPECT_EQ(empty.output, "[Error] No F/W in executable !\n");
 }
 
+// A box that asks the person to act on the drive reads a line, from a pipe too; when the input
+// has ended there is nobody to take the disc out, and the drive's run fails instead of asking
+// for ever.
+TEST(ConsoleView, ABoxThatAsksToActOnTheDriveEndsTheRunWhenTheInputHasEnded) {
+  auto package = MakePackage(StandardRequest());
+  package.SetOption(Option::ChkDisc, '1');
+  auto bay = TwoDrives();
+  bay.drives[0].medium = true;
+  const auto session = RunConsole("u\n", package, bay);
+  EXPECT_EQ(session.status, 1);
+  const auto asked = session.output.find("[Warning] Please remove the disc.\n"
+                                         "(press Enter when done) \n");
+  ASSERT_NE(asked, std::string::npos);
+  EXPECT_NE(session.output.find("[Error] Unable to flash firmware.", asked), std::string::npos);
+  EXPECT_EQ(session.output.find("Please remove"), session.output.rfind("Please remove"));
+}
+
 TEST(ConsoleView, OnATerminalBoxesDropWhatWasTypedAheadAndOkWaitsForEnter) {
   std::vector<std::string> discards;
   const auto terminal = RunConsole("u\n\nq\n", MakePackage(StandardRequest()), TwoDrives(),

@@ -30,17 +30,21 @@ struct CheckedRun {
   std::vector<std::string> statuses;
   bool flashed;
   int trayCommands;  // START STOP UNIT commands after start-up
+  std::vector<std::string> trace;
 };
 
+enum class Person { AtTheMachine, Absent };
+
 CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive, const char* bankSize = nullptr,
-                            char chkDisc = '1') {
+                            char chkDisc = '1', Person at = Person::AtTheMachine) {
   sim::BayConfig bay;
   bay.drives = {drive};
   sim::SimSystem system(bay);
   app::SimPerson person(system, {drive.name});
   ScriptedApplication application;
+  application.personPresent = at == Person::AtTheMachine;
   application.onMessage = [&](const std::string& text) {
-    person.Read(text);
+    if (at == Person::AtTheMachine) person.Read(text);
     if (application.shown.size() > 20) throw std::runtime_error("the check does not end");
   };
   auto package = MakePackage(StandardRequest());
@@ -67,6 +71,7 @@ CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive, const char* bankSize 
   }
   run.flashed = system.Drive(drive.name).flashCount == 1;
   const auto trace = system.Trace();
+  run.trace.assign(trace.begin() + static_cast<std::ptrdiff_t>(commandsBefore), trace.end());
   run.trayCommands = static_cast<int>(std::count_if(
       trace.begin() + static_cast<std::ptrdiff_t>(commandsBefore), trace.end(),
       [](const std::string& line) { return line.find(" 1B ") != std::string::npos; }));
@@ -108,13 +113,21 @@ TEST(DiscCheck, DiscThatEjectsIsTakenOutBeforeTheFlash) {
   EXPECT_TRUE(run.flashed);
 }
 
-TEST(DiscCheck, DiscLockedByAnotherProgramIsReportedUntilItLetsGo) {
+// A desktop's device manager locks the door while a disc is in, and the lock outlives it: the
+// check unlocks the door before it ejects, as the eject button would.
+TEST(DiscCheck, DoorLockedByAnotherProgramIsUnlockedBeforeTheEject) {
   auto drive = Drive("D", "D", 0);
   drive.medium = true;
   drive.ejectLocked = true;
   const auto run = RunWithDiscCheck(drive);
-  EXPECT_THAT(run.messages, ElementsAre(kLocked, "Please remove the disc.",
-                                        "Firmware has been updated successfully !"));
+  EXPECT_THAT(run.messages,
+              ElementsAre("Please remove the disc.", "Firmware has been updated successfully !"));
+  const auto allow = std::find_if(run.trace.begin(), run.trace.end(), [](const std::string& line) {
+    return line.find(" 1E 00 00 00 00 00 ") != std::string::npos;
+  });
+  ASSERT_NE(allow, run.trace.end());
+  ASSERT_NE(allow + 1, run.trace.end());
+  EXPECT_THAT(*(allow + 1), ::testing::HasSubstr(" 1B 00 00 00 02 00 "));
   EXPECT_TRUE(run.flashed);
 }
 
@@ -169,6 +182,36 @@ TEST(DiscCheck, DriveThatStopsAnsweringEndsTheCheckAndFailsTheRun) {
     ASSERT_FALSE(run.messages.empty());
     EXPECT_EQ(run.messages.back(), kFailed);
     EXPECT_FALSE(run.flashed);
+  }
+}
+
+// A box that asks for the disc or the tray and finds nobody to answer (a terminal whose input has
+// ended) would repeat for ever: the drive's run fails instead, before any transfer command.
+TEST(DiscCheck, ABoxThatNobodyAnswersFailsTheDriveInsteadOfRepeating) {
+  sim::Fault jammed;  // the drive itself refuses to eject
+  jammed.command = 0x1B;
+  jammed.kind = sim::FaultKind::Sense;
+  jammed.sense = {0x05, 0x53, 0x02};
+  struct Case {
+    const char* name;
+    bool medium, trayOpen, trayMotor;
+    std::vector<sim::Fault> faults;
+    const char* box;
+  };
+  for (const Case& c :
+       {Case{"disc that ejects", true, false, true, {}, "Please remove the disc."},
+        Case{"jammed door", true, false, true, {jammed}, kLocked},
+        Case{"tray without motor", false, true, false, {}, "Please push the tray in."}}) {
+    SCOPED_TRACE(c.name);
+    auto drive = Drive("D", "D", 0);
+    drive.medium = c.medium;
+    drive.trayOpen = c.trayOpen;
+    drive.trayMotor = c.trayMotor;
+    drive.faults = c.faults;
+    const auto run = RunWithDiscCheck(drive, nullptr, '1', Person::Absent);
+    EXPECT_THAT(run.messages, ElementsAre(c.box, kFailed));
+    EXPECT_FALSE(run.flashed);
+    EXPECT_THAT(run.trace, ::testing::Not(::testing::Contains(::testing::HasSubstr(" 3B "))));
   }
 }
 

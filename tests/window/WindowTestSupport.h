@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "package/PackageBlock.h"
 #include "movrel-pack/args.h"
+#include "package/PackageBlock.h"
 #include "platform/Application.h"
 #include "sim/Bay.h"
 
@@ -30,6 +30,12 @@ class ScriptedApplication : public platform::Application {
   std::deque<platform::MessageAnswer> answers;  // for Yes/No boxes; none left answers No
   std::function<void(const std::string&)> onMessage;
   std::function<void()> onProcessMessages;  // what the person does while messages go through
+  bool personPresent = true;                // false: boxes that ask to act on the drive find nobody
+
+  bool AskToAct(platform::MessageKind kind, const std::string& text) override {
+    Application::AskToAct(kind, text);
+    return personPresent;
+  }
 
   platform::MessageAnswer ShowMessage(platform::MessageKind kind, platform::MessageButtons buttons,
                                       const std::string& text) override;

@@ -81,6 +81,15 @@ void ConsoleView::ShowPlainError(const std::string& text, const std::string& tit
   WaitForEnter();
 }
 
+bool ConsoleView::AskToAct(MessageKind kind, const std::string& text) {
+  EndStatusLine();
+  output << '[' << platform::MessageTitle(kind) << "] " << Shown(text) << std::endl;
+  if (messageListener) messageListener(text);
+  output << "(press Enter when done) " << std::flush;
+  std::string line;
+  return ReadAnswer(line);
+}
+
 // An OK box waits for Enter on a terminal; piped input is not read for it.
 void ConsoleView::WaitForEnter() {
   if (!inputIsTerminal) return;

@@ -41,6 +41,9 @@ class ConsoleView : public platform::Application {
   platform::MessageAnswer ShowMessage(platform::MessageKind kind, platform::MessageButtons buttons,
                                       const std::string& text) override;
   void ShowPlainError(const std::string& text, const std::string& title) override;
+  // Waits for a line, from a terminal or a pipe alike: the person says the drive is ready. The
+  // end of input means nobody is there: false.
+  bool AskToAct(platform::MessageKind kind, const std::string& text) override;
 
  private:
   void ShowList(const TMovrelMain& form);
