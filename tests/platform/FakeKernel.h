@@ -58,6 +58,7 @@ class FakeKernel : public LinuxKernel {
   std::vector<Drive> drives;
   Answer answer;
   bool mayReboot = true;
+  bool systemdBooted = true;
   std::deque<int> runStatuses;  // the exit status of each program started, in turn (0 after them)
   int inhibitError = 0;         // what Inhibit fails with; granted when 0
   bool journalPresent = true;
@@ -180,6 +181,7 @@ class FakeKernel : public LinuxKernel {
   }
 
   bool MayReboot() override { return mayReboot; }
+  bool SystemdBooted() override { return systemdBooted; }
 
   int Run(const std::vector<std::string>& command) override {
     std::lock_guard<std::mutex> hold(lock);

@@ -281,6 +281,23 @@ TEST_F(LinuxSystemTest, KeptAwakeByOneBlockingInhibitorOfTheLoginManagerUntilLet
   EXPECT_EQ(notices.str(), "");
 }
 
+// Without the lock the update goes on; the notice says why there is none.
+TEST_F(LinuxSystemTest, AnInhibitorRefusedByPolkitIsToldApartFromNoLoginManager) {
+  constexpr std::uint32_t kAwake = ExecutionState::Continuous | ExecutionState::SystemRequired;
+  for (const auto& [error, told] :
+       {std::pair{EACCES,
+                  "the login manager refused the inhibitor lock (not authorised): the "
+                  "system is not kept from sleeping"},
+        std::pair{ENOENT, "no login manager: the system is not kept from sleeping"}}) {
+    auto owned = std::make_unique<FakeKernel>();
+    owned->inhibitError = error;
+    std::ostringstream said;
+    LinuxSystem machine(std::move(owned), said);
+    EXPECT_EQ(machine.SetThreadExecutionState(kAwake), 0u);
+    EXPECT_THAT(said.str(), HasSubstr(told));
+  }
+}
+
 // Each update record: the journal's fields, and where there is no journal, no source.
 TEST_F(LinuxSystemTest, UpdateRecordsGoToTheJournalWithTheirFields) {
   const char* strings[UpdateRecord::StringCount] = {
@@ -309,24 +326,41 @@ TEST_F(LinuxSystemTest, UpdateRecordsGoToTheJournalWithTheirFields) {
 struct Restart {
   const char* name;
   bool mayReboot;
+  bool systemd;
   std::deque<int> statuses;
   std::uint32_t privilege;
   bool accepted;
   std::vector<std::string> ran;
 };
 
+// Programs by absolute path only: a PATH that root inherits never chooses what runs.
 TEST_F(LinuxSystemTest, RestartIsAnOrderlyRebootForAProcessThatMayReboot) {
   const Restart rows[] = {
-      {"systemd", true, {0}, ErrorCode::Success, true, {"systemctl reboot"}},
-      {"rescue system", true, {127, 0}, ErrorCode::Success, true, {"systemctl reboot", "reboot"}},
-      {"refused", true, {1}, ErrorCode::Success, false, {"systemctl reboot"}},
-      {"not allowed", false, {}, ErrorCode::NotAllAssigned, false, {}},
+      {"systemd", true, true, {0}, ErrorCode::Success, true, {"/usr/bin/systemctl reboot"}},
+      {"/usr not merged",
+       true,
+       true,
+       {127, 0},
+       ErrorCode::Success,
+       true,
+       {"/usr/bin/systemctl reboot", "/bin/systemctl reboot"}},
+      {"rescue system", true, false, {0}, ErrorCode::Success, true, {"/usr/sbin/reboot"}},
+      {"no reboot command",
+       true,
+       false,
+       {127, 127},
+       ErrorCode::Success,
+       false,
+       {"/usr/sbin/reboot", "/sbin/reboot"}},
+      {"refused", true, true, {1}, ErrorCode::Success, false, {"/usr/bin/systemctl reboot"}},
+      {"not allowed", false, true, {}, ErrorCode::NotAllAssigned, false, {}},
   };
   for (const Restart& row : rows) {
     SCOPED_TRACE(row.name);
     auto owned = std::make_unique<FakeKernel>();
     FakeKernel& kernel = *owned;
     kernel.mayReboot = row.mayReboot;
+    kernel.systemdBooted = row.systemd;
     kernel.runStatuses = row.statuses;
     LinuxSystem machine(std::move(owned), notices);
     Handle token = 0;

@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -86,7 +87,7 @@ class Host : public LinuxKernel {
     }
     arguments.push_back(nullptr);
     pid_t child = 0;
-    if (::posix_spawnp(&child, arguments[0], nullptr, nullptr, arguments.data(), environ) != 0) {
+    if (::posix_spawn(&child, arguments[0], nullptr, nullptr, arguments.data(), environ) != 0) {
       return 127;
     }
     int status = 0;
@@ -94,6 +95,11 @@ class Host : public LinuxKernel {
       if (errno != EINTR) return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  bool SystemdBooted() override {
+    struct stat status {};
+    return ::lstat("/run/systemd/system", &status) == 0 && S_ISDIR(status.st_mode);
   }
 
   int Inhibit(const std::string& what, const std::string& who, const std::string& why,

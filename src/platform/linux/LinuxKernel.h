@@ -36,9 +36,12 @@ class LinuxKernel {
 
   // Whether the process may reboot the machine: it runs as root or holds CAP_SYS_BOOT.
   virtual bool MayReboot() = 0;
-  // Runs a program found on the PATH with the given arguments and waits for it: its exit status,
-  // 127 when it could not be started, -1 when it did not exit normally.
+  // Runs the program at the absolute path named first (the PATH is never searched: the caller
+  // may be root) with the given arguments and waits for it: its exit status, 127 when it could
+  // not be started (e.g. there is no such file), -1 when it did not exit normally.
   virtual int Run(const std::vector<std::string>& command) = 0;
+  // Whether systemd is the system manager, as sd_booted(3) tells: /run/systemd/system/ exists.
+  virtual bool SystemdBooted() = 0;
 
   // The login manager's Inhibit(what, who, why, mode) over the system bus: the descriptor that
   // holds the inhibitor lock until it is closed, or the negated error number (no system bus, no

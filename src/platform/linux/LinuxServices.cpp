@@ -1,5 +1,6 @@
 // The system manager's services behind the seam: the system kept awake by an inhibitor lock of
 // the login manager, and the event log as the system journal.
+#include <cerrno>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,9 +56,12 @@ std::uint32_t LinuxSystem::SetThreadExecutionState(std::uint32_t esFlags) {
     const int taken = kernel->Inhibit(kInhibited, UpdateRecord::SourceName, kWhy, kMode);
     if (taken < 0) {
       hold.unlock();
+      // polkit's refusal reaches sd-bus as an access error; anything else means nobody answered.
+      const bool refused = taken == -EACCES || taken == -EPERM;
       Notice(toldNotAwake, "",
-             "no login manager: the system is not kept from sleeping or shutting down during "
-             "the update");
+             std::string(refused ? "the login manager refused the inhibitor lock (not authorised)"
+                                 : "no login manager") +
+                 ": the system is not kept from sleeping or shutting down during the update");
       return lasterror::Fail(lasterror::kNotSupported);
     }
     inhibitor = taken;

@@ -109,13 +109,22 @@ bool LinuxSystem::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
   return true;
 }
 
-// A restart is an orderly reboot by the system manager; a rescue system without one has the
-// plain reboot command. Other requests (log off, power off) are not offered.
+// A restart is an orderly reboot: where systemd runs, systemctl asks it; elsewhere (a rescue
+// system, another init) the plain reboot command does. Each by its absolute path, never through
+// the PATH of a process that may be root: /usr first, then the root directories of a system
+// whose /usr is not merged. Other requests (log off, power off) are not offered.
 bool LinuxSystem::ExitWindowsEx(std::uint32_t flags, std::uint32_t) {
+  static const std::vector<std::vector<std::string>> kSystemctl = {{"/usr/bin/systemctl", "reboot"},
+                                                                   {"/bin/systemctl", "reboot"}};
+  static const std::vector<std::vector<std::string>> kReboot = {{"/usr/sbin/reboot"},
+                                                                {"/sbin/reboot"}};
   if ((flags & ExitFlags::Reboot) == 0) return lasterror::Fail(lasterror::kNotSupported);
   if (!kernel->MayReboot()) return lasterror::Fail(lasterror::kPrivilegeNotHeld);
-  int status = kernel->Run({"systemctl", "reboot"});
-  if (status == 127) status = kernel->Run({"reboot"});
+  int status = 127;
+  for (const auto& command : kernel->SystemdBooted() ? kSystemctl : kReboot) {
+    status = kernel->Run(command);
+    if (status != 127) break;
+  }
   if (status != 0) return lasterror::Fail(lasterror::kAccessDenied);
   return true;
 }
