@@ -54,7 +54,8 @@ struct Seen {
   if (::bind(journal, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ::_exit(1);
   results[2] = JournalPresent() ? 1 : 0;
   results[3] = JournalSend({"MESSAGE=Drive firmware update", "MOVREL_DEVICE=/dev/sr0",
-                            "MOVREL_RESULT=success", "SYSLOG_IDENTIFIER=Movrel"});
+                            "MOVREL_RESULT=success", "SYSLOG_IDENTIFIER=Movrel",
+                            "MOVREL_VENDOR=VEN\nDOR"});
   char datagram[4096];
   const ssize_t received = ::recv(journal, datagram, sizeof datagram, MSG_DONTWAIT);
   if (::write(report, results, sizeof results) != sizeof results) ::_exit(1);
@@ -101,11 +102,13 @@ TEST(JournalSocket, TheRecordArrivesWithEveryFieldAndAMissingJournalIsAnError) {
   EXPECT_EQ(seen.sentRefused, ECONNREFUSED);
   EXPECT_TRUE(seen.presentAfter);
   EXPECT_EQ(seen.sent, 0);
-  // Each field a line, in order; the library adds where in the code the call is.
-  EXPECT_TRUE(seen.datagram.starts_with(
+  // Each field a line, in order; a value with a line feed as its length and bytes. The library
+  // may add where in the code the call is.
+  const std::string expected =
       "MESSAGE=Drive firmware update\nMOVREL_DEVICE=/dev/sr0\nMOVREL_RESULT=success\n"
-      "SYSLOG_IDENTIFIER=Movrel\n"))
-      << seen.datagram;
+      "SYSLOG_IDENTIFIER=Movrel\nMOVREL_VENDOR\n" +
+      std::string("\x07\0\0\0\0\0\0\0", 8) + "VEN\nDOR\n";
+  EXPECT_TRUE(seen.datagram.starts_with(expected)) << seen.datagram;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The system manager's services on this machine: the login manager's inhibitor locks over the
-// system bus, and the journal. An executable built self-contained (static) carries no client of
-// them and finds neither.
+// system bus, and the journal. Through libsystemd, or in an executable built self-contained
+// (static), through the program's own client of both.
 #pragma once
 
 #include <string>
