@@ -16,10 +16,10 @@
 
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
+#include "sim/SimSystem.h"
 #include "ui/win32/FrmMovrel.h"
 #include "ui/win32/Win32Application.h"
 #include "ui/win32/Win32Main.h"
-#include "sim/SimSystem.h"
 
 namespace {
 
@@ -350,8 +350,8 @@ void RunLoop(app::Win32Application& application) {
 
 TEST_F(Win32Form, UpdateRunTicksThroughTheMessageLoopAndEndsWithTheSuccessBox) {
   // The first programming write waits until the window's timer has moved the bar three steps.
-  std::atomic<HWND> progress = nullptr;
-  std::atomic<LRESULT> stepsSeen = 0;
+  std::atomic<HWND> progress = nullptr, shown = nullptr;
+  std::atomic<LRESULT> stepsSeen = 0, endSession = -1, suspend = -1;
   bay.drives.resize(1);
   bay.drives[0].responder = [&](const sim::CommandBytes& command, const sim::DataPhase&,
                                 sim::Answer&) {
@@ -360,6 +360,11 @@ TEST_F(Win32Form, UpdateRunTicksThroughTheMessageLoopAndEndsWithTheSuccessBox) {
       stepsSeen = SendMessageA(progress, PBM_GETPOS, 0, 0);
       Sleep(5);
     }
+    // In the middle of the flash, the form refuses the session's end and a suspend.
+    if (command[0] == 0x3B && endSession == -1) {
+      endSession = SendMessageA(shown, WM_QUERYENDSESSION, 0, 0);
+      suspend = SendMessageA(shown, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0);
+    }
     return false;
   };
   auto request = StandardRequest();
@@ -367,11 +372,15 @@ TEST_F(Win32Form, UpdateRunTicksThroughTheMessageLoopAndEndsWithTheSuccessBox) {
   HWND window = Open(request);
   form->Show();
   progress = ChildAt(window, 16, 112);
+  shown = window;
+  EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), TRUE);
   PostMessageA(ChildAt(window, 368, 24), BM_CLICK, 0, 0);
   RunLoop(application);
 
   // The workers' end reached this thread through its messages: the hook sees this thread's boxes.
   EXPECT_GE(stepsSeen, 3);
+  EXPECT_EQ(endSession, FALSE);
+  EXPECT_EQ(suspend, BROADCAST_QUERY_DENY);
   ASSERT_EQ(seenBoxes.size(), 1u);
   EXPECT_EQ(seenBoxes[0].title, "Information");
   EXPECT_EQ(seenBoxes[0].text, "Firmware has been updated successfully !");

@@ -276,6 +276,13 @@ LRESULT FrmMovrel::OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lP
       return reinterpret_cast<LRESULT>(fonts[static_cast<int>(FormFont::Form)].get());
     case WM_CLOSE:
       return 0;  // the title bar offers no Close: only the Close button ends the program
+    // A shutdown, log-off or sleep in the middle of a flash leaves a drive half programmed: while
+    // a run lasts, the session's end and a suspend asked of the applications are refused.
+    case WM_QUERYENDSESSION:
+      return main->RunInProgress() ? FALSE : TRUE;
+    case WM_POWERBROADCAST:
+      if (wParam == PBT_APMQUERYSUSPEND && main->RunInProgress()) return BROADCAST_QUERY_DENY;
+      break;
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -370,7 +377,28 @@ void FrmMovrel::ShowState() {
   ShowControl(cmdClose, m.cmdClose);
   ShowProgress();
   ShowTimer();
+  ShowShutdownBlock();
   if (m.CloseCommandRemoved() && !closeCommandRemoved) RemoveCloseCommand();
+}
+
+// Windows Vista and later tell the person why the session does not end; the call is looked up,
+// since older systems lack it (they only ask WM_QUERYENDSESSION).
+void FrmMovrel::ShowShutdownBlock() {
+  if (main->RunInProgress() == shutdownBlocked) return;
+  shutdownBlocked = main->RunInProgress();
+  const HMODULE user32 = GetModuleHandleA("user32.dll");
+  if (user32 == nullptr) return;
+  if (shutdownBlocked) {
+    using Create = BOOL(WINAPI*)(HWND, LPCWSTR);
+    const auto create = reinterpret_cast<Create>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonCreate")));
+    if (create != nullptr) create(form.get(), L"Drive firmware update in progress");
+  } else {
+    using Destroy = BOOL(WINAPI*)(HWND);
+    const auto destroy = reinterpret_cast<Destroy>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonDestroy")));
+    if (destroy != nullptr) destroy(form.get());
+  }
 }
 
 void FrmMovrel::ShowLabel(int index) {

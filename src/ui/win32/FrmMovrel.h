@@ -68,6 +68,7 @@ class FrmMovrel {
   void ShowList();
   void ShowProgress();
   void ShowTimer();
+  void ShowShutdownBlock();
   void RemoveCloseCommand();
 
   Win32Application& application;
@@ -81,6 +82,7 @@ class FrmMovrel {
   std::vector<std::string> listedItems;
   bool timerRunning = false;
   bool closeCommandRemoved = false;
+  bool shutdownBlocked = false;  // the session's end is refused with a reason while a run lasts
   std::unique_ptr<TMovrelMain> main;
   // Declared last: destroyed first, while the logic and the fonts it uses still exist.
   std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer> form;
