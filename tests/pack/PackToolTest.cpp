@@ -1,6 +1,8 @@
 // movrel-pack and movrel-probe as built: a package written by the tool is what a packaged
 // executable reads at run time.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <nlohmann/json.hpp>
@@ -14,9 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "movrel-pack/locate.h"
 #include "package/PackageBlock.h"
 #include "package/PackageLayout.h"
-#include "movrel-pack/locate.h"
 
 namespace {
 
@@ -373,6 +375,63 @@ TEST_F(PackTool, RepacksAPackagedExecutable) {
   EXPECT_NE(probed.find("bank 2: start 0, size 0, new revision \"N/A \", image not usable (size is "
                         "not a positive multiple of 16384)\n"),
             std::string::npos);
+}
+
+// Every command opens each file once and reads it only when it is a regular file that fits: a
+// FIFO is refused at once (a blocking open would wait for a writer: timeout ends the run with
+// 124), and an oversized file is refused by its size, before it is read.
+TEST_F(PackTool, ReadsOnlyRegularFilesThatFit) {
+  ASSERT_EQ(Pack(FullRequest(MOVREL_PROBE_PATH, Path("packaged"))).status, 0);
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  fs::create_directory(Path("folder"));
+  fs::create_symlink(Path("packaged"), Path("link"));
+  fs::create_symlink(Path("fifo"), Path("link-to-fifo"));
+  const std::uintmax_t limit = std::uintmax_t{64} << 20;
+  for (const auto& [name, size] : {std::pair{"limit", limit}, std::pair{"over", limit + 1},
+                                   std::pair{"huge", std::uintmax_t{1} << 40}}) {
+    std::ofstream(Path(name)).close();
+    fs::resize_file(Path(name), size);  // sparse: takes no room
+  }
+  const std::string a = "1=" + Path("a.bin");
+  const struct {
+    Strings args;
+    int status;
+    std::string text;
+  } rows[] = {
+      {{"show", Path("link")}, 0, "firmware written: yes\n"},
+      {{"show", Path("fifo")}, 1, "'" + Path("fifo") + "' is a FIFO, not a regular file"},
+      {{"show", Path("link-to-fifo")}, 1, "is a FIFO, not a regular file"},
+      {{"show", "--json", Path("fifo")}, 1, "is a FIFO, not a regular file"},
+      {{"show", Path("folder")}, 1, "is a directory, not a regular file"},
+      {{"show", "/dev/null"}, 1, "'/dev/null' is a device, not a regular file"},
+      {{"show", Path("missing")}, 1, "cannot open '" + Path("missing") + "'"},
+      {{"show", Path("limit")}, 1, "no package block found"},
+      {{"show", Path("over")}, 1, "of 67108865 bytes does not fit in 67108864 bytes"},
+      {{"show", Path("huge")}, 1, "of 1099511627776 bytes does not fit"},
+      {{"verify", Path("fifo"), "--bank", a}, 1, "is a FIFO"},
+      {{"verify", Path("huge"), "--bank", a}, 1, "does not fit"},
+      {{"verify", Path("packaged"), "--bank", "1=" + Path("fifo")}, 1, "is a FIFO"},
+      {{"pack", "--template", Path("fifo"), "--output", Path("out"), "--bank", a, "--new-fw",
+        "1=RV0D", "--any-drive", "1"},
+       1,
+       "is a FIFO"},
+      {{"pack", "--template", Path("huge"), "--output", Path("out"), "--bank", a, "--new-fw",
+        "1=RV0D", "--any-drive", "1"},
+       1,
+       "does not fit"},
+      {{"pack", "--template", MOVREL_PROBE_PATH, "--output", Path("out"), "--bank",
+        "1=" + Path("fifo"), "--new-fw", "1=RV0D", "--any-drive", "1"},
+       1,
+       "is a FIFO"},
+  };
+  for (const auto& row : rows) {
+    Strings args = {"10", MOVREL_PACK_PATH};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Outcome run = Execute("timeout", args);
+    EXPECT_EQ(run.status, row.status) << row.args.back() << run.err;
+    EXPECT_THAT(run.status == 0 ? run.out : run.err, ::testing::HasSubstr(row.text));
+  }
+  EXPECT_FALSE(fs::exists(Path("out")));
 }
 
 TEST_F(PackTool, WritesNoFileButItsOutput) {

@@ -1,13 +1,15 @@
 #include "movrel-pack/file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "movrel-pack/error.h"
 
@@ -31,21 +33,50 @@ bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
   return true;
 }
 
+// Reads exactly `bytes.size()` bytes from `fd`, going on after interrupted and short reads; false
+// when the file ends before (it shrank since fstat) or a read fails.
+bool ReadAll(int fd, std::vector<unsigned char>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// What a file that is not a regular one is, for a refusal (a socket cannot be opened at all).
+std::string KindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISDIR(mode)) return "a directory";
+  return "a device";
+}
+
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+  int fd;
+  ~Descriptor() { ::close(fd); }
+};
+
 }  // namespace
 
 std::vector<unsigned char> ReadWholeFile(const std::string& path, std::size_t limit) {
-  std::error_code error;
-  const bool regular = fs::is_regular_file(path, error);
-  const std::uintmax_t size = regular ? fs::file_size(path, error) : 0;
-  if (!regular || error) throw Refusal("cannot read '" + path + "'");
+  const int in = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (in < 0) throw Refusal("cannot open '" + path + "': " + std::strerror(errno));
+  const Descriptor closer{in};
+  struct stat status {};
+  if (::fstat(in, &status) != 0) throw Refusal("cannot read '" + path + "'");
+  if (!S_ISREG(status.st_mode)) {
+    throw Refusal("'" + path + "' is " + KindOf(status.st_mode) + ", not a regular file");
+  }
+  const auto size = static_cast<std::uintmax_t>(status.st_size);
   if (size > limit) {
     throw Refusal("'" + path + "' of " + std::to_string(size) + " bytes does not fit in " +
                   std::to_string(limit) + " bytes");
   }
   std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
-  std::ifstream in(path, std::ios::binary);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!in) throw Refusal("cannot read '" + path + "'");
+  if (!ReadAll(in, bytes)) throw Refusal("cannot read '" + path + "'");
   return bytes;
 }
 

@@ -2,16 +2,23 @@
 #pragma once
 
 #include <cstddef>
-#include <limits>
 #include <string>
 #include <vector>
 
 namespace pack {
 
-// The bytes of the regular file at `path`. Throws Refusal when it cannot be read, or when it
-// holds more than `limit` bytes (found before anything is read).
-std::vector<unsigned char> ReadWholeFile(
-    const std::string& path, std::size_t limit = std::numeric_limits<std::size_t>::max());
+// The most an executable may hold to be read: far more than any flasher (the package block
+// alone is a little over 1 MiB), and little enough to hold in memory.
+inline constexpr std::size_t kExecutableLimit = std::size_t{64} << 20;
+
+// The bytes of the regular file at `path`, of at most `limit` bytes. The path is opened once,
+// with O_RDONLY | O_NONBLOCK | O_CLOEXEC, and everything else goes through that descriptor:
+// fstat says what the file is and how large, and only then is it read. Opening a FIFO that way
+// returns at once, writer or not (open(2)), and a regular file ignores O_NONBLOCK; a symbolic
+// link is followed to what it names. Throws Refusal, before reading anything, for a file that
+// cannot be opened, that is not a regular file (a FIFO, a directory, a device) or that holds more
+// than `limit` bytes; and when fewer bytes can be read than fstat gave (the file shrank).
+std::vector<unsigned char> ReadWholeFile(const std::string& path, std::size_t limit);
 
 // Writes `bytes` to `path` with the permissions of the file `modeOf`. The bytes go to a new
 // temporary file of a fresh name in the same directory, created for this write alone, which then

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "package/PackageBlock.h"
-#include "package/PackageLayout.h"
 #include "movrel-pack/args.h"
 #include "movrel-pack/error.h"
 #include "movrel-pack/file.h"
@@ -16,6 +14,8 @@
 #include "movrel-pack/print.h"
 #include "movrel-pack/verify.h"
 #include "movrel-pack/write.h"
+#include "package/PackageBlock.h"
+#include "package/PackageLayout.h"
 
 namespace {
 
@@ -56,11 +56,15 @@ constexpr const char* kHelp =
     "  --option KEY=DIGIT           N2OMESSAGE, CHKDISC, BOOTCODE, REBOOT, AUTOMODE, CLOSEAP,\n"
     "                               WARNING, ADMIN, NBWARNING (left out: kept as in EXE)\n"
     "\n"
+    "Every file is opened once and read only when it is a regular file (a FIFO, a directory\n"
+    "or a device is refused); an executable may hold up to 64 MiB.\n"
+    "\n"
     "exit status: 0 done; 1 refused or failed (pack writes no file), or a bank differs\n"
     "(verify); 2 usage error\n";
 
 void Show(const pack::ShowRequest& request) {
-  const std::vector<unsigned char> file = pack::ReadWholeFile(request.executablePath);
+  const std::vector<unsigned char> file =
+      pack::ReadWholeFile(request.executablePath, pack::kExecutableLimit);
   const app::PackageView package(file.data() + pack::LocateBlock(file));
   const std::string text =
       request.json ? pack::FormatPackageJson(package) : pack::FormatPackage(package);
@@ -73,7 +77,8 @@ int Verify(const pack::VerifyRequest& request) {
   for (const pack::BankFile& bank : request.banks) {
     files.push_back(pack::ReadWholeFile(bank.path, app::layout::kBankAreaSize));
   }
-  const std::vector<unsigned char> file = pack::ReadWholeFile(request.executablePath);
+  const std::vector<unsigned char> file =
+      pack::ReadWholeFile(request.executablePath, pack::kExecutableLimit);
   const app::PackageView package(file.data() + pack::LocateBlock(file));
   int status = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -106,7 +111,7 @@ void Pack(const pack::PackRequest& request) {
   for (int b = 0; b < bankCount; ++b) {
     images.push_back(pack::ReadWholeFile(*request.banks[b].imagePath, app::layout::kBankAreaSize));
   }
-  pack::Bytes file = pack::ReadWholeFile(request.templatePath);
+  pack::Bytes file = pack::ReadWholeFile(request.templatePath, pack::kExecutableLimit);
   const std::size_t start = pack::LocateBlock(file);
   pack::FillBlock(file.data() + start, request, images);
   pack::WriteWholeFile(request.outputPath, file, request.templatePath);
