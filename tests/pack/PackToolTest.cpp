@@ -423,6 +423,12 @@ TEST_F(PackTool, ReadsOnlyRegularFilesThatFit) {
         "1=" + Path("fifo"), "--new-fw", "1=RV0D", "--any-drive", "1"},
        1,
        "is a FIFO"},
+      {{"repack", Path("fifo"), "--template", MOVREL_PROBE_PATH, "--output", Path("out")},
+       1,
+       "is a FIFO"},
+      {{"repack", Path("packaged"), "--template", Path("huge"), "--output", Path("out")},
+       1,
+       "does not fit"},
   };
   for (const auto& row : rows) {
     Strings args = {"10", MOVREL_PACK_PATH};
@@ -432,6 +438,76 @@ TEST_F(PackTool, ReadsOnlyRegularFilesThatFit) {
     EXPECT_THAT(run.status == 0 ? run.out : run.err, ::testing::HasSubstr(row.text));
   }
   EXPECT_FALSE(fs::exists(Path("out")));
+}
+
+// repack moves the block as it is into a copy of the template that --template names, or that the
+// file's flasher mark names in --template-dir; nothing else of the file is kept.
+TEST_F(PackTool, RepackMovesTheBlockIntoTheTemplateItsMarkNames) {
+  ASSERT_EQ(Pack(FullRequest(MOVREL_PROBE_PATH, Path("packaged"))).status, 0);
+  const std::vector<unsigned char> packaged = ReadBytes(Path("packaged"));
+  const std::vector<unsigned char> probe = ReadBytes(MOVREL_PROBE_PATH);
+  auto write = [&](const std::string& name, const std::vector<unsigned char>& bytes,
+                   const std::string& tail) {
+    std::ofstream out(Path(name), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.write(tail.data(), static_cast<std::streamsize>(tail.size()));
+  };
+  // A packaged window flasher (its mark twice, as a debug build has it), one that carries both
+  // marks, and installed flashers: movrel a probe, movrel-console a file without a block.
+  const std::string window{"MOVREL FLASHER=movrel\0", 22};
+  const std::string console{"MOVREL FLASHER=movrel-console\0", 30};
+  write("window", packaged, window + window);
+  write("both", packaged, window + console);
+  fs::create_directory(Path("installed"));
+  fs::copy_file(MOVREL_PROBE_PATH, Path("installed/movrel"));
+  fs::copy_file(Path("a.bin"), Path("installed/movrel-console"));
+
+  const Outcome shown = Pack({"show", Path("packaged")});
+  for (const Strings& from :
+       {Strings{"--template", MOVREL_PROBE_PATH}, Strings{"--template-dir", Path("installed")}}) {
+    std::filesystem::remove(Path("out"));
+    Strings args = {"repack", Path("window"), "--output", Path("out")};
+    args.insert(args.end(), from.begin(), from.end());
+    const Outcome run = Pack(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<unsigned char> out = ReadBytes(Path("out"));
+    ASSERT_EQ(out.size(), probe.size());
+    const std::size_t start = pack::LocateBlock(probe), end = start + app::layout::kBlockSize;
+    EXPECT_TRUE(std::equal(probe.begin(), probe.begin() + start, out.begin()));
+    EXPECT_TRUE(std::equal(probe.begin() + end, probe.end(), out.begin() + end));
+    EXPECT_EQ(Execute(Path("out"), {}).out, shown.out);
+    EXPECT_EQ(fs::status(Path("out")).permissions(), fs::status(MOVREL_PROBE_PATH).permissions());
+  }
+
+  const std::string dir = Path("installed"), out = Path("refused");
+  const struct {
+    Strings args;
+    std::string text;
+  } refusals[] = {
+      {{Path("packaged"), "--template-dir", dir}, "no mark of a Linux flasher found"},
+      {{Path("both"), "--template-dir", dir}, "the marks of more than one flasher"},
+      {{MOVREL_PACK_PATH, "--template", MOVREL_PROBE_PATH}, "no package block found"},
+      {{Path("packaged"), "--template", MOVREL_PACK_PATH}, "no package block found"},
+      {{Path("window"), "--template", Path("installed/missing")}, "cannot open"},
+  };
+  const std::set<std::string> before = Listing();
+  for (const auto& row : refusals) {
+    Strings args = {"repack", row.args[0], "--output", out, row.args[1], row.args[2]};
+    const Outcome run = Pack(args);
+    EXPECT_EQ(run.status, 1) << row.text;
+    EXPECT_THAT(run.err, ::testing::HasSubstr(row.text));
+  }
+  // An output that is the file or the template, by any name.
+  fs::create_symlink(Path("window"), Path("to-window"));
+  for (const std::string& to : {Path("window"), Path("to-window"), Path("installed/movrel")}) {
+    const Outcome run = Pack({"repack", Path("window"), "--output", to, "--template-dir", dir});
+    EXPECT_EQ(run.status, 1) << to;
+    EXPECT_THAT(run.err, ::testing::HasSubstr("the output would overwrite")) << to;
+  }
+  fs::remove(Path("to-window"));
+  EXPECT_EQ(Listing(), before);
+  EXPECT_EQ(ReadBytes(Path("installed/movrel")), probe);
 }
 
 TEST_F(PackTool, WritesNoFileButItsOutput) {
@@ -597,6 +673,15 @@ TEST_F(PackTool, UsageErrorsExitWithTwoAndHelpWithZero) {
       {"pack", "--template", t, "--output", o, "--bank", a, "--any-drive", "1", "--any-drive", "1"},
       {"pack", "--template", t, "--output", o, "--bank", a, "--option", "WARNING=1", "--option",
        "WARNING=0"},
+      {"repack"},
+      {"repack", t},
+      {"repack", "--output", o, "--template", t},
+      {"repack", t, "--template", t},
+      {"repack", t, "--output", o},
+      {"repack", t, "--output", o, "--template", t, "--template-dir", o},
+      {"repack", t, "--output", o, "--template", t, "--template", t},
+      {"repack", t, "--output", o, "--template"},
+      {"repack", t, "--output", o, "--frob", t},
   };
   // Every option that takes one value, given twice.
   for (const char* once : {"--template", "--output", "--title", "--version", "--model", "--date",
@@ -613,7 +698,8 @@ TEST_F(PackTool, UsageErrorsExitWithTwoAndHelpWithZero) {
   }
   const Outcome help = Pack({"--help"});
   EXPECT_EQ(help.status, 0);
-  for (const char* line : {"--any-drive N", "show [--json] EXE", "verify EXE --bank N=FILE"}) {
+  for (const char* line : {"--any-drive N", "show [--json] EXE", "verify EXE --bank N=FILE",
+                           "repack EXE --output OUT", "--template-dir DIR"}) {
     EXPECT_NE(help.out.find(line), std::string::npos) << line;
   }
 }

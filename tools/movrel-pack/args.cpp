@@ -119,6 +119,30 @@ VerifyRequest ParseVerifyArguments(const std::vector<std::string>& args) {
   return request;
 }
 
+RepackRequest ParseRepackArguments(const std::vector<std::string>& args) {
+  if (args.empty() || args[0].starts_with("-")) {
+    throw UsageError("repack takes the executable first");
+  }
+  RepackRequest request{args[0], {}, {}, {}};
+  std::set<std::string> given;
+  for (std::size_t i = 1; i < args.size(); i += 2) {
+    const std::string& flag = args[i];
+    std::string* value = flag == "--output"         ? &request.outputPath
+                         : flag == "--template"     ? &request.templatePath
+                         : flag == "--template-dir" ? &request.templateDirectory
+                                                    : nullptr;
+    if (!value) throw UsageError("unknown argument '" + flag + "'");
+    if (i + 1 == args.size()) throw UsageError(flag + " needs a value");
+    Once(given, flag);
+    *value = args[i + 1];
+  }
+  if (request.outputPath.empty()) throw UsageError("--output is required");
+  if (request.templatePath.empty() == request.templateDirectory.empty()) {
+    throw UsageError("repack takes one of --template and --template-dir");
+  }
+  return request;
+}
+
 PackRequest ParsePackArguments(const std::vector<std::string>& args) {
   PackRequest request;
   std::set<std::string> given;

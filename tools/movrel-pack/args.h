@@ -64,6 +64,15 @@ struct VerifyRequest {
   std::vector<BankFile> banks;
 };
 
+// "movrel-pack repack": the executable whose package block moves, and the template it moves into:
+// a file, or the directory of the installed flashers (then the one EXE's mark names).
+struct RepackRequest {
+  std::string executablePath;
+  std::string outputPath;
+  std::string templatePath;       // empty when a directory is given
+  std::string templateDirectory;  // empty when a template is given
+};
+
 // The arguments after "show": one executable and --json at most once, in any order. Throws
 // UsageError otherwise.
 ShowRequest ParseShowArguments(const std::vector<std::string>& args);
@@ -71,6 +80,10 @@ ShowRequest ParseShowArguments(const std::vector<std::string>& args);
 // The arguments after "verify": the executable, then one or more --bank N=FILE, at most one per
 // bank. Throws UsageError for anything else, Refusal for a bank number outside 1..4.
 VerifyRequest ParseVerifyArguments(const std::vector<std::string>& args);
+
+// The arguments after "repack": the executable, then --output and one of --template and
+// --template-dir, each once. Throws UsageError otherwise.
+RepackRequest ParseRepackArguments(const std::vector<std::string>& args);
 
 // The arguments after "pack". Throws UsageError for an unknown or incomplete option or one given
 // twice (every option but --constraint takes one value, per bank or per key), Refusal for

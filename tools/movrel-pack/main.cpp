@@ -1,5 +1,7 @@
 // movrel-pack: shows the package block of a Movrel executable, checks its bank images against
-// files, or writes a package into a copy of a template executable.
+// files, writes a package into a copy of a template executable, or moves the package of one
+// executable into a copy of another.
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -11,6 +13,7 @@
 #include "movrel-pack/file.h"
 #include "movrel-pack/json.h"
 #include "movrel-pack/locate.h"
+#include "movrel-pack/mark.h"
 #include "movrel-pack/print.h"
 #include "movrel-pack/verify.h"
 #include "movrel-pack/write.h"
@@ -24,6 +27,7 @@ constexpr const char* kUsage =
     "       movrel-pack verify EXE --bank N=FILE ...\n"
     "       movrel-pack pack --template EXE --output OUT --bank 1=FILE --new-fw 1=REV\n"
     "                        (--constraint 1=MIN,MAX,VENDOR,PRODUCT ... | --any-drive 1) ...\n"
+    "       movrel-pack repack EXE --output OUT (--template EXE | --template-dir DIR)\n"
     "       movrel-pack --help\n";
 
 constexpr const char* kHelp =
@@ -55,6 +59,15 @@ constexpr const char* kHelp =
     "  --any-drive N                bank N accepts every drive (instead of constraints)\n"
     "  --option KEY=DIGIT           N2OMESSAGE, CHKDISC, BOOTCODE, REBOOT, AUTOMODE, CLOSEAP,\n"
     "                               WARNING, ADMIN, NBWARNING (left out: kept as in EXE)\n"
+    "\n"
+    "repack EXE     writes the package block of EXE, as it is, into a copy of a template, as\n"
+    "               OUT with the template's file mode: the package runs in that build of the\n"
+    "               flasher. Nothing else of EXE is used; EXE is read once.\n"
+    "  --output OUT                 the file to write\n"
+    "  --template EXE               the executable to start from\n"
+    "  --template-dir DIR           the Linux flasher in DIR that EXE was made from: DIR/movrel\n"
+    "                               or DIR/movrel-console, as the mark that EXE carries names\n"
+    "                               it (how movrel-launch runs a package as root)\n"
     "\n"
     "Every file is opened once and read only when it is a regular file (a FIFO, a directory\n"
     "or a device is refused); an executable may hold up to 64 MiB.\n"
@@ -117,6 +130,25 @@ void Pack(const pack::PackRequest& request) {
   pack::WriteWholeFile(request.outputPath, file, request.templatePath);
 }
 
+void Repack(const pack::RepackRequest& request) {
+  const pack::Bytes source = pack::ReadWholeFile(request.executablePath, pack::kExecutableLimit);
+  const std::size_t from = pack::LocateBlock(source);
+  const std::string templatePath =
+      request.templateDirectory.empty()
+          ? request.templatePath
+          : request.templateDirectory + "/" + std::string(pack::FlasherName(source));
+  for (const std::string& input : {templatePath, request.executablePath}) {
+    if (pack::SameFile(input, request.outputPath)) {
+      throw pack::Refusal("the output would overwrite '" + input + "'");
+    }
+  }
+  pack::Bytes file = pack::ReadWholeFile(templatePath, pack::kExecutableLimit);
+  const std::size_t to = pack::LocateBlock(file);
+  std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(from), app::layout::kBlockSize,
+              file.begin() + static_cast<std::ptrdiff_t>(to));
+  pack::WriteWholeFile(request.outputPath, file, templatePath);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -133,6 +165,8 @@ int main(int argc, char** argv) {
       return Verify(pack::ParseVerifyArguments({args.begin() + 1, args.end()}));
     } else if (command == "pack") {
       Pack(pack::ParsePackArguments({args.begin() + 1, args.end()}));
+    } else if (command == "repack") {
+      Repack(pack::ParseRepackArguments({args.begin() + 1, args.end()}));
     } else {
       throw pack::UsageError("unknown command '" + command + "'");
     }

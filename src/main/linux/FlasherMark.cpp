@@ -1,0 +1,18 @@
+// This program's mark (package/FlasherMark.h); the build names the program in
+// MOVREL_FLASHER_NAME.
+#include <algorithm>
+#include <string_view>
+
+#include "package/FlasherMark.h"
+
+namespace {
+
+// Nothing reads it at run time: it is there for movrel-pack to find in the file.
+[[gnu::used]] constexpr char kFlasherMark[] = "MOVREL FLASHER=" MOVREL_FLASHER_NAME;
+
+constexpr std::string_view kMark = kFlasherMark;
+static_assert(kMark.starts_with(app::kFlasherMarkKey));
+static_assert(std::ranges::find(app::kFlasherNames, kMark.substr(app::kFlasherMarkKey.size())) !=
+              app::kFlasherNames.end());
+
+}  // namespace
