@@ -14,8 +14,10 @@ foreach(program IN ITEMS movrel movrel-console movrel-pack)
 endforeach()
 
 # --- Desktop integration: launcher, entry, icon, polkit action ---
-# The entry, the polkit action and the launcher itself name the launcher by its installed path.
+# The entry, the polkit action and the launcher itself name the launcher by its installed path;
+# the launcher runs the flashers installed beside it, from root's private copies in /run.
 set(MOVREL_LAUNCH ${CMAKE_INSTALL_FULL_BINDIR}/movrel-launch)
+set(MOVREL_RUN_DIR /run)
 set(desktop_dir ${PROJECT_SOURCE_DIR}/data/desktop)
 set(desktop_out ${CMAKE_BINARY_DIR}/desktop)
 configure_file(${desktop_dir}/movrel-launch.in ${desktop_out}/movrel-launch @ONLY)
