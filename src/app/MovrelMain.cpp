@@ -6,6 +6,7 @@
 #include "app/TextCompare.h"
 #include "device/AtapiDevice.h"
 #include "flash/Parser.h"
+#include "package/Seal.h"
 #include "platform/Application.h"
 
 namespace app {
@@ -39,6 +40,13 @@ void TMovrelMain::StartUp() {
     std::snprintf(formatted, sizeof formatted, texts::kUntitledCaption,
                   std::string(package.Version()).c_str());
     caption = formatted;
+  }
+
+  // A package that no longer matches its seal is not read any further, and no drive is touched.
+  if (CheckSeal(package) == SealState::Damaged) {
+    application.ShowMessage(MessageKind::Error, MessageButtons::Ok, texts::kDamaged);
+    EndProgram(Ending::BeforeUpdate);
+    return;
   }
 
   options = package.Options();

@@ -21,6 +21,7 @@ inline constexpr char kFullPercent[] = "100 %";
 inline constexpr char kPercentSuffix[] = " %";
 
 // Start-up.
+inline constexpr char kDamaged[] = "This flash program is damaged. Please obtain it again.";
 inline constexpr char kAdministrator[] = "User must be administrator priority !";
 inline constexpr char kNoFirmware[] = "No F/W in executable !";
 inline constexpr char kDeviceFailed[] = "Device object initialize failed !";

@@ -48,13 +48,16 @@ struct BankImage {
   std::string_view reason;  // why it is not usable; empty when it is
 };
 
-// A package block of layout::kBlockSize bytes starting at `block`. Banks are indexed 0..3,
+// A package block of layout::kBlockSize bytes starting at `block`, with the seal made for it at
+// `seal` (package/Seal.h; none: the executable has no seal block). Banks are indexed 0..3,
 // constraint entries 0..7.
 class PackageView {
  public:
-  explicit PackageView(const unsigned char* block) : block(block) {}
+  explicit PackageView(const unsigned char* block, const unsigned char* seal = nullptr)
+      : block(block), seal(seal) {}
 
   const unsigned char* Data() const { return block; }
+  const unsigned char* SealData() const { return seal; }
 
   std::string_view Banner() const;
   std::string_view Version() const;
@@ -85,9 +88,10 @@ class PackageView {
 
  private:
   const unsigned char* block;
+  const unsigned char* seal;
 };
 
-// The block embedded in this executable, as the packaging step left it.
+// The block and the seal embedded in this executable, as the packaging step left them.
 PackageView EmbeddedPackage();
 
 }  // namespace app

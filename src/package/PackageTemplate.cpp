@@ -1,11 +1,12 @@
-// The package block as the build leaves it: a template that the packaging step fills in the
-// executable file. It lives in initialised, writable data so that the file holds every byte of
-// it, and it is read only through a pointer the compiler cannot see through, so that no read is
-// answered from these initial values.
+// The package block and its seal as the build leaves them: templates that the packaging step
+// fills in the executable file. They live in initialised, writable data so that the file holds
+// every byte of them, and they are read only through pointers the compiler cannot see through, so
+// that no read is answered from these initial values.
 #include <cstddef>
 
 #include "package/PackageBlock.h"
 #include "package/PackageLayout.h"
+#include "package/Seal.h"
 
 namespace app {
 
@@ -139,11 +140,25 @@ PackageBlock packageBlock = {
     "BANK_START_FROM_HERE",
 };
 
+struct PackageSeal {
+  char marker[layout::kSealMarkerSize];
+  char key[layout::kSealKeySize];
+  char digest[layout::kSealDigestSize];
+};
+
+static_assert(sizeof(PackageSeal) == layout::kSealSize);
+static_assert(offsetof(PackageSeal, key) == layout::kSealKeyOffset);
+static_assert(offsetof(PackageSeal, digest) == layout::kSealDigestOffset);
+
+// Not const and not static: the packaging step records the block's digest in these bytes.
+PackageSeal packageSeal = {"MOVREL PACKAGE SEAL", "SHA256=", "NOT SEALED"};
+
 PackageView EmbeddedPackage() {
   const unsigned char* block = reinterpret_cast<const unsigned char*>(&packageBlock);
-  // Hides where the pointer comes from, so every read goes to the bytes in memory.
-  __asm__ __volatile__("" : "+r"(block));
-  return PackageView(block);
+  const unsigned char* seal = reinterpret_cast<const unsigned char*>(&packageSeal);
+  // Hides where the pointers come from, so every read goes to the bytes in memory.
+  __asm__ __volatile__("" : "+r"(block), "+r"(seal));
+  return PackageView(block, seal);
 }
 
 }  // namespace app

@@ -4,6 +4,7 @@
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
 #include "device/AtapiDevice.h"
+#include "package/Seal.h"
 #include "sim/SimSystem.h"
 
 namespace {
@@ -110,6 +111,54 @@ TEST_F(StartUp, NoFirmwareEndsBeforeAnyDriveIsTouched) {
   EXPECT_EQ(form.GetEnding(), Ending::BeforeUpdate);
   EXPECT_EQ(form.MainDevice(), nullptr);
   EXPECT_TRUE(system.Trace().empty());
+}
+
+// One byte changed after sealing, in a bank, a text, an option or the seal itself: the first box
+// says so (before the administrator's warning that ADMIN=1 would bring) and no drive is touched.
+TEST_F(StartUp, DamagedPackageEndsBeforeAnyDriveIsTouched) {
+  namespace layout = app::layout;
+  const struct {
+    const char* what;
+    bool inSeal;
+    std::size_t offset;
+  } flips[] = {
+      {"bank 1 image", false, layout::kBankAreaOffset + 700000},
+      {"title", false, layout::kTitleOffset + 3},
+      {"ADMIN=0 to 1", false, layout::SlotOf(Option::Admin).offset + layout::kAdminValuePosition},
+      {"seal key", true, layout::kSealKeyOffset + 2},
+      {"seal digest", true, layout::kSealDigestOffset + 41},
+      {"seal digest's zero byte", true, layout::kSealDigestOffset + 64},
+  };
+  for (const auto& flip : flips) {
+    sim::SimSystem system(bay);
+    ScriptedApplication app;
+    auto package = MakePackage(StandardRequest());
+    package.AddSeal(true);
+    (flip.inSeal ? package.seal : package.block)[flip.offset] ^= 1;
+    TMovrelMain form(system, app, package.View());
+    ASSERT_EQ(app.shown.size(), 1u) << flip.what;
+    EXPECT_EQ(app.shown[0].title, "Error");
+    EXPECT_EQ(app.shown[0].buttons, MessageButtons::Ok);
+    EXPECT_EQ(app.shown[0].text, "This flash program is damaged. Please obtain it again.");
+    EXPECT_TRUE(app.Terminated());
+    EXPECT_EQ(form.GetEnding(), Ending::BeforeUpdate);
+    EXPECT_EQ(form.MainDevice(), nullptr);
+    EXPECT_TRUE(system.Trace().empty()) << flip.what;
+  }
+}
+
+// A package that matches its seal, and one with the template's seal, start as any package does.
+TEST_F(StartUp, SealedAndUnsealedPackagesStartAsEver) {
+  for (const bool sealed : {true, false}) {
+    sim::SimSystem system(bay);
+    ScriptedApplication app;
+    auto package = MakePackage(StandardRequest());
+    package.AddSeal(sealed);
+    TMovrelMain form(system, app, package.View());
+    EXPECT_TRUE(app.shown.empty()) << app.shown.front().text;
+    EXPECT_FALSE(app.Terminated());
+    EXPECT_TRUE(form.cmdUpdate.Enabled());
+  }
 }
 
 TEST_F(StartUp, NoEligibleDriveListsEveryDetectedDrive) {

@@ -6,6 +6,7 @@
 
 #include "app/MovrelMain.h"
 #include "movrel-pack/write.h"
+#include "package/Seal.h"
 
 namespace window_test {
 
@@ -38,6 +39,12 @@ void Package::SetOption(app::layout::Option option, char value) {
   block[slot.offset + length - 1] = static_cast<unsigned char>(value);
 }
 
+void Package::AddSeal(bool sealed) {
+  const unsigned char* embedded = app::EmbeddedPackage().SealData();
+  seal.assign(embedded, embedded + app::layout::kSealSize);
+  if (sealed) pack::WriteSeal(seal.data(), block.data());
+}
+
 std::vector<unsigned char> SimImage(const std::string& revision, std::size_t size) {
   std::vector<unsigned char> image(size);
   for (std::size_t i = 64; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 7);
@@ -62,7 +69,7 @@ pack::PackRequest StandardRequest() {
 
 Package UnpackagedTemplate() {
   const unsigned char* embedded = app::EmbeddedPackage().Data();
-  return Package{std::vector<unsigned char>(embedded, embedded + app::layout::kBlockSize)};
+  return Package{std::vector<unsigned char>(embedded, embedded + app::layout::kBlockSize), {}};
 }
 
 Package MakePackage(const pack::PackRequest& request) {

@@ -51,11 +51,17 @@ class ScriptedApplication : public platform::Application {
 // loop would, until the run is over (or a minute has passed).
 void WaitForTheRun(app::TMovrelMain& form, platform::Application& application);
 
-// A package block in memory: the template, filled like the packaging tool fills it.
+// A package block in memory: the template, filled like the packaging tool fills it; with a seal
+// only once one is added.
 struct Package {
   std::vector<unsigned char> block;
-  app::PackageView View() const { return app::PackageView(block.data()); }
+  std::vector<unsigned char> seal;
+  app::PackageView View() const {
+    return app::PackageView(block.data(), seal.empty() ? nullptr : seal.data());
+  }
   void SetOption(app::layout::Option option, char value);
+  // The template's seal, unsealed; then, when `sealed`, sealed over the block as it is now.
+  void AddSeal(bool sealed);
 };
 
 // A simulated image whose identity record names the drive's new revision.

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "movrel-pack/error.h"
+#include "package/ImageHash.h"
+#include "package/Seal.h"
 
 namespace pack {
 
@@ -201,6 +203,12 @@ void FillBlock(unsigned char* block, const PackRequest& request, const std::vect
   }
   WriteOptions(block, request, bankCount);
   WriteBanks(block, request, images);
+}
+
+void WriteSeal(unsigned char* seal, const unsigned char* block) {
+  WriteField(seal + layout::kSealKeyOffset, layout::kSealKeySize, std::string(layout::kSealKey));
+  WriteField(seal + layout::kSealDigestOffset, layout::kSealDigestSize,
+             app::Sha256Hex(block, layout::kBlockSize));
 }
 
 }  // namespace pack

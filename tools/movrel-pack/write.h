@@ -1,4 +1,4 @@
-// Writing a pack request into a package block.
+// Writing a pack request into a package block, and sealing the block.
 #pragma once
 
 #include <vector>
@@ -20,5 +20,9 @@ int BankCountOf(const PackRequest& request);
 // when the request does not fit the block or could make a drive eligible that no constraint
 // names.
 void FillBlock(unsigned char* block, const PackRequest& request, const std::vector<Bytes>& images);
+
+// Records in the seal at `seal` (layout::kSealSize bytes) the SHA-256 of the package block at
+// `block` as it now is.
+void WriteSeal(unsigned char* seal, const unsigned char* block);
 
 }  // namespace pack

@@ -1,0 +1,42 @@
+#include "package/Seal.h"
+
+#include <algorithm>
+#include <string>
+
+#include "package/ImageHash.h"
+#include "package/PackageLayout.h"
+
+namespace app {
+
+namespace {
+
+// The field of `size` bytes at `field` holds `text` and zero bytes to its end.
+bool Holds(const unsigned char* field, std::size_t size, std::string_view text) {
+  return std::equal(text.begin(), text.end(), field) &&
+         std::all_of(field + text.size(), field + size, [](unsigned char c) { return c == 0; });
+}
+
+bool IsDigest(const unsigned char* field) {
+  return std::all_of(field, field + layout::kSealDigestSize - 1, [](unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+  });
+}
+
+}  // namespace
+
+SealState CheckSeal(const PackageView& package) {
+  const unsigned char* seal = package.SealData();
+  if (seal == nullptr) return SealState::NotSealed;
+  const unsigned char* digest = seal + layout::kSealDigestOffset;
+  if (!Holds(seal + layout::kSealKeyOffset, layout::kSealKeySize, layout::kSealKey)) {
+    return SealState::Damaged;
+  }
+  if (Holds(digest, layout::kSealDigestSize, layout::kNotSealed)) return SealState::NotSealed;
+  // The block is hashed only for a seal that holds a digest at all.
+  if (!IsDigest(digest)) return SealState::Damaged;
+  return Holds(digest, layout::kSealDigestSize, Sha256Hex(package.Data(), layout::kBlockSize))
+             ? SealState::Matching
+             : SealState::Damaged;
+}
+
+}  // namespace app
