@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -19,6 +20,7 @@
 #include "movrel-pack/locate.h"
 #include "package/PackageBlock.h"
 #include "package/PackageLayout.h"
+#include "package/Seal.h"
 
 namespace {
 
@@ -30,6 +32,10 @@ using Json = nlohmann::json;
 constexpr const char* kSha256A = "8fcdd5c1c2a446d224f32c2782fa976d323c12f6d6ca139e5556c3b43897191f";
 constexpr const char* kSha256B = "bb0e36ac41e8a63202af81b63c1c98f0674fb5e1c5bd45a5ecea3b15fba4bb96";
 constexpr const char* kSha256D = "6f8187d1c4f109341c4f382f3d9e589013ac5795ad63d52ad262413bbb0e9702";
+
+// The seal's line in show and verify.
+const std::string kSealed = "seal: sealed, matches the package\n";
+const std::string kDamaged = "seal: sealed, does not match the package (damaged)\n";
 
 struct Outcome {
   int status;
@@ -188,6 +194,7 @@ TEST_F(PackTool, PackagedProbeReadsWhatWasPacked) {
                "contact: \"555-0100\"\n",
                "title set: yes\n",
                "firmware written: yes\n",
+               kSealed,
                "option CHKDISC: 1\n",
                "option ADMIN: 1\n",
                "option REBOOT: 0\n",
@@ -251,7 +258,8 @@ TEST_F(PackTool, PackagedProbeReadsWhatWasPacked) {
                    {"/banks/2/constraints/0/vendor", "Dornavex"},
                    {"/banks/3/number", 4},
                    {"/banks/3/sha256", kSha256D},
-                   {"/banks/3/constraints/7/entry", 8}});
+                   {"/banks/3/constraints/7/entry", 8},
+                   {"/seal", "matching"}});
 
   // The reader over the written file sees the images byte for byte.
   std::vector<unsigned char> file = ReadBytes(out);
@@ -281,13 +289,15 @@ TEST_F(PackTool, PackagedProbeReadsWhatWasPacked) {
                            "(start is not ten decimal digits)\n",
                            "bank 2 sha256: none (image not usable)\n",
                            "bank 4: start 65536, size 0, new revision \"RW04\", image not usable "
-                           "(size is not ten decimal digits)\n"}) {
+                           "(size is not ten decimal digits)\n",
+                           kDamaged.c_str()}) {
     EXPECT_NE(edited.out.find(line), std::string::npos) << line;
   }
   ExpectJson(out, {{"/banks/1/usable", false},
                    {"/banks/1/reason", "start is not ten decimal digits"},
                    {"/banks/1/sha256", nullptr},
-                   {"/texts/note", "\uFFFD/A"}});
+                   {"/texts/note", "\uFFFD/A"},
+                   {"/seal", "damaged"}});
 }
 
 TEST_F(PackTool, VerifySaysWhichBankDiffersAndWhy) {
@@ -316,24 +326,34 @@ TEST_F(PackTool, VerifySaysWhichBankDiffersAndWhy) {
     int status;
     std::string out;
   } rows[] = {
-      {out, {"2=" + b, "1=" + a}, 0, "bank 2: holds '" + b + "'\nbank 1: holds '" + a + "'\n"},
+      {out,
+       {"2=" + b, "1=" + a},
+       0,
+       "bank 2: holds '" + b + "'\nbank 1: holds '" + a + "'\n" + kSealed},
       {out,
        {"2=" + a},
        1,
-       "bank 2: does not hold '" + a + "': the image is 16384 bytes, the file 32768\n"},
+       "bank 2: does not hold '" + a + "': the image is 16384 bytes, the file 32768\n" + kSealed},
       {out,
        {"2=" + c, "1=" + a},
        1,
-       "bank 2: does not hold '" + c + "': content differs at byte 0\nbank 1: holds '" + a + "'\n"},
+       "bank 2: does not hold '" + c + "': content differs at byte 0\nbank 1: holds '" + a + "'\n" +
+           kSealed},
       {out,
        {"1=" + last},
        1,
-       "bank 1: does not hold '" + last + "': content differs at byte 32767\n"},
-      {out, {"3=" + c}, 1, "bank 3: does not hold '" + c + "': not in use (HOW_MANY_BIN 2)\n"},
+       "bank 1: does not hold '" + last + "': content differs at byte 32767\n" + kSealed},
+      {out,
+       {"3=" + c},
+       1,
+       "bank 3: does not hold '" + c + "': not in use (HOW_MANY_BIN 2)\n" + kSealed},
       {edited,
        {"2=" + b},
        1,
-       "bank 2: does not hold '" + b + "': image not usable (start is not ten decimal digits)\n"},
+       "bank 2: does not hold '" + b + "': image not usable (start is not ten decimal digits)\n" +
+           kDamaged},
+      // Every bank given holds its file, but the package changed after it was sealed.
+      {edited, {"1=" + a}, 1, "bank 1: holds '" + a + "'\n" + kDamaged},
   };
   for (const auto& row : rows) {
     Strings args = {"verify", row.exe};
@@ -345,17 +365,75 @@ TEST_F(PackTool, VerifySaysWhichBankDiffersAndWhy) {
   EXPECT_EQ(Pack({"verify", out, "--bank", "1=" + Path("missing.bin")}).status, 1);
 }
 
-TEST_F(PackTool, OnlyTheBlockChangesAndTheModeIsKept) {
+TEST_F(PackTool, OnlyTheBlockAndTheSealChangeAndTheModeIsKept) {
   const std::string out = Path("probe");
   ASSERT_EQ(Pack(FullRequest(MOVREL_PROBE_PATH, out)).status, 0);
   const std::vector<unsigned char> before = ReadBytes(MOVREL_PROBE_PATH), after = ReadBytes(out);
   ASSERT_EQ(before.size(), after.size());
   const std::size_t start = pack::LocateBlock(before);
+  const std::optional<std::size_t> seal = pack::LocateSeal(before, start);
+  ASSERT_TRUE(seal);
   EXPECT_EQ(pack::LocateBlock(after), start);
-  EXPECT_TRUE(std::equal(before.begin(), before.begin() + start, after.begin()));
-  const std::size_t end = start + app::layout::kBlockSize;
-  EXPECT_TRUE(std::equal(before.begin() + end, before.end(), after.begin() + end));
+  EXPECT_EQ(pack::LocateSeal(after, start), seal);
+  std::vector<bool> changes(before.size(), false);
+  std::fill_n(changes.begin() + start, app::layout::kBlockSize, true);
+  std::fill_n(changes.begin() + *seal, app::layout::kSealSize, true);
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    if (!changes[i]) {
+      ASSERT_EQ(before[i], after[i]) << "byte " << i;
+    }
+  }
   EXPECT_EQ(fs::status(out).permissions(), fs::status(MOVREL_PROBE_PATH).permissions());
+}
+
+// The template is not sealed; a package written from one without a seal block stays unsealed (the
+// tool says so); one with two seal blocks is refused. A damaged seal fails verify.
+TEST_F(PackTool, SealsWhatItWritesWhereTheTemplateHasASeal) {
+  ExpectJson(MOVREL_PROBE_PATH, {{"/seal", "none"}});
+  std::vector<unsigned char> file = ReadBytes(MOVREL_PROBE_PATH);
+  const std::size_t seal = *pack::LocateSeal(file, pack::LocateBlock(file));
+  const auto write = [this](const std::string& name, const std::vector<unsigned char>& bytes) {
+    std::ofstream(Path(name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    fs::permissions(Path(name), fs::perms::owner_all);
+  };
+  std::vector<unsigned char> twice = file;
+  twice.insert(twice.end(), file.begin() + seal, file.begin() + seal + app::layout::kSealSize);
+  write("two-seals", twice);
+  file[seal] = 'm';  // the marker no longer found: no seal
+  write("no-seal", file);
+  // A text of the block that reads as the seal's marker is not taken for a seal.
+  const Strings request = {"--bank",  "1=" + Path("a.bin"), "--new-fw",
+                           "1=RV0D",  "--any-drive",        "1",
+                           "--title", "MOVREL PACKAGE SEAL"};
+  const auto pack = [&](const std::string& from, const std::string& to) {
+    Strings args = {"pack", "--template", from, "--output", Path(to)};
+    args.insert(args.end(), request.begin(), request.end());
+    return Pack(args);
+  };
+
+  const Outcome unsealed = pack(Path("no-seal"), "unsealed");
+  EXPECT_EQ(unsealed.status, 0);
+  EXPECT_EQ(unsealed.err, "movrel-pack: the template has no seal; the output is not sealed\n");
+  EXPECT_NE(Execute(Path("unsealed"), {}).out.find("seal: not sealed\n"), std::string::npos);
+  ExpectJson(Path("unsealed"), {{"/seal", "none"}});
+  const Outcome refused = pack(Path("two-seals"), "refused");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "movrel-pack: more than one seal found\n");
+  EXPECT_FALSE(fs::exists(Path("refused")));
+
+  // One digit of the recorded digest changed.
+  ASSERT_EQ(pack(MOVREL_PROBE_PATH, "sealed").status, 0);
+  std::vector<unsigned char> damaged = ReadBytes(Path("sealed"));
+  damaged[*pack::LocateSeal(damaged, pack::LocateBlock(damaged)) +
+          app::layout::kSealDigestOffset] ^= 1;
+  write("damaged", damaged);
+  EXPECT_NE(Execute(Path("damaged"), {}).out.find(kDamaged), std::string::npos);
+  ExpectJson(Path("damaged"), {{"/seal", "damaged"}});
+  const Outcome verified = Pack({"verify", Path("damaged"), "--bank", "1=" + Path("a.bin")});
+  EXPECT_EQ(verified.status, 1);
+  EXPECT_EQ(verified.out, "bank 1: holds '" + Path("a.bin") + "'\n" + kDamaged);
 }
 
 TEST_F(PackTool, RepacksAPackagedExecutable) {
@@ -368,6 +446,7 @@ TEST_F(PackTool, RepacksAPackagedExecutable) {
   EXPECT_NE(probed.find("title: \"Flash Program for KTR-207M\"\n"), std::string::npos);
   EXPECT_NE(probed.find("option ADMIN: 1\n"), std::string::npos);
   EXPECT_NE(probed.find("option HOW_MANY_BIN: 1\n"), std::string::npos);
+  EXPECT_NE(probed.find(kSealed), std::string::npos);  // sealed anew
   EXPECT_NE(probed.find("bank 1 entry 1: minimum \"\", maximum \"\", vendor \"\", product "
                         "\"KTR             \"\n"),
             std::string::npos);

@@ -87,6 +87,18 @@ TEST_F(ConsoleSimProcess, FailedFlashEndsWithStatusOne) {
               HasSubstr("[Error] Unable to flash firmware. Please contact with your vendor !\n"));
 }
 
+// A flasher damaged after packaging, by one byte of its image, says so and sends no command.
+TEST_F(ConsoleSimProcess, DamagedFlasherSendsNoCommand) {
+  Package("--option REBOOT=0");
+  std::string file = Read(dir / "flasher");
+  file[file.find(std::string(4096, 'Z')) + 100000] ^= 1;
+  std::ofstream(dir / "flasher", std::ios::binary | std::ios::trunc) << file;
+  EXPECT_EQ(Run(kOneDrive, "y\nu\nq\n"), 2);
+  EXPECT_EQ(Read(dir / "output.txt"),
+            "[Error] This flash program is damaged. Please obtain it again.\n");
+  EXPECT_EQ(Read(dir / "trace.txt"), "");
+}
+
 // What the platform itself shows and asks for reaches the user and the trace.
 TEST_F(ConsoleSimProcess, PlatformBoxesAreShownAndTheRestartIsTraced) {
   Package("--option REBOOT=1");

@@ -3,9 +3,10 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "package/PackageLayout.h"
 #include "movrel-pack/fields.h"
 #include "movrel-pack/hash.h"
+#include "package/PackageLayout.h"
+#include "package/Seal.h"
 
 namespace pack {
 
@@ -21,6 +22,18 @@ Json Constraint(const app::ConstraintEntry& entry, int number) {
           {"maximum", entry.Maximum()},
           {"vendor", entry.Vendor()},
           {"product", entry.Product()}};
+}
+
+const char* SealName(app::SealState state) {
+  switch (state) {
+    case app::SealState::Matching:
+      return "matching";
+    case app::SealState::Damaged:
+      return "damaged";
+    case app::SealState::NotSealed:
+      break;
+  }
+  return "none";
 }
 
 Json Bank(const app::PackageView& package, int bank) {
@@ -57,6 +70,7 @@ std::string FormatPackageJson(const app::PackageView& package) {
   json["banks_in_use"] = package.BankCount();
   json["banks"] = Json::array();
   for (int b = 0; b < layout::kBankCount; ++b) json["banks"].push_back(Bank(package, b));
+  json["seal"] = SealName(app::CheckSeal(package));
   return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 

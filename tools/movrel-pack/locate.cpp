@@ -5,8 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "package/PackageLayout.h"
 #include "movrel-pack/error.h"
+#include "package/PackageLayout.h"
+#include "package/Seal.h"
 
 namespace pack {
 
@@ -53,6 +54,28 @@ std::size_t LocateBlock(std::span<const unsigned char> file) {
   if (count == 0) throw Refusal("no package block found (no \"FW_CONSTRAINTS=\" block)");
   if (count > 1) throw Refusal("more than one package block found");
   return found;
+}
+
+std::optional<std::size_t> LocateSeal(std::span<const unsigned char> file, std::size_t block) {
+  std::string marker(layout::kSealMarker);
+  marker.resize(layout::kSealMarkerSize, '\0');
+  const std::boyer_moore_horspool_searcher searcher(marker.begin(), marker.end());
+  std::optional<std::size_t> found;
+  for (auto at = file.begin(); (at = std::search(at, file.end(), searcher)) != file.end(); ++at) {
+    const std::size_t start = static_cast<std::size_t>(at - file.begin());
+    // A text or an image of the block may hold the marker too.
+    if (start + layout::kSealSize > block && start < block + layout::kBlockSize) continue;
+    if (file.size() - start < layout::kSealSize) continue;
+    if (found) throw Refusal("more than one seal found");
+    found = start;
+  }
+  return found;
+}
+
+app::PackageView LocatePackage(std::span<const unsigned char> file) {
+  const std::size_t block = LocateBlock(file);
+  const std::optional<std::size_t> seal = LocateSeal(file, block);
+  return app::PackageView(file.data() + block, seal ? file.data() + *seal : nullptr);
 }
 
 }  // namespace pack

@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
+
+#include "package/PackageBlock.h"
 
 namespace pack {
 
@@ -11,5 +14,14 @@ namespace pack {
 // whole block. The texts that packaging replaces are not looked at, so a packaged file is found
 // as well as a template. Throws Refusal when there is no such place or more than one.
 std::size_t LocateBlock(std::span<const unsigned char> file);
+
+// The offset of the one seal in `file` outside the package block at `block`: a place where the
+// seal's marker stands, zero-filled to its size, with room for the whole seal. None when there is
+// no such place (an executable built before seals, or one whose marker was damaged). Throws
+// Refusal when there is more than one.
+std::optional<std::size_t> LocateSeal(std::span<const unsigned char> file, std::size_t block);
+
+// The package in `file`: its block (LocateBlock) and its seal when the file has one.
+app::PackageView LocatePackage(std::span<const unsigned char> file);
 
 }  // namespace pack

@@ -19,6 +19,7 @@
 #include "movrel-pack/write.h"
 #include "package/PackageBlock.h"
 #include "package/PackageLayout.h"
+#include "package/Seal.h"
 
 namespace {
 
@@ -33,16 +34,19 @@ constexpr const char* kUsage =
 constexpr const char* kHelp =
     "\n"
     "show EXE       prints every field of the package block in EXE: texts, options, each\n"
-    "               bank's start, size, new revision, SHA-256 and constraints, and whether\n"
-    "               the template markers are still present.\n"
+    "               bank's start, size, new revision, SHA-256 and constraints, whether\n"
+    "               the template markers are still present, and the state of the seal.\n"
     "  --json                       the same as one JSON document (see movrel-pack(1))\n"
     "\n"
     "verify EXE     checks that each bank N given holds exactly the bytes of FILE: a line per\n"
-    "               bank says whether it does, or why not. Exit status 0 only when all do.\n"
+    "               bank says whether it does, or why not, a last line the seal's state.\n"
+    "               Exit status 0 only when all do and the seal is not damaged.\n"
     "  --bank N=FILE                a bank (1..4) and the file it should hold\n"
     "\n"
     "pack           writes a package into a copy of the template EXE, as OUT with the same\n"
-    "               file mode. Only the block changes; EXE may already hold a package.\n"
+    "               file mode, and seals it: records the block's SHA-256 in the seal, which\n"
+    "               the flasher checks before it touches a drive. Only the block and the\n"
+    "               seal change; EXE may already hold a package.\n"
     "  --template EXE               the executable to start from\n"
     "  --output OUT                 the file to write\n"
     "  --title, --version, --model, --date, --note, --contact TEXT\n"
@@ -72,19 +76,19 @@ constexpr const char* kHelp =
     "Every file is opened once and read only when it is a regular file (a FIFO, a directory\n"
     "or a device is refused); an executable may hold up to 64 MiB.\n"
     "\n"
-    "exit status: 0 done; 1 refused or failed (pack writes no file), or a bank differs\n"
-    "(verify); 2 usage error\n";
+    "exit status: 0 done; 1 refused or failed (pack writes no file), or a bank differs or\n"
+    "the seal is damaged (verify); 2 usage error\n";
 
 void Show(const pack::ShowRequest& request) {
   const std::vector<unsigned char> file =
       pack::ReadWholeFile(request.executablePath, pack::kExecutableLimit);
-  const app::PackageView package(file.data() + pack::LocateBlock(file));
+  const app::PackageView package = pack::LocatePackage(file);
   const std::string text =
       request.json ? pack::FormatPackageJson(package) : pack::FormatPackage(package);
   std::fputs(text.c_str(), stdout);
 }
 
-// 0 when every bank holds its file, 1 when one does not.
+// 0 when every bank holds its file and the seal is not damaged, 1 otherwise.
 int Verify(const pack::VerifyRequest& request) {
   std::vector<pack::Bytes> files;
   for (const pack::BankFile& bank : request.banks) {
@@ -92,7 +96,7 @@ int Verify(const pack::VerifyRequest& request) {
   }
   const std::vector<unsigned char> file =
       pack::ReadWholeFile(request.executablePath, pack::kExecutableLimit);
-  const app::PackageView package(file.data() + pack::LocateBlock(file));
+  const app::PackageView package = pack::LocatePackage(file);
   int status = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const pack::BankFile& bank = request.banks[i];
@@ -106,7 +110,9 @@ int Verify(const pack::VerifyRequest& request) {
     }
     std::puts(line.c_str());
   }
-  return status;
+  const app::SealState seal = app::CheckSeal(package);
+  std::printf("seal: %s\n", std::string(pack::SealText(seal)).c_str());
+  return seal == app::SealState::Damaged ? 1 : status;
 }
 
 void Pack(const pack::PackRequest& request) {
@@ -126,7 +132,13 @@ void Pack(const pack::PackRequest& request) {
   }
   pack::Bytes file = pack::ReadWholeFile(request.templatePath, pack::kExecutableLimit);
   const std::size_t start = pack::LocateBlock(file);
+  const std::optional<std::size_t> seal = pack::LocateSeal(file, start);
   pack::FillBlock(file.data() + start, request, images);
+  if (seal) {
+    pack::WriteSeal(file.data() + *seal, file.data() + start);
+  } else {
+    std::fputs("movrel-pack: the template has no seal; the output is not sealed\n", stderr);
+  }
   pack::WriteWholeFile(request.outputPath, file, request.templatePath);
 }
 
@@ -146,6 +158,14 @@ void Repack(const pack::RepackRequest& request) {
   const std::size_t to = pack::LocateBlock(file);
   std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(from), app::layout::kBlockSize,
               file.begin() + static_cast<std::ptrdiff_t>(to));
+  // The seal goes with the block, as it is: a damaged package stays damaged in the copy, and the
+  // copy refuses it at start-up. A package without a seal keeps the template's unsealed one.
+  if (const std::optional<std::size_t> sourceSeal = pack::LocateSeal(source, from)) {
+    const std::optional<std::size_t> seal = pack::LocateSeal(file, to);
+    if (!seal) throw pack::Refusal("'" + templatePath + "' has no seal to carry the package's");
+    std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(*sourceSeal), app::layout::kSealSize,
+                file.begin() + static_cast<std::ptrdiff_t>(*seal));
+  }
   pack::WriteWholeFile(request.outputPath, file, templatePath);
 }
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "package/PackageLayout.h"
 #include "movrel-pack/fields.h"
 #include "movrel-pack/hash.h"
+#include "package/PackageLayout.h"
 
 namespace pack {
 
@@ -37,6 +37,18 @@ const char* YesNo(bool value) {
 
 }  // namespace
 
+std::string_view SealText(app::SealState state) {
+  switch (state) {
+    case app::SealState::Matching:
+      return "sealed, matches the package";
+    case app::SealState::Damaged:
+      return "sealed, does not match the package (damaged)";
+    case app::SealState::NotSealed:
+      break;
+  }
+  return "not sealed";
+}
+
 std::string FormatPackage(const app::PackageView& package) {
   std::string out;
   for (const auto& [name, text] : Texts(package)) {
@@ -44,6 +56,7 @@ std::string FormatPackage(const app::PackageView& package) {
   }
   out += std::string("title set: ") + YesNo(!package.TitleNotSet()) + "\n";
   out += std::string("firmware written: ") + YesNo(!package.NoFirmware()) + "\n";
+  out += "seal: " + std::string(SealText(app::CheckSeal(package))) + "\n";
 
   for (const auto& [key, value] : OptionValues(package)) {
     out += "option " + std::string(key) + ": " + std::to_string(value) + "\n";
