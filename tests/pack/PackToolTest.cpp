@@ -401,7 +401,7 @@ TEST_F(PackTool, SealsWhatItWritesWhereTheTemplateHasASeal) {
   std::vector<unsigned char> twice = file;
   twice.insert(twice.end(), file.begin() + seal, file.begin() + seal + app::layout::kSealSize);
   write("two-seals", twice);
-  file[seal] = 'm';  // the marker no longer found: no seal
+  file[seal + app::layout::kSealMarker.size()] = 'S';  // no zero bytes after the marker: no seal
   write("no-seal", file);
   // A text of the block that reads as the seal's marker is not taken for a seal.
   const Strings request = {"--bank",  "1=" + Path("a.bin"), "--new-fw",

@@ -57,8 +57,9 @@ std::size_t LocateBlock(std::span<const unsigned char> file) {
 }
 
 std::optional<std::size_t> LocateSeal(std::span<const unsigned char> file, std::size_t block) {
-  std::string marker(layout::kSealMarker);
-  marker.resize(layout::kSealMarkerSize, '\0');
+  // The text alone is searched for: a pattern that ends in zero bytes crawls through zero-filled
+  // data.
+  const std::string_view marker = layout::kSealMarker;
   const std::boyer_moore_horspool_searcher searcher(marker.begin(), marker.end());
   std::optional<std::size_t> found;
   for (auto at = file.begin(); (at = std::search(at, file.end(), searcher)) != file.end(); ++at) {
@@ -66,6 +67,10 @@ std::optional<std::size_t> LocateSeal(std::span<const unsigned char> file, std::
     // A text or an image of the block may hold the marker too.
     if (start + layout::kSealSize > block && start < block + layout::kBlockSize) continue;
     if (file.size() - start < layout::kSealSize) continue;
+    if (!std::all_of(at + marker.size(), at + layout::kSealMarkerSize,
+                     [](unsigned char c) { return c == 0; })) {
+      continue;
+    }
     if (found) throw Refusal("more than one seal found");
     found = start;
   }
