@@ -1,19 +1,21 @@
-// movrel-pack show over arbitrary bytes: the block is located in a file and printed. The input
-// is a 32-bit little-endian count of zero bytes that end the file, then the file's first bytes,
-// so that a block of over a megabyte fits behind a short input.
+// movrel-pack show over arbitrary bytes: the block and its seal are located in a file and
+// printed. The input is a 32-bit little-endian count of zero bytes that end the file, then the
+// file's first bytes, so that a block of over a megabyte fits behind a short input.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "PackageChecks.h"
 #include "Require.h"
-#include "package/PackageLayout.h"
 #include "movrel-pack/error.h"
 #include "movrel-pack/locate.h"
 #include "movrel-pack/print.h"
+#include "package/PackageLayout.h"
+#include "package/Seal.h"
 
 namespace layout = app::layout;
 
@@ -24,28 +26,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<unsigned char> file(data + 4, data + size);
   file.resize(file.size() + zeros);
 
-  std::size_t start = 0;
+  std::optional<app::PackageView> found;
   try {
-    start = pack::LocateBlock(file);
+    found = pack::LocatePackage(file);
   } catch (const pack::Refusal&) {
     return 0;
   }
-  fuzz::Require(start + layout::kBlockSize <= file.size(), "the block runs past the file's end");
-  const unsigned char* block = file.data() + start;
+  const app::PackageView package = *found;
+  const unsigned char* block = package.Data();
+  fuzz::Require(block + layout::kBlockSize <= file.data() + file.size(),
+                "the block runs past the file's end");
   const std::string_view key(layout::kConstraintKey.data(), layout::kConstraintKey.size() + 1);
   fuzz::Require(std::equal(key.begin(), key.end(), block + layout::kConstraintKeyOffset),
                 "the block found has no constraint key");
+  if (const unsigned char* seal = package.SealData()) {
+    fuzz::Require(seal >= file.data() && seal + layout::kSealSize <= file.data() + file.size(),
+                  "the seal runs past the file's end");
+    fuzz::Require(seal + layout::kSealSize <= block || seal >= block + layout::kBlockSize,
+                  "the seal found lies in the block");
+    fuzz::Require(std::equal(layout::kSealMarker.begin(), layout::kSealMarker.end(), seal),
+                  "the seal found has no marker");
+  }
 
-  const app::PackageView package(block);
   fuzz::CheckPackage(package);
   const std::string text = pack::FormatPackage(package);
   fuzz::Require(std::all_of(text.begin(), text.end(),
                             [](unsigned char c) { return c == '\n' || (c >= 0x20 && c <= 0x7E); }),
                 "show prints a byte that is not printable");
-  // Seven texts, two template markers, the options, the bank count, each bank with its hash and
-  // its entries.
-  const auto lines =
-      7 + 2 + layout::kOptionSlots.size() + 1 + layout::kBankCount * (2 + layout::kEntriesPerBank);
+  // Seven texts, two template markers, the seal, the options, the bank count, each bank with its
+  // hash and its entries.
+  const auto lines = 7 + 2 + 1 + layout::kOptionSlots.size() + 1 +
+                     layout::kBankCount * (2 + layout::kEntriesPerBank);
   fuzz::Require(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) == lines,
                 "show prints a field on more than one line");
   return 0;

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "Require.h"
+#include "package/ImageHash.h"
 #include "package/PackageLayout.h"
+#include "package/Seal.h"
 
 namespace fuzz {
 
@@ -61,6 +64,33 @@ void CheckImage(const app::PackageView& package, int bank) {
           "a usable image is not where its ten-digit start and size put it");
 }
 
+// `text`, then zero bytes up to `size`.
+std::string Field(std::string_view text, std::size_t size) {
+  std::string field(text);
+  field.resize(size, '\0');
+  return field;
+}
+
+void CheckSealState(const app::PackageView& package) {
+  const app::SealState state = app::CheckSeal(package);
+  const unsigned char* seal = package.SealData();
+  if (seal == nullptr) {
+    Require(state == app::SealState::NotSealed, "no seal reads as a seal");
+    return;
+  }
+  const std::string key = Field(layout::kSealKey, layout::kSealKeySize);
+  const std::string fields(reinterpret_cast<const char*>(seal) + layout::kSealKeyOffset,
+                           layout::kSealSize - layout::kSealKeyOffset);
+  Require((state == app::SealState::NotSealed) ==
+              (fields == key + Field(layout::kNotSealed, layout::kSealDigestSize)),
+          "the seal reads as not sealed but is not the template's, or the other way round");
+  if (state == app::SealState::Matching) {
+    Require(fields == key + Field(app::Sha256Hex(package.Data(), layout::kBlockSize),
+                                  layout::kSealDigestSize),
+            "the seal matches but does not hold the block's digest");
+  }
+}
+
 }  // namespace
 
 void CheckPackage(const app::PackageView& package) {
@@ -97,6 +127,7 @@ void CheckPackage(const app::PackageView& package) {
               package.NewRevision(b), "new revision leaves its slot");
     CheckImage(package, b);
   }
+  CheckSealState(package);
 }
 
 }  // namespace fuzz
