@@ -5,6 +5,7 @@
 #include <clocale>
 #include <exception>
 
+#include "app/MovrelMain.h"
 #include "package/PackageBlock.h"
 #include "ui/qt/FrmMovrel.h"
 #include "ui/qt/QtApplication.h"
@@ -15,7 +16,9 @@ int QtMain(platform::System& system, QtApplication& application) {
   std::setlocale(LC_ALL, "");
   try {
     FrmMovrel form(system, application, EmbeddedPackage());
-    if (application.Terminated()) return 0;
+    // A start-up that ended the program (a damaged package, no drive to update, No to the NOTICE)
+    // ends it before any update, as the terminal view says with its status.
+    if (application.Terminated()) return static_cast<int>(form.Main().GetEnding());
     form.show();
     return QApplication::exec();
   } catch (const std::exception& error) {

@@ -3,8 +3,9 @@
 #include <clocale>
 #include <exception>
 
-#include "package/PackageBlock.h"
+#include "app/MovrelMain.h"
 #include "app/WindowTexts.h"
+#include "package/PackageBlock.h"
 #include "ui/win32/FrmMovrel.h"
 #include "ui/win32/Win32Application.h"
 
@@ -14,7 +15,9 @@ int Win32Main(platform::System& system, Win32Application& application) {
   std::setlocale(LC_ALL, "");
   try {
     FrmMovrel form(system, application, EmbeddedPackage());
-    if (application.Terminated()) return 0;
+    // A start-up that ended the program (a damaged package, no drive to update, No to the NOTICE)
+    // ends it before any update, as the terminal view says with its status.
+    if (application.Terminated()) return static_cast<int>(form.Main().GetEnding());
     form.Show();
     application.Run();
     return 0;
