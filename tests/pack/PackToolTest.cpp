@@ -14,6 +14,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -363,6 +364,31 @@ TEST_F(PackTool, VerifySaysWhichBankDiffersAndWhy) {
     EXPECT_EQ(run.out, row.out);
   }
   EXPECT_EQ(Pack({"verify", out, "--bank", "1=" + Path("missing.bin")}).status, 1);
+}
+
+// "banks" holds the four banks whatever HOW_MANY_BIN says; "banks_in_use" is HOW_MANY_BIN, at most
+// 4: a 2-bank package, and the same with the digit edited to 9.
+TEST_F(PackTool, JsonHasFourBanksAndCountsTheBanksInUpToFour) {
+  const std::string two = Path("two"), nine = Path("nine");
+  ASSERT_EQ(Pack({"pack", "--template", MOVREL_PROBE_PATH, "--output", two, "--bank",
+                  "1=" + Path("a.bin"), "--new-fw", "1=RV0D", "--any-drive", "1", "--bank",
+                  "2=" + Path("b.bin"), "--new-fw", "2=RW02", "--any-drive", "2"})
+                .status,
+            0);
+  std::vector<unsigned char> bytes = ReadBytes(two);
+  const auto& howManyBin = app::layout::SlotOf(app::layout::Option::HowManyBin);
+  bytes[pack::LocateBlock(bytes) + howManyBin.offset + howManyBin.key.size() + 1] = '9';
+  std::ofstream(nine, std::ios::binary)
+      .write(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  for (const auto& [exe, digit, inUse] : {std::tuple{two, 2, 2}, std::tuple{nine, 9, 4}}) {
+    ExpectJson(exe, {{"/options/HOW_MANY_BIN", digit},
+                     {"/banks_in_use", inUse},
+                     {"/banks/1/sha256", kSha256B},
+                     {"/banks/2/number", 3},
+                     {"/banks/2/usable", false},
+                     {"/banks/3/number", 4},
+                     {"/banks/4", nullptr}});
+  }
 }
 
 TEST_F(PackTool, OnlyTheBlockAndTheSealChangeAndTheModeIsKept) {

@@ -191,8 +191,19 @@ TEST_F(CraftedBlock, TextsStopAtTheirLimits) {
 
 }  // namespace
 
+namespace {
+
+// The bytes 0, 1, .., n - 1: no two alike, so a tail taken from the wrong place changes the digest.
+std::string Counting(std::size_t n) {
+  std::string message;
+  for (std::size_t i = 0; i < n; ++i) message += static_cast<char>(i);
+  return message;
+}
+
+}  // namespace
+
 // The digest at the padding's edges: a tail of 55 bytes still takes the length in its own block,
-// 56 and 119 need a second one, 64 none of its own.
+// 56 and 119 need a second one, 64 none of its own; 200 bytes leave a tail of 8 after 3 blocks.
 TEST(ImageDigest, Sha256OfKnownMessages) {
   const struct {
     std::string message;
@@ -206,6 +217,7 @@ TEST(ImageDigest, Sha256OfKnownMessages) {
       {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
       {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
       {std::string(119, 'a'), "31eba51c313a5c08226adf18d4a359cfdfd8d2e816b13f4af952f7ea6584dcfb"},
+      {Counting(200), "1901da1c9f699b48f6b2636e65cbf73abf99d0441ef67f5c540a42f7051dec6f"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(app::Sha256Hex(c.message.data(), c.message.size()), c.digest) << c.message.size();

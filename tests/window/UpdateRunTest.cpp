@@ -6,6 +6,7 @@
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
 #include "device/AtapiDevice.h"
+#include "package/ImageHash.h"
 #include "sim/SimSystem.h"
 
 namespace {
@@ -118,6 +119,29 @@ TEST_F(UpdateRun, ManualRunShowsTheNewRevisionAndStaysOpen) {
   const std::string digest = record.substr(atHead + head.size(), 64);
   EXPECT_EQ(digest.find_first_not_of("0123456789abcdef"), std::string::npos) << record;
   EXPECT_EQ(record.substr(atHead + head.size() + 64), tail) << record;
+}
+
+// A drive updated from bank 2: its record names that bank and carries that bank's image digest.
+TEST_F(UpdateRun, RecordCarriesTheDigestOfTheBankSent) {
+  bay.drives = {Drive("D", "D", 0, "Dornavex", "DVDRW KTR-207M", "RV0E")};
+  sim::SimSystem system(bay);
+  auto request = StandardRequest();
+  request.banks[1].imagePath = "bank2.bin";
+  request.banks[1].newRevision = "RV0F";
+  request.banks[1].constraints = {{"RV0E", "RV0E", "Dornavex", "DVDRW KTR-207M"}};
+  const auto package = MakePackage(request);
+  const auto sha256 = [](const std::vector<unsigned char>& image) {
+    return app::Sha256Hex(image.data(), image.size());
+  };
+  const std::string bank2 = sha256(window_test::SimImage("RV0F", 524288));
+  ASSERT_NE(bank2, sha256(window_test::SimImage("RV0D", 524288)));
+
+  TMovrelMain form(system, application, package.View());
+  form.cmdUpdateClick(&form.cmdUpdate);
+  RunUntilIdle(form, application);
+  EXPECT_THAT(system.EventRecords(),
+              ::testing::ElementsAre(::testing::EndsWith(
+                  "D:|Dornavex|DVDRW KTR-207M  |RV0E|RV0F|1|" + bank2 + "|success|")));
 }
 
 // The end of the run lets the window's messages through; a selection and an Update click waiting

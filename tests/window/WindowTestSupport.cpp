@@ -77,8 +77,9 @@ Package MakePackage(const pack::PackRequest& request) {
   std::vector<pack::Bytes> images;
   // The banks share the 1 MiB bank area.
   const int banks = pack::BankCountOf(request);
-  for (int b = 0; b < banks; ++b)
-    images.push_back(SimImage("RV0D", 1048576 / (banks == 3 ? 4 : banks)));
+  for (int b = 0; b < banks; ++b) {
+    images.push_back(SimImage(*request.banks[b].newRevision, 1048576 / (banks == 3 ? 4 : banks)));
+  }
   pack::FillBlock(package.block.data(), request, images);
   return package;
 }

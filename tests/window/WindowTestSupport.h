@@ -69,6 +69,7 @@ std::vector<unsigned char> SimImage(const std::string& revision, std::size_t siz
 // Bank 1: the 1 MiB image of RV0D for "Dornavex" "DVDRW KTR-207M" from RV01 to RV0D; REBOOT 0
 // and WARNING 0 so that start-up asks nothing.
 pack::PackRequest StandardRequest();
+// Each bank's image is the simulated one of its new revision; the banks share the bank area.
 Package MakePackage(const pack::PackRequest& request);
 Package UnpackagedTemplate();
 
