@@ -137,31 +137,35 @@ TEST(PackageLayout, TemplateTextsAndMarkers) {
   EXPECT_EQ(layout::kBankAreaMarker, "BANK_START_FROM_HERE");
 }
 
-// The packaging step rewrites the block in the file, so it must not land in read-only memory.
-TEST(PackageLayout, EmbeddedBlockIsInWritableMemory) {
+// The packaging step rewrites the block and the seal in the file, so neither may land in
+// read-only memory.
+TEST(PackageLayout, EmbeddedBlockAndSealAreInWritableMemory) {
+  for (const unsigned char* data :
+       {app::EmbeddedPackage().Data(), app::EmbeddedPackage().SealData()}) {
 #ifdef _WIN32
-  MEMORY_BASIC_INFORMATION region{};
-  ASSERT_NE(VirtualQuery(app::EmbeddedPackage().Data(), &region, sizeof region), 0u);
-  EXPECT_TRUE(region.Protect == PAGE_READWRITE || region.Protect == PAGE_WRITECOPY)
-      << region.Protect;
-  EXPECT_EQ(region.Type, static_cast<DWORD>(MEM_IMAGE));  // in the executable's own image
+    MEMORY_BASIC_INFORMATION region{};
+    ASSERT_NE(VirtualQuery(data, &region, sizeof region), 0u);
+    EXPECT_TRUE(region.Protect == PAGE_READWRITE || region.Protect == PAGE_WRITECOPY)
+        << region.Protect;
+    EXPECT_EQ(region.Type, static_cast<DWORD>(MEM_IMAGE));  // in the executable's own image
 #else
-  const auto address = reinterpret_cast<std::uintptr_t>(app::EmbeddedPackage().Data());
-  std::ifstream maps("/proc/self/maps");
-  std::string line;
-  bool found = false;
-  while (std::getline(maps, line)) {
-    std::uintptr_t low = 0, high = 0;
-    char dash = 0;
-    std::string perms;
-    std::istringstream(line) >> std::hex >> low >> dash >> high >> perms;
-    if (address >= low && address < high) {
-      found = true;
-      EXPECT_EQ(perms.substr(0, 2), "rw") << line;
+    const auto address = reinterpret_cast<std::uintptr_t>(data);
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    bool found = false;
+    while (std::getline(maps, line)) {
+      std::uintptr_t low = 0, high = 0;
+      char dash = 0;
+      std::string perms;
+      std::istringstream(line) >> std::hex >> low >> dash >> high >> perms;
+      if (address >= low && address < high) {
+        found = true;
+        EXPECT_EQ(perms.substr(0, 2), "rw") << line;
+      }
     }
-  }
-  EXPECT_TRUE(found);
+    EXPECT_TRUE(found);
 #endif
+  }
 }
 
 }  // namespace
