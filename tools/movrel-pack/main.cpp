@@ -134,12 +134,10 @@ void Pack(const pack::PackRequest& request) {
   const std::size_t start = pack::LocateBlock(file);
   const std::optional<std::size_t> seal = pack::LocateSeal(file, start);
   pack::FillBlock(file.data() + start, request, images);
-  if (seal) {
-    pack::WriteSeal(file.data() + *seal, file.data() + start);
-  } else {
-    std::fputs("movrel-pack: the template has no seal; the output is not sealed\n", stderr);
-  }
+  if (seal) pack::WriteSeal(file.data() + *seal, file.data() + start);
   pack::WriteWholeFile(request.outputPath, file, request.templatePath);
+  if (!seal)
+    std::fputs("movrel-pack: the template has no seal; the output is not sealed\n", stderr);
 }
 
 void Repack(const pack::RepackRequest& request) {
