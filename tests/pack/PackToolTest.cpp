@@ -545,8 +545,9 @@ TEST_F(PackTool, ReadsOnlyRegularFilesThatFit) {
   EXPECT_FALSE(fs::exists(Path("out")));
 }
 
-// repack moves the block as it is into a copy of the template that --template names, or that the
-// file's flasher mark names in --template-dir; nothing else of the file is kept.
+// repack moves the block and its seal as they are into a copy of the template that --template
+// names, or that the file's flasher mark names in --template-dir; nothing else of the file is
+// kept.
 TEST_F(PackTool, RepackMovesTheBlockIntoTheTemplateItsMarkNames) {
   ASSERT_EQ(Pack(FullRequest(MOVREL_PROBE_PATH, Path("packaged"))).status, 0);
   const std::vector<unsigned char> packaged = ReadBytes(Path("packaged"));
@@ -578,9 +579,22 @@ TEST_F(PackTool, RepackMovesTheBlockIntoTheTemplateItsMarkNames) {
     ASSERT_EQ(run.status, 0) << run.err;
     const std::vector<unsigned char> out = ReadBytes(Path("out"));
     ASSERT_EQ(out.size(), probe.size());
+    // The template's bytes but for the block and the seal, which are the package's.
     const std::size_t start = pack::LocateBlock(probe), end = start + app::layout::kBlockSize;
-    EXPECT_TRUE(std::equal(probe.begin(), probe.begin() + start, out.begin()));
-    EXPECT_TRUE(std::equal(probe.begin() + end, probe.end(), out.begin() + end));
+    const std::size_t seal = *pack::LocateSeal(probe, start),
+                      sealEnd = seal + app::layout::kSealSize;
+    const std::size_t packagedSeal = *pack::LocateSeal(packaged, pack::LocateBlock(packaged));
+    ASSERT_TRUE(seal > end || sealEnd < start);
+    const std::size_t first = std::min(start, seal), second = std::max(start, seal);
+    const std::size_t firstEnd = first == start ? end : sealEnd;
+    const std::size_t secondEnd = second == start ? end : sealEnd;
+    EXPECT_TRUE(std::equal(probe.begin(), probe.begin() + first, out.begin()));
+    EXPECT_TRUE(
+        std::equal(probe.begin() + firstEnd, probe.begin() + second, out.begin() + firstEnd));
+    EXPECT_TRUE(std::equal(probe.begin() + secondEnd, probe.end(), out.begin() + secondEnd));
+    EXPECT_TRUE(std::equal(packaged.begin() + packagedSeal,
+                           packaged.begin() + packagedSeal + app::layout::kSealSize,
+                           out.begin() + seal));
     EXPECT_EQ(Execute(Path("out"), {}).out, shown.out);
     EXPECT_EQ(fs::status(Path("out")).permissions(), fs::status(MOVREL_PROBE_PATH).permissions());
   }
