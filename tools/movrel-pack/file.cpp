@@ -61,15 +61,23 @@ struct Descriptor {
 
 }  // namespace
 
+// The file is first opened as a path only (O_PATH): opening a device node for reading, even
+// without blocking, runs its driver's open (a watchdog starts counting), and root may be handed
+// any name. Only a regular file is then opened for reading, through the descriptor the check was
+// made on (/proc/self/fd), never through its name again.
 std::vector<unsigned char> ReadWholeFile(const std::string& path, std::size_t limit) {
-  const int in = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (in < 0) throw Refusal("cannot open '" + path + "': " + std::strerror(errno));
-  const Descriptor closer{in};
+  const int found = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+  if (found < 0) throw Refusal("cannot open '" + path + "': " + std::strerror(errno));
+  const Descriptor pathCloser{found};
   struct stat status {};
-  if (::fstat(in, &status) != 0) throw Refusal("cannot read '" + path + "'");
+  if (::fstat(found, &status) != 0) throw Refusal("cannot read '" + path + "'");
   if (!S_ISREG(status.st_mode)) {
     throw Refusal("'" + path + "' is " + KindOf(status.st_mode) + ", not a regular file");
   }
+  const std::string reopened = "/proc/self/fd/" + std::to_string(found);
+  const int in = ::open(reopened.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (in < 0) throw Refusal("cannot open '" + path + "': " + std::strerror(errno));
+  const Descriptor closer{in};
   const auto size = static_cast<std::uintmax_t>(status.st_size);
   if (size > limit) {
     throw Refusal("'" + path + "' of " + std::to_string(size) + " bytes does not fit in " +

@@ -11,13 +11,14 @@ namespace pack {
 // alone is a little over 1 MiB), and little enough to hold in memory.
 inline constexpr std::size_t kExecutableLimit = std::size_t{64} << 20;
 
-// The bytes of the regular file at `path`, of at most `limit` bytes. The path is opened once,
-// with O_RDONLY | O_NONBLOCK | O_CLOEXEC, and everything else goes through that descriptor:
-// fstat says what the file is and how large, and only then is it read. Opening a FIFO that way
-// returns at once, writer or not (open(2)), and a regular file ignores O_NONBLOCK; a symbolic
-// link is followed to what it names. Throws Refusal, before reading anything, for a file that
-// cannot be opened, that is not a regular file (a FIFO, a directory, a device) or that holds more
-// than `limit` bytes; and when fewer bytes can be read than fstat gave (the file shrank).
+// The bytes of the regular file at `path`, of at most `limit` bytes. The path is looked up once,
+// opened as a path only (O_PATH, which opens no FIFO and runs no device driver's open), and
+// everything else goes through that descriptor: fstat says what the file is and how large, and
+// only a regular file is then opened for reading through it (/proc/self/fd, O_RDONLY |
+// O_NONBLOCK | O_CLOEXEC) and read. A symbolic link is followed to what it names. Throws Refusal,
+// before reading anything, for a file that cannot be opened, that is not a regular file (a FIFO,
+// a directory, a device) or that holds more than `limit` bytes; and when fewer bytes can be read
+// than fstat gave (the file shrank).
 std::vector<unsigned char> ReadWholeFile(const std::string& path, std::size_t limit);
 
 // Writes `bytes` to `path` with the permissions of the file `modeOf`. The bytes go to a new
