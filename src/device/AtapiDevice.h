@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "platform/HiTimer.h"
 #include "platform/OSInfo.h"
@@ -93,6 +94,9 @@ class AtapiDevice {
   void ClearThrowOnFailure() { throwOnFailure = false; }
 
   // --- Transport -------------------------------------------------------------------------------
+  // A data-in reply shorter than the length asked for fails, unless the length is an allocation
+  // length (INQUIRY, GET EVENT STATUS NOTIFICATION): the pass-through tells how much data moved,
+  // the ASPI manager does not.
   bool ExecuteCommand(const CommandBlock& command, DataDirection direction, std::uint32_t length);
   bool LoadAspi();
   bool AspiAvailable();
@@ -189,7 +193,7 @@ class AtapiDevice {
                           std::uint32_t length);
   bool ExecuteAspi(const CommandBlock& command, DataDirection direction, std::uint32_t length);
   std::uint8_t* DataBufferFor(DataDirection direction, std::uint32_t length) const;
-  void RecordAttempt(const std::uint8_t* senseData);
+  void RecordAttempt(std::span<const std::uint8_t> senseArea);
   void FailWithoutAttempt();
   std::uint8_t AspiStatus();
   void AbortAspiRequest();

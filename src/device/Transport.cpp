@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <span>
 
 #include "device/AtapiDevice.h"
 #include "platform/System.h"
@@ -14,6 +15,20 @@ namespace movrel {
 namespace {
 constexpr std::uint8_t kCdbLength = 12;
 constexpr std::uint8_t kPassThroughSenseLength = 24;
+
+// Commands whose length is an allocation length: the drive sends what it has, up to that length,
+// and the reply tells its own length (INQUIRY's additional length, the event status header's),
+// so a shorter reply is a whole one. Any other reply must fill the length asked for: a READ
+// BUFFER that returned fewer bytes leaves the rest of the buffer as it was and verifies nothing.
+constexpr bool MayReplyShorter(std::uint8_t operationCode) {
+  return operationCode == 0x12 || operationCode == 0x4A;
+}
+
+bool ShortReply(const CommandBlock& command, DataDirection direction, std::uint32_t length,
+                std::uint32_t transferred) {
+  return direction == DataDirection::FromDrive && transferred < length &&
+         !MayReplyShorter(command[0]);
+}
 
 // The event wait in milliseconds for a time-out in seconds; never the "infinite" value.
 std::uint32_t WaitMilliseconds(std::uint32_t seconds) {
@@ -36,11 +51,14 @@ std::uint8_t* AtapiDevice::DataBufferFor(DataDirection direction, std::uint32_t 
   return nullptr;
 }
 
-void AtapiDevice::RecordAttempt(const std::uint8_t* senseData) {
+void AtapiDevice::RecordAttempt(std::span<const std::uint8_t> senseArea) {
   lastDuration = commandTimer.ElapsedSeconds();
   lastTimedOut = static_cast<double>(commandTimeout) < lastDuration;
-  senseKey = senseData[2] & 0x0F;
-  asc = senseData[12];
+  // The pass-through hands over fixed-format sense data; the ASPI manager, the drive's own.
+  platform::FixedSense converted;
+  const std::span<const std::uint8_t> sense = platform::FixedFormatOf(senseArea, converted);
+  senseKey = sense.size() > 2 ? sense[2] & 0x0F : 0;
+  asc = sense.size() > 12 ? sense[12] : 0;
 }
 
 // A command that could not be posted at all: no buffers, no ASPI manager, or a request block that
@@ -76,6 +94,8 @@ bool AtapiDevice::ExecutePassThrough(const CommandBlock& command, DataDirection 
   std::memcpy(request.Cdb, command.data(), command.size());
 
   for (bool retried = false;; retried = true) {
+    // The system writes back how much data moved: every attempt asks for the whole length.
+    request.DataTransferLength = length;
     std::uint32_t returned = 0;
     commandTimer.Start();
     const bool completed = system.DeviceIoControl(
@@ -84,13 +104,15 @@ bool AtapiDevice::ExecutePassThrough(const CommandBlock& command, DataDirection 
     commandTimer.Stop();
     RecordAttempt(passThroughRequest.senseArea);
 
-    if (completed && senseKey == 0 && !lastTimedOut) {
-      lastResult = kGood;
-      return true;
-    }
-    if (completed && !lastTimedOut) {
+    const bool answered = completed && !lastTimedOut;
+    if (answered && senseKey != 0) {
       lastResult = kSenseData;
       return false;
+    }
+    // A good status over a short reply is no answer: the buffer does not hold the reply.
+    if (answered && !ShortReply(command, direction, length, request.DataTransferLength)) {
+      lastResult = kGood;
+      return true;
     }
     lastResult = kNoAnswer;
     if (!throwOnFailure || lastTimedOut || retried) return false;

@@ -39,13 +39,37 @@ bool ReadPassThrough(const void* in, std::uint32_t inSize, std::uint32_t outSize
   return true;
 }
 
-std::uint32_t CompletePassThrough(const ScsiExchange& exchange, std::uint8_t status,
-                                  std::span<const std::uint8_t> sense, void* out) {
+std::span<const std::uint8_t> FixedFormatOf(std::span<const std::uint8_t> sense,
+                                            FixedSense& converted) {
+  if (sense.empty()) return {};
+  const std::uint8_t code = sense[0] & 0x7F;
+  if (code == 0x70 || code == 0x71) return sense;
+  if (code != 0x72 && code != 0x73) return {};
+  // The header's bytes that the device left out count as 0, as missing fixed-format bytes do.
+  const auto at = [&sense](std::size_t index) -> std::uint8_t {
+    return index < sense.size() ? sense[index] : 0;
+  };
+  converted = FixedSense{};
+  converted[0] = code == 0x72 ? 0x70 : 0x71;
+  converted[2] = at(1) & 0x0F;
+  converted[7] = kFixedSenseLength - 8;  // the additional length
+  converted[12] = at(2);
+  converted[13] = at(3);
+  return converted;
+}
+
+bool CompletePassThrough(const ScsiExchange& exchange, const ScsiOutcome& outcome, void* out) {
+  FixedSense converted;
+  const std::span<const std::uint8_t> sense = FixedFormatOf(outcome.sense, converted);
+  if (outcome.status != ScsiStatus::Good && sense.empty()) return false;
   auto* reply = static_cast<std::uint8_t*>(out);
-  reply[offsetof(ScsiPassThroughDirect, ScsiStatus)] = status;
+  reply[offsetof(ScsiPassThroughDirect, ScsiStatus)] = outcome.status;
+  const std::uint32_t transferred = std::min(outcome.transferred, exchange.dataLength);
+  std::memcpy(reply + offsetof(ScsiPassThroughDirect, DataTransferLength), &transferred,
+              sizeof transferred);
   const std::size_t taken = std::min<std::size_t>(sense.size(), exchange.senseLength);
   if (taken != 0) std::memcpy(reply + exchange.senseOffset, sense.data(), taken);
-  return kStructureSize;
+  return true;
 }
 
 }  // namespace platform

@@ -56,10 +56,36 @@ struct ScsiExchange {
 bool ReadPassThrough(const void* in, std::uint32_t inSize, std::uint32_t outSize,
                      ScsiExchange& exchange);
 
-// Completes the reply in the call's output buffer `out`, which ReadPassThrough checked: the SCSI
-// status, and as much of `sense` as the sense area takes. Returns the byte count the call
-// reports.
-std::uint32_t CompletePassThrough(const ScsiExchange& exchange, std::uint8_t status,
-                                  std::span<const std::uint8_t> sense, void* out);
+// Sense data in the fixed format, the only one the program reads: response code 0x70 (current
+// error) or 0x71 (deferred error), the sense key in the low nibble of byte 2, the additional
+// sense code in byte 12 and its qualifier in byte 13.
+inline constexpr std::size_t kFixedSenseLength = 18;
+using FixedSense = std::array<std::uint8_t, kFixedSenseLength>;
+
+// The sense data a device returned, `sense`, in fixed format: fixed-format data (0x70, 0x71) as
+// they are; descriptor-format data (0x72, 0x73: key, ASC and ASCQ in bytes 1 to 3 of the header,
+// as SAT bridges and the kernel's ATA translation report them) rewritten into `converted`, the
+// descriptors themselves left out; empty for anything else (no bytes, the vendor-specific 0x7F,
+// a code the standard does not define): those are no usable sense data.
+std::span<const std::uint8_t> FixedFormatOf(std::span<const std::uint8_t> sense,
+                                            FixedSense& converted);
+
+// How a backend's exchange ended when the device answered.
+struct ScsiOutcome {
+  std::uint8_t status = ScsiStatus::Good;
+  std::span<const std::uint8_t> sense;  // as the device returned them
+  std::uint32_t transferred = 0;        // data bytes that moved, either way
+};
+
+// The byte count a completed request reports.
+inline constexpr std::uint32_t kPassThroughReplyLength = sizeof(ScsiPassThroughDirect);
+
+// Completes the reply in the call's output buffer `out`, which ReadPassThrough checked, as the
+// Windows port driver does: the SCSI status, the sense data in fixed format (as much as the sense
+// area takes), and DataTransferLength cut to the bytes that moved (a short reply is seen there).
+// False, with nothing written, when the outcome is no answer the program can judge: a status
+// other than GOOD without usable sense data (BUSY, RESERVATION CONFLICT, a CHECK CONDITION whose
+// sense was lost or is in a format the program cannot read). The backend then fails the call.
+bool CompletePassThrough(const ScsiExchange& exchange, const ScsiOutcome& outcome, void* out);
 
 }  // namespace platform

@@ -99,7 +99,13 @@ class System {
   //   CONDITION comes back as true with ScsiStatus 2 and the sense data in the request's sense
   //   area. False, with the last error set, when no answer came: a handle that is not open, a
   //   malformed request, a drive that is gone, a transport failure, or a status other than GOOD
-  //   that carries no sense data (the program judges a command by its sense data alone). The data
+  //   that carries no sense data the program can read (it judges a command by its sense data
+  //   alone). The sense data come back in fixed format (response code 0x70 or 0x71, key in byte
+  //   2, ASC in byte 12), whatever format the device used: Windows and Linux both hand over the
+  //   device's own bytes, and a USB bridge or the kernel's ATA translation answers in descriptor
+  //   format (0x72, 0x73), which the backend converts; any other format counts as none.
+  //   DataTransferLength comes back as the data bytes that moved (Windows reports the transfer
+  //   so, Linux as the length less SG_IO's resid): fewer than asked for a short reply. The data
   //   buffer is the caller's again when the call returns, which is within about TimeOutValue
   //   seconds.
   // - FsctlLockVolume, no buffers: true when this handle now holds the device's lock, the only

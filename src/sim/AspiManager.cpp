@@ -164,7 +164,7 @@ std::uint8_t AspiManager::Execute(SrbExecScsiCmd& request) {
   }
   std::uint8_t result = SS_COMP;
   if (answer.status == Answer::Status::CheckCondition) {
-    const auto sense = FixedFormatSense(answer.sense);
+    const std::vector<std::uint8_t> sense = SenseBytes(answer);
     const std::size_t room = std::min<std::size_t>(request.SRB_SenseLen, sizeof request.SenseArea);
     std::memcpy(request.SenseArea, sense.data(), std::min(room, sense.size()));
     request.SRB_TargStat = kCheckCondition;

@@ -138,7 +138,8 @@ class Object {
 };
 
 Fault ReadFault(const Json& json, const std::string& path) {
-  const Object object(json, path, {"command", "control", "occurrence", "kind", "sense", "byte"});
+  const Object object(json, path,
+                      {"command", "control", "occurrence", "kind", "sense", "byte", "length"});
   Fault fault;
   fault.command = object.Bytes<1>("command", "expected one hex byte")
                       .value_or(std::array<std::uint8_t, 1>{fault.command})[0];
@@ -149,18 +150,22 @@ Fault ReadFault(const Json& json, const std::string& path) {
   fault.kind = object.Choice<FaultKind>("kind",
                                         {{"fail", FaultKind::Fail},
                                          {"sense", FaultKind::Sense},
+                                         {"descriptor_sense", FaultKind::DescriptorSense},
                                          {"corrupt", FaultKind::Corrupt},
+                                         {"short", FaultKind::Short},
                                          {"timeout", FaultKind::Timeout},
                                          {"vanish", FaultKind::Vanish}},
                                         fault.kind);
   if (const auto sense = object.Bytes<3>("sense", "expected three hex bytes")) {
     fault.sense = *sense;
-  } else if (fault.kind == FaultKind::Sense) {
-    Fail(object.Where("sense"), "needed for a fault of kind \"sense\"");
+  } else if (fault.kind == FaultKind::Sense || fault.kind == FaultKind::DescriptorSense) {
+    Fail(object.Where("sense"),
+         "needed for a fault of kind \"" + object.Text("kind").value() + "\"");
   }
   if (object.Find("byte") != nullptr) {
     fault.byte = static_cast<std::uint32_t>(object.Integer("byte", 0, kLastDataByte, 0));
   }
+  fault.length = static_cast<std::uint32_t>(object.Integer("length", 0, kLastDataByte + 1, 0));
   return fault;
 }
 

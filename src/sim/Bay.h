@@ -19,11 +19,13 @@ enum class Family { NT, Consumer };
 
 // A fault scripted on one command of one drive.
 enum class FaultKind {
-  Fail,     // the command fails without sense data
-  Sense,    // the drive answers with the given sense data
-  Corrupt,  // one byte of the data phase is corrupted (see Fault::byte)
-  Timeout,  // the command takes longer than the command time-out
-  Vanish,   // the drive is gone: this and every later command fails
+  Fail,             // the command fails without sense data
+  Sense,            // the drive answers with the given sense data
+  DescriptorSense,  // the same in descriptor format, as a USB bridge or ATA translation sends it
+  Corrupt,          // one byte of the data phase is corrupted (see Fault::byte)
+  Short,            // good status, but no more than Fault::length bytes of data move
+  Timeout,          // the command takes longer than the command time-out
+  Vanish,           // the drive is gone: this and every later command fails
 };
 
 struct Fault {
@@ -31,12 +33,14 @@ struct Fault {
   std::optional<std::uint8_t> control;  // byte 9 of the command; absent: any
   int occurrence = 0;                   // the n-th matching command (from 1); 0: every one
   FaultKind kind = FaultKind::Fail;
-  std::array<std::uint8_t, 3> sense{};  // key, ASC, ASCQ (kind Sense)
+  std::array<std::uint8_t, 3> sense{};  // key, ASC, ASCQ (kinds Sense and DescriptorSense)
   // Kind Corrupt: the offset in the data phase of the byte to flip. Data the host sends is kept
   // corrupted by the drive; data the drive returns reaches the host corrupted. Absent: a byte the
   // host reads (the vendor of INQUIRY, the first flash identity byte, the media status of GET
   // EVENT STATUS NOTIFICATION), otherwise the middle one. A data phase too short has no such byte.
   std::optional<std::uint32_t> byte = std::nullopt;
+  // Kind Short: the data bytes that move at most, the first ones of the data phase (0: none).
+  std::uint32_t length = 0;
 };
 
 // How the drive's device answers the SCSI address query.

@@ -21,11 +21,14 @@ const char* DirectionText(Transfer direction) {
   return "none";
 }
 
-std::string OutcomeText(const Answer& answer) {
+// "good", "short <bytes moved>", "fail", "timeout", or "sense K/AA/QQ" (with " descriptor" for
+// descriptor-format sense).
+std::string OutcomeText(const DataPhase& data, const Answer& answer) {
   if (answer.late) return "timeout";
   switch (answer.status) {
     case Answer::Status::Good:
-      return "good";
+      if (data.direction == Transfer::None || answer.transferred == data.length) return "good";
+      return "short " + std::to_string(answer.transferred);
     case Answer::Status::Failed:
       return "fail";
     case Answer::Status::CheckCondition:
@@ -34,7 +37,7 @@ std::string OutcomeText(const Answer& answer) {
   char text[24];
   std::snprintf(text, sizeof text, "sense %02X/%02X/%02X", answer.sense[0], answer.sense[1],
                 answer.sense[2]);
-  return text;
+  return std::string(text) + (answer.descriptorSense ? " descriptor" : "");
 }
 
 // "<drive> <12 command bytes> <in|out|none> <transfer length> <outcome>"
@@ -48,7 +51,7 @@ std::string TraceLine(const std::string& name, const CommandBytes& command, cons
   }
   line += ' ';
   line += DirectionText(data.direction);
-  line += ' ' + std::to_string(data.length) + ' ' + OutcomeText(answer);
+  line += ' ' + std::to_string(data.length) + ' ' + OutcomeText(data, answer);
   return line;
 }
 

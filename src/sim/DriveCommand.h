@@ -26,9 +26,10 @@ struct Answer {
   enum class Status { Good, CheckCondition, Failed };
   Status status = Status::Good;
   SenseData sense{};
-  bool late = false;       // the drive answered after the host's time-out
-  std::string note;        // a line the drive adds to the trace (the program check)
-  std::uint32_t sent = 0;  // data bytes the drive returned (data-in commands)
+  bool descriptorSense = false;   // the sense data go in descriptor format (0x72), not fixed
+  bool late = false;              // the drive answered after the host's time-out
+  std::string note;               // a line the drive adds to the trace (the program check)
+  std::uint32_t transferred = 0;  // data bytes that moved, either way
 };
 
 // Answers a command in the drive's place: true with `answer` filled in (it comes in good), or

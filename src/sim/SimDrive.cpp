@@ -1,6 +1,7 @@
 #include "sim/SimDrive.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "sim/SimDriveAnswers.h"
@@ -56,13 +57,15 @@ std::uint32_t CorruptedByte(const Fault& fault, std::uint8_t operationCode, std:
 
 }  // namespace
 
-std::array<std::uint8_t, 18> FixedFormatSense(const SenseData& sense) {
-  std::array<std::uint8_t, 18> bytes{};
+std::vector<std::uint8_t> SenseBytes(const Answer& answer) {
+  const auto [key, asc, ascq] = answer.sense;
+  if (answer.descriptorSense) return {0x72, key, asc, ascq, 0, 0, 0, 0};
+  std::vector<std::uint8_t> bytes(18, 0);
   bytes[0] = 0x70;
-  bytes[2] = sense[0];
+  bytes[2] = key;
   bytes[7] = 10;
-  bytes[12] = sense[1];
-  bytes[13] = sense[2];
+  bytes[12] = asc;
+  bytes[13] = ascq;
   return bytes;
 }
 
@@ -92,6 +95,13 @@ Answer SimDrive::Execute(const CommandBytes& command, const DataPhase& data, std
       return failed;
     case FaultKind::Sense:
       return Check(fault->sense[0], fault->sense[1], fault->sense[2]);
+    case FaultKind::DescriptorSense: {
+      Answer answer = Check(fault->sense[0], fault->sense[1], fault->sense[2]);
+      answer.descriptorSense = true;
+      return answer;
+    }
+    case FaultKind::Short:
+      return RunShort(command, data, now, fault->length);
     case FaultKind::Timeout: {
       Answer answer = Run(command, data, now);
       answer.late = true;
@@ -113,8 +123,26 @@ Answer SimDrive::RunCorrupted(const CommandBytes& command, const DataPhase& data
     return Run(command, DataPhase{Transfer::Out, received.data(), data.length}, now);
   }
   Answer answer = Run(command, data, now);
-  const std::uint32_t at = CorruptedByte(fault, command[0], answer.sent);
-  if (at < answer.sent) data.bytes[at] ^= 0xFF;
+  const std::uint32_t at = CorruptedByte(fault, command[0], answer.transferred);
+  if (at < answer.transferred) data.bytes[at] ^= 0xFF;
+  return answer;
+}
+
+Answer SimDrive::RunShort(const CommandBytes& command, const DataPhase& data, std::int64_t now,
+                          std::uint32_t length) {
+  if (data.direction == Transfer::Out) {
+    // The drive takes the first bytes only.
+    DataPhase taken = data;
+    taken.length = std::min(data.length, length);
+    return Run(command, taken, now);
+  }
+  // The reply is made whole, but only its first bytes reach the host.
+  std::vector<std::uint8_t> reply(data.length);
+  DataPhase whole = data;
+  whole.bytes = reply.data();
+  Answer answer = Run(command, whole, now);
+  answer.transferred = std::min(answer.transferred, length);
+  if (answer.transferred != 0) std::memcpy(data.bytes, reply.data(), answer.transferred);
   return answer;
 }
 

@@ -16,8 +16,10 @@
 
 namespace sim {
 
-// Fixed-format sense data: response code 0x70, the key, additional length 10, ASC and ASCQ.
-std::array<std::uint8_t, 18> FixedFormatSense(const SenseData& sense);
+// The sense data of a CHECK CONDITION as the drive sends them: fixed format (response code 0x70,
+// the key in byte 2, additional length 10, ASC and ASCQ in bytes 12 and 13), or descriptor format
+// (0x72, the key, ASC and ASCQ in bytes 1 to 3, no descriptors).
+std::vector<std::uint8_t> SenseBytes(const Answer& answer);
 
 class SimDrive {
  public:
@@ -44,6 +46,9 @@ class SimDrive {
   // The command with one byte of its data phase corrupted on the way.
   Answer RunCorrupted(const CommandBytes& command, const DataPhase& data, std::int64_t now,
                       const Fault& fault);
+  // The command with no more than `length` bytes of its data phase moved.
+  Answer RunShort(const CommandBytes& command, const DataPhase& data, std::int64_t now,
+                  std::uint32_t length);
   Answer TestUnitReady(std::int64_t now) const;
   Answer Inquiry(const CommandBytes& command, const DataPhase& data) const;
   Answer StartStopUnit(const CommandBytes& command, std::int64_t now);

@@ -36,8 +36,8 @@ inline std::uint32_t Read24(const CommandBytes& command, std::size_t at) {
 inline Answer Reply(const std::uint8_t* reply, std::uint32_t wanted, const DataPhase& data) {
   Answer answer;
   if (data.direction == Transfer::In && data.bytes != nullptr) {
-    answer.sent = std::min(wanted, data.length);
-    std::memcpy(data.bytes, reply, answer.sent);
+    answer.transferred = std::min(wanted, data.length);
+    std::memcpy(data.bytes, reply, answer.transferred);
   }
   return answer;
 }

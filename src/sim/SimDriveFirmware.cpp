@@ -53,7 +53,9 @@ Answer SimDrive::WriteBuffer(const CommandBytes& command, const DataPhase& data,
   if (buffer.size() < offset + received) buffer.resize(offset + received);
   if (received > 0) std::memcpy(buffer.data() + offset, data.bytes, received);
   imageStarted = true;
-  return Good();
+  Answer answer;
+  answer.transferred = received;
+  return answer;
 }
 
 Answer SimDrive::ReceiveProgram(std::uint32_t offset, std::uint8_t control, std::uint32_t length,
@@ -67,6 +69,7 @@ Answer SimDrive::ReceiveProgram(std::uint32_t offset, std::uint8_t control, std:
   receipt.row = CheckProgram(config.flashId, offset, control, length, receipt.bytes.data(),
                              receipt.bytes.size());
   Answer answer;
+  answer.transferred = received;
   answer.note = receipt.row < 0 ? "program mismatch"
                                 : "program row " + std::to_string(receipt.row) + " match";
   lastProgram = std::move(receipt);

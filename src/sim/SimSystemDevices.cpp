@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/PassThrough.h"
 #include "sim/AspiManager.h"
@@ -231,14 +232,16 @@ bool SimSystem::PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inB
   if (answer.late) clock.Advance((std::int64_t{exchange.timeoutSeconds} + 1) * 1'000'000'000);
   if (answer.status == Answer::Status::Failed) return Failed(kErrorIoDevice);
 
-  std::uint32_t returned = 0;
+  ScsiOutcome outcome;
+  outcome.transferred = answer.transferred;
+  std::vector<std::uint8_t> sense;
   if (answer.status == Answer::Status::CheckCondition) {
-    returned = CompletePassThrough(exchange, ScsiStatus::CheckCondition,
-                                   FixedFormatSense(answer.sense), outBuffer);
-  } else {
-    returned = CompletePassThrough(exchange, ScsiStatus::Good, {}, outBuffer);
+    outcome.status = ScsiStatus::CheckCondition;
+    sense = SenseBytes(answer);
+    outcome.sense = sense;
   }
-  if (bytesReturned) *bytesReturned = returned;
+  if (!CompletePassThrough(exchange, outcome, outBuffer)) return Failed(kErrorIoDevice);
+  if (bytesReturned) *bytesReturned = kPassThroughReplyLength;
   return true;
 }
 

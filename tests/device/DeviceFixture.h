@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,11 @@ struct Answer {
   std::uint8_t senseKey = 0, asc = 0, ascq = 0;
   std::uint32_t milliseconds = 0;  // how long the command takes
   bool late = false;  // answered after the host's time-out: an ASPI request stays pending
+  bool descriptorSense = false;  // the sense data in descriptor format
   std::vector<std::uint8_t> reply;
+  // The data bytes that move: the whole data phase when absent (the reply's bytes, or the
+  // buffer's left as they are).
+  std::optional<std::uint32_t> transferred;
 };
 
 // One command as the drive received it.
@@ -84,9 +89,11 @@ class ScriptedMachine : public sim::SimSystem {
       result.status = sim::Answer::Status::Failed;
     } else if (answer.senseKey != 0) {
       result = sim::answers::Check(answer.senseKey, answer.asc, answer.ascq);
-    } else if (!answer.reply.empty()) {
+      result.descriptorSense = answer.descriptorSense;
+    } else {
       const auto length = static_cast<std::uint32_t>(answer.reply.size());
-      result = sim::answers::Reply(answer.reply.data(), length, data);
+      if (length != 0) result = sim::answers::Reply(answer.reply.data(), length, data);
+      result.transferred = answer.transferred.value_or(data.length);
     }
     result.late = answer.late;
     return result;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "DeviceFixture.h"
@@ -42,8 +43,8 @@ TEST(PassThroughRequest, IsFilledFieldByField) {
   // The offset names the sense area where it really lies in the request.
   EXPECT_EQ(request.senseOffset, offsetof(platform::PassThroughRequest, senseArea));
   EXPECT_EQ(request.direction, platform::ScsiDataDirection::In);
-  EXPECT_EQ(request.dataLength, 96u);
   EXPECT_EQ(request.timeoutSeconds, 77u);
+  EXPECT_EQ(bay.machine.sent.back().length, 96u);
   EXPECT_EQ(request.data, bay.device->InBuffer());
   for (int i = 0; i < 12; ++i) EXPECT_EQ(request.cdb[i], kCommand[i]) << i;
 }
@@ -119,12 +120,22 @@ TEST_P(Classification, GivesResultOutcomeAndAttempts) {
   const Answer& last = outcome.attempts == 2 ? outcome.second : outcome.first;
   EXPECT_DOUBLE_EQ(bay.device->LastDuration(), last.milliseconds / 1000.0);
   EXPECT_EQ(bay.device->LastTimedOut(), last.milliseconds > 2000);
+  if (outcome.lastResult == 2) {
+    EXPECT_TRUE(bay.device->SenseIs(last.senseKey, last.asc));
+  }
+}
+
+Answer DescriptorSense(std::uint8_t key, std::uint8_t asc) {
+  Answer answer = Sense(key, asc);
+  answer.descriptorSense = true;
+  return answer;
 }
 
 const Outcome kOutcomes[] = {
     {"Good", Answer{}, Answer{}, false, true, 1, 1},
     {"SenseData", Sense(2, 0x3A), Answer{}, false, false, 2, 1},
     {"SenseDataStrictNotRetried", Sense(2, 0x3A), Answer{}, true, false, 2, 1},
+    {"DescriptorSenseData", DescriptorSense(5, 0x20), Answer{}, true, false, 2, 1},
     {"Failed", Failed(), Answer{}, false, false, 0, 1},
     {"FailedStrictRetriedOnce", Failed(), Failed(), true, false, 0, 2},
     {"FailedStrictThenGood", Failed(), Answer{}, true, true, 1, 2},
@@ -175,6 +186,55 @@ TEST(Classification, EachAttemptIsTimedAlone) {
   EXPECT_TRUE(bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0));
   EXPECT_NEAR(bay.device->LastDuration(), 0.5, 0.001);
   EXPECT_FALSE(bay.device->LastTimedOut());
+}
+
+// --- Short replies -------------------------------------------------------------------------------
+
+// One data-in command through the pass-through, answered with `moved` of its bytes.
+struct Reply {
+  const char* name;
+  std::uint8_t operationCode;
+  DataDirection direction;
+  std::uint32_t length;
+  std::optional<std::uint32_t> moved;  // absent: every byte
+  bool result;
+};
+
+TEST(ShortReply, FailsUnlessTheLengthIsAnAllocationLength) {
+  const Reply replies[] = {
+      {"read buffer, whole", 0x3C, DataDirection::FromDrive, 16384, std::nullopt, true},
+      {"read buffer, one byte short", 0x3C, DataDirection::FromDrive, 16384, 16383, false},
+      {"read buffer, empty", 0x3C, DataDirection::FromDrive, 16384, 0, false},
+      {"flash identity, four bytes", 0xDF, DataDirection::FromDrive, 128, 4, false},
+      {"inquiry, the standard 36 bytes", 0x12, DataDirection::FromDrive, 96, 36, true},
+      {"event status, the header alone", 0x4A, DataDirection::FromDrive, 8, 4, true},
+      {"write buffer, taken in part", 0x3B, DataDirection::ToDrive, 16384, 0, true},
+  };
+  for (const Reply& reply : replies) {
+    SelectedDevice bay(Path::PassThrough);
+    Answer answer;
+    answer.transferred = reply.moved;
+    bay.machine.answers = {answer};
+    CommandBlock command = kCommand;
+    command[0] = reply.operationCode;
+    EXPECT_EQ(bay.device->ExecuteCommand(command, reply.direction, reply.length), reply.result)
+        << reply.name;
+    EXPECT_EQ(bay.device->LastResult(), reply.result ? 1 : 0) << reply.name;
+    EXPECT_EQ(bay.device->SenseKey(), 0) << reply.name;
+  }
+}
+
+TEST(ShortReply, StrictRetryAsksForTheWholeLengthAgain) {
+  SelectedDevice bay(Path::PassThrough);
+  bay.device->SetThrowOnFailure();
+  Answer empty;
+  empty.transferred = 0;
+  bay.machine.answers = {empty, Answer{}};
+  CommandBlock command = kCommand;
+  command[0] = 0x3C;
+  EXPECT_TRUE(bay.device->ExecuteCommand(command, DataDirection::FromDrive, 16384));
+  ASSERT_EQ(bay.Attempts(), 2u);
+  EXPECT_EQ(bay.machine.sent[1].length, 16384u);
 }
 
 // --- No current target ---------------------------------------------------------------------------

@@ -137,16 +137,34 @@ TEST_F(FlashProcedure, NoProgramForAnUnreadableOrUnknownFlashPartButTheImageStil
   }
 }
 
-TEST_F(FlashProcedure, FailedTransferSendsNoProgrammingCommand) {
-  sim::DriveConfig drive = Drive("D", 0);
-  drive.faults.push_back(FaultOn(0x3C, sim::FaultKind::Corrupt));
-  SimMachine machine(Bay({drive}));
-  EXPECT_FALSE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
-  const std::vector<std::string> expected =
-      Joined({"00", "00", "1B", "DF", "3B/7F", "note"},
-             Joined(Transfer(1), Joined(Transfer(1), Transfer(1))));
-  EXPECT_EQ(Steps(machine.system.Trace()), expected);
-  EXPECT_TRUE(machine.device.ThrowOnFailure());
+// A read-back that does not bring the chunk back fails the pass, whatever form it takes; after
+// three passes no programming command follows. The image is zeros, which the cleared input
+// buffer matches when no data arrive.
+TEST_F(FlashProcedure, FailedReadBackSendsNoProgrammingCommand) {
+  sim::Fault descriptorSense = FaultOn(0x3C, sim::FaultKind::DescriptorSense);
+  descriptorSense.sense = {0x05, 0x20, 0x00};
+  struct Case {
+    const char* name;
+    sim::Fault fault;
+    std::vector<std::string> pass;
+  };
+  const Case cases[] = {
+      {"corrupt", FaultOn(0x3C, sim::FaultKind::Corrupt), Transfer(1)},
+      {"descriptor sense 5/20/00", descriptorSense, Transfer(1)},
+      // Good status without data is no answer: strict mode sends it once more.
+      {"empty reply", FaultOn(0x3C, sim::FaultKind::Short), {"3B/00", "3C", "3C"}},
+  };
+  const std::vector<std::uint8_t> zeros(kOneMiB, 0);
+  for (const Case& c : cases) {
+    sim::DriveConfig drive = Drive("D", 0);
+    drive.faults.push_back(c.fault);
+    SimMachine machine(Bay({drive}));
+    EXPECT_FALSE(machine.device.FlashFirmware(zeros.data(), kOneMiB, 0)) << c.name;
+    const std::vector<std::string> expected =
+        Joined({"00", "00", "1B", "DF", "3B/7F", "note"}, Joined(c.pass, Joined(c.pass, c.pass)));
+    EXPECT_EQ(Steps(machine.system.Trace()), expected) << c.name;
+    EXPECT_TRUE(machine.device.ThrowOnFailure());
+  }
 }
 
 TEST_F(FlashProcedure, FailedProgrammingCommandIsSentOnceMoreInStrictMode) {

@@ -42,6 +42,7 @@ class FakeKernel : public LinuxKernel {
     unsigned short hostStatus = 0;
     unsigned short driverStatus = 0;
     std::vector<std::uint8_t> sense;
+    int resid = 0;
   };
   // What the last SG_IO request carried.
   struct Sent {
@@ -165,6 +166,7 @@ class FakeKernel : public LinuxKernel {
     const std::size_t written = std::min<std::size_t>(answer.sense.size(), request.mx_sb_len);
     if (written != 0) std::memcpy(request.sbp, answer.sense.data(), written);
     request.sb_len_wr = static_cast<unsigned char>(written);
+    request.resid = answer.resid;
     return 0;
   }
 

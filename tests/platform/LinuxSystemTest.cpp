@@ -163,36 +163,55 @@ TEST_F(LinuxSystemTest, RequestsBecomeSgIoWithTheirDataPhaseAndTimeOut) {
   }
 }
 
-// What the caller gets from each outcome of SG_IO.
+// What the caller gets from each outcome of SG_IO, for a request of 96 bytes from the drive.
 struct Outcome {
   const char* name;
   FakeKernel::Answer answer;
   bool answered;
-  std::uint8_t status;
-  int senseBytes;  // of the 32-byte sense data below, copied into the 24-byte area
+  std::uint8_t status = 0;
+  std::vector<std::uint8_t> area = {};  // the sense area's first bytes afterwards; the rest 0
+  std::uint32_t transferred = 96;       // DataTransferLength afterwards
 };
 
 TEST_F(LinuxSystemTest, SgIoOutcomesComeBackAsThePassThroughReportsThem) {
-  std::vector<std::uint8_t> sense(32);
+  std::vector<std::uint8_t> sense(32);  // fixed format, then bytes that tell where they went
   for (std::size_t i = 0; i < sense.size(); ++i) sense[i] = static_cast<std::uint8_t>(0x70 + i);
+  const auto first = [&sense](std::size_t count) {
+    return std::vector<std::uint8_t>(sense.begin(), sense.begin() + static_cast<long>(count));
+  };
+  const std::vector<std::uint8_t> descriptor{0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0};
+  std::vector<std::uint8_t> converted(18, 0);
+  converted[0] = 0x70;
+  converted[2] = 0x05;
+  converted[7] = 10;
+  converted[12] = 0x20;
   const Outcome rows[] = {
-      {"good", {}, true, 0, 0},
-      {"check condition", {0, 0x02, 0, 0x08, sense}, true, 0x02, 24},
-      {"check condition, sense not flagged", {0, 0x02, 0, 0, sense}, true, 0x02, 24},
-      {"check condition, short sense",
-       {0, 0x02, 0, 0x08, {sense.begin(), sense.begin() + 18}},
+      {"good", {}, true},
+      {"check condition", {0, 0x02, 0, 0x08, sense}, true, 0x02, first(24), 96},
+      {"check condition, sense not flagged", {0, 0x02, 0, 0, sense}, true, 0x02, first(24), 96},
+      {"check condition, short sense", {0, 0x02, 0, 0x08, first(18)}, true, 0x02, first(18), 96},
+      {"check condition, descriptor sense",
+       {0, 0x02, 0, 0x08, descriptor, 96},
        true,
        0x02,
-       18},
-      {"check condition without sense", {0, 0x02, 0, 0x08, {}}, false, 0, 0},
-      {"busy", {0, 0x08, 0, 0, {}}, false, 0, 0},
-      {"no connection", {0, 0, 0x01, 0, {}}, false, 0, 0},
-      {"host time-out", {0, 0, 0x03, 0, {}}, false, 0, 0},
-      {"host error with sense", {0, 0x02, 0x07, 0x08, sense}, false, 0, 0},
-      {"driver time-out", {0, 0, 0, 0x06, {}}, false, 0, 0},
-      {"driver error with sense", {0, 0x02, 0, 0x0C, sense}, false, 0, 0},
-      {"ioctl failed", {EIO, 0, 0, 0, {}}, false, 0, 0},
-      {"refused by the command filter", {EPERM, 0, 0, 0, {}}, false, 0, 0},
+       converted,
+       0},
+      {"check condition, vendor-specific sense",
+       {0, 0x02, 0, 0x08, {0x7F, 0x05, 0x20, 0x00}},
+       false},
+      {"check condition without sense", {0, 0x02, 0, 0x08, {}}, false},
+      {"good, a short reply", {0, 0, 0, 0, {}, 40}, true, 0, {}, 56},
+      {"good, an empty reply", {0, 0, 0, 0, {}, 96}, true, 0, {}, 0},
+      {"good, a residue beyond the request", {0, 0, 0, 0, {}, 1000}, true, 0, {}, 0},
+      {"good, a negative residue", {0, 0, 0, 0, {}, -4}, true, 0, {}, 96},
+      {"busy", {0, 0x08, 0, 0, {}}, false},
+      {"no connection", {0, 0, 0x01, 0, {}}, false},
+      {"host time-out", {0, 0, 0x03, 0, {}}, false},
+      {"host error with sense", {0, 0x02, 0x07, 0x08, sense}, false},
+      {"driver time-out", {0, 0, 0, 0x06, {}}, false},
+      {"driver error with sense", {0, 0x02, 0, 0x0C, sense}, false},
+      {"ioctl failed", {EIO, 0, 0, 0, {}}, false},
+      {"refused by the command filter", {EPERM, 0, 0, 0, {}}, false},
   };
   const Handle device = OpenD();
   std::uint8_t data[96];
@@ -209,9 +228,10 @@ TEST_F(LinuxSystemTest, SgIoOutcomesComeBackAsThePassThroughReportsThem) {
     }
     EXPECT_EQ(returned, sizeof(ScsiPassThroughDirect));
     EXPECT_EQ(request.sptd.ScsiStatus, row.status);
+    EXPECT_EQ(request.sptd.DataTransferLength, row.transferred);
     const std::vector<std::uint8_t> area(request.senseArea, request.senseArea + 32);
     std::vector<std::uint8_t> expected(32, 0);
-    std::copy(sense.begin(), sense.begin() + row.senseBytes, expected.begin());
+    std::copy(row.area.begin(), row.area.end(), expected.begin());
     EXPECT_EQ(area, expected);
   }
 }

@@ -1,10 +1,14 @@
 // The pass-through request as a backend reads and completes it: every field of the exchange, the
-// requests the system refuses, and the status and sense data in the reply.
+// requests the system refuses, the sense data in fixed format, and the status, sense data and
+// transfer length in the reply.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <functional>
+#include <span>
+#include <vector>
 
 #include "platform/PassThrough.h"
 
@@ -125,46 +129,124 @@ TEST(ReadPassThrough, RefusesMalformedRequestsAndPassesTheDataPhaseOn) {
   EXPECT_FALSE(ReadPassThrough(nullptr, kSize, kSize, exchange));
 }
 
-// Sense data of `given` bytes for a sense area of `length` bytes at `offset` of the request.
-struct SenseCase {
+using Bytes = std::vector<std::uint8_t>;
+
+// Fixed-format sense data as the program reads them.
+Bytes Fixed(std::uint8_t code, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+  Bytes bytes(18, 0);
+  bytes[0] = code;
+  bytes[2] = key;
+  bytes[7] = 10;
+  bytes[12] = asc;
+  bytes[13] = ascq;
+  return bytes;
+}
+
+struct Format {
+  const char* name;
+  Bytes given;
+  Bytes read;  // empty: no usable sense data
+};
+
+TEST(FixedFormatOf, KeepsFixedConvertsDescriptorAndRefusesTheRest) {
+  const Bytes current = Fixed(0x70, 0x05, 0x24, 0x00);
+  Bytes deferredValid = Fixed(0xF1, 0x03, 0x0C, 0x00);
+  deferredValid[3] = 0x12;  // the information field, kept as it is
+  const Format formats[] = {
+      {"fixed, current", current, current},
+      {"fixed, deferred, information valid", deferredValid, deferredValid},
+      {"fixed, cut short", Bytes{0x70, 0x00, 0x02}, Bytes{0x70, 0x00, 0x02}},
+      {"descriptor, current", Bytes{0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0}, Fixed(0x70, 5, 0x20, 0)},
+      {"descriptor, deferred", Bytes{0x73, 0x06, 0x29, 0x01, 0, 0, 0, 0}, Fixed(0x71, 6, 0x29, 1)},
+      {"descriptor, reserved bits beside the key", Bytes{0x72, 0xF2, 0x3A, 0x01, 0, 0, 0, 0},
+       Fixed(0x70, 2, 0x3A, 1)},
+      {"descriptor with an information descriptor",
+       Bytes{0x72, 0x03, 0x11, 0x00, 0, 0, 0, 12,   0x00, 0x0A,
+             0x80, 0,    0,    0,    0, 0, 0, 0x12, 0x34, 0x56},
+       Fixed(0x70, 3, 0x11, 0)},
+      {"descriptor header cut short", Bytes{0x72, 0x02}, Fixed(0x70, 2, 0, 0)},
+      {"vendor specific", Bytes{0x7F, 0x05, 0x20, 0x00, 0, 0, 0, 0}, Bytes{}},
+      {"reserved code", Bytes{0x74, 0x05, 0x20, 0x00, 0, 0, 0, 0}, Bytes{}},
+      {"no response code", Bytes{0x00, 0x00, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20}, Bytes{}},
+      {"nothing", Bytes{}, Bytes{}},
+  };
+  for (const Format& row : formats) {
+    FixedSense converted;
+    converted.fill(0xEE);
+    const std::span<const std::uint8_t> read = FixedFormatOf(row.given, converted);
+    EXPECT_EQ(Bytes(read.begin(), read.end()), row.read) << row.name;
+  }
+}
+
+// How one outcome completes a request whose sense area is `length` bytes at `offset`.
+struct Completion {
   const char* name;
   std::uint8_t status;
-  std::uint32_t offset;
-  std::uint8_t length;
-  std::size_t given;
-  std::size_t copied;
+  Bytes sense;
+  std::uint32_t transferred;
+  bool answered = true;
+  std::uint32_t offset = kSenseAt;
+  std::uint8_t length = 24;
+  Bytes area = {};                    // what the sense area holds afterwards (the rest as before)
+  std::uint32_t transferLength = 96;  // DataTransferLength afterwards
 };
 
-const SenseCase kSenseCases[] = {
-    {"fixed-format sense into the program's area", ScsiStatus::CheckCondition, kSenseAt, 24, 18,
-     18},
-    {"cut to the area's length", ScsiStatus::CheckCondition, kSenseAt, 14, 18, 14},
-    {"filling the area exactly", ScsiStatus::CheckCondition, kSenseAt, 32, 32, 32},
-    {"at an offset of the request's own", ScsiStatus::CheckCondition, kSenseAt + 4, 16, 18, 16},
-    {"no area asked for", ScsiStatus::CheckCondition, kSenseAt, 0, 18, 0},
-    {"good status, no sense", ScsiStatus::Good, kSenseAt, 24, 0, 0},
-};
-
-TEST(CompletePassThrough, WritesTheStatusAndTheSenseIntoItsAreaAndNothingElse) {
-  for (const SenseCase& c : kSenseCases) {
+TEST(CompletePassThrough, WritesStatusSenseAndTransferLengthAndNothingElse) {
+  Bytes counting(32);  // fixed format, then counting bytes: every byte tells where it went
+  for (std::uint8_t i = 1; i < 32; ++i) counting[i] = static_cast<std::uint8_t>(i + 1);
+  counting[0] = 0x70;
+  const Bytes descriptor{0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0};
+  const auto cut = [](const Bytes& bytes, std::size_t length) {
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+  };
+  const Completion rows[] = {
+      {"good, every byte moved", ScsiStatus::Good, {}, 96},
+      {"good, a short reply", ScsiStatus::Good, {}, 40, true, kSenseAt, 24, {}, 40},
+      {"good, an empty reply", ScsiStatus::Good, {}, 0, true, kSenseAt, 24, {}, 0},
+      {"more moved than asked for", ScsiStatus::Good, {}, 200, true, kSenseAt, 24, {}, 96},
+      {"fixed sense into the program's area", ScsiStatus::CheckCondition, cut(counting, 18), 0,
+       true, kSenseAt, 24, cut(counting, 18), 0},
+      {"cut to the area's length", ScsiStatus::CheckCondition, cut(counting, 18), 0, true, kSenseAt,
+       14, cut(counting, 14), 0},
+      {"filling the area exactly", ScsiStatus::CheckCondition, counting, 0, true, kSenseAt, 32,
+       counting, 0},
+      {"at an offset of the request's own", ScsiStatus::CheckCondition, counting, 0, true,
+       kSenseAt + 4, 16, cut(counting, 16), 0},
+      {"no area asked for", ScsiStatus::CheckCondition, counting, 0, true, kSenseAt, 0, {}, 0},
+      {"descriptor sense, converted", ScsiStatus::CheckCondition, descriptor, 0, true, kSenseAt, 24,
+       Fixed(0x70, 5, 0x20, 0), 0},
+      {"descriptor sense, converted and cut", ScsiStatus::CheckCondition, descriptor, 0, true,
+       kSenseAt, 13, cut(Fixed(0x70, 5, 0x20, 0), 13), 0},
+      {"check condition, vendor-specific sense", ScsiStatus::CheckCondition,
+       Bytes{0x7F, 0x05, 0x20, 0x00}, 0, false},
+      {"check condition, no sense", ScsiStatus::CheckCondition, {}, 0, false},
+      {"busy", 0x08, {}, 0, false},
+      {"good with unusable sense: none copied", ScsiStatus::Good, Bytes{0x00, 0x00, 0x05}, 96},
+  };
+  for (const Completion& row : rows) {
     std::uint8_t data[96];
     PassThroughRequest request = Request(data);
-    request.sptd.SenseInfoOffset = c.offset;
-    request.sptd.SenseInfoLength = c.length;
+    request.sptd.SenseInfoOffset = row.offset;
+    request.sptd.SenseInfoLength = row.length;
     std::memset(request.senseArea, 0xEE, sizeof request.senseArea);
     ScsiExchange exchange;
-    ASSERT_TRUE(ReadPassThrough(&request, kSize, kSize, exchange)) << c.name;
-    std::uint8_t sense[32];
-    for (std::uint8_t i = 0; i < 32; ++i) sense[i] = static_cast<std::uint8_t>(i + 1);
+    ASSERT_TRUE(ReadPassThrough(&request, kSize, kSize, exchange)) << row.name;
     std::uint8_t expected[kSize];
     std::memcpy(expected, &request, kSize);
-    expected[offsetof(ScsiPassThroughDirect, ScsiStatus)] = c.status;
-    std::memcpy(expected + c.offset, sense, c.copied);
+    if (row.answered) {
+      PassThroughRequest completed = request;
+      completed.sptd.ScsiStatus = row.status;
+      completed.sptd.DataTransferLength = row.transferLength;
+      std::memcpy(expected, &completed, kSize);
+      std::copy(row.area.begin(), row.area.end(), expected + row.offset);
+    }
 
-    EXPECT_EQ(CompletePassThrough(exchange, c.status, {sense, c.given}, &request), kStructure);
+    EXPECT_EQ(CompletePassThrough(exchange, {row.status, row.sense, row.transferred}, &request),
+              row.answered)
+        << row.name;
     const auto* after = reinterpret_cast<const std::uint8_t*>(&request);
     for (std::uint32_t i = 0; i < kSize; ++i)
-      ASSERT_EQ(after[i], expected[i]) << c.name << " " << i;
+      ASSERT_EQ(after[i], expected[i]) << row.name << " " << i;
   }
 }
 
@@ -175,7 +257,7 @@ TEST(CompletePassThrough, AnswersInTheOutputBuffer) {
   ScsiExchange exchange;
   ASSERT_TRUE(ReadPassThrough(&in, kSize, kSize, exchange));
   const std::uint8_t sense[18] = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A};
-  CompletePassThrough(exchange, ScsiStatus::CheckCondition, sense, &out);
+  ASSERT_TRUE(CompletePassThrough(exchange, {ScsiStatus::CheckCondition, sense, 0}, &out));
   EXPECT_EQ(out.sptd.ScsiStatus, ScsiStatus::CheckCondition);
   EXPECT_EQ(std::memcmp(out.senseArea, sense, sizeof sense), 0);
   EXPECT_EQ(in.sptd.ScsiStatus, ScsiStatus::Good);

@@ -21,7 +21,9 @@ TEST(Bay, ReadsEveryField) {
       "unit_attention": 2,
       "faults": [{"command": "3B", "control": "80", "occurrence": 2, "kind": "sense",
                   "sense": "03 0C 00"},
-                 {"command": "3c", "kind": "corrupt", "byte": 16383}]
+                 {"command": "3c", "kind": "corrupt", "byte": 16383},
+                 {"command": "3c", "kind": "descriptor_sense", "sense": "05 20 00"},
+                 {"command": "3c", "kind": "short", "length": 512}]
     }]})");
   EXPECT_EQ(bay.family, sim::Family::Consumer);
   EXPECT_TRUE(bay.aspi);
@@ -49,7 +51,7 @@ TEST(Bay, ReadsEveryField) {
   EXPECT_FALSE(drive.eventStatus);
   EXPECT_EQ(drive.notReadySeconds, 2.5);
   EXPECT_EQ(drive.unitAttention, 2);
-  ASSERT_EQ(drive.faults.size(), 2u);
+  ASSERT_EQ(drive.faults.size(), 4u);
   EXPECT_EQ(drive.faults[0].command, 0x3B);
   EXPECT_EQ(drive.faults[0].control, std::optional<std::uint8_t>(0x80));
   EXPECT_EQ(drive.faults[0].occurrence, 2);
@@ -61,6 +63,11 @@ TEST(Bay, ReadsEveryField) {
   EXPECT_EQ(drive.faults[1].kind, sim::FaultKind::Corrupt);
   EXPECT_EQ(drive.faults[1].byte, std::optional<std::uint32_t>(16383));
   EXPECT_FALSE(drive.faults[0].byte);
+  EXPECT_EQ(drive.faults[2].kind, sim::FaultKind::DescriptorSense);
+  EXPECT_EQ(drive.faults[2].sense, (std::array<std::uint8_t, 3>{0x05, 0x20, 0x00}));
+  EXPECT_EQ(drive.faults[3].kind, sim::FaultKind::Short);
+  EXPECT_EQ(drive.faults[3].length, 512u);
+  EXPECT_EQ(drive.faults[2].length, 0u);
 }
 
 TEST(Bay, AbsentFieldsKeepTheDefaults) {
@@ -182,13 +189,17 @@ INSTANTIATE_TEST_SUITE_P(
                "drives[0].unit_attention: expected a whole number from 0 to 1000000"},
         BadBay{
             R"({"drives": [{"faults": [{"kind": "smoke"}]}]})",
-            R"(drives[0].faults[0].kind: expected one of "fail", "sense", "corrupt", "timeout", "vanish")"},
+            R"(drives[0].faults[0].kind: expected one of "fail", "sense", "descriptor_sense", "corrupt", "short", "timeout", "vanish")"},
         BadBay{R"({"drives": [{"faults": [{"command": "3B3"}]}]})",
                "drives[0].faults[0].command: expected one hex byte"},
         BadBay{R"({"drives": [{"faults": [{"control": ""}]}]})",
                "drives[0].faults[0].control: expected one hex byte"},
         BadBay{R"({"drives": [{"faults": [{"kind": "sense"}]}]})",
                R"(drives[0].faults[0].sense: needed for a fault of kind "sense")"},
+        BadBay{R"({"drives": [{"faults": [{"kind": "descriptor_sense"}]}]})",
+               R"(drives[0].faults[0].sense: needed for a fault of kind "descriptor_sense")"},
+        BadBay{R"({"drives": [{"faults": [{"kind": "short", "length": 16777216}]}]})",
+               "drives[0].faults[0].length: expected a whole number from 0 to 16777215"},
         BadBay{R"({"drives": [{"faults": [{"kind": "sense", "sense": "03 0C"}]}]})",
                "drives[0].faults[0].sense: expected three hex bytes"},
         BadBay{R"({"drives": [{"faults": [{"occurrence": -1}]}]})",

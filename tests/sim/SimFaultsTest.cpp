@@ -1,6 +1,9 @@
 // Scripted faults: each kind, and the occurrence and control filters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "SimPorts.h"
 
 namespace {
@@ -48,6 +51,30 @@ TEST_F(Faults, SenseOnEveryCommandAndTheCommandIsNotCarriedOut) {
   EXPECT_EQ(port.Send(StartStop(0x02), Dir::None, 0).SenseText(), "04/44/00");
   EXPECT_EQ(port.Send(StartStop(0x02), Dir::None, 0).SenseText(), "04/44/00");
   EXPECT_FALSE(system.Drive("D").trayOpen);
+}
+
+TEST_F(Faults, DescriptorSenseComesInThatFormat) {
+  system.AddFault("D", On(0x3C, FaultKind::DescriptorSense, 0, std::nullopt, {0x05, 0x20, 0x00}));
+  EXPECT_EQ(port.Send(ReadBuffer(0, 16), Dir::In, 16).targetStatus, 2);  // CHECK CONDITION
+  const std::vector<std::uint8_t> area(port.request.SenseArea, port.request.SenseArea + 10);
+  EXPECT_EQ(area, (std::vector<std::uint8_t>{0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(Faults, ShortMovesOnlyTheFirstBytesEitherWay) {
+  const std::vector<std::uint8_t> chunk(16, 0x3C);
+  port.Send(WriteBuffer(0, 16, 0), Dir::Out, 16, chunk);
+  system.AddFault("D", sim::Fault{0x3C, std::nullopt, 1, FaultKind::Short, {}, {}, 10});
+  std::vector<std::uint8_t> expected(16, 0);
+  std::fill_n(expected.begin(), 10, 0x3C);
+  EXPECT_EQ(port.Send(ReadBuffer(0, 16), Dir::In, 16).data, expected);
+
+  system.AddFault("D", sim::Fault{0x3B, std::nullopt, 1, FaultKind::Short, {}, {}, 4});
+  port.Send(WriteBuffer(0, 16, 0), Dir::Out, 16, std::vector<std::uint8_t>(16, 0x11));
+  std::fill_n(expected.begin(), 16, 0x3C);
+  std::fill_n(expected.begin(), 4, 0x11);
+  EXPECT_EQ(port.Send(ReadBuffer(0, 16), Dir::In, 16).data, expected);
+  EXPECT_EQ(Outcome(1), "16 short 10");
+  EXPECT_EQ(Outcome(2), "16 short 4");
 }
 
 TEST_F(Faults, TheControlByteFilterPicksOneKindOfWriteBuffer) {

@@ -17,6 +17,11 @@ TEST(Trace, OneLinePerCommandWithBytesDirectionLengthAndOutcome) {
   AspiPort port(system);
   port.Send(WriteBuffer(0x4000, 0x4000, 0x00), Dir::Out, 16384);
   port.Send(Inquiry(), Dir::In, 96);
+  system.AddFault("D", sim::Fault{0x12, std::nullopt, 1, sim::FaultKind::Short, {}, {}, 36});
+  port.Send(Inquiry(), Dir::In, 96);
+  system.AddFault(
+      "D", sim::Fault{0x3C, std::nullopt, 1, sim::FaultKind::DescriptorSense, {0x05, 0x20, 0x00}});
+  port.Send(ReadBuffer(0, 16), Dir::In, 16);
   system.ExitWindowsEx(6, 0);
   system.TakeDiscOut("D");
   port.Send(TestUnitReady(), Dir::None, 0);
@@ -29,6 +34,9 @@ TEST(Trace, OneLinePerCommandWithBytesDirectionLengthAndOutcome) {
   EXPECT_EQ(system.Trace(), (std::vector<std::string>{
                                 "D 3B 05 01 00 40 00 00 40 00 00 00 00 out 16384 good",
                                 "D 12 00 00 00 60 00 00 00 00 00 00 00 in 96 good",
+                                "D 12 00 00 00 60 00 00 00 00 00 00 00 in 96 short 36",
+                                "D 3C 01 01 00 00 00 00 00 10 00 00 00 in 16 sense 05/20/00 "
+                                "descriptor",
                                 "- restart 6",
                                 "D 00 00 00 00 00 00 00 00 00 00 00 00 none 0 sense 02/3A/00",
                                 "D 1B 00 00 00 02 00 00 00 00 00 00 00 none 0 fail",

@@ -26,16 +26,17 @@ sim::BayConfig OneDrive(sim::Responder responder) {
 }  // namespace
 
 InstantDriveSystem::InstantDriveSystem(std::array<std::uint8_t, 4> flashId)
-    : sim::SimSystem(OneDrive(
-          [this](const sim::CommandBytes& command, const sim::DataPhase& data, sim::Answer&) {
-            Respond(command, data);
-            return true;
-          })),
+    : sim::SimSystem(OneDrive([this](const sim::CommandBytes& command, const sim::DataPhase& data,
+                                     sim::Answer& answer) {
+        answer.transferred = Respond(command, data);
+        return true;
+      })),
       flashId(flashId),
       driveBuffer(kDriveBufferSize) {}
 
-// Good status at once, whatever the command.
-void InstantDriveSystem::Respond(const sim::CommandBytes& command, const sim::DataPhase& data) {
+// Good status at once, whatever the command; the data bytes that moved.
+std::uint32_t InstantDriveSystem::Respond(const sim::CommandBytes& command,
+                                          const sim::DataPhase& data) {
   ++commands;
   std::uint8_t* bytes = data.bytes;
   const std::uint32_t length = data.length;
@@ -49,7 +50,7 @@ void InstantDriveSystem::Respond(const sim::CommandBytes& command, const sim::Da
     case 0xDF:  // flash identity
       std::memset(bytes, 0, std::min(length, flashIdReplyLength));
       std::copy(flashId.begin(), flashId.end(), bytes);
-      break;
+      return std::min(length, flashIdReplyLength);
     case 0x3B:  // WRITE BUFFER
       if (command[9] == 0x80 || command[9] == 0xA0) {
         ++programmingCommands;
@@ -58,12 +59,14 @@ void InstantDriveSystem::Respond(const sim::CommandBytes& command, const sim::Da
       }
       break;
     case 0x3C:  // READ BUFFER
-      if (!silentReads) std::memcpy(bytes, driveBuffer.data() + Read24(&command[3]), length);
+      if (silentReads) return 0;
+      std::memcpy(bytes, driveBuffer.data() + Read24(&command[3]), length);
       break;
     default:  // TEST UNIT READY, START STOP UNIT, ...: good at once
       if (bytes != nullptr && data.direction == sim::Transfer::In) std::memset(bytes, 0, length);
       break;
   }
+  return length;
 }
 
 }  // namespace movrel::test

@@ -18,14 +18,14 @@ class InstantDriveSystem : public sim::SimSystem {
   // The drive answers the flash identity query with only this many bytes (128 by default).
   void SetFlashIdReplyLength(std::uint32_t length) { flashIdReplyLength = length; }
 
-  // The drive answers READ BUFFER with good status but puts no data into the host's buffer.
+  // The drive answers READ BUFFER with good status but moves no data into the host's buffer.
   void SetSilentReads(bool silent) { silentReads = silent; }
 
   int Commands() const { return commands; }
   int ProgrammingCommands() const { return programmingCommands; }
 
  private:
-  void Respond(const sim::CommandBytes& command, const sim::DataPhase& data);
+  std::uint32_t Respond(const sim::CommandBytes& command, const sim::DataPhase& data);
 
   std::array<std::uint8_t, 4> flashId;
   std::vector<std::uint8_t> driveBuffer;

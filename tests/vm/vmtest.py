@@ -408,7 +408,7 @@ def check_listed(output, console, expected, failures):
 # ---- a scenario ----
 
 def package_flasher(scenario, binaries, folder):
-    (folder / "image.bin").write_bytes(b"Z" * IMAGE_SIZE)
+    (folder / "image.bin").write_bytes(bytes([scenario.get("image_byte", ord("Z"))]) * IMAGE_SIZE)
     options = [item for option in scenario.get("options", []) for item in ("--option", option)]
     run([str(binaries / "movrel-pack"), "pack", "--template", str(binaries / "movrel-console"),
          "--output", str(folder / "flasher"), "--bank", f"1={folder / 'image.bin'}",

@@ -33,6 +33,16 @@ unsigned int TimeoutMilliseconds(std::uint32_t seconds) {
       std::clamp<std::uint64_t>(milliseconds, kShortestSgIoTimeout, kLongestSgIoTimeout));
 }
 
+// The data bytes that moved. The kernel reports in `resid` the request's length less what the
+// low-level driver says it transferred (scsi_set_resid: USB bridges report their residue); a
+// driver that says nothing leaves it 0, a whole transfer. A negative one counts as 0.
+std::uint32_t Transferred(const sg_io_hdr_t& request) {
+  if (request.dxfer_direction == SG_DXFER_NONE) return 0;
+  if (request.resid <= 0) return request.dxfer_len;
+  const auto residue = static_cast<unsigned int>(request.resid);
+  return residue >= request.dxfer_len ? 0 : request.dxfer_len - residue;
+}
+
 }  // namespace
 
 SgIoResult SendSgIo(LinuxKernel& kernel, int descriptor, const ScsiExchange& exchange, void* out) {
@@ -64,15 +74,18 @@ SgIoResult SendSgIo(LinuxKernel& kernel, int descriptor, const ScsiExchange& exc
     return result;
   }
   const std::size_t senseLength = std::min<std::size_t>(request.sb_len_wr, sense.size());
+  ScsiOutcome outcome;
+  outcome.status = request.status;
+  outcome.sense = std::span<const std::uint8_t>(sense.data(), senseLength);
+  outcome.transferred = Transferred(request);
   // The program judges a command by its sense data alone: a status other than GOOD without sense
-  // data (BUSY, RESERVATION CONFLICT, a CHECK CONDITION whose sense was lost) would pass for a
-  // good command whose reply is in the buffer, so it counts as no answer.
-  if (request.status != ScsiStatus::Good && senseLength == 0) {
+  // data it can read would pass for a good command whose reply is in the buffer, so it counts as
+  // no answer.
+  if (!CompletePassThrough(exchange, outcome, out)) {
     result.lastError = lasterror::kIoDevice;
     return result;
   }
-  result.returned = CompletePassThrough(
-      exchange, request.status, std::span<const std::uint8_t>(sense.data(), senseLength), out);
+  result.returned = kPassThroughReplyLength;
   return result;
 }
 

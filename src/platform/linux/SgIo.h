@@ -24,8 +24,10 @@ inline constexpr std::uint32_t kLongestSgIoTimeout = 0x7FFFFFFF;
 inline constexpr std::uint32_t kShortestSgIoTimeout = 1;
 
 // Runs `exchange` on the open `descriptor`. When the drive answered, completes the request in
-// `out` with its status and sense data. The data move straight between the drive and the
-// exchange's buffer, which the request hands over unchanged.
+// `out` (CompletePassThrough) with its status, its sense data (the kernel hands them over as the
+// device returned them, fixed or descriptor format) and the bytes that moved (dxfer_len less the
+// kernel's resid). The data move straight between the drive and the exchange's buffer, which the
+// request hands over unchanged.
 SgIoResult SendSgIo(LinuxKernel& kernel, int descriptor, const ScsiExchange& exchange, void* out);
 
 }  // namespace platform

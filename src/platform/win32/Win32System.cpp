@@ -6,7 +6,9 @@
 #include <ntddscsi.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <span>
 
 #include "platform/PassThrough.h"
 #include "platform/win32/TickCount.h"
@@ -165,14 +167,25 @@ bool Win32System::DeviceIoControl(Handle device, std::uint32_t ioControlCode, vo
                                           outBuffer, outBufferSize, &returned, nullptr) != FALSE;
   if (bytesReturned != nullptr) *bytesReturned = returned;
   if (!answered || ioControlCode != ioctl::ScsiPassThroughDirect) return answered;
-  // The program judges a command by its sense data alone: a status other than GOOD without sense
-  // data (BUSY, RESERVATION CONFLICT, a CHECK CONDITION whose sense was lost) is no answer.
-  const auto& request = *static_cast<const ScsiPassThroughDirect*>(inBuffer);
-  const auto* sense = static_cast<const std::uint8_t*>(inBuffer) + request.SenseInfoOffset;
-  const bool senseCame = request.SenseInfoLength != 0 && (sense[0] & 0x70) == 0x70;
-  if (request.ScsiStatus != ScsiStatus::Good && !senseCame) {
+  // The program judges a command by its sense data alone, in fixed format: the device's own bytes
+  // in another format are rewritten in place, and a status other than GOOD without sense data the
+  // program can read (BUSY, RESERVATION CONFLICT, a CHECK CONDITION whose sense was lost) is no
+  // answer.
+  const auto& reply = *static_cast<const ScsiPassThroughDirect*>(outBuffer);
+  std::span<std::uint8_t> area;
+  if (reply.SenseInfoOffset <= outBufferSize &&
+      outBufferSize - reply.SenseInfoOffset >= reply.SenseInfoLength) {
+    area = {static_cast<std::uint8_t*>(outBuffer) + reply.SenseInfoOffset, reply.SenseInfoLength};
+  }
+  FixedSense converted;
+  const std::span<const std::uint8_t> sense = FixedFormatOf(area, converted);
+  if (reply.ScsiStatus != ScsiStatus::Good && sense.empty()) {
     ::SetLastError(ERROR_IO_DEVICE);
     return false;
+  }
+  if (sense.data() != area.data()) {
+    std::fill(area.begin(), area.end(), std::uint8_t{0});
+    std::copy_n(sense.begin(), std::min(sense.size(), area.size()), area.begin());
   }
   return true;
 }
