@@ -180,6 +180,9 @@ void TMovrelMain::FlashDone(const void*) {
   lblMsg.SetText(texts::kInquiry);
   application.ProcessMessages();
 
+  // The drives of the run may still be busy with their flash memory: the identification waits
+  // for them as long as the programming command did.
+  mainDevice->SetCommandTimeout(movrel::AtapiDevice::kProgrammingCommandTimeout);
   if (options.autoMode == 0) {
     const int selected = cboDrives.ItemIndex();
     mainDevice->SelectDrive(static_cast<std::int16_t>(selected));
@@ -194,6 +197,7 @@ void TMovrelMain::FlashDone(const void*) {
     FillDriveList();
     mainDevice->CloseDrive();
   }
+  mainDevice->SetCommandTimeout(movrel::AtapiDevice::kBoundedCommandTimeout);
 
   // The run's commands are over: the system may sleep again (and restart, below), and each
   // drive's update goes to the event log with the revision it reports now.

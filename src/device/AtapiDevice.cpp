@@ -46,7 +46,7 @@ void AtapiDevice::Initialize() {
   aspiLibrary = 0;
   getAspiSupportInfo = {};
   sendAspiCommand = {};
-  commandTimeout = kDefaultCommandTimeout;
+  commandTimeout = kBoundedCommandTimeout;
   deviceHandle = platform::InvalidHandleValue;
   throwOnFailure = false;
   std::memset(vendor, 0, sizeof vendor);

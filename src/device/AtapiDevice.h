@@ -54,7 +54,14 @@ class AtapiDevice {
   static constexpr std::uint32_t kBufferSize = 65536;
   static constexpr int kMaxDrives = 16;
   static constexpr std::int16_t kNoTarget = 127;
-  static constexpr std::uint32_t kDefaultCommandTimeout = 108000;
+  // How long one command may take, in seconds. Every command before the programming command
+  // (discovery, identification, status and tray commands, the flash identity, the drive-side
+  // program, the transfer's chunks) takes milliseconds, and nothing is programmed yet when one of
+  // them is cut short: they wait as long as the kernel's own commands to an optical drive do. The
+  // programming command, and the commands to the drive after it, wait while the drive writes its
+  // flash memory.
+  static constexpr std::uint32_t kBoundedCommandTimeout = 30;
+  static constexpr std::uint32_t kProgrammingCommandTimeout = 108000;
   // What LastResult tells of the last command: no answer at all (the transport failed, or the
   // time-out passed), good status, or an answer with sense data.
   static constexpr std::uint8_t kNoAnswer = 0;
@@ -215,7 +222,7 @@ class AtapiDevice {
   char product[17] = {};
   char revision[5] = {};
   DriveEntry drives[kMaxDrives] = {};
-  std::uint32_t commandTimeout = kDefaultCommandTimeout;
+  std::uint32_t commandTimeout = kBoundedCommandTimeout;
   std::int16_t portNumber = -1;
   std::int16_t targetId = -1;
   std::int16_t lun = -1;

@@ -16,8 +16,9 @@ bool AtapiDevice::FlashFirmware(const std::uint8_t* image, std::int32_t imageLen
   // drive is touched.
   if (image == nullptr || !ImageLengthUsable(imageLength) || !BuffersAllocated()) return false;
 
-  // No command of the procedure may be cut short: the drive programs its flash during the last.
-  SetCommandTimeout(kDefaultCommandTimeout);
+  // Until the programming command every command takes milliseconds, and a drive that stops
+  // answering is let go of before anything is programmed.
+  SetCommandTimeout(kBoundedCommandTimeout);
 
   // Preparation: each step is tried once and its failure ignored.
   ClearThrowOnFailure();
@@ -31,6 +32,9 @@ bool AtapiDevice::FlashFirmware(const std::uint8_t* image, std::int32_t imageLen
   SetThrowOnFailure();
   if (!TransferImage(image, imageLength)) return false;
   Delay(kPauseBeforeProgramming);
+  // The drive programs its flash during the last command, which must not be cut short; the
+  // device keeps the long time-out for whatever follows.
+  SetCommandTimeout(kProgrammingCommandTimeout);
   return WriteBuffer(0, 0, bootCode != 0 ? kProgramWithBootCode : kProgram);
 }
 

@@ -15,11 +15,14 @@ using SenseData = std::array<std::uint8_t, 3>;  // key, ASC, ASCQ
 
 enum class Transfer { In, Out, None };
 
-// The data phase the host offers: its buffer and its transfer length.
+// The data phase the host offers: its buffer and its transfer length; and how long the host
+// waits for the command (the pass-through request's time-out; 0 through the ASPI manager, whose
+// request carries none).
 struct DataPhase {
   Transfer direction = Transfer::None;
   std::uint8_t* bytes = nullptr;
   std::uint32_t length = 0;
+  std::uint32_t timeoutSeconds = 0;
 };
 
 struct Answer {

@@ -226,7 +226,7 @@ bool SimSystem::PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inB
   const Transfer direction = exchange.direction == ScsiDataDirection::In    ? Transfer::In
                              : exchange.direction == ScsiDataDirection::Out ? Transfer::Out
                                                                             : Transfer::None;
-  const DataPhase data{direction, exchange.data, exchange.dataLength};
+  const DataPhase data{direction, exchange.data, exchange.dataLength, exchange.timeoutSeconds};
   const Answer answer = bay->Execute(drive, command, data, clock.NowNanoseconds());
   // A late answer comes after the request's time-out has passed.
   if (answer.late) clock.Advance((std::int64_t{exchange.timeoutSeconds} + 1) * 1'000'000'000);

@@ -38,6 +38,7 @@ struct Sent {
   sim::Transfer direction;
   std::uint32_t length;
   const std::uint8_t* data;
+  std::uint32_t timeoutSeconds;
 };
 
 class ScriptedMachine : public sim::SimSystem {
@@ -75,7 +76,7 @@ class ScriptedMachine : public sim::SimSystem {
   }
 
   sim::Answer Next(const sim::CommandBytes& command, const sim::DataPhase& data) {
-    sent.push_back({command, data.direction, data.length, data.bytes});
+    sent.push_back({command, data.direction, data.length, data.bytes, data.timeoutSeconds});
     Answer answer;
     if (!answers.empty()) {
       answer = answers.front();

@@ -42,7 +42,7 @@ TEST(Construction, LeavesTheDocumentedInitialState) {
   EXPECT_EQ(device.Lun(), -1);
   EXPECT_EQ(device.PathId(), -1);
   EXPECT_EQ(device.DeviceHandle(), platform::InvalidHandleValue);
-  EXPECT_EQ(device.CommandTimeout(), 108000u);
+  EXPECT_EQ(device.CommandTimeout(), 30u);
   EXPECT_FALSE(device.ThrowOnFailure());
   EXPECT_EQ(device.FlashStatus(), 0);
   EXPECT_EQ(device.LastResult(), 0);

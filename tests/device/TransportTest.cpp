@@ -45,6 +45,7 @@ TEST(PassThroughRequest, IsFilledFieldByField) {
   EXPECT_EQ(request.direction, platform::ScsiDataDirection::In);
   EXPECT_EQ(request.timeoutSeconds, 77u);
   EXPECT_EQ(bay.machine.sent.back().length, 96u);
+  EXPECT_EQ(bay.machine.sent.back().timeoutSeconds, 77u);
   EXPECT_EQ(request.data, bay.device->InBuffer());
   for (int i = 0; i < 12; ++i) EXPECT_EQ(request.cdb[i], kCommand[i]) << i;
 }

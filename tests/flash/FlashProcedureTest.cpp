@@ -62,7 +62,14 @@ class FlashProcedure : public ::testing::Test {
 };
 
 TEST_F(FlashProcedure, CommandOrderOfASuccessfulRun) {
-  SimMachine machine(Bay({Drive("D", 0)}));
+  std::vector<std::uint32_t> waits;  // the time-out of each command
+  sim::DriveConfig drive = Drive("D", 0);
+  drive.responder = [&waits](const sim::CommandBytes&, const sim::DataPhase& data, sim::Answer&) {
+    waits.push_back(data.timeoutSeconds);
+    return false;
+  };
+  SimMachine machine(Bay({drive}));
+  waits.clear();
   machine.device.SetCommandTimeout(5);
   // The first look at the window's messages is the pause's: note where the run stands then.
   std::size_t commandsBeforePause = 0;
@@ -87,7 +94,11 @@ TEST_F(FlashProcedure, CommandOrderOfASuccessfulRun) {
   EXPECT_EQ(trace[5], "D program row 19 match");
   EXPECT_EQ(trace.back(), "D 3B 05 01 00 00 00 00 00 00 80 00 00 none 0 good");
   EXPECT_TRUE(machine.device.ThrowOnFailure());
-  EXPECT_EQ(machine.device.CommandTimeout(), AtapiDevice::kDefaultCommandTimeout);
+  // A bounded wait for every command but the programming command; the device keeps its long one.
+  std::vector<std::uint32_t> expectedWaits(trace.size() - 2, 30);  // the note is no command
+  expectedWaits.push_back(108000);
+  EXPECT_EQ(waits, expectedWaits);
+  EXPECT_EQ(machine.device.CommandTimeout(), AtapiDevice::kProgrammingCommandTimeout);
 }
 
 TEST_F(FlashProcedure, BootCodeChangesOnlyTheProgrammingCommand) {

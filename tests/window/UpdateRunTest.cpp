@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
@@ -142,6 +145,37 @@ TEST_F(UpdateRun, RecordCarriesTheDigestOfTheBankSent) {
   EXPECT_THAT(system.EventRecords(),
               ::testing::ElementsAre(::testing::EndsWith(
                   "D:|Dornavex|DVDRW KTR-207M  |RV0E|RV0F|1|" + bank2 + "|success|")));
+}
+
+// Every command to the drive waits a bounded time until the programming command; that command
+// and the identification after it wait long, while the drive may be writing its flash memory.
+TEST_F(UpdateRun, WaitsAreBoundedUntilTheProgrammingCommand) {
+  std::vector<std::string> waits;  // "<operation code>[/<control>] <seconds>" per command to E
+  bay.drives[1].responder = [&waits](const sim::CommandBytes& command, const sim::DataPhase& data,
+                                     sim::Answer&) {
+    char code[8];
+    std::snprintf(code, sizeof code, command[0] == 0x3B ? "3B/%02X" : "%02X",
+                  command[0] == 0x3B ? command[9] : command[0]);
+    waits.push_back(code + (" " + std::to_string(data.timeoutSeconds)));
+    return false;
+  };
+  sim::SimSystem system(bay);
+  const auto package = MakePackage(StandardRequest());
+  TMovrelMain form(system, application, package.View());
+  form.cboDrives.SetItemIndex(1);
+  form.cboDrivesChange(&form.cboDrives);
+  form.cmdUpdateClick(&form.cmdUpdate);
+  RunUntilIdle(form, application);
+
+  const auto programming = std::find(waits.begin(), waits.end(), "3B/80 108000");
+  ASSERT_NE(programming, waits.end());
+  const std::vector<std::string> before(waits.begin(), programming);
+  EXPECT_THAT(before, ::testing::Contains("DF 30").Times(2));  // discovery's and the update's
+  EXPECT_THAT(before, ::testing::Contains("3C 30").Times(64));
+  EXPECT_THAT(before, ::testing::Each(::testing::EndsWith(" 30")));
+  EXPECT_THAT(std::vector<std::string>(programming, waits.end()),
+              ::testing::ElementsAre("3B/80 108000", "12 108000"));
+  EXPECT_EQ(form.MainDevice()->CommandTimeout(), movrel::AtapiDevice::kBoundedCommandTimeout);
 }
 
 // The end of the run lets the window's messages through; a selection and an Update click waiting
