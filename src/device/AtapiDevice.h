@@ -101,9 +101,10 @@ class AtapiDevice {
   void ClearThrowOnFailure() { throwOnFailure = false; }
 
   // --- Transport -------------------------------------------------------------------------------
-  // A data-in reply shorter than the length asked for fails, unless the length is an allocation
-  // length (INQUIRY, GET EVENT STATUS NOTIFICATION): the pass-through tells how much data moved,
-  // the ASPI manager does not.
+  // False at once, with no command sent, for a length larger than the buffers. A data-in reply
+  // shorter than the length asked for fails, unless the length is an allocation length (INQUIRY,
+  // GET EVENT STATUS NOTIFICATION): the pass-through tells how much data moved, the ASPI manager
+  // does not.
   bool ExecuteCommand(const CommandBlock& command, DataDirection direction, std::uint32_t length);
   bool LoadAspi();
   bool AspiAvailable();

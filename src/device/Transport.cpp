@@ -40,6 +40,11 @@ std::uint32_t WaitMilliseconds(std::uint32_t seconds) {
 
 bool AtapiDevice::ExecuteCommand(const CommandBlock& command, DataDirection direction,
                                  std::uint32_t length) {
+  // The drive would write past the buffer, or read past it.
+  if (length > kBufferSize) {
+    FailWithoutAttempt();
+    return false;
+  }
   if (osInfo.IsNT() && !useAspi) return ExecutePassThrough(command, direction, length);
   return ExecuteAspi(command, direction, length);
 }

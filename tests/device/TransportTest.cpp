@@ -189,7 +189,7 @@ TEST(Classification, EachAttemptIsTimedAlone) {
   EXPECT_FALSE(bay.device->LastTimedOut());
 }
 
-// --- Short replies -------------------------------------------------------------------------------
+// --- Short replies and lengths past the buffers --------------------------------------------------
 
 // One data-in command through the pass-through, answered with `moved` of its bytes.
 struct Reply {
@@ -236,6 +236,22 @@ TEST(ShortReply, StrictRetryAsksForTheWholeLengthAgain) {
   EXPECT_TRUE(bay.device->ExecuteCommand(command, DataDirection::FromDrive, 16384));
   ASSERT_EQ(bay.Attempts(), 2u);
   EXPECT_EQ(bay.machine.sent[1].length, 16384u);
+}
+
+TEST(BufferLength, LongerTransfersAreRefusedBeforeAnyCommand) {
+  SelectedDevice bay(Path::PassThrough);
+  for (const DataDirection direction :
+       {DataDirection::FromDrive, DataDirection::ToDrive, DataDirection::NoData}) {
+    bay.machine.answers = {Sense(2, 0x3A)};
+    bay.device->ExecuteCommand(kCommand, DataDirection::NoData, 0);
+    EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, direction, 65537));
+    EXPECT_EQ(bay.device->LastResult(), 0);
+    EXPECT_EQ(bay.device->SenseKey(), 0);
+    EXPECT_FALSE(bay.device->ExecuteCommand(kCommand, direction, 0xFFFFFFFF));
+  }
+  EXPECT_EQ(bay.Attempts(), 3u);
+  EXPECT_TRUE(bay.device->ExecuteCommand(kCommand, DataDirection::FromDrive, 65536));
+  EXPECT_EQ(bay.Attempts(), 4u);
 }
 
 // --- No current target ---------------------------------------------------------------------------

@@ -104,6 +104,16 @@ TEST(TransferCommands, WriteAndReadBufferCarryOffsetAndLengthIn24Bits) {
                                     }));
 }
 
+TEST(TransferCommands, LengthsPastTheBuffersSendNothing) {
+  SimMachine machine(Bay({Drive("D", 0)}));
+  EXPECT_FALSE(machine.device.ReadBuffer(0, 65537));
+  EXPECT_FALSE(machine.device.ReadBuffer(0, -16384));
+  EXPECT_FALSE(machine.device.WriteBuffer(0, 0x100000, 0x00));
+  EXPECT_TRUE(machine.system.Trace().empty());
+  EXPECT_TRUE(machine.device.WriteBuffer(0, 65536, 0x00));
+  EXPECT_TRUE(machine.device.ReadBuffer(0, 65536));
+}
+
 TEST(TransferCommands, ProgrammingCommandsHaveNoDataPhase) {
   SimMachine machine(Bay({Drive("D", 0)}));
   machine.device.WriteBuffer(0, 0, 0x80);
