@@ -8,6 +8,7 @@
 #include "flash/Parser.h"
 #include "package/Seal.h"
 #include "platform/Application.h"
+#include "platform/System.h"
 
 namespace app {
 
@@ -55,6 +56,14 @@ void TMovrelMain::StartUp() {
 
   if (options.howManyBin == 0) {
     application.ShowMessage(MessageKind::Error, MessageButtons::Ok, texts::kNoFirmware);
+    EndProgram(Ending::BeforeUpdate);
+    return;
+  }
+
+  // A process the system does not let send the firmware commands would start an update that
+  // every drive refuses: it says so and offers none.
+  if (!system.MayUpdateFirmware()) {
+    application.ShowMessage(MessageKind::Error, MessageButtons::Ok, texts::kNeedsRoot);
     EndProgram(Ending::BeforeUpdate);
     return;
   }

@@ -24,6 +24,8 @@ inline constexpr char kPercentSuffix[] = " %";
 inline constexpr char kDamaged[] = "This flash program is damaged. Please obtain it again.";
 inline constexpr char kAdministrator[] = "User must be administrator priority !";
 inline constexpr char kNoFirmware[] = "No F/W in executable !";
+inline constexpr char kNeedsRoot[] =
+    "This program must be run as root to update the firmware of the drives.";
 inline constexpr char kDeviceFailed[] = "Device object initialize failed !";
 inline constexpr char kDeviceFailedTitle[] = "Error ...";
 inline constexpr char kNoMatch1[] = "No matched drive detected !\n";

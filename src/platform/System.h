@@ -47,6 +47,12 @@ class System {
   // ExitWindowsEx. True when the system accepted the request (it then ends the program later);
   // false with the last error set when it refused.
   virtual bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) = 0;
+  // Whether this process may send a drive the commands that update its firmware (WRITE BUFFER,
+  // the drive maker's flash commands). Linux: the process holds CAP_SYS_RAWIO in its effective
+  // set; without it the kernel's SG_IO passes only the commands of its list of safe ones and
+  // refuses those with EPERM, whatever the device was opened for. Windows: true; a pass-through
+  // handle needs an administrator there, which the drive's opening shows.
+  virtual bool MayUpdateFirmware() = 0;
 
   // --- Time ------------------------------------------------------------------------------------
 

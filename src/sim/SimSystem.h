@@ -100,6 +100,9 @@ class SimSystem : public platform::System {
                              const platform::TokenPrivileges& newState) override;
   std::uint32_t GetLastError() override;
   bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) override;
+  // False while the call "MayUpdateFirmware" fails: a process without the right to send the
+  // firmware commands.
+  bool MayUpdateFirmware() override { return !CallFails("MayUpdateFirmware"); }
 
   bool QueryPerformanceFrequency(std::int64_t& frequency) override;
   bool QueryPerformanceCounter(std::int64_t& count) override;

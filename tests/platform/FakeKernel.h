@@ -59,6 +59,7 @@ class FakeKernel : public LinuxKernel {
   std::vector<Drive> drives;
   Answer answer;
   bool mayReboot = true;
+  bool maySendRawCommands = true;
   bool systemdBooted = true;
   std::deque<int> runStatuses;  // the exit status of each program started, in turn (0 after them)
   int inhibitError = 0;         // what Inhibit fails with; granted when 0
@@ -183,6 +184,7 @@ class FakeKernel : public LinuxKernel {
   }
 
   bool MayReboot() override { return mayReboot; }
+  bool MaySendRawCommands() override { return maySendRawCommands; }
   bool SystemdBooted() override { return systemdBooted; }
 
   int Run(const std::vector<std::string>& command) override {

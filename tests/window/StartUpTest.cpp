@@ -113,6 +113,21 @@ TEST_F(StartUp, NoFirmwareEndsBeforeAnyDriveIsTouched) {
   EXPECT_TRUE(system.Trace().empty());
 }
 
+// A process that may not send the firmware commands (Linux without CAP_SYS_RAWIO) says so and
+// touches no drive: every drive would refuse the update it could start.
+TEST_F(StartUp, WithoutTheRightToSendFirmwareCommandsEndsBeforeAnyDriveIsTouched) {
+  sim::SimSystem system(bay);
+  system.FailCall("MayUpdateFirmware");
+  const auto package = MakePackage(StandardRequest());
+  TMovrelMain form(system, application, package.View());
+  ASSERT_EQ(application.shown.size(), 1u);
+  EXPECT_EQ(application.shown[0].title, "Error");
+  EXPECT_EQ(application.shown[0].text,
+            "This program must be run as root to update the firmware of the drives.");
+  EXPECT_EQ(form.GetEnding(), Ending::BeforeUpdate);
+  EXPECT_TRUE(system.Trace().empty());
+}
+
 // One byte changed after sealing, in a bank, a text, an option or the seal itself: the first box
 // says so (before the administrator's warning that ADMIN=1 would bring) and no drive is touched.
 TEST_F(StartUp, DamagedPackageEndsBeforeAnyDriveIsTouched) {

@@ -23,6 +23,14 @@ namespace platform {
 
 namespace {
 
+// Whether the capability is in the process's effective set (capget(2)).
+bool HoldsCapability(int capability) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3]{};
+  if (::syscall(SYS_capget, &header, sets) != 0) return false;
+  return (sets[CAP_TO_INDEX(capability)].effective & CAP_TO_MASK(capability)) != 0;
+}
+
 class Host : public LinuxKernel {
  public:
   std::vector<std::string> OpticalDevices() override {
@@ -72,13 +80,8 @@ class Host : public LinuxKernel {
     return ::ioctl(descriptor, SCSI_IOCTL_GET_BUS_NUMBER, &host) == 0 ? 0 : errno;
   }
 
-  bool MayReboot() override {
-    if (::geteuid() == 0) return true;
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3]{};
-    if (::syscall(SYS_capget, &header, sets) != 0) return false;
-    return (sets[CAP_TO_INDEX(CAP_SYS_BOOT)].effective & CAP_TO_MASK(CAP_SYS_BOOT)) != 0;
-  }
+  bool MayReboot() override { return ::geteuid() == 0 || HoldsCapability(CAP_SYS_BOOT); }
+  bool MaySendRawCommands() override { return HoldsCapability(CAP_SYS_RAWIO); }
 
   int Run(const std::vector<std::string>& command) override {
     std::vector<char*> arguments;

@@ -36,6 +36,8 @@ class LinuxKernel {
 
   // Whether the process may reboot the machine: it runs as root or holds CAP_SYS_BOOT.
   virtual bool MayReboot() = 0;
+  // Whether the process holds CAP_SYS_RAWIO in its effective set (root normally does).
+  virtual bool MaySendRawCommands() = 0;
   // Runs the program at the absolute path named first (the PATH is never searched: the caller
   // may be root) with the given arguments and waits for it: its exit status, 127 when it could
   // not be started (e.g. there is no such file), -1 when it did not exit normally.

@@ -129,6 +129,10 @@ bool LinuxSystem::ExitWindowsEx(std::uint32_t flags, std::uint32_t) {
   return true;
 }
 
+bool LinuxSystem::MayUpdateFirmware() {
+  return kernel->MaySendRawCommands();
+}
+
 // --- Clock ----------------------------------------------------------------------------------
 
 bool LinuxSystem::QueryPerformanceFrequency(std::int64_t& frequency) {

@@ -48,6 +48,7 @@ class LinuxSystem : public System {
                              const TokenPrivileges& newState) override;
   std::uint32_t GetLastError() override;
   bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) override;
+  bool MayUpdateFirmware() override;
 
   bool QueryPerformanceFrequency(std::int64_t& frequency) override;
   bool QueryPerformanceCounter(std::int64_t& count) override;

@@ -16,6 +16,7 @@ class Win32System final : public System {
                              const TokenPrivileges& newState) override;
   std::uint32_t GetLastError() override;
   bool ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) override;
+  bool MayUpdateFirmware() override { return true; }
 
   bool QueryPerformanceFrequency(std::int64_t& frequency) override;
   bool QueryPerformanceCounter(std::int64_t& count) override;
