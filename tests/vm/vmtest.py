@@ -497,7 +497,7 @@ def run_scenario(name, work, binaries):
     ended = time.monotonic()
 
     console = machine.text()
-    output = console.partition("@@ ready\n")[2].partition("@@ exit")[0]  # the flasher's
+    output = console.partition("@@ keyboard\n")[2].partition("@@ exit")[0]  # the flasher's
     (folder / "output.txt").write_text(output)
     status = re.search(r"^@@ exit (\d+)$", console, re.M)
     if "exit" in scenario and (not status or int(status.group(1)) != scenario["exit"]):
