@@ -81,6 +81,9 @@ void TMovrelMain::StartUp() {
     return;
   }
 
+  for (std::uint16_t b = 0; b < mainDevice->BusyDriveCount(); ++b) {
+    TellDriveBusy(mainDevice->BusyDriveAt(b));
+  }
   FillDriveList();
   mainDevice->CloseDrive();
   cboDrivesChange();

@@ -7,8 +7,9 @@
 #include <string>
 
 #include "app/Controls.h"
-#include "package/PackageBlock.h"
 #include "app/WindowTexts.h"
+#include "device/DriveLock.h"
+#include "package/PackageBlock.h"
 #include "platform/OSInfo.h"
 
 namespace platform {
@@ -18,6 +19,7 @@ class System;
 
 namespace movrel {
 class AtapiDevice;
+struct DriveEntry;
 class Parser;
 }  // namespace movrel
 
@@ -85,7 +87,10 @@ class TMovrelMain {
   void MatchDrives();
   void ShowSelectedDrive();
   void SelectRunDrive(int j, std::int16_t i);
+  bool TakeRunDrive(int j, const movrel::DriveEntry& entry, bool checkDisc);
   bool CheckDiscAndTray(movrel::AtapiDevice& device);
+  bool MayIdentifyAfterRun(std::int16_t i);
+  void TellDriveBusy(const movrel::DriveEntry& entry);
   int CountEligibleDrives();
   std::string NoMatchText() const;
   std::string NoticeText() const;
@@ -104,8 +109,11 @@ class TMovrelMain {
   std::unique_ptr<movrel::AtapiDevice> mainDevice;
   std::unique_ptr<movrel::AtapiDevice> flashDevices[kMaxRunDrives];
   movrel::Parser* workers[kMaxRunDrives] = {};
-  // The drive-table index each device of the run was given.
+  // The drive-table index each device of the run was given, that drive's lock, and whether
+  // another flasher held it.
   std::int16_t flashDriveIndex[kMaxRunDrives] = {};
+  movrel::DriveLock runLocks[kMaxRunDrives];
+  bool runDriveBusy[kMaxRunDrives] = {};
   int flashDeviceCount = 0;
   int runningWorkers = 0;
   // The end of a run lets the window's messages through; until it has returned, Update and the

@@ -1,10 +1,12 @@
 // The update run: one device and one worker per drive, the optional disc-and-tray check, the
 // timed progress display and the end of the run.
+#include <cstdio>
 #include <string>
 
 #include "app/MovrelMain.h"
 #include "app/UpdateRecord.h"
 #include "device/AtapiDevice.h"
+#include "device/DriveLock.h"
 #include "flash/Parser.h"
 #include "platform/Application.h"
 #include "platform/System.h"
@@ -34,21 +36,16 @@ void TMovrelMain::cmdUpdateClick(const void*) {
       EndProgram(Ending::BeforeUpdate);
       return;
     }
-    flashDeviceCount = 1;
-    flashDevices[0] = std::make_unique<movrel::AtapiDevice>(system, application, false);
-    mainDevice->CopyTargetTo(flashDevices[0].get());
-    SelectRunDrive(0, static_cast<std::int16_t>(selected));
+    flashDriveIndex[flashDeviceCount++] = static_cast<std::int16_t>(selected);
   } else {
     for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
       const movrel::DriveEntry* e = mainDevice->EntryAt(i);
       if (e == nullptr || e->valid != 1 || e->allowed != 1) continue;
-      auto& device = flashDevices[flashDeviceCount];
-      device = std::make_unique<movrel::AtapiDevice>(system, application, false);
-      mainDevice->CopyTargetTo(device.get());
-      SelectRunDrive(flashDeviceCount, static_cast<std::int16_t>(i));
-      ++flashDeviceCount;
+      flashDriveIndex[flashDeviceCount++] = static_cast<std::int16_t>(i);
     }
   }
+
+  for (int j = 0; j < flashDeviceCount; ++j) SelectRunDrive(j, flashDriveIndex[j]);
 
   // Every drive of the run counts as running from here on: a worker that ends while a later
   // drive is still being checked (its message boxes let the window's messages through) must
@@ -60,22 +57,20 @@ void TMovrelMain::cmdUpdateClick(const void*) {
         mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
     const BankImage image = package.Image(entry != nullptr ? entry->bankIndex : 0);
 
-    // A bank that is not a usable image goes to the worker empty: it refuses it before it
-    // sends any command, and the run ends as failed.
+    // A bank that will be refused does not move the tray; a drive that stops answering during
+    // the check goes to its worker, which fails before any programming command.
+    const bool ours =
+        entry != nullptr && TakeRunDrive(j, *entry, options.chkDisc == 1 && image.usable);
+
+    // A bank that is not a usable image, a drive that another flasher is updating, or one whose
+    // check nobody can finish, goes to the worker without an image: it refuses it before it sends
+    // any command, and the run ends as failed.
     movrel::FlashRequest request{};
     request.device = &d;
-    request.image = image.usable ? image.data : nullptr;
-    request.imageLength = image.usable ? image.size : 0;
+    request.image = image.usable && ours ? image.data : nullptr;
+    request.imageLength = image.usable && ours ? image.size : 0;
     request.bootCode = options.bootCode != 0 ? 1 : 0;
     request.owner = this;
-
-    // A bank that will be refused does not move the tray; a drive that stops answering during
-    // the check goes to its worker, which fails before any programming command. A drive whose
-    // check nobody can finish goes to its worker without an image: it fails before any command.
-    if (options.chkDisc == 1 && image.usable && !CheckDiscAndTray(d)) {
-      request.image = nullptr;
-      request.imageLength = 0;
-    }
 
     // From the first worker's start until the run's last command, the system neither sleeps nor
     // shuts down.
@@ -98,12 +93,28 @@ void TMovrelMain::cmdUpdateClick(const void*) {
   }
 }
 
-// Device j of the run on drive-table entry i, holding the drive's lock for the whole run: no
-// other flasher sends the drive a command meanwhile.
+// Device j of the run, on drive-table entry i.
 void TMovrelMain::SelectRunDrive(int j, std::int16_t i) {
-  flashDriveIndex[j] = i;
+  runDriveBusy[j] = false;
+  flashDevices[j] = std::make_unique<movrel::AtapiDevice>(system, application, false);
+  mainDevice->CopyTargetTo(flashDevices[j].get());
   flashDevices[j]->SelectDrive(i);
-  flashDevices[j]->LockDrive();
+}
+
+// Takes drive j's lock for the run, after the disc-and-tray check when there is one: on Linux the
+// lock would keep the desktop's device manager from answering the drive's eject button, which
+// the check may ask the person to press. Never onto a drive that another flasher is updating:
+// that drive is sent nothing, and the person is told. False for such a drive, and for one whose
+// check nobody was there to finish.
+bool TMovrelMain::TakeRunDrive(int j, const movrel::DriveEntry& entry, bool checkDisc) {
+  bool& busy = runDriveBusy[j];
+  busy = checkDisc && movrel::DriveLock::HeldElsewhere(system, osInfo, entry);
+  if (!busy && checkDisc && !CheckDiscAndTray(*flashDevices[j])) return false;
+  if (!busy) {
+    busy = runLocks[j].Take(system, osInfo, entry) == movrel::DriveLock::State::HeldElsewhere;
+  }
+  if (busy) TellDriveBusy(entry);
+  return !busy;
 }
 
 // Repeats until the drive reports no medium and a closed tray, which takes the person at the
@@ -140,6 +151,29 @@ bool TMovrelMain::CheckDiscAndTray(movrel::AtapiDevice& d) {
     if (!answered()) return true;
     if (open && !AskToAct(texts::kPushTray)) return false;
   }
+}
+
+// Not while another flasher holds the drive: a drive of the run whose lock was held elsewhere,
+// or any other drive whose lock is now.
+bool TMovrelMain::MayIdentifyAfterRun(std::int16_t i) {
+  for (int j = 0; j < flashDeviceCount; ++j) {
+    if (flashDriveIndex[j] == i) return !runDriveBusy[j];
+  }
+  const movrel::DriveEntry* entry = mainDevice->EntryAt(static_cast<std::uint32_t>(i));
+  return entry != nullptr && !movrel::DriveLock::HeldElsewhere(system, osInfo, *entry);
+}
+
+void TMovrelMain::TellDriveBusy(const movrel::DriveEntry& entry) {
+  char drive[32];
+  if (entry.driveRoot[0] != '\0') {
+    std::snprintf(drive, sizeof drive, "%.2s", entry.driveRoot);
+  } else {
+    std::snprintf(drive, sizeof drive, "%d-%d-%d-%d", entry.portNumber, entry.pathId,
+                  entry.targetId, entry.lun);
+  }
+  char text[sizeof texts::kDriveBusy + sizeof drive];
+  std::snprintf(text, sizeof text, texts::kDriveBusy, drive);
+  ShowWarning(text);
 }
 
 void TMovrelMain::tmrTimer(const void*) {
@@ -185,12 +219,15 @@ void TMovrelMain::FlashDone(const void*) {
   mainDevice->SetCommandTimeout(movrel::AtapiDevice::kProgrammingCommandTimeout);
   if (options.autoMode == 0) {
     const int selected = cboDrives.ItemIndex();
-    mainDevice->SelectDrive(static_cast<std::int16_t>(selected));
-    mainDevice->IdentifyCurrent();
+    if (MayIdentifyAfterRun(static_cast<std::int16_t>(selected))) {
+      mainDevice->SelectDrive(static_cast<std::int16_t>(selected));
+      mainDevice->IdentifyCurrent();
+    }
     FillDriveList();
     cboDrives.SetItemIndex(selected);
   } else {
     for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
+      if (!MayIdentifyAfterRun(static_cast<std::int16_t>(i))) continue;
       mainDevice->SelectDrive(static_cast<std::int16_t>(i));
       mainDevice->IdentifyCurrent();
     }
@@ -199,8 +236,10 @@ void TMovrelMain::FlashDone(const void*) {
   }
   mainDevice->SetCommandTimeout(movrel::AtapiDevice::kBoundedCommandTimeout);
 
-  // The run's commands are over: the system may sleep again (and restart, below), and each
-  // drive's update goes to the event log with the revision it reports now.
+  // The run's commands are over: its drives' locks are let go of, the system may sleep again
+  // (and restart, below), and each drive's update goes to the event log with the revision it
+  // reports now.
+  for (movrel::DriveLock& lock : runLocks) lock.Release();
   system.SetThreadExecutionState(platform::ExecutionState::Continuous);
   const movrel::DriveEntry* after[kMaxRunDrives] = {};
   for (int j = 0; j < flashDeviceCount; ++j) {

@@ -52,6 +52,8 @@ inline constexpr char kDiscLocked[] =
     "Disc detected in drive. Unable to eject the disc , maybe locked by other program\n\n"
     "Please remove the disc manually.";
 inline constexpr char kRemoveDisc[] = "Please remove the disc.";
+// The drive: its letter and colon, or its address (port-path-target-lun) when it has no letter.
+inline constexpr char kDriveBusy[] = "Drive %s is being updated by another flash program.";
 inline constexpr char kPushTray[] = "Please push the tray in.";
 inline constexpr char kFlashFailed[] =
     "Unable to flash firmware. Please contact with your vendor !";

@@ -86,14 +86,12 @@ class AtapiDevice {
   // --- The drive table and the current target ------------------------------------------------
   std::uint16_t DriveCount() const { return driveCount; }
   DriveEntry* EntryAt(std::uint32_t index);
+  // The drives discovery left out, sending them nothing, because another flasher held their lock.
+  std::uint16_t BusyDriveCount() const { return busyCount; }
+  const DriveEntry& BusyDriveAt(std::uint16_t index) const { return busyDrives[index]; }
   std::int16_t CurrentIndex() const { return currentIndex; }
   bool SelectDrive(std::int16_t index);
   void CloseDrive();
-  // Locks the current target's device for this object alone until it is closed: a run's own
-  // devices take it, so that no other flasher, nor this program's main object, opens the drive
-  // meanwhile. A drive reached without a device handle (the ASPI manager) has nothing to lock.
-  // When another holds the lock, the drive is closed: no command of this object reaches it.
-  void LockDrive();
   void CopyTargetTo(AtapiDevice* other) const;
   bool IdentifyCurrent();
   void SetCommandTimeout(std::uint32_t seconds) { commandTimeout = seconds; }
@@ -223,6 +221,8 @@ class AtapiDevice {
   char product[17] = {};
   char revision[5] = {};
   DriveEntry drives[kMaxDrives] = {};
+  DriveEntry busyDrives[kMaxDrives] = {};
+  std::uint16_t busyCount = 0;
   std::uint32_t commandTimeout = kBoundedCommandTimeout;
   std::int16_t portNumber = -1;
   std::int16_t targetId = -1;
@@ -241,8 +241,6 @@ class AtapiDevice {
   double lastDuration = 0.0;
   bool lastTimedOut = false;
   std::uint8_t flashStatus = 0;
-  // This object holds the lock of its current target's device.
-  bool driveLocked = false;
   // An aborted ASPI request that the manager has not let go of yet: its request block and the
   // data buffers stay out of use until it has.
   bool aspiRequestHeld = false;

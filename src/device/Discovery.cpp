@@ -5,6 +5,7 @@
 
 #include "device/AtapiDevice.h"
 #include "device/DeviceName.h"
+#include "device/DriveLock.h"
 #include "platform/System.h"
 
 namespace movrel {
@@ -94,12 +95,24 @@ void AtapiDevice::DiscoverDrives() {
   }
   SortDrives();
 
-  for (std::int16_t j = 0; j < kMaxDrives && drives[j].valid == 1; ++j) {
+  // A drive that another flasher is updating is sent nothing and left out of the table.
+  const std::uint16_t found = driveCount;  // the first entries, after the sort
+  busyCount = 0;
+  for (std::int16_t j = 0; j < found; ++j) {
+    if (DriveLock::HeldElsewhere(system, osInfo, drives[j])) {
+      busyDrives[busyCount++] = drives[j];
+      drives[j].valid = 0;
+      continue;
+    }
     SelectDrive(j);
     WaitWhileUnitAttention();
     if (InquireIdentityRepeatedly()) StoreIdentity(drives[j]);
     ReadFlashId();
     CloseDrive();
+  }
+  if (busyCount != 0) {
+    driveCount = static_cast<std::uint16_t>(found - busyCount);
+    SortDrives();
   }
 }
 

@@ -47,21 +47,7 @@ bool AtapiDevice::SelectDrive(std::int16_t index) {
   return true;
 }
 
-void AtapiDevice::LockDrive() {
-  if (deviceHandle == platform::InvalidHandleValue) return;
-  std::uint32_t returned = 0;
-  driveLocked = system.DeviceIoControl(deviceHandle, platform::ioctl::FsctlLockVolume, nullptr, 0,
-                                       nullptr, 0, &returned);
-  if (!driveLocked) CloseDrive();
-}
-
 void AtapiDevice::CloseDrive() {
-  if (driveLocked) {
-    std::uint32_t returned = 0;
-    system.DeviceIoControl(deviceHandle, platform::ioctl::FsctlUnlockVolume, nullptr, 0, nullptr, 0,
-                           &returned);
-    driveLocked = false;
-  }
   if (deviceHandle != platform::InvalidHandleValue) system.CloseHandle(deviceHandle);
   SetAddress(platform::InvalidHandleValue, -1, -1, -1, -1);
   currentIndex = kNoTarget;

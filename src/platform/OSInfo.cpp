@@ -7,7 +7,9 @@ namespace platform {
 OSInfo::OSInfo(System& system) : system(&system) {
   OsVersionInfo info{};
   info.dwOSVersionInfoSize = sizeof(OsVersionInfo);
-  if (system.GetVersionExA(info) && info.dwPlatformId == VerPlatform::Win32NT) isNT = true;
+  if (!system.GetVersionExA(info)) return;
+  isNT = info.dwPlatformId == VerPlatform::Win32NT;
+  majorVersion = info.dwMajorVersion;
 }
 
 bool OSInfo::ShutDownSystem(std::uint32_t flags) {

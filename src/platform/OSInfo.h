@@ -1,4 +1,5 @@
-// Which family of the operating system runs, and the forced restart that ends an update run.
+// Which family and version of the operating system runs, and the forced restart that ends an update
+// run.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,9 @@ class OSInfo {
   explicit OSInfo(System& system);
 
   bool IsNT() const { return isNT; }
+  // The version's major number (4 for NT 4.0 and the consumer family, 5 for 2000 and XP, 6 for
+  // Vista to 8.1, 10 after); 0 when the query failed.
+  std::uint32_t MajorVersion() const { return majorVersion; }
 
   // Asks for a shutdown with the given flags, ExitFlags::Force always added. On NT the process
   // first enables its shutdown privilege. True when the request was accepted.
@@ -23,6 +27,7 @@ class OSInfo {
  private:
   System* system;
   bool isNT = false;
+  std::uint32_t majorVersion = 0;
 };
 
 }  // namespace platform

@@ -93,10 +93,9 @@ class System {
   // CreateFileA with GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
   // OPEN_EXISTING and no flags: the only way the program opens anything, always a device name
   // such as "\\.\D:". The handle, or InvalidHandleValue with the last error set (no such
-  // device, access denied). A device opens whether or not it holds a medium. A device locked
-  // through another handle (FsctlLockVolume below), of this process or of another, does not
-  // open: ErrorCode::SharingViolation, and nothing reaches its drive; the backend tells the user
-  // when another process holds it.
+  // device, access denied). A device opens whether or not it holds a medium, and as often as it is
+  // asked, by this process and others. Windows refuses the open of a volume that another handle has
+  // locked (FsctlLockVolume below) with ErrorCode::AccessDenied.
   virtual Handle CreateFileA(const char* fileName) = 0;
   // DeviceIoControl without an overlapped structure, for the codes in `ioctl`:
   // - ScsiGetAddress: true with the drive's SCSI_ADDRESS; false when the device has none.
@@ -114,18 +113,21 @@ class System {
   //   so, Linux as the length less SG_IO's resid): fewer than asked for a short reply. The data
   //   buffer is the caller's again when the call returns, which is within about TimeOutValue
   //   seconds.
-  // - FsctlLockVolume, no buffers: true when this handle now holds the device's lock, the only
-  //   one (a second lock through the same handle is true too); false with ErrorCode::AccessDenied
-  //   when another handle holds it. The lock keeps every other opening of the device out, and
-  //   ends with FsctlUnlockVolume or when the handle closes (or the process ends).
-  // - FsctlUnlockVolume, no buffers: true when the handle held the lock, which is then let go;
-  //   false with ErrorCode::NotLocked otherwise.
+  // - FsctlLockVolume, no buffers. Windows: the file system on the drive's volume (CDFS, UDFS, or
+  //   RAW for a tray without a data disc) grants the lock only to the one handle open on the
+  //   volume: true, and until FsctlUnlockVolume through that handle or its close no other open of
+  //   the volume succeeds; false with ErrorCode::AccessDenied while any other handle, of this
+  //   process or another (Explorer, AutoPlay, an indexer), is open on it, which may change at any
+  //   moment. Linux has no volume lock: false with ErrorCode::InvalidFunction.
+  // - FsctlUnlockVolume, no buffers: true when the handle held the volume's lock, which is then
+  //   let go of; false otherwise (on Windows with ErrorCode::NotLocked).
   // - any other code: false with the last error set.
   // A call on one handle never waits for a call on another.
   virtual bool DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* inBuffer,
                                std::uint32_t inBufferSize, void* outBuffer,
                                std::uint32_t outBufferSize, std::uint32_t* bytesReturned) = 0;
-  // CloseHandle for every kind of handle (device, event, token): true when it was open.
+  // CloseHandle for every kind of handle (device, event, named lock, token): true when it was
+  // open. A device's volume lock ends with its handle.
   virtual bool CloseHandle(Handle handle) = 0;
 
   // --- Keeping the system awake ----------------------------------------------------------------
@@ -163,14 +165,39 @@ class System {
   // FreeLibrary: true when the module was loaded.
   virtual bool FreeLibrary(Module module) = 0;
 
-  // --- Events and waits ------------------------------------------------------------------------
+  // --- Events, named locks and waits -------------------------------------------------------------
 
   // CreateEventA without security attributes or name: the event's handle, or 0 when none can be
   // created. The ASPI manager signals it, from its own thread, when a request completes.
   virtual Handle CreateEventA(bool manualReset, bool initialState) = 0;
-  // WaitForSingleObject on an event: WaitResult::Object0 once it is signalled,
-  // WaitResult::Timeout after the given milliseconds, WaitResult::Failed for a handle that is
-  // not an open event.
+  // CreateMutexA without security attributes, not owned, with a name: the handle of the named lock
+  // that every process naming it shares (created by the first), or 0 with the last error set.
+  // The program names a drive's lock "Movrel-<port>-<path>-<target>-<lun>" after the drive's
+  // address, and takes it with WaitForSingleObject and lets it go with ReleaseMutex.
+  // - Windows: a mutex. From Windows 2000 on, the prefix "Global\" puts it in the namespace that
+  //   every session shares (otherwise each logon session has its own); Windows NT 4.0 and the
+  //   consumer family have one namespace and take no backslash in a name. A name that another
+  //   kind of object holds fails (ErrorCode::InvalidHandle). The mutex belongs to the thread that
+  //   took it: a wait by that thread again succeeds and counts (one ReleaseMutex each), a wait by
+  //   any other thread, of this process or another, times out; a thread that ends holding it
+  //   leaves it abandoned, and the next wait takes it with WaitResult::Abandoned. Closing a handle
+  //   does not let go of it; the object ends with its last handle.
+  // - Linux: the lock is flock(2), exclusive, on the device node of the optical drive whose SCSI
+  //   address (host, channel, id, lun) the name gives, with or without "Global\": the lock that
+  //   the device manager (systemd-udevd) respects, leaving a locked drive's events until it is
+  //   let go of, and takes shared while it processes an event of the drive (a wait outlasts that
+  //   hold, up to 5 s, whatever its time: it is no flasher's). 0 with
+  //   ErrorCode::FileNotFound when no drive has that address. The lock belongs to the handle, not
+  //   to a thread: a second handle of the same name is kept out like another process, and any
+  //   thread lets go of it. It ends with its handle (and with the process); none is abandoned.
+  virtual Handle CreateMutexA(const char* name) = 0;
+  // ReleaseMutex: true when the lock was held (through this handle on Linux, by the calling
+  // thread on Windows) and is let go of once; false with ErrorCode::NotOwner otherwise.
+  virtual bool ReleaseMutex(Handle mutex) = 0;
+  // WaitForSingleObject on an event or a named lock, waiting at most the given milliseconds (0:
+  // just a look). An event: WaitResult::Object0 once it is signalled. A named lock: Object0 once
+  // the caller holds it (Abandoned as above). WaitResult::Timeout when the time passed first,
+  // WaitResult::Failed for a handle that is neither.
   virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
 
   // --- The plain message box -------------------------------------------------------------------

@@ -42,9 +42,12 @@ inline constexpr char ShutdownName[] = "SeShutdownPrivilege";
 }  // namespace Privilege
 namespace ErrorCode {
 inline constexpr std::uint32_t Success = 0;
+inline constexpr std::uint32_t InvalidFunction = 1;
+inline constexpr std::uint32_t FileNotFound = 2;
 inline constexpr std::uint32_t AccessDenied = 5;
-inline constexpr std::uint32_t SharingViolation = 32;
+inline constexpr std::uint32_t InvalidHandle = 6;
 inline constexpr std::uint32_t NotLocked = 158;
+inline constexpr std::uint32_t NotOwner = 288;
 inline constexpr std::uint32_t NotAllAssigned = 1300;
 }  // namespace ErrorCode
 namespace ExitFlags {
@@ -91,6 +94,7 @@ inline constexpr std::uint32_t ZeroFill = 0x08;  // HEAP_ZERO_MEMORY
 // Waits (WAIT_*) and message boxes (MB_*, ID*).
 namespace WaitResult {
 inline constexpr std::uint32_t Object0 = 0;
+inline constexpr std::uint32_t Abandoned = 0x80;
 inline constexpr std::uint32_t Timeout = 0x102;
 inline constexpr std::uint32_t Failed = 0xFFFFFFFF;
 }  // namespace WaitResult

@@ -40,6 +40,12 @@ void SimSystem::SetFamily(Family value) {
   family = value;
 }
 
+void SimSystem::SetVersion(std::uint32_t major, std::uint32_t minor) {
+  std::lock_guard<std::mutex> hold(lock);
+  versionMajor = major;
+  versionMinor = minor;
+}
+
 Family SimSystem::GetFamily() const {
   std::lock_guard<std::mutex> hold(lock);
   return family;
@@ -94,8 +100,8 @@ bool SimSystem::GetVersionExA(platform::OsVersionInfo& info) {
   std::lock_guard<std::mutex> hold(lock);
   if (info.dwOSVersionInfoSize != sizeof(platform::OsVersionInfo)) return false;
   if (family == Family::NT) {
-    info.dwMajorVersion = 5;
-    info.dwMinorVersion = 1;
+    info.dwMajorVersion = versionMajor;
+    info.dwMinorVersion = versionMinor;
     info.dwBuildNumber = 2600;
     info.dwPlatformId = platform::VerPlatform::Win32NT;
   } else {
@@ -214,7 +220,7 @@ Handle SimSystem::GetProcessHeap() {
 void* SimSystem::HeapAlloc(Handle heap, std::uint32_t flags, std::size_t bytes) {
   if (heap != kProcessHeap || CallFails("HeapAlloc")) return nullptr;
   return (flags & platform::HeapFlags::ZeroFill) ? std::calloc(1, bytes ? bytes : 1)
-                                                   : std::malloc(bytes ? bytes : 1);
+                                                 : std::malloc(bytes ? bytes : 1);
 }
 
 bool SimSystem::HeapFree(Handle heap, std::uint32_t, void* memory) {
@@ -223,23 +229,21 @@ bool SimSystem::HeapFree(Handle heap, std::uint32_t, void* memory) {
   return true;
 }
 
-// A device's lock ends with its handle.
+// A device's volume lock ends with its handle; a named lock's object with its last handle.
 bool SimSystem::CloseHandle(Handle handle) {
-  std::optional<std::size_t> unlocked;
+  const std::vector<std::string> released = ReleaseDevice(handle);
   bool closed = false;
   {
     std::lock_guard<std::mutex> hold(lock);
-    const auto device = devices.find(handle);
-    if (device != devices.end()) {
-      const auto held = driveLocks.find(device->second);
-      if (held != driveLocks.end() && held->second == handle) {
-        unlocked = device->second;
-        driveLocks.erase(held);
-      }
+    if (const auto named = lockHandles.find(handle); named != lockHandles.end()) {
+      const auto object = namedLocks.find(named->second);
+      if (--object->second.handles == 0 && !object->second.elsewhere) namedLocks.erase(object);
+      lockHandles.erase(named);
+      closed = true;
     }
-    closed = tokens.erase(handle) + events.erase(handle) + devices.erase(handle) != 0;
+    closed = tokens.erase(handle) + events.erase(handle) + devices.erase(handle) != 0 || closed;
   }
-  if (unlocked) bay->Note("- unlock " + bay->Config(*unlocked).name);
+  for (const std::string& line : released) bay->Note(line);
   return closed;
 }
 
@@ -262,15 +266,21 @@ bool SimSystem::SetEvent(Handle handle) {
 }
 
 std::uint32_t SimSystem::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
+  std::string lockName;
   {
     std::lock_guard<std::mutex> hold(lock);
-    auto found = events.find(handle);
-    if (found == events.end()) return platform::WaitResult::Failed;
-    if (found->second.signalled) {
-      if (!found->second.manualReset) found->second.signalled = false;
-      return platform::WaitResult::Object0;
+    if (const auto named = lockHandles.find(handle); named != lockHandles.end()) {
+      lockName = named->second;
+    } else {
+      auto found = events.find(handle);
+      if (found == events.end()) return platform::WaitResult::Failed;
+      if (found->second.signalled) {
+        if (!found->second.manualReset) found->second.signalled = false;
+        return platform::WaitResult::Object0;
+      }
     }
   }
+  if (!lockName.empty()) return WaitForLock(lockName, milliseconds);
   clock.Sleep(milliseconds);
   return platform::WaitResult::Timeout;
 }

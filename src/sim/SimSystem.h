@@ -8,8 +8,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/System.h"
@@ -39,9 +41,10 @@ class SimSystem : public platform::System {
   // "<drive> program row <n> match" or "<drive> program mismatch". Each restart request
   // (ExitWindowsEx) in its place among them: "- restart <flags>", or "- restart <flags> refused";
   // each change of the execution state: "- execution state <flags as 8 hex digits>" (with
-  // " refused" when it failed); each drive lock taken and let go of by the program: "- lock
-  // <drive>",
-  // "- unlock <drive>".
+  // " refused" when it failed). The program's hold on a drive: its named lock taken, "- lock
+  // <drive>" (" held elsewhere" when the wait timed out, " abandoned" when it was taken from a
+  // flasher that ended holding it) and let go of, "- unlock <drive>"; its volume lock, "- lock
+  // volume <drive>" (" refused"), "- unlock volume <drive>".
   std::vector<std::string> Trace() const;
   void ClearTrace();
   // Appends the trace to a file, one line each; false when the file cannot be written.
@@ -66,19 +69,26 @@ class SimSystem : public platform::System {
   // Device handles opened with CreateFileA and not yet closed.
   std::size_t OpenDevices() const;
 
-  // Another process takes (or lets go of) the named drive's lock: the program's devices of it
-  // do not open meanwhile.
+  // Another flasher takes (or lets go of) the drive's named lock, "Movrel-<port>-<path>-<target>-
+  // <lun>" after the drive's address ("Global\\" before it on NT 5 and later).
   void LockElsewhere(const std::string& name, bool locked = true);
+  // Another flasher ended while it held the drive's named lock.
+  void AbandonLockElsewhere(const std::string& name);
+  // Another program (Explorer, an indexer) has the drive's volume open: its lock is refused.
+  void OpenVolumeElsewhere(const std::string& name);
 
   // --- What the machine is -------------------------------------------------------------------
   void SetFamily(Family value);
   Family GetFamily() const;
+  // The NT family's version (5.1, Windows XP, unless set); the consumer family is 4.10.
+  void SetVersion(std::uint32_t major, std::uint32_t minor);
   void SetHighResolutionCounter(bool present);
   // Whether the process token holds the shutdown privilege (NT).
   void SetShutdownPrivilegeHeld(bool held);
   // Makes the named call fail ("GetVersionExA", "OpenProcessToken", "ExitWindowsEx",
   // "GetProcessHeap", "HeapAlloc", "CreateEventA", "GetLogicalDriveStringsA",
-  // "SetThreadExecutionState", "RegisterEventSourceA" (a machine without an event log), ...).
+  // "SetThreadExecutionState", "RegisterEventSourceA" (a machine without an event log),
+  // "CreateMutexA", "FSCTL_LOCK_VOLUME" (a machine without volume locks), ...).
   void FailCall(const std::string& name, bool fail = true);
   bool CallFails(const std::string& name) const;
 
@@ -126,6 +136,10 @@ class SimSystem : public platform::System {
   bool FreeLibrary(platform::Module module) override;
 
   platform::Handle CreateEventA(bool manualReset, bool initialState) override;
+  // A named lock belongs to the thread that took it, as on Windows; none is abandoned by a thread
+  // of the program.
+  platform::Handle CreateMutexA(const char* name) override;
+  bool ReleaseMutex(platform::Handle mutex) override;
   std::uint32_t WaitForSingleObject(platform::Handle handle, std::uint32_t milliseconds) override;
   void Sleep(std::uint32_t milliseconds) override;
   // Signals an event (the ASPI manager's completion).
@@ -157,8 +171,16 @@ class SimSystem : public platform::System {
   bool PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inBufferSize, void* outBuffer,
                    std::uint32_t outBufferSize, std::uint32_t* bytesReturned);
   bool Failed(std::uint32_t error);
-  bool LockDevice(platform::Handle device, std::size_t drive);
-  bool UnlockDevice(platform::Handle device, std::size_t drive);
+  // The drive of this name; throws std::invalid_argument when there is none.
+  std::size_t DriveNamed(const std::string& name) const;
+  // The drive whose named lock this is, when one has the address it names.
+  std::optional<std::size_t> DriveOfLock(const std::string& name) const;
+  std::string LockName(std::size_t drive) const;
+  std::uint32_t WaitForLock(const std::string& name, std::uint32_t milliseconds);
+  bool LockVolume(platform::Handle device, std::size_t drive);
+  bool UnlockVolume(platform::Handle device, std::size_t drive);
+  // What closing a device handle lets go of; the trace lines to note, outside the lock.
+  std::vector<std::string> ReleaseDevice(platform::Handle device);
 
   mutable std::mutex lock;
   Clock clock;
@@ -179,8 +201,20 @@ class SimSystem : public platform::System {
   };
   std::map<platform::Handle, Event> events;
   std::vector<RootConfig> otherRoots;
-  std::map<platform::Handle, std::size_t> devices;     // open device handle -> drive
-  std::map<std::size_t, platform::Handle> driveLocks;  // drive -> the handle holding its lock
+  std::map<platform::Handle, std::size_t> devices;  // open device handle -> drive
+  struct NamedLock {
+    int handles = 0;
+    std::optional<std::thread::id> owner;  // the program's thread holding it
+    int count = 0;                         // its waits not yet released
+    bool elsewhere = false;                // another flasher holds it
+    bool abandoned = false;                // ... and ended holding it
+  };
+  std::map<std::string, NamedLock> namedLocks;          // by name
+  std::map<platform::Handle, std::string> lockHandles;  // open named lock handle -> name
+  std::map<std::size_t, platform::Handle> volumeLocks;  // drive -> the handle holding its volume
+  std::set<std::size_t> volumesOpenElsewhere;
+  std::uint32_t versionMajor = 5;
+  std::uint32_t versionMinor = 1;
   std::uint32_t executionState = platform::ExecutionState::Continuous;
   std::map<platform::Handle, std::string> eventSources;
   std::vector<std::string> eventRecords;

@@ -28,8 +28,6 @@ constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 constexpr std::uint32_t kErrorModuleNotFound = 126;
 constexpr std::uint32_t kErrorIoDevice = 1117;
 constexpr char kDevicePrefix[] = "\\\\.\\";
-// The lock another process holds: no handle of the program's is 0.
-constexpr Handle kOtherProcess = 0;
 
 char Letter(const std::string& root) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(root.empty() ? 0 : root[0])));
@@ -108,57 +106,14 @@ Handle SimSystem::CreateFileA(const char* fileName) {
     return InvalidHandleValue;
   }
   std::lock_guard<std::mutex> hold(lock);
-  if (driveLocks.count(*drive) != 0) {
-    lastError = ErrorCode::SharingViolation;
+  if (volumeLocks.count(*drive) != 0) {
+    lastError = kErrorAccessDenied;
     return InvalidHandleValue;
   }
   const Handle handle = NewHandle();
   devices[handle] = *drive;
   lastError = 0;
   return handle;
-}
-
-void SimSystem::LockElsewhere(const std::string& name, bool locked) {
-  for (std::size_t drive = 0; drive < bay->Count(); ++drive) {
-    if (bay->Config(drive).name != name) continue;
-    std::lock_guard<std::mutex> hold(lock);
-    if (locked) {
-      driveLocks.emplace(drive, kOtherProcess);
-    } else if (const auto held = driveLocks.find(drive);
-               held != driveLocks.end() && held->second == kOtherProcess) {
-      driveLocks.erase(held);
-    }
-    return;
-  }
-  throw std::invalid_argument("no simulated drive named " + name);
-}
-
-bool SimSystem::LockDevice(Handle device, std::size_t drive) {
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    const auto held = driveLocks.emplace(drive, device);
-    if (held.first->second != device) {
-      lastError = kErrorAccessDenied;
-      return false;
-    }
-    if (!held.second) return true;
-  }
-  bay->Note("- lock " + bay->Config(drive).name);
-  return true;
-}
-
-bool SimSystem::UnlockDevice(Handle device, std::size_t drive) {
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    const auto held = driveLocks.find(drive);
-    if (held == driveLocks.end() || held->second != device) {
-      lastError = ErrorCode::NotLocked;
-      return false;
-    }
-    driveLocks.erase(held);
-  }
-  bay->Note("- unlock " + bay->Config(drive).name);
-  return true;
 }
 
 bool SimSystem::DeviceDrive(Handle device, std::size_t& drive) {
@@ -184,9 +139,9 @@ bool SimSystem::DeviceIoControl(Handle device, std::uint32_t ioControlCode, void
     case ioctl::ScsiPassThroughDirect:
       return PassThrough(drive, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
     case ioctl::FsctlLockVolume:
-      return LockDevice(device, drive);
+      return LockVolume(device, drive);
     case ioctl::FsctlUnlockVolume:
-      return UnlockDevice(device, drive);
+      return UnlockVolume(device, drive);
     default:  // the storage descriptor query among them
       return Failed(kErrorInvalidFunction);
   }

@@ -46,9 +46,11 @@ struct Discovered {
   std::unique_ptr<AtapiDevice> device;
 };
 
-// The commands one drive receives during discovery, as the trace shows them.
+// What one drive receives during discovery, as the trace shows it: a look at its lock, then the
+// commands.
 std::vector<std::string> IdentificationOf(const std::string& drive, const std::string& readiness) {
-  return {drive + " 00 00 00 00 00 00 00 00 00 00 00 00 none 0 " + readiness,
+  return {"- lock " + drive, "- unlock " + drive,
+          drive + " 00 00 00 00 00 00 00 00 00 00 00 00 none 0 " + readiness,
           drive + " 12 00 00 00 60 00 00 00 00 00 00 00 in 96 good",
           drive + " DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good"};
 }
@@ -61,14 +63,16 @@ TEST(DiscoverySequence, EachDriveInAddressOrderOnThePassThrough) {
   bay.drives[1].medium = true;
   bay.drives[1].unitAttention = 1;
   Discovered found(bay);
-  EXPECT_THAT(found.machine.Trace(),
-              ElementsAre("E 00 00 00 00 00 00 00 00 00 00 00 00 none 0 sense 06/29/00",
-                          "E 00 00 00 00 00 00 00 00 00 00 00 00 none 0 good",
-                          "E 12 00 00 00 60 00 00 00 00 00 00 00 in 96 good",
-                          "E DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good",
-                          "D 00 00 00 00 00 00 00 00 00 00 00 00 none 0 sense 02/3A/00",
-                          "D 12 00 00 00 60 00 00 00 00 00 00 00 in 96 good",
-                          "D DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good"));
+  EXPECT_THAT(
+      found.machine.Trace(),
+      ElementsAre("- lock E", "- unlock E",
+                  "E 00 00 00 00 00 00 00 00 00 00 00 00 none 0 sense 06/29/00",
+                  "E 00 00 00 00 00 00 00 00 00 00 00 00 none 0 good",
+                  "E 12 00 00 00 60 00 00 00 00 00 00 00 in 96 good",
+                  "E DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good", "- lock D", "- unlock D",
+                  "D 00 00 00 00 00 00 00 00 00 00 00 00 none 0 sense 02/3A/00",
+                  "D 12 00 00 00 60 00 00 00 00 00 00 00 in 96 good",
+                  "D DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good"));
   EXPECT_EQ(found.device->DriveCount(), 2);
   EXPECT_EQ(found.device->CurrentIndex(), 127);
   EXPECT_EQ(found.machine.OpenDevices(), 0u);  // every handle is closed again
@@ -114,7 +118,8 @@ TEST(Identification, ZeroVendorAndProductTenAttemptsThenListedWithEmptyTexts) {
   bay.drives[0].vendor = std::string(8, '\0');
   bay.drives[0].product = std::string(16, '\0');
   Discovered found(bay);
-  std::vector<std::string> expected{"D 00 00 00 00 00 00 00 00 00 00 00 00 none 0 sense 02/3A/00"};
+  std::vector<std::string> expected{"- lock D", "- unlock D",
+                                    "D 00 00 00 00 00 00 00 00 00 00 00 00 none 0 sense 02/3A/00"};
   expected.insert(expected.end(), 10, "D 12 00 00 00 60 00 00 00 00 00 00 00 in 96 good");
   expected.push_back("D DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good");
   EXPECT_EQ(found.machine.Trace(), expected);
@@ -161,30 +166,41 @@ TEST(PassThroughScan, DevicesThatCannotBeAddressedAreLeftOut) {
   EXPECT_EQ(found.machine.OpenDevices(), 0u);
 }
 
-// A drive that another flasher holds is sent nothing: discovery leaves it out, as it does any
-// device it cannot open, and a run's device whose lock is taken first lets the drive go.
-TEST(PassThroughScan, ADriveLockedByAnotherFlasherIsLeftOutAndSentNothing) {
-  sim::BayConfig bay;
-  bay.drives = {Drive('D', {0, 0, 0, 0}), Drive('E', {0, 0, 1, 0})};
-  sim::SimSystem machine(bay);
-  QuietApplication application;
-  machine.LockElsewhere("D");
-  AtapiDevice device(machine, application);
-  ASSERT_EQ(device.DriveCount(), 1);
-  EXPECT_STREQ(device.EntryAt(0)->driveRoot, "E:\\");
-  EXPECT_THAT(machine.Trace(),
-              ::testing::ElementsAreArray(IdentificationOf("E", "sense 02/3A/00")));
-
-  AtapiDevice run(machine, application, false);
-  device.CopyTargetTo(&run);
-  ASSERT_TRUE(run.SelectDrive(0));
-  machine.LockElsewhere("E");
-  machine.ClearTrace();
-  run.LockDrive();
-  EXPECT_EQ(run.CurrentIndex(), AtapiDevice::kNoTarget);
-  EXPECT_FALSE(run.TestUnitReady());
-  EXPECT_THAT(machine.Trace(), IsEmpty());
-  EXPECT_EQ(machine.OpenDevices(), 0u);
+// A drive that another flasher holds is sent nothing: discovery leaves it out and keeps it apart.
+// Its lock bears the name every flasher of the system gives it: in the sessions' shared namespace
+// from Windows 2000 on, without it before.
+TEST(Discovery, ADriveAnotherFlasherHoldsIsLeftOutAndSentNothing) {
+  struct Row {
+    const char* name;
+    sim::Family family;
+    std::uint32_t major;
+    bool aspi;
+  };
+  for (const Row& row :
+       {Row{"XP", sim::Family::NT, 5, false}, Row{"NT 4", sim::Family::NT, 4, false},
+        Row{"98", sim::Family::Consumer, 4, true}}) {
+    SCOPED_TRACE(row.name);
+    sim::BayConfig bay;
+    bay.family = row.family;
+    bay.aspi = row.aspi;
+    bay.drives = {Drive('D', {0, 0, 0, 0}), Drive('E', {0, 0, 1, 0})};
+    sim::SimSystem machine(bay);
+    machine.SetVersion(row.major, 0);
+    machine.LockElsewhere("D");
+    QuietApplication application;
+    AtapiDevice device(machine, application);
+    ASSERT_EQ(device.DriveCount(), 1);
+    EXPECT_EQ(device.EntryAt(0)->targetId, 1);
+    EXPECT_EQ(device.EntryAt(1), nullptr);
+    ASSERT_EQ(device.BusyDriveCount(), 1);
+    EXPECT_EQ(device.BusyDriveAt(0).targetId, 0);
+    std::vector<std::string> expected = {"- lock D held elsewhere"};
+    for (const std::string& line : IdentificationOf("E", "sense 02/3A/00")) {
+      expected.push_back(line);
+    }
+    EXPECT_THAT(machine.Trace(), ::testing::ElementsAreArray(expected));
+    EXPECT_EQ(machine.OpenDevices(), 0u);
+  }
 }
 
 TEST(PassThroughScan, NoRootListMeansNoDrive) {

@@ -1,5 +1,5 @@
 // Two flashers on one drive, each a process of its own on the Linux backend; a temporary file
-// stands for the drive's device node and is locked for real.
+// stands for the drive's device node and is locked for real, as the drive's named lock.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -28,16 +28,14 @@ std::unique_ptr<FakeKernel> KernelWithNode(const std::string& node) {
   return kernel;
 }
 
-// The first flasher: a run's device holds the drive until the parent says it is done. Tells the
+// The first flasher: its run holds the drive's lock until the parent says it is done. Tells the
 // parent 'L' once it holds the lock.
 [[noreturn]] void HoldDrive(const std::string& node, int ready, int done) {
   std::ostringstream quiet;
   LinuxSystem system(KernelWithNode(node), quiet);
-  const platform::Handle device = system.CreateFileA("\\\\.\\D:");
-  std::uint32_t returned = 0;
-  const bool locked = device != platform::InvalidHandleValue &&
-                      system.DeviceIoControl(device, platform::ioctl::FsctlLockVolume, nullptr, 0,
-                                             nullptr, 0, &returned);
+  const platform::Handle lock = system.CreateMutexA("Global\\Movrel-0-0-0-0");
+  const bool locked =
+      lock != 0 && system.WaitForSingleObject(lock, 0) == platform::WaitResult::Object0;
   const char told = locked ? 'L' : 'X';
   char go = 0;
   const bool talked = ::write(ready, &told, 1) == 1 && ::read(done, &go, 1) == 1;
@@ -64,9 +62,13 @@ TEST(DriveLockProcesses, DiscoveryInAnotherProcessLeavesTheLockedDriveAloneUntil
   std::ostringstream notices;
   LinuxSystem system(std::move(owned), notices);
   QuietApplication application;
-  EXPECT_EQ(AtapiDevice(system, application).DriveCount(), 0);
+  {
+    AtapiDevice second(system, application);
+    EXPECT_EQ(second.DriveCount(), 0);
+    ASSERT_EQ(second.BusyDriveCount(), 1);
+    EXPECT_STREQ(second.BusyDriveAt(0).driveRoot, "D:\\");
+  }
   EXPECT_EQ(kernel.SgIoCount(), 0);
-  EXPECT_THAT(notices.str(), ::testing::HasSubstr("/dev/sr0 is being updated by another process"));
 
   ASSERT_EQ(::write(done[1], "x", 1), 1);
   int status = 0;

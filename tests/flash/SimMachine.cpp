@@ -33,7 +33,8 @@ std::string TraceLine(const std::string& drive, const CommandBlock& command,
 
 int OperationCode(const std::string& line) {
   const std::size_t space = line.find(' ');
-  if (space == std::string::npos || line.compare(space + 1, 7, "program") == 0) return -1;
+  if (space == std::string::npos || line[0] == '-' || line.compare(space + 1, 7, "program") == 0)
+    return -1;
   return std::stoi(line.substr(space + 1, 2), nullptr, 16);
 }
 

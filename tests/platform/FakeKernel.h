@@ -16,8 +16,10 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,7 @@ class FakeKernel : public LinuxKernel {
   std::deque<int> runStatuses;  // the exit status of each program started, in turn (0 after them)
   int inhibitError = 0;         // what Inhibit fails with; granted when 0
   bool journalPresent = true;
+  std::function<void()> onFlock;  // called before each flock(2), e.g. to let another holder go
 
   std::vector<std::string> Inhibitions() {
     std::lock_guard<std::mutex> hold(lock);
@@ -76,6 +79,15 @@ class FakeKernel : public LinuxKernel {
   int SgIoCount() {
     std::lock_guard<std::mutex> hold(lock);
     return sgIoCount;
+  }
+
+  // Whether a descriptor holds the exclusive lock of the drive (without a real file).
+  bool FlockHeld(const std::string& path) {
+    std::lock_guard<std::mutex> hold(lock);
+    for (std::size_t i = 0; i < drives.size(); ++i) {
+      if (drives[i].path == path) return exclusive[i] != 0;
+    }
+    return false;
   }
 
   std::vector<std::string> Opened() {
@@ -130,21 +142,33 @@ class FakeKernel : public LinuxKernel {
     for (auto& [drive, holder] : exclusive) {
       if (holder == descriptor) holder = 0;
     }
+    for (auto& [drive, holders] : shared) holders.erase(descriptor);
     descriptors.erase(descriptor);
   }
 
-  // Without a real file: an exclusive lock keeps every other descriptor's lock out.
+  // Without a real file, as flock(2) does: an exclusive lock keeps every other descriptor's lock
+  // out, a shared one every other exclusive lock.
   int Flock(int descriptor, int operation) override {
+    if (onFlock) onFlock();
     std::lock_guard<std::mutex> hold(lock);
     const std::size_t drive = descriptors.at(descriptor);
     if (!drives[drive].file.empty()) return ::flock(descriptor, operation) == 0 ? 0 : errno;
     int& holder = exclusive[drive];
+    std::set<int>& sharers = shared[drive];
     if ((operation & LOCK_UN) != 0) {
       if (holder == descriptor) holder = 0;
+      sharers.erase(descriptor);
       return 0;
     }
     if (holder != 0 && holder != descriptor) return EWOULDBLOCK;
-    if ((operation & LOCK_EX) != 0) holder = descriptor;
+    if ((operation & LOCK_SH) != 0) {
+      if (holder == descriptor) holder = 0;
+      sharers.insert(descriptor);
+      return 0;
+    }
+    if (sharers.size() > sharers.count(descriptor)) return EWOULDBLOCK;
+    sharers.erase(descriptor);
+    holder = descriptor;
     return 0;
   }
 
@@ -232,8 +256,9 @@ class FakeKernel : public LinuxKernel {
   Sent sent;
   std::vector<std::string> ran;
   int nextDescriptor = 100;
-  std::map<int, std::size_t> descriptors;  // open descriptor -> drive (or the inhibitor)
-  std::map<std::size_t, int> exclusive;    // drive -> the descriptor holding its lock
+  std::map<int, std::size_t> descriptors;       // open descriptor -> drive (or the inhibitor)
+  std::map<std::size_t, int> exclusive;         // drive -> the descriptor holding its lock
+  std::map<std::size_t, std::set<int>> shared;  // drive -> the descriptors sharing its lock
   int sgIoCount = 0;
   std::vector<std::string> inhibitions;
   std::vector<std::vector<std::string>> journal;

@@ -1,6 +1,7 @@
 // What the program relies on from every backend of the operating-system seam, run over each
-// backend this build has. A backend here provides a machine with an optical drive whose tray is
-// closed and empty, no ASPI manager, and a root letter that names nothing.
+// backend this build has. A backend here provides a machine with an optical drive at address
+// 0-0-0-0 whose tray is closed and empty, no ASPI manager, and a root letter that names nothing.
+// Where the seam's contract says that backends differ, the backend says which way it goes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,9 @@
 #include "sim/SimSystem.h"
 
 #ifdef MOVREL_LINUX_BACKEND
+#include <unistd.h>
+
+#include <cstdlib>
 #include <iostream>
 
 #include "FakeKernel.h"
@@ -30,26 +34,63 @@ namespace {
 
 using namespace platform;
 
+std::uint32_t MajorVersion(System& system) {
+  OsVersionInfo info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  return system.GetVersionExA(info) && info.dwPlatformId == VerPlatform::Win32NT
+             ? info.dwMajorVersion
+             : 0;
+}
+
+// The named lock of the optical drive, as the program names it.
+std::string DriveLockName(System& system) {
+  return std::string(MajorVersion(system) >= 5 ? "Global\\" : "") + "Movrel-0-0-0-0";
+}
+
+// Runs `body` on a thread of its own and waits for it.
+template <typename Body>
+void OnAnotherThread(Body body) {
+  std::thread other(body);
+  other.join();
+}
+
 struct SimBackend {
+  // Windows 7, as Wine says it is.
   static std::unique_ptr<System> Machine() {
     sim::BayConfig bay;
     bay.drives.emplace_back();  // D:\, ready, no medium
-    return std::make_unique<sim::SimSystem>(bay);
+    auto machine = std::make_unique<sim::SimSystem>(bay);
+    machine->SetVersion(6, 1);
+    return machine;
   }
   static constexpr char kOpticalRoot[] = "D:\\";
   static constexpr char kOpticalDevice[] = "\\\\.\\D:";
   static constexpr char kMissingRoot[] = "Q:\\";
   static constexpr char kMissingDevice[] = "\\\\.\\Q:";
   static constexpr std::uint32_t kTickGranularity = 0;
+  static constexpr bool kVolumeLocks = true;
+  static constexpr bool kLocksBelongToThreads = true;
+  static constexpr bool kAbandonedWhenThreadEnds = false;
   static bool Emulated() { return false; }
 };
 
 #ifdef MOVREL_LINUX_BACKEND
-// The Linux backend on a kernel with one optical device, /dev/sr0.
+// The Linux backend on a kernel with one optical device, /dev/sr0, whose node a real file stands
+// for: its locks are the kernel's own.
 struct LinuxBackend {
+  struct Node {
+    std::string path = "/tmp/movrel-conformance-sr0-XXXXXX";
+    Node() {
+      const int created = ::mkstemp(path.data());
+      if (created >= 0) ::close(created);
+    }
+    ~Node() { ::unlink(path.c_str()); }
+  };
   static std::unique_ptr<System> Machine() {
+    static const Node node;
     auto kernel = std::make_unique<FakeKernel>();
     kernel->drives.push_back({"/dev/sr0"});
+    kernel->drives[0].file = node.path;
     return std::make_unique<LinuxSystem>(std::move(kernel), std::cerr);
   }
   static constexpr char kOpticalRoot[] = "D:\\";
@@ -57,6 +98,9 @@ struct LinuxBackend {
   static constexpr char kMissingRoot[] = "Q:\\";
   static constexpr char kMissingDevice[] = "\\\\.\\Q:";
   static constexpr std::uint32_t kTickGranularity = 0;
+  static constexpr bool kVolumeLocks = false;
+  static constexpr bool kLocksBelongToThreads = false;
+  static constexpr bool kAbandonedWhenThreadEnds = false;
   static bool Emulated() { return false; }
 };
 using Backends = ::testing::Types<SimBackend, LinuxBackend>;
@@ -71,8 +115,11 @@ struct Win32Backend {
   static constexpr char kMissingDevice[] = "\\\\.\\Q:";
   // The tick count moves in steps of the system's clock interrupt, 10 to 16 ms.
   static constexpr std::uint32_t kTickGranularity = 16;
-  // Under Wine a drive backed by a folder has no SCSI address, locks are not kept and the event
-  // log keeps nothing: those cases need a real Windows.
+  static constexpr bool kVolumeLocks = true;
+  static constexpr bool kLocksBelongToThreads = true;
+  static constexpr bool kAbandonedWhenThreadEnds = true;
+  // Under Wine a drive backed by a folder has no SCSI address, a volume lock is granted to every
+  // handle and the event log keeps nothing: those cases need a real Windows.
   static bool Emulated() {
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -225,37 +272,112 @@ TYPED_TEST(SystemConformance, EventsTimeOutUntilSignalledAndOnlyOpenOnesAreWaite
   EXPECT_EQ(this->system.WaitForSingleObject(signalled, 0), WaitResult::Failed);
 }
 
-// A run's device holds its drive's lock: no other opening of the drive gets through meanwhile.
-TYPED_TEST(SystemConformance, ALockedDeviceOpensForNobodyElseUntilItLetsGo) {
-  if (TypeParam::Emulated()) GTEST_SKIP() << "no volume lock on an emulated machine";
+// A volume lock is the one handle's open on the volume: refused while another is open, and while
+// held no other open succeeds.
+TYPED_TEST(SystemConformance, AVolumeLockIsGrantedOnlyToTheOneHandleOpenOnIt) {
   System& system = this->system;
   std::uint32_t returned = 0;
   const auto control = [&](Handle device, std::uint32_t code) {
     return system.DeviceIoControl(device, code, nullptr, 0, nullptr, 0, &returned);
   };
   const Handle holder = system.CreateFileA(TypeParam::kOpticalDevice);
-  const Handle earlier = system.CreateFileA(TypeParam::kOpticalDevice);
-  ASSERT_NE(earlier, InvalidHandleValue);
-  ASSERT_TRUE(control(holder, ioctl::FsctlLockVolume));
-  EXPECT_TRUE(control(holder, ioctl::FsctlLockVolume));
-  EXPECT_FALSE(control(earlier, ioctl::FsctlLockVolume));
+  ASSERT_NE(holder, InvalidHandleValue);
+  if (!TypeParam::kVolumeLocks) {
+    EXPECT_FALSE(control(holder, ioctl::FsctlLockVolume));
+    EXPECT_EQ(system.GetLastError(), ErrorCode::InvalidFunction);
+    EXPECT_TRUE(system.CloseHandle(holder));
+    return;
+  }
+  if (TypeParam::Emulated()) GTEST_SKIP() << "an emulated machine grants every volume lock";
+  const Handle other = system.CreateFileA(TypeParam::kOpticalDevice);
+  ASSERT_NE(other, InvalidHandleValue);
+  EXPECT_FALSE(control(holder, ioctl::FsctlLockVolume));
   EXPECT_EQ(system.GetLastError(), ErrorCode::AccessDenied);
+  EXPECT_TRUE(system.CloseHandle(other));
+  ASSERT_TRUE(control(holder, ioctl::FsctlLockVolume));
   EXPECT_EQ(system.CreateFileA(TypeParam::kOpticalDevice), InvalidHandleValue);
-  EXPECT_EQ(system.GetLastError(), ErrorCode::SharingViolation);
+  EXPECT_EQ(system.GetLastError(), ErrorCode::AccessDenied);
 
   EXPECT_TRUE(control(holder, ioctl::FsctlUnlockVolume));
   EXPECT_FALSE(control(holder, ioctl::FsctlUnlockVolume));
-  EXPECT_EQ(system.GetLastError(), ErrorCode::NotLocked);
   const Handle between = system.CreateFileA(TypeParam::kOpticalDevice);
   EXPECT_NE(between, InvalidHandleValue);
   EXPECT_TRUE(system.CloseHandle(between));
 
-  ASSERT_TRUE(control(earlier, ioctl::FsctlLockVolume));
-  EXPECT_TRUE(system.CloseHandle(earlier));  // the lock ends with its handle
+  ASSERT_TRUE(control(holder, ioctl::FsctlLockVolume));
+  EXPECT_TRUE(system.CloseHandle(holder));  // the lock ends with its handle
   const Handle after = system.CreateFileA(TypeParam::kOpticalDevice);
   EXPECT_NE(after, InvalidHandleValue);
   EXPECT_TRUE(system.CloseHandle(after));
-  EXPECT_TRUE(system.CloseHandle(holder));
+}
+
+// A drive's named lock keeps every other holder out until it is let go of; who the other holders
+// are (another thread, or another handle) is the backend's.
+TYPED_TEST(SystemConformance, ANamedLockKeepsOtherHoldersOutUntilLetGo) {
+  System& system = this->system;
+  const std::string name = DriveLockName(system);
+  const Handle mine = system.CreateMutexA(name.c_str());
+  const Handle second = system.CreateMutexA(name.c_str());
+  ASSERT_NE(mine, 0);
+  ASSERT_NE(second, 0);
+  EXPECT_EQ(system.WaitForSingleObject(mine, 0), WaitResult::Object0);
+  std::uint32_t otherWait = 0, otherRelease = 1, otherError = 0;
+  OnAnotherThread([&] {
+    otherWait = system.WaitForSingleObject(second, 20);
+    otherRelease = system.ReleaseMutex(second);
+    otherError = system.GetLastError();
+  });
+  EXPECT_EQ(otherWait, WaitResult::Timeout);
+  EXPECT_FALSE(otherRelease);
+  EXPECT_EQ(otherError, ErrorCode::NotOwner);
+  // The holder's thread through a second handle: the same holder on Windows, another on Linux.
+  const std::uint32_t sameThread = system.WaitForSingleObject(second, 0);
+  EXPECT_EQ(sameThread,
+            TypeParam::kLocksBelongToThreads ? WaitResult::Object0 : WaitResult::Timeout);
+  if (sameThread == WaitResult::Object0) {
+    EXPECT_TRUE(system.ReleaseMutex(second));
+  }
+
+  EXPECT_TRUE(system.ReleaseMutex(mine));
+  EXPECT_FALSE(system.ReleaseMutex(mine));
+  EXPECT_EQ(system.GetLastError(), ErrorCode::NotOwner);
+  OnAnotherThread([&] {
+    otherWait = system.WaitForSingleObject(second, 0);
+    otherRelease = system.ReleaseMutex(second);
+  });
+  EXPECT_EQ(otherWait, WaitResult::Object0);
+  EXPECT_TRUE(otherRelease);
+  EXPECT_TRUE(system.CloseHandle(mine));
+  EXPECT_TRUE(system.CloseHandle(second));
+  EXPECT_EQ(system.WaitForSingleObject(second, 0), WaitResult::Failed);
+}
+
+// A holder that goes away: its last handle closed, or (on Windows) its thread ended.
+TYPED_TEST(SystemConformance, ANamedLockOutlivesNoHolder) {
+  System& system = this->system;
+  const std::string name = DriveLockName(system);
+  Handle first = system.CreateMutexA(name.c_str());
+  ASSERT_EQ(system.WaitForSingleObject(first, 0), WaitResult::Object0);
+  EXPECT_TRUE(system.CloseHandle(first));
+  std::uint32_t taken = 0;
+  OnAnotherThread([&] {
+    const Handle next = system.CreateMutexA(name.c_str());
+    taken = system.WaitForSingleObject(next, 0);
+    system.ReleaseMutex(next);
+    system.CloseHandle(next);
+  });
+  EXPECT_EQ(taken, WaitResult::Object0);
+
+  const Handle kept = system.CreateMutexA(name.c_str());
+  OnAnotherThread([&] {
+    first = system.CreateMutexA(name.c_str());
+    taken = system.WaitForSingleObject(first, 0);
+  });  // the thread ends holding it
+  EXPECT_EQ(taken, WaitResult::Object0);
+  EXPECT_EQ(system.WaitForSingleObject(kept, 0),
+            TypeParam::kAbandonedWhenThreadEnds ? WaitResult::Abandoned : WaitResult::Timeout);
+  system.CloseHandle(first);
+  system.CloseHandle(kept);
 }
 
 TYPED_TEST(SystemConformance, TheSystemIsKeptAwakeUntilLetGo) {

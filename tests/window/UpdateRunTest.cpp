@@ -59,6 +59,7 @@ TEST_F(UpdateRun, ManualRunShowsTheNewRevisionAndStaysOpen) {
   TMovrelMain form(system, application, package.View());
   form.cboDrives.SetItemIndex(1);
   form.cboDrivesChange(&form.cboDrives);
+  system.ClearTrace();
 
   form.cmdUpdateClick(&form.cmdUpdate);
   EXPECT_TRUE(form.RunInProgress());
@@ -93,24 +94,17 @@ TEST_F(UpdateRun, ManualRunShowsTheNewRevisionAndStaysOpen) {
   EXPECT_EQ(form.pbar.Position(), 0);
   EXPECT_TRUE(system.ShutdownRequests().empty());
 
-  // The drive's lock and the system kept awake from before the first command of the update until
-  // after the last command of the run; then the record of the update.
+  // The drive's lock, and inside it the system kept awake, from before the run's first command
+  // until after its last. No command to D, which was chosen during the run.
   const std::vector<std::string> trace = system.Trace();
-  const auto at = [&](auto matches) {
-    return std::find_if(trace.begin(), trace.end(), matches) - trace.begin();
-  };
-  const auto line = [](const char* text) {
-    return [text](const std::string& l) { return l == text; };
-  };
-  const auto lastCommand =
-      trace.rend() -
-      std::find_if(trace.rbegin(), trace.rend(), [](const std::string& l) { return l[0] != '-'; });
-  EXPECT_LT(at(line("- lock E")), at(line("- execution state 80000001")));
-  EXPECT_LT(at(line("- execution state 80000001")),
-            at([](const std::string& l) { return l.rfind("E 3B", 0) == 0; }));
-  EXPECT_LT(at(line("- unlock E")), lastCommand);
-  EXPECT_EQ(at(line("- execution state 80000000")), lastCommand);
+  ASSERT_GT(trace.size(), 6u);
+  EXPECT_THAT(std::vector(trace.begin(), trace.begin() + 2),
+              ::testing::ElementsAre("- lock E", "- execution state 80000001"));
+  EXPECT_THAT(trace[2], ::testing::StartsWith("E 00 "));
+  EXPECT_THAT(std::vector(trace.end() - 2, trace.end()),
+              ::testing::ElementsAre("- unlock E", "- execution state 80000000"));
   EXPECT_THAT(trace, ::testing::Contains(::testing::StartsWith("- lock")).Times(1));
+  EXPECT_THAT(trace, ::testing::Not(::testing::Contains(::testing::StartsWith("D "))));
   const auto& records = system.EventRecords();
   ASSERT_EQ(records.size(), 1u);
   const std::string& record = records[0];
@@ -335,6 +329,115 @@ TEST_F(UpdateRun, UnusableBankFailsTheRunWithoutAnyCommand) {
   for (std::size_t i = commandsBefore; i < system.Trace().size(); ++i) {
     EXPECT_THAT(system.Trace()[i], ::testing::Not(::testing::HasSubstr(" 3B ")));
   }
+}
+
+// --- The run's hold on its drives ------------------------------------------------------------
+
+constexpr char kBusyD[] = "Warning: Drive D: is being updated by another flash program.";
+constexpr char kFailed[] = "Error: Unable to flash firmware. Please contact with your vendor !";
+constexpr char kSucceeded[] = "Information: Firmware has been updated successfully !";
+
+bool CommandTo(const std::string& line, char drive) {
+  return line.size() > 2 && line[0] == drive && line[1] == ' ';
+}
+
+// When another flasher holds drive D's lock, and how the run is set up.
+struct BusyRow {
+  const char* name;
+  char autoMode;
+  char chkDisc;
+  bool atStartUp;  // held before the flasher starts; else taken between start-up and the run
+  std::vector<std::string> boxes;
+  int flashedE;
+};
+
+// That drive is sent nothing, the person is told which once, and the run's other drives are
+// updated all the same.
+TEST_F(UpdateRun, ADriveAnotherFlasherHoldsIsSentNothingAndNamedOnce) {
+  const BusyRow rows[] = {
+      {"held at start-up, manual", '0', '0', true, {kBusyD, kSucceeded}, 1},
+      {"held at start-up, automatic", '1', '0', true, {kBusyD, kSucceeded}, 1},
+      {"taken before the run, automatic", '1', '0', false, {kBusyD, kFailed}, 1},
+      {"taken before the run, automatic, disc check", '1', '1', false, {kBusyD, kFailed}, 1},
+      {"taken before the run, manual", '0', '0', false, {kBusyD, kFailed}, 0},
+      {"taken before the run, manual, disc check", '0', '1', false, {kBusyD, kFailed}, 0},
+  };
+  for (const BusyRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::SimSystem system(bay);
+    ScriptedApplication app;
+    auto package = MakePackage(StandardRequest());
+    package.SetOption(Option::AutoMode, row.autoMode);
+    package.SetOption(Option::ChkDisc, row.chkDisc);
+    const auto takeD = [&] {
+      system.LockElsewhere("D");
+      system.ClearTrace();
+      app.shown.clear();
+    };
+    if (row.atStartUp) {
+      takeD();
+    } else if (row.autoMode == '1') {
+      package.SetOption(Option::Warning, '1');  // the notice comes between start-up and the run
+      app.answers = {MessageAnswer::Yes};
+      app.onMessage = [&](const std::string& text) {
+        if (text.rfind(app::texts::kNotice1, 0) == 0) takeD();
+      };
+    }
+    TMovrelMain form(system, app, package.View());
+    if (row.autoMode == '0') {
+      if (!row.atStartUp) takeD();
+      form.cmdUpdateClick(&form.cmdUpdate);
+    }
+    RunUntilIdle(form, app);
+
+    EXPECT_EQ(Texts(app), row.boxes);
+    EXPECT_EQ(form.cboDrives.Items().size(), row.atStartUp ? 1u : 2u);
+    EXPECT_EQ(system.Drive("D").flashCount, 0);
+    EXPECT_EQ(system.Drive("E").flashCount, row.flashedE);
+    const std::vector<std::string> trace = system.Trace();
+    EXPECT_EQ(
+        std::count_if(trace.begin(), trace.end(), [](const auto& l) { return CommandTo(l, 'D'); }),
+        0)
+        << ::testing::PrintToString(trace);
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "- lock D held elsewhere"), 1);
+  }
+}
+
+// The end of an automatic run identifies every drive again, but not one that another flasher
+// took meanwhile, though it is none of the run's.
+TEST_F(UpdateRun, TheEndOfTheRunLeavesAnotherFlashersDriveAlone) {
+  bay.drives[1].product = "CDRW OTHER";  // not for this package
+  sim::SimSystem system(bay);
+  auto package = MakePackage(StandardRequest());
+  package.SetOption(Option::AutoMode, '1');
+  package.SetOption(Option::Warning, '1');
+  application.answers = {MessageAnswer::Yes};
+  application.onMessage = [&](const std::string& text) {
+    if (text.rfind(app::texts::kNotice1, 0) != 0) return;
+    system.LockElsewhere("E");
+    system.ClearTrace();
+  };
+  TMovrelMain form(system, application, package.View());
+  RunUntilIdle(form, application);
+  EXPECT_EQ(system.Drive("D").flashCount, 1);
+  const std::vector<std::string> trace = system.Trace();
+  EXPECT_EQ(
+      std::count_if(trace.begin(), trace.end(), [](const auto& l) { return CommandTo(l, 'E'); }),
+      0);
+}
+
+TEST_F(UpdateRun, ALockLeftBehindByAFlasherThatEndedIsTakenOver) {
+  sim::SimSystem system(bay);
+  const auto package = MakePackage(StandardRequest());
+  TMovrelMain form(system, application, package.View());
+  system.AbandonLockElsewhere("D");
+  form.cmdUpdateClick(&form.cmdUpdate);
+  RunUntilIdle(form, application);
+  EXPECT_THAT(Texts(application), ::testing::ElementsAre(kSucceeded));
+  const std::vector<std::string> trace = system.Trace();
+  const auto taken = std::find(trace.begin(), trace.end(), "- lock D abandoned");
+  EXPECT_NE(std::find(taken, trace.end(), "- unlock D"), trace.end());  // and let go of
+  EXPECT_EQ(system.Drive("D").flashCount, 1);
 }
 
 TEST(ProgressDisplay, TimerTextsFollowTheTicks) {

@@ -2,9 +2,7 @@
 // requests on a device (its SCSI address and the pass-through). The drive /dev/srN is the root
 // whose letter is N places after D.
 #include <fcntl.h>
-#include <sys/file.h>
 
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -67,7 +65,6 @@ struct LinuxSystem::Device {
   LinuxKernel& kernel;
   const int descriptor;
   const std::string path;
-  std::atomic<bool> locked{false};
 };
 
 void LinuxSystem::Notice(std::set<std::string>& told, const std::string& device,
@@ -131,18 +128,6 @@ Handle LinuxSystem::CreateFileA(const char* fileName) {
     return InvalidHandleValue;
   }
   auto device = std::make_shared<Device>(*kernel, descriptor, path);
-  // A locked device opens for nobody else; the test is a shared lock, let go of at once.
-  const bool lockedHere = LockedHere(path);
-  const int refused = lockedHere ? EWOULDBLOCK : kernel->Flock(descriptor, LOCK_SH | LOCK_NB);
-  if (refused == EWOULDBLOCK) {
-    if (!lockedHere) {
-      Notice(toldLockedElsewhere, path,
-             path + " is being updated by another process; it is left alone");
-    }
-    lasterror::Set(ErrorCode::SharingViolation);
-    return InvalidHandleValue;
-  }
-  if (refused == 0) kernel->Flock(descriptor, LOCK_UN);
   std::lock_guard<std::mutex> hold(lock);
   const Handle handle = NewHandle();
   devices[handle] = std::move(device);
@@ -167,55 +152,36 @@ bool LinuxSystem::DeviceIoControl(Handle handle, std::uint32_t ioControlCode, vo
       return QueryAddress(*device, outBuffer, outBufferSize, bytesReturned);
     case ioctl::ScsiPassThroughDirect:
       return PassThrough(*device, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
-    case ioctl::FsctlLockVolume:
-      return LockDevice(*device);
-    case ioctl::FsctlUnlockVolume:
-      return UnlockDevice(*device);
-    default:  // the storage descriptor query among them
+    default:  // the storage descriptor query and the volume lock among them
       return lasterror::Fail(lasterror::kInvalidFunction);
   }
 }
 
-bool LinuxSystem::LockedHere(const std::string& path) {
-  std::lock_guard<std::mutex> hold(lock);
-  for (const auto& [handle, device] : devices) {
-    if (device->path == path && device->locked) return true;
-  }
-  return false;
-}
-
-bool LinuxSystem::LockDevice(Device& device) {
-  if (device.locked) return true;
-  const int error = kernel->Flock(device.descriptor, LOCK_EX | LOCK_NB);
-  if (error == EWOULDBLOCK) return lasterror::Fail(ErrorCode::AccessDenied);
-  if (error != 0) return lasterror::Fail(lasterror::FromErrno(error));
-  device.locked = true;
-  return true;
-}
-
-bool LinuxSystem::UnlockDevice(Device& device) {
-  if (!device.locked.exchange(false)) return lasterror::Fail(ErrorCode::NotLocked);
-  kernel->Flock(device.descriptor, LOCK_UN);
-  return true;
-}
-
 // The address as lsscsi shows it, [host:channel:id:lun]: port, path, target and lun.
-bool LinuxSystem::QueryAddress(Device& device, void* outBuffer, std::uint32_t outBufferSize,
-                               std::uint32_t* bytesReturned) {
-  if (outBuffer == nullptr || outBufferSize < sizeof(ScsiAddress)) {
-    return lasterror::Fail(lasterror::kInsufficientBuffer);
-  }
+int LinuxSystem::AddressOf(int descriptor, ScsiAddress& address) {
   std::uint32_t idLun = 0;
   int host = 0;
-  int error = kernel->GetIdLun(device.descriptor, idLun);
-  if (error == 0) error = kernel->GetBusNumber(device.descriptor, host);
-  if (error != 0) return lasterror::Fail(lasterror::FromErrno(error));
-  ScsiAddress address{};
+  int error = kernel->GetIdLun(descriptor, idLun);
+  if (error == 0) error = kernel->GetBusNumber(descriptor, host);
+  if (error != 0) return error;
+  address = ScsiAddress{};
   address.Length = sizeof address;
   address.PortNumber = static_cast<std::uint8_t>(host);
   address.PathId = static_cast<std::uint8_t>(idLun >> 16);
   address.TargetId = static_cast<std::uint8_t>(idLun);
   address.Lun = static_cast<std::uint8_t>(idLun >> 8);
+  return 0;
+}
+
+bool LinuxSystem::QueryAddress(Device& device, void* outBuffer, std::uint32_t outBufferSize,
+                               std::uint32_t* bytesReturned) {
+  if (outBuffer == nullptr || outBufferSize < sizeof(ScsiAddress)) {
+    return lasterror::Fail(lasterror::kInsufficientBuffer);
+  }
+  ScsiAddress address{};
+  if (const int error = AddressOf(device.descriptor, address); error != 0) {
+    return lasterror::Fail(lasterror::FromErrno(error));
+  }
   std::memcpy(outBuffer, &address, sizeof address);
   if (bytesReturned) *bytesReturned = sizeof address;
   return true;

@@ -36,9 +36,12 @@ static_assert(VerPlatform::Win32NT == VER_PLATFORM_WIN32_NT);
 static_assert(TokenAccess::AdjustPrivileges == TOKEN_ADJUST_PRIVILEGES);
 static_assert(TokenAccess::Query == TOKEN_QUERY);
 static_assert(Privilege::Enabled == SE_PRIVILEGE_ENABLED);
+static_assert(ErrorCode::InvalidFunction == ERROR_INVALID_FUNCTION);
+static_assert(ErrorCode::FileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(ErrorCode::AccessDenied == ERROR_ACCESS_DENIED);
-static_assert(ErrorCode::SharingViolation == ERROR_SHARING_VIOLATION);
+static_assert(ErrorCode::InvalidHandle == ERROR_INVALID_HANDLE);
 static_assert(ErrorCode::NotLocked == ERROR_NOT_LOCKED);
+static_assert(ErrorCode::NotOwner == ERROR_NOT_OWNER);
 static_assert(ErrorCode::NotAllAssigned == ERROR_NOT_ALL_ASSIGNED);
 static_assert(ExitFlags::Reboot == EWX_REBOOT && ExitFlags::Force == EWX_FORCE);
 static_assert(ExecutionState::SystemRequired == ES_SYSTEM_REQUIRED);
@@ -46,7 +49,7 @@ static_assert(ExecutionState::Continuous == ES_CONTINUOUS);
 static_assert(DriveType::CdRom == DRIVE_CDROM && DriveType::NoRootDir == DRIVE_NO_ROOT_DIR);
 static_assert(HeapFlags::ZeroFill == HEAP_ZERO_MEMORY);
 static_assert(WaitResult::Object0 == WAIT_OBJECT_0 && WaitResult::Timeout == WAIT_TIMEOUT);
-static_assert(WaitResult::Failed == WAIT_FAILED);
+static_assert(WaitResult::Failed == WAIT_FAILED && WaitResult::Abandoned == WAIT_ABANDONED);
 static_assert(MessageBoxStyle::Ok == MB_OK && MessageBoxStyle::IconError == MB_ICONERROR);
 static_assert(MessageBoxResult::Ok == IDOK);
 static_assert(EventType::Error == EVENTLOG_ERROR_TYPE);
@@ -230,6 +233,14 @@ bool Win32System::FreeLibrary(Module module) {
 Handle Win32System::CreateEventA(bool manualReset, bool initialState) {
   return Seam(
       ::CreateEventA(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, nullptr));
+}
+
+Handle Win32System::CreateMutexA(const char* name) {
+  return Seam(::CreateMutexA(nullptr, FALSE, name));
+}
+
+bool Win32System::ReleaseMutex(Handle mutex) {
+  return ::ReleaseMutex(Native(mutex)) != FALSE;
 }
 
 std::uint32_t Win32System::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {

@@ -49,6 +49,8 @@ class Win32System final : public System {
   bool FreeLibrary(Module module) override;
 
   Handle CreateEventA(bool manualReset, bool initialState) override;
+  Handle CreateMutexA(const char* name) override;
+  bool ReleaseMutex(Handle mutex) override;
   std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
 
   int MessageBoxA(const char* text, const char* caption, std::uint32_t type) override;
