@@ -128,7 +128,9 @@ void TMovrelMain::ShowSelectedDrive() {
   lblTo.SetFontColor(clBlack);
   lblNewFW.SetText(std::string(package.NewRevision(e->bankIndex)));
   lblOldFW.SetText(ShownText(Bounded(e->revision, 4)));
-  mainDevice->SelectDrive(static_cast<std::int16_t>(index));
+  // While workers run the window's device opens no drive: a handle open on a drive keeps the
+  // run's device from locking its volume. The end of the run selects the drive again.
+  if (runningWorkers == 0) mainDevice->SelectDrive(static_cast<std::int16_t>(index));
 }
 
 }  // namespace app

@@ -45,6 +45,9 @@ void TMovrelMain::cmdUpdateClick(const void*) {
     }
   }
 
+  // The system lets a drive be one device's alone only while no other handle is open on it: the
+  // window's own is closed before the run's devices open theirs.
+  mainDevice->CloseDrive();
   for (int j = 0; j < flashDeviceCount; ++j) SelectRunDrive(j, flashDriveIndex[j]);
 
   // Every drive of the run counts as running from here on: a worker that ends while a later

@@ -92,6 +92,15 @@ class AtapiDevice {
   std::int16_t CurrentIndex() const { return currentIndex; }
   bool SelectDrive(std::int16_t index);
   void CloseDrive();
+  // Makes the current target's device this object's alone, as far as the system lets it, until
+  // it is closed: the volume's lock, which the file system grants only to the one handle open on
+  // it (tried for a while, since other programs let go of the volume in their own time), and from
+  // Windows Vista on the CD-ROM class driver's exclusive access, which keeps every other handle's
+  // requests from the drive. Neither is needed for an update; a drive reached without a device
+  // handle (the ASPI manager) has neither.
+  void TakeExclusiveAccess();
+  bool VolumeLocked() const { return volumeLocked; }
+  bool ExclusiveAccessHeld() const { return exclusiveAccess; }
   void CopyTargetTo(AtapiDevice* other) const;
   bool IdentifyCurrent();
   void SetCommandTimeout(std::uint32_t seconds) { commandTimeout = seconds; }
@@ -179,6 +188,9 @@ class AtapiDevice {
   // between two looks at it.
   static constexpr std::uint32_t kAspiReleaseMilliseconds = 2000;
   static constexpr std::uint32_t kAspiReleasePollMilliseconds = 10;
+  // The volume lock's attempts and the pause between two of them.
+  static constexpr int kVolumeLockAttempts = 20;
+  static constexpr std::uint32_t kVolumeLockPauseMilliseconds = 500;
 
   void Initialize();
   void DiscoverDrives();
@@ -241,6 +253,9 @@ class AtapiDevice {
   double lastDuration = 0.0;
   bool lastTimedOut = false;
   std::uint8_t flashStatus = 0;
+  // What this object holds of its current target's device.
+  bool volumeLocked = false;
+  bool exclusiveAccess = false;
   // An aborted ASPI request that the manager has not let go of yet: its request block and the
   // data buffers stay out of use until it has.
   bool aspiRequestHeld = false;

@@ -16,6 +16,10 @@ constexpr int kRevisionAt = 32;
 constexpr int kVendorLength = 8;
 constexpr int kProductLength = 16;
 constexpr int kRevisionLength = 4;
+// Windows Vista: the CD-ROM class driver's exclusive access.
+constexpr std::uint32_t kFirstExclusiveAccess = 6;
+// How the exclusive access names its holder.
+constexpr char kCallerName[] = "Movrel firmware update";
 }  // namespace
 
 bool AtapiDevice::SelectDrive(std::int16_t index) {
@@ -47,7 +51,39 @@ bool AtapiDevice::SelectDrive(std::int16_t index) {
   return true;
 }
 
+void AtapiDevice::TakeExclusiveAccess() {
+  if (deviceHandle == platform::InvalidHandleValue) return;
+  std::uint32_t returned = 0;
+  for (int attempt = 0; attempt < kVolumeLockAttempts && !volumeLocked; ++attempt) {
+    if (attempt != 0) system.Sleep(kVolumeLockPauseMilliseconds);
+    volumeLocked = system.DeviceIoControl(deviceHandle, platform::ioctl::FsctlLockVolume, nullptr,
+                                          0, nullptr, 0, &returned);
+    // Only a volume in use may be let go of; any other refusal stays.
+    if (!volumeLocked && system.GetLastError() != platform::ErrorCode::AccessDenied) break;
+  }
+  if (!osInfo.IsNT() || osInfo.MajorVersion() < kFirstExclusiveAccess) return;
+  platform::CdromExclusiveLock request{};
+  request.Access.RequestType = platform::ExclusiveAccess::LockDevice;
+  // A mounted file system stays; its requests are kept from the drive like any other handle's.
+  request.Access.Flags = platform::ExclusiveAccess::LockIgnoreVolume;
+  std::memcpy(request.CallerName, kCallerName, sizeof kCallerName);
+  exclusiveAccess = system.DeviceIoControl(deviceHandle, platform::ioctl::CdromExclusiveAccess,
+                                           &request, sizeof request, nullptr, 0, &returned);
+}
+
 void AtapiDevice::CloseDrive() {
+  std::uint32_t returned = 0;
+  if (exclusiveAccess) {
+    platform::CdromExclusiveAccess request{platform::ExclusiveAccess::UnlockDevice, 0};
+    system.DeviceIoControl(deviceHandle, platform::ioctl::CdromExclusiveAccess, &request,
+                           sizeof request, nullptr, 0, &returned);
+    exclusiveAccess = false;
+  }
+  if (volumeLocked) {
+    system.DeviceIoControl(deviceHandle, platform::ioctl::FsctlUnlockVolume, nullptr, 0, nullptr, 0,
+                           &returned);
+    volumeLocked = false;
+  }
   if (deviceHandle != platform::InvalidHandleValue) system.CloseHandle(deviceHandle);
   SetAddress(platform::InvalidHandleValue, -1, -1, -1, -1);
   currentIndex = kNoTarget;

@@ -4,6 +4,7 @@
 
 #include "device/AtapiDevice.h"
 #include "flash/ErrCodeException.h"
+#include "flash/TransferLimits.h"
 
 namespace movrel {
 
@@ -17,6 +18,11 @@ Parser::Parser(platform::Application& application, const FlashRequest& flashRequ
 
 void Parser::Execute() {
   device->SetFlashStatus(0);
+  // Before the flash procedure the drive becomes the device's own, as far as the system lets it;
+  // not for a request that the procedure refuses before it touches the drive.
+  if (request.image != nullptr && ImageLengthUsable(request.imageLength)) {
+    device->TakeExclusiveAccess();
+  }
   bool result = false;
   try {
     result = RunFlash();

@@ -121,13 +121,20 @@ class System {
   //   moment. Linux has no volume lock: false with ErrorCode::InvalidFunction.
   // - FsctlUnlockVolume, no buffers: true when the handle held the volume's lock, which is then
   //   let go of; false otherwise (on Windows with ErrorCode::NotLocked).
+  // - CdromExclusiveAccess with a CdromExclusiveLock in (ExclusiveAccess::LockDevice, a caller
+  //   name) or a CdromExclusiveAccess (ExclusiveAccess::UnlockDevice), no output. Windows Vista
+  //   and later: the CD-ROM class driver serves only this handle until it unlocks or closes; reads
+  //   and device requests through every other handle (the file system's among them) fail with
+  //   access denied meanwhile. With ExclusiveAccess::LockIgnoreVolume the lock is granted although
+  //   a file system is mounted; false with ErrorCode::AccessDenied while another handle holds it.
+  //   Earlier Windows and Linux do not know the request: false (ErrorCode::InvalidFunction).
   // - any other code: false with the last error set.
   // A call on one handle never waits for a call on another.
   virtual bool DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* inBuffer,
                                std::uint32_t inBufferSize, void* outBuffer,
                                std::uint32_t outBufferSize, std::uint32_t* bytesReturned) = 0;
   // CloseHandle for every kind of handle (device, event, named lock, token): true when it was
-  // open. A device's volume lock ends with its handle.
+  // open. A device's volume lock and exclusive access end with its handle.
   virtual bool CloseHandle(Handle handle) = 0;
 
   // --- Keeping the system awake ----------------------------------------------------------------

@@ -134,7 +134,31 @@ inline constexpr std::uint32_t ScsiPassThroughDirect = 0x4D014;
 inline constexpr std::uint32_t StorageQueryProperty = 0x2D1400;
 inline constexpr std::uint32_t FsctlLockVolume = 0x90018;
 inline constexpr std::uint32_t FsctlUnlockVolume = 0x9001C;
+// CTL_CODE(IOCTL_CDROM_BASE, 0x0017, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS)
+inline constexpr std::uint32_t CdromExclusiveAccess = 0x2C05C;
 }  // namespace ioctl
+
+// The CD-ROM class driver's exclusive access (CDROM_EXCLUSIVE_ACCESS, CDROM_EXCLUSIVE_LOCK): the
+// request types (EXCLUSIVE_ACCESS_REQUEST_TYPE) and the lock's flag that leaves a mounted file
+// system in place (CDROM_LOCK_IGNORE_VOLUME).
+namespace ExclusiveAccess {
+inline constexpr std::uint32_t LockDevice = 1;
+inline constexpr std::uint32_t UnlockDevice = 2;
+inline constexpr std::uint32_t LockIgnoreVolume = 0x1;
+inline constexpr std::size_t CallerLength = 64;
+}  // namespace ExclusiveAccess
+
+struct CdromExclusiveAccess {
+  std::uint32_t RequestType;
+  std::uint32_t Flags;
+};
+static_assert(sizeof(CdromExclusiveAccess) == 8);
+
+struct CdromExclusiveLock {
+  CdromExclusiveAccess Access;
+  char CallerName[ExclusiveAccess::CallerLength];  // letters, digits and a few marks, NUL-ended
+};
+static_assert(sizeof(CdromExclusiveLock) == 72);
 
 struct ScsiAddress {  // SCSI_ADDRESS
   std::uint32_t Length;

@@ -229,7 +229,8 @@ bool SimSystem::HeapFree(Handle heap, std::uint32_t, void* memory) {
   return true;
 }
 
-// A device's volume lock ends with its handle; a named lock's object with its last handle.
+// A device's volume lock and exclusive access end with its handle; a named lock's object with its
+// last handle.
 bool SimSystem::CloseHandle(Handle handle) {
   const std::vector<std::string> released = ReleaseDevice(handle);
   bool closed = false;

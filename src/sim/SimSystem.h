@@ -44,7 +44,8 @@ class SimSystem : public platform::System {
   // " refused" when it failed). The program's hold on a drive: its named lock taken, "- lock
   // <drive>" (" held elsewhere" when the wait timed out, " abandoned" when it was taken from a
   // flasher that ended holding it) and let go of, "- unlock <drive>"; its volume lock, "- lock
-  // volume <drive>" (" refused"), "- unlock volume <drive>".
+  // volume <drive>" (" refused"), "- unlock volume <drive>"; its exclusive access, "- exclusive
+  // access <drive>" (" refused"), "- end exclusive access <drive>".
   std::vector<std::string> Trace() const;
   void ClearTrace();
   // Appends the trace to a file, one line each; false when the file cannot be written.
@@ -76,6 +77,8 @@ class SimSystem : public platform::System {
   void AbandonLockElsewhere(const std::string& name);
   // Another program (Explorer, an indexer) has the drive's volume open: its lock is refused.
   void OpenVolumeElsewhere(const std::string& name);
+  // Another program (a disc burner) holds the drive's exclusive access.
+  void HoldExclusiveAccessElsewhere(const std::string& name);
 
   // --- What the machine is -------------------------------------------------------------------
   void SetFamily(Family value);
@@ -179,6 +182,8 @@ class SimSystem : public platform::System {
   std::uint32_t WaitForLock(const std::string& name, std::uint32_t milliseconds);
   bool LockVolume(platform::Handle device, std::size_t drive);
   bool UnlockVolume(platform::Handle device, std::size_t drive);
+  bool ExclusiveAccess(platform::Handle device, std::size_t drive, const void* inBuffer,
+                       std::uint32_t inBufferSize);
   // What closing a device handle lets go of; the trace lines to note, outside the lock.
   std::vector<std::string> ReleaseDevice(platform::Handle device);
 
@@ -212,6 +217,7 @@ class SimSystem : public platform::System {
   std::map<std::string, NamedLock> namedLocks;          // by name
   std::map<platform::Handle, std::string> lockHandles;  // open named lock handle -> name
   std::map<std::size_t, platform::Handle> volumeLocks;  // drive -> the handle holding its volume
+  std::map<std::size_t, platform::Handle> exclusive;    // drive -> the handle with exclusive access
   std::set<std::size_t> volumesOpenElsewhere;
   std::uint32_t versionMajor = 5;
   std::uint32_t versionMinor = 1;

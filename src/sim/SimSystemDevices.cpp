@@ -142,6 +142,8 @@ bool SimSystem::DeviceIoControl(Handle device, std::uint32_t ioControlCode, void
       return LockVolume(device, drive);
     case ioctl::FsctlUnlockVolume:
       return UnlockVolume(device, drive);
+    case ioctl::CdromExclusiveAccess:
+      return ExclusiveAccess(device, drive, inBuffer, inBufferSize);
     default:  // the storage descriptor query among them
       return Failed(kErrorInvalidFunction);
   }

@@ -1,7 +1,9 @@
 // The holds on a drive, as Windows keeps them: the named locks by which flashers keep out of each
-// other's way, and the volume lock that the file system grants only to the one handle open on a
-// volume.
+// other's way, the volume lock that the file system grants only to the one handle open on a
+// volume, and the CD-ROM class driver's exclusive access.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include "sim/DriveBay.h"
@@ -14,7 +16,10 @@ using namespace platform;
 namespace {
 
 constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kErrorBadCommand = 22;  // a file system is mounted
 constexpr char kGlobalPrefix[] = "Global\\";
+// The hold another program has: no handle of the program's is 0.
+constexpr Handle kOtherProcess = 0;
 
 }  // namespace
 
@@ -127,6 +132,12 @@ void SimSystem::OpenVolumeElsewhere(const std::string& name) {
   volumesOpenElsewhere.insert(drive);
 }
 
+void SimSystem::HoldExclusiveAccessElsewhere(const std::string& name) {
+  const std::size_t drive = DriveNamed(name);
+  std::lock_guard<std::mutex> hold(lock);
+  exclusive[drive] = kOtherProcess;
+}
+
 // Granted only to the one handle open on the volume; a machine without volume locks (FailCall
 // "FSCTL_LOCK_VOLUME") does not know the request.
 bool SimSystem::LockVolume(Handle device, std::size_t drive) {
@@ -160,6 +171,57 @@ bool SimSystem::UnlockVolume(Handle device, std::size_t drive) {
   return true;
 }
 
+// Known from NT 6 on (an earlier system refuses it as unknown). Without LockIgnoreVolume a drive
+// holding a disc (a mounted file system) is refused.
+bool SimSystem::ExclusiveAccess(Handle device, std::size_t drive, const void* inBuffer,
+                                std::uint32_t inBufferSize) {
+  const std::string& name = bay->Config(drive).name;
+  bool known = false;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    known = family == Family::NT && versionMajor >= 6;
+  }
+  if (!known) {
+    bay->Note("- exclusive access " + name + " refused");
+    return Failed(ErrorCode::InvalidFunction);
+  }
+  CdromExclusiveLock request{};
+  if (inBuffer == nullptr || inBufferSize < sizeof(CdromExclusiveAccess)) {
+    return Failed(kErrorInvalidParameter);
+  }
+  std::memcpy(&request, inBuffer, std::min<std::size_t>(inBufferSize, sizeof request));
+  if (request.Access.RequestType == ExclusiveAccess::UnlockDevice) {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      const auto held = exclusive.find(drive);
+      if (held == exclusive.end() || held->second != device) {
+        lastError = ErrorCode::InvalidFunction;
+        return false;
+      }
+      exclusive.erase(held);
+    }
+    bay->Note("- end exclusive access " + name);
+    return true;
+  }
+  if (request.Access.RequestType != ExclusiveAccess::LockDevice ||
+      inBufferSize < sizeof(CdromExclusiveLock) ||
+      std::memchr(request.CallerName, '\0', sizeof request.CallerName) == nullptr) {
+    return Failed(kErrorInvalidParameter);
+  }
+  std::uint32_t refusal = 0;
+  if ((request.Access.Flags & ExclusiveAccess::LockIgnoreVolume) == 0 && Drive(name).medium) {
+    refusal = kErrorBadCommand;
+  }
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    if (refusal == 0 && exclusive.count(drive) != 0) refusal = ErrorCode::AccessDenied;
+    if (refusal == 0) exclusive[drive] = device;
+    if (refusal != 0) lastError = refusal;
+  }
+  bay->Note("- exclusive access " + name + (refusal == 0 ? "" : " refused"));
+  return refusal == 0;
+}
+
 std::vector<std::string> SimSystem::ReleaseDevice(Handle device) {
   std::vector<std::string> released;
   std::lock_guard<std::mutex> hold(lock);
@@ -167,6 +229,10 @@ std::vector<std::string> SimSystem::ReleaseDevice(Handle device) {
   if (opened == devices.end()) return released;
   const std::size_t drive = opened->second;
   const std::string& name = bay->Config(drive).name;
+  if (const auto held = exclusive.find(drive); held != exclusive.end() && held->second == device) {
+    exclusive.erase(held);
+    released.push_back("- end exclusive access " + name);
+  }
   if (const auto held = volumeLocks.find(drive);
       held != volumeLocks.end() && held->second == device) {
     volumeLocks.erase(held);

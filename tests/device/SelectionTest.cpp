@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "DeviceFixture.h"
 
@@ -88,6 +90,71 @@ TEST(SelectDrive, AspiAndConsumerFamilyOpenNoHandle) {
   EXPECT_TRUE(device.SelectDrive(0));
   EXPECT_EQ(StateOf(device), kAspi);
   EXPECT_EQ(consumer.OpenDevices(), 0u);
+}
+
+// As much of the drive as the system gives, and never a reason to stop: the volume lock, tried
+// for ten seconds while the volume is in use, then from Windows Vista on the exclusive access;
+// both given back when the drive is closed. None of it is a command to the drive.
+TEST(TakeExclusiveAccess, TakesWhatTheSystemGivesAndGivesItBackOnClose) {
+  struct Row {
+    const char* name;
+    std::uint32_t major;
+    const char* elsewhere;  // what another program holds: "volume", "both", or a missing call
+    bool volume;            // what the device holds then
+    bool exclusive;
+    int attempts;
+  };
+  const Row rows[] = {
+      {"XP", 5, "", true, false, 1},
+      {"XP, volume in use", 5, "volume", false, false, 20},
+      {"Vista", 6, "", true, true, 1},
+      {"Vista, volume in use", 6, "volume", false, true, 20},
+      {"Vista, neither", 6, "both", false, false, 20},
+      {"no volume locks", 6, "FSCTL_LOCK_VOLUME", false, true, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::BayConfig bay;
+    bay.drives.emplace_back();
+    bay.drives[0].medium = true;  // a disc whose file system is mounted
+    sim::SimSystem machine(bay);
+    machine.SetVersion(row.major, 0);
+    const std::string elsewhere = row.elsewhere;
+    if (elsewhere == "volume" || elsewhere == "both") machine.OpenVolumeElsewhere("D");
+    if (elsewhere == "both") machine.HoldExclusiveAccessElsewhere("D");
+    if (elsewhere == "FSCTL_LOCK_VOLUME") machine.FailCall(row.elsewhere);
+    QuietApplication application;
+    AtapiDevice device(machine, application);
+    ASSERT_TRUE(device.SelectDrive(0));
+    machine.ClearTrace();
+    const std::int64_t start = machine.GetClock().NowNanoseconds();
+
+    device.TakeExclusiveAccess();
+    EXPECT_EQ(machine.GetClock().NowNanoseconds() - start,
+              std::int64_t{row.attempts - 1} * 500'000'000);
+    std::vector<std::string> expected(row.attempts, "- lock volume D refused");
+    if (row.volume) expected.back() = "- lock volume D";
+    if (row.major >= 6) {
+      expected.push_back(row.exclusive ? "- exclusive access D" : "- exclusive access D refused");
+    }
+    EXPECT_EQ(machine.Trace(), expected);
+    EXPECT_EQ(device.VolumeLocked(), row.volume);
+    EXPECT_EQ(device.ExclusiveAccessHeld(), row.exclusive);
+
+    machine.ClearTrace();
+    device.CloseDrive();
+    expected.clear();
+    if (row.exclusive) expected.push_back("- end exclusive access D");
+    if (row.volume) expected.push_back("- unlock volume D");
+    EXPECT_EQ(machine.Trace(), expected);
+    EXPECT_FALSE(device.VolumeLocked() || device.ExclusiveAccessHeld());
+  }
+
+  SelectedDevice aspi(Path::Aspi);  // no device handle: nothing to take
+  aspi.machine.SetVersion(6, 0);
+  aspi.machine.ClearTrace();
+  aspi.device->TakeExclusiveAccess();
+  EXPECT_TRUE(aspi.machine.Trace().empty());
 }
 
 TEST(IdentifyCurrent, RetriesWithoutPauseAndRefreshesTheEntry) {

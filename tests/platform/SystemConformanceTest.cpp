@@ -71,6 +71,7 @@ struct SimBackend {
   static constexpr bool kVolumeLocks = true;
   static constexpr bool kLocksBelongToThreads = true;
   static constexpr bool kAbandonedWhenThreadEnds = false;
+  static bool ExclusiveAccessKnown(System&) { return true; }
   static bool Emulated() { return false; }
 };
 
@@ -101,6 +102,7 @@ struct LinuxBackend {
   static constexpr bool kVolumeLocks = false;
   static constexpr bool kLocksBelongToThreads = false;
   static constexpr bool kAbandonedWhenThreadEnds = false;
+  static bool ExclusiveAccessKnown(System&) { return false; }
   static bool Emulated() { return false; }
 };
 using Backends = ::testing::Types<SimBackend, LinuxBackend>;
@@ -118,8 +120,10 @@ struct Win32Backend {
   static constexpr bool kVolumeLocks = true;
   static constexpr bool kLocksBelongToThreads = true;
   static constexpr bool kAbandonedWhenThreadEnds = true;
+  static bool ExclusiveAccessKnown(System& system) { return MajorVersion(system) >= 6; }
   // Under Wine a drive backed by a folder has no SCSI address, a volume lock is granted to every
-  // handle and the event log keeps nothing: those cases need a real Windows.
+  // handle, the CD-ROM class driver's exclusive access does not exist and the event log keeps
+  // nothing: those cases need a real Windows.
   static bool Emulated() {
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -309,6 +313,36 @@ TYPED_TEST(SystemConformance, AVolumeLockIsGrantedOnlyToTheOneHandleOpenOnIt) {
   const Handle after = system.CreateFileA(TypeParam::kOpticalDevice);
   EXPECT_NE(after, InvalidHandleValue);
   EXPECT_TRUE(system.CloseHandle(after));
+}
+
+// The CD-ROM class driver's exclusive access: one handle at a time, where the system knows it.
+TYPED_TEST(SystemConformance, ExclusiveAccessServesOneHandleUntilItLetsGo) {
+  System& system = this->system;
+  std::uint32_t returned = 0;
+  CdromExclusiveLock lock{{ExclusiveAccess::LockDevice, ExclusiveAccess::LockIgnoreVolume}, "Test"};
+  CdromExclusiveAccess unlock{ExclusiveAccess::UnlockDevice, 0};
+  const auto request = [&](Handle device, auto& input) {
+    return system.DeviceIoControl(device, ioctl::CdromExclusiveAccess, &input, sizeof input,
+                                  nullptr, 0, &returned);
+  };
+  const Handle holder = system.CreateFileA(TypeParam::kOpticalDevice);
+  ASSERT_NE(holder, InvalidHandleValue);
+  if (!TypeParam::ExclusiveAccessKnown(system)) {
+    EXPECT_FALSE(request(holder, lock));
+    EXPECT_TRUE(system.CloseHandle(holder));
+    return;
+  }
+  if (TypeParam::Emulated()) GTEST_SKIP() << "no CD-ROM class driver on an emulated machine";
+  const Handle other = system.CreateFileA(TypeParam::kOpticalDevice);
+  ASSERT_TRUE(request(holder, lock));
+  EXPECT_FALSE(request(other, lock));
+  EXPECT_EQ(system.GetLastError(), ErrorCode::AccessDenied);
+  EXPECT_FALSE(request(other, unlock));
+  EXPECT_TRUE(request(holder, unlock));
+  ASSERT_TRUE(request(other, lock));
+  EXPECT_TRUE(system.CloseHandle(other));  // exclusive access ends with its handle
+  EXPECT_TRUE(request(holder, lock));
+  EXPECT_TRUE(system.CloseHandle(holder));
 }
 
 // A drive's named lock keeps every other holder out until it is let go of; who the other holders

@@ -95,15 +95,22 @@ TEST_F(UpdateRun, ManualRunShowsTheNewRevisionAndStaysOpen) {
   EXPECT_TRUE(system.ShutdownRequests().empty());
 
   // The drive's lock, and inside it the system kept awake, from before the run's first command
-  // until after its last. No command to D, which was chosen during the run.
+  // until after its last; the volume lock of the run's device (the window's own device closed)
+  // around the update's commands. No command to D, which was chosen during the run.
   const std::vector<std::string> trace = system.Trace();
   ASSERT_GT(trace.size(), 6u);
-  EXPECT_THAT(std::vector(trace.begin(), trace.begin() + 2),
-              ::testing::ElementsAre("- lock E", "- execution state 80000001"));
-  EXPECT_THAT(trace[2], ::testing::StartsWith("E 00 "));
+  EXPECT_THAT(std::vector(trace.begin(), trace.begin() + 3),
+              ::testing::ElementsAre("- lock E", "- execution state 80000001", "- lock volume E"));
+  EXPECT_THAT(trace[3], ::testing::StartsWith("E 00 "));
+  const auto unlockedVolume = std::find(trace.begin(), trace.end(), "- unlock volume E");
+  const auto programmed =
+      std::find(trace.begin(), trace.end(), "E 3B 05 01 00 00 00 00 00 00 80 00 00 none 0 good");
+  ASSERT_NE(unlockedVolume, trace.end());
+  EXPECT_LT(programmed, unlockedVolume);
+  EXPECT_THAT(*(unlockedVolume + 1), ::testing::StartsWith("E 12 "));  // identified again
   EXPECT_THAT(std::vector(trace.end() - 2, trace.end()),
               ::testing::ElementsAre("- unlock E", "- execution state 80000000"));
-  EXPECT_THAT(trace, ::testing::Contains(::testing::StartsWith("- lock")).Times(1));
+  EXPECT_THAT(trace, ::testing::Contains(::testing::StartsWith("- lock")).Times(2));
   EXPECT_THAT(trace, ::testing::Not(::testing::Contains(::testing::StartsWith("D "))));
   const auto& records = system.EventRecords();
   ASSERT_EQ(records.size(), 1u);
@@ -438,6 +445,49 @@ TEST_F(UpdateRun, ALockLeftBehindByAFlasherThatEndedIsTakenOver) {
   const auto taken = std::find(trace.begin(), trace.end(), "- lock D abandoned");
   EXPECT_NE(std::find(taken, trace.end(), "- unlock D"), trace.end());  // and let go of
   EXPECT_EQ(system.Drive("D").flashCount, 1);
+}
+
+// The drive's commands of a manual run on D, without the machine's own lines.
+std::vector<std::string> RunCommands(sim::SimSystem& system, ScriptedApplication& application,
+                                     std::vector<std::string>* notes = nullptr) {
+  const auto package = MakePackage(StandardRequest());
+  TMovrelMain form(system, application, package.View());
+  system.ClearTrace();
+  form.cmdUpdateClick(&form.cmdUpdate);
+  window_test::WaitForTheRun(form, application);
+  std::vector<std::string> commands;
+  for (const std::string& line : system.Trace()) {
+    (line[0] == '-' ? notes : &commands)->push_back(line);
+  }
+  return commands;
+}
+
+// Neither a volume lock nor exclusive access is needed for an update: tried for its while, then
+// the same commands as ever.
+TEST_F(UpdateRun, AVolumeThatCannotBeHadLeavesTheUpdateToGoOn) {
+  sim::SimSystem alone(bay);
+  ScriptedApplication aloneApplication;
+  std::vector<std::string> aloneNotes;
+  const std::vector<std::string> expected = RunCommands(alone, aloneApplication, &aloneNotes);
+  EXPECT_THAT(aloneNotes, ::testing::Contains("- lock volume D"));
+
+  for (const std::uint32_t major : {5u, 6u}) {
+    SCOPED_TRACE(major);
+    sim::SimSystem system(bay);
+    system.SetVersion(major, 0);
+    system.OpenVolumeElsewhere("D");
+    system.HoldExclusiveAccessElsewhere("D");
+    ScriptedApplication app;
+    std::vector<std::string> notes;
+    EXPECT_EQ(RunCommands(system, app, &notes), expected);
+    std::vector<std::string> taking(20, "- lock volume D refused");
+    if (major >= 6) taking.push_back("- exclusive access D refused");
+    taking.insert(taking.begin(), {"- lock D", "- execution state 80000001"});
+    ASSERT_GT(notes.size(), taking.size());
+    EXPECT_EQ(std::vector(notes.begin(), notes.begin() + taking.size()), taking);
+    EXPECT_THAT(Texts(app), ::testing::ElementsAre(kSucceeded));
+    EXPECT_EQ(system.Drive("D").flashCount, 1);
+  }
 }
 
 TEST(ProgressDisplay, TimerTextsFollowTheTicks) {

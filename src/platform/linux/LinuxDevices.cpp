@@ -152,7 +152,7 @@ bool LinuxSystem::DeviceIoControl(Handle handle, std::uint32_t ioControlCode, vo
       return QueryAddress(*device, outBuffer, outBufferSize, bytesReturned);
     case ioctl::ScsiPassThroughDirect:
       return PassThrough(*device, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
-    default:  // the storage descriptor query and the volume lock among them
+    default:  // the storage descriptor query, the volume lock and exclusive access among them
       return lasterror::Fail(lasterror::kInvalidFunction);
   }
 }

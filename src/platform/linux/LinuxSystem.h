@@ -5,10 +5,10 @@
 // root or holds CAP_SYS_BOOT. The last error is per thread.
 //
 // A drive's named lock (CreateMutexA) is flock(2) on its node, exclusive, as the system manager's
-// device manager understands it too: it leaves a locked drive alone. There is no volume lock.
-// Keeping the system awake is an inhibitor lock of the login manager (shutdown, sleep, idle and the
-// power and suspend keys, blocked); the event log is the system journal, one record with structured
-// fields per event.
+// device manager understands it too: it leaves a locked drive alone. There is no volume lock and
+// no exclusive access. Keeping the system awake is an inhibitor lock of the login manager
+// (shutdown, sleep, idle and the power and suspend keys, blocked); the event log is the system
+// journal, one record with structured fields per event.
 //
 // What the user must know goes to a notice stream (standard error), once per device and reason:
 // a device that cannot be opened, a command the kernel refuses without CAP_SYS_RAWIO (it lets

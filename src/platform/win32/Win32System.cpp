@@ -3,6 +3,7 @@
 // <windows.h> comes before the headers that build on it.
 #include <windows.h>
 //
+#include <ntddcdrm.h>
 #include <ntddscsi.h>
 #include <winioctl.h>
 
@@ -59,6 +60,15 @@ static_assert(ioctl::ScsiPassThroughDirect == IOCTL_SCSI_PASS_THROUGH_DIRECT);
 static_assert(ioctl::StorageQueryProperty == IOCTL_STORAGE_QUERY_PROPERTY);
 static_assert(ioctl::FsctlLockVolume == FSCTL_LOCK_VOLUME);
 static_assert(ioctl::FsctlUnlockVolume == FSCTL_UNLOCK_VOLUME);
+// The headers here lack the exclusive access request; its code is the one the driver kit defines.
+static_assert(ioctl::CdromExclusiveAccess == CTL_CODE(IOCTL_CDROM_BASE, 0x0017, METHOD_BUFFERED,
+                                                      FILE_READ_ACCESS | FILE_WRITE_ACCESS));
+#ifdef IOCTL_CDROM_EXCLUSIVE_ACCESS
+static_assert(ioctl::CdromExclusiveAccess == IOCTL_CDROM_EXCLUSIVE_ACCESS);
+static_assert(sizeof(CdromExclusiveLock) == sizeof(CDROM_EXCLUSIVE_LOCK));
+static_assert(ExclusiveAccess::LockIgnoreVolume == CDROM_LOCK_IGNORE_VOLUME);
+static_assert(ExclusiveAccess::CallerLength == CDROM_EXCLUSIVE_CALLER_LENGTH);
+#endif
 static_assert(ScsiDataDirection::Out == SCSI_IOCTL_DATA_OUT);
 static_assert(ScsiDataDirection::In == SCSI_IOCTL_DATA_IN);
 static_assert(ScsiDataDirection::Unspecified == SCSI_IOCTL_DATA_UNSPECIFIED);
