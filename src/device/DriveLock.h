@@ -1,8 +1,8 @@
 // A drive's named lock, by which flashers on one machine keep out of each other's way: one per
 // drive, named after its address, "Movrel-<port>-<path>-<target>-<lun>", in the namespace that
 // every session shares where the system has one. Looking at it, taking it and letting go of it
-// send the drive nothing. Only another flasher's hold keeps a drive from an update; a lock the
-// system cannot give (the call refused, no device of that address) is gone without.
+// send the drive nothing. Only another flasher's hold keeps a drive from an update; the update
+// does without a lock that the system cannot give (the call refused, no device at that address).
 #pragma once
 
 #include <cstdint>

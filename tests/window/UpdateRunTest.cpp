@@ -433,18 +433,30 @@ TEST_F(UpdateRun, TheEndOfTheRunLeavesAnotherFlashersDriveAlone) {
       0);
 }
 
-TEST_F(UpdateRun, ALockLeftBehindByAFlasherThatEndedIsTakenOver) {
-  sim::SimSystem system(bay);
-  const auto package = MakePackage(StandardRequest());
-  TMovrelMain form(system, application, package.View());
-  system.AbandonLockElsewhere("D");
-  form.cmdUpdateClick(&form.cmdUpdate);
-  RunUntilIdle(form, application);
-  EXPECT_THAT(Texts(application), ::testing::ElementsAre(kSucceeded));
-  const std::vector<std::string> trace = system.Trace();
-  const auto taken = std::find(trace.begin(), trace.end(), "- lock D abandoned");
-  EXPECT_NE(std::find(taken, trace.end(), "- unlock D"), trace.end());  // and let go of
-  EXPECT_EQ(system.Drive("D").flashCount, 1);
+// A lock that a flasher left behind when it ended is taken over; one the system cannot give at all
+// keeps no drive from its update.
+TEST_F(UpdateRun, ALockLeftBehindOrNotToBeHadKeepsNoDriveFromItsUpdate) {
+  for (const bool leftBehind : {true, false}) {
+    SCOPED_TRACE(leftBehind ? "left behind" : "not to be had");
+    sim::SimSystem system(bay);
+    ScriptedApplication app;
+    const auto package = MakePackage(StandardRequest());
+    TMovrelMain form(system, app, package.View());
+    if (leftBehind) {
+      system.AbandonLockElsewhere("D");
+    } else {
+      system.FailCall("CreateMutexA");
+    }
+    system.ClearTrace();
+    form.cmdUpdateClick(&form.cmdUpdate);
+    RunUntilIdle(form, app);
+    EXPECT_THAT(Texts(app), ::testing::ElementsAre(kSucceeded));
+    EXPECT_EQ(system.Drive("D").flashCount, 1);
+    const std::vector<std::string> trace = system.Trace();
+    const auto taken = std::find(trace.begin(), trace.end(), "- lock D abandoned");
+    EXPECT_EQ(taken != trace.end(), leftBehind);
+    EXPECT_EQ(std::find(taken, trace.end(), "- unlock D") != trace.end(), leftBehind);
+  }
 }
 
 // The drive's commands of a manual run on D, without the machine's own lines.
