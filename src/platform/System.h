@@ -165,6 +165,11 @@ class System {
 
   // LoadLibraryA("WNASPI32"): the module, or 0 when the system has no such library (the
   // program then tells the user and goes on without it). Counted: each load needs a FreeLibrary.
+  // Windows' own search looks in the program's folder first, so the Windows backend, on the NT
+  // family, loads the ASPI manager from the system directory only (GetSystemDirectoryA): an
+  // administrator who runs a downloaded flasher from a downloads folder must not load whatever
+  // WNASPI32.DLL lies beside it. The consumer family, where an ASPI manager may stand wherever
+  // its installer put it, keeps the search.
   virtual Module LoadLibraryA(const char* fileName) = 0;
   // GetProcAddress: the entry point ("GetASPI32SupportInfo", "SendASPI32Command"), callable from
   // any thread while the module is loaded; an empty ProcAddress when the module lacks it.

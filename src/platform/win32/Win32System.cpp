@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <span>
+#include <string>
 
 #include "platform/PassThrough.h"
 #include "platform/win32/TickCount.h"
@@ -227,7 +228,14 @@ bool Win32System::DeregisterEventSource(Handle eventLog) {
 }
 
 Module Win32System::LoadLibraryA(const char* fileName) {
-  return reinterpret_cast<Module>(::LoadLibraryA(fileName));
+  const bool consumerFamily = (::GetVersion() & 0x80000000u) != 0;
+  if (consumerFamily) return reinterpret_cast<Module>(::LoadLibraryA(fileName));
+  char directory[MAX_PATH];
+  const UINT length = ::GetSystemDirectoryA(directory, sizeof directory);
+  if (length == 0 || length >= sizeof directory) return 0;
+  std::string path = std::string(directory, length) + "\\" + fileName;
+  if (path.find('.', length + 1) == std::string::npos) path += ".DLL";
+  return reinterpret_cast<Module>(::LoadLibraryA(path.c_str()));
 }
 
 ProcAddress Win32System::GetProcAddress(Module module, const char* procName) {
