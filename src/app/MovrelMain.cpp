@@ -81,6 +81,10 @@ void TMovrelMain::StartUp() {
     return;
   }
 
+  // A drive the system would not open is missing from the list: the person is told why, once.
+  if (mainDevice->DriveAccessDenied()) {
+    application.ShowMessage(MessageKind::Warning, MessageButtons::Ok, texts::kAccessDenied);
+  }
   for (std::uint16_t b = 0; b < mainDevice->BusyDriveCount(); ++b) {
     TellDriveBusy(mainDevice->BusyDriveAt(b));
   }

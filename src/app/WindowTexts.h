@@ -24,6 +24,9 @@ inline constexpr char kPercentSuffix[] = " %";
 inline constexpr char kDamaged[] = "This flash program is damaged. Please obtain it again.";
 inline constexpr char kAdministrator[] = "User must be administrator priority !";
 inline constexpr char kNoFirmware[] = "No F/W in executable !";
+inline constexpr char kAccessDenied[] =
+    "A drive could not be opened (access denied). Please run this program as an administrator "
+    "and close any program that is using the drive.";
 inline constexpr char kNeedsRoot[] =
     "This program must be run as root to update the firmware of the drives.";
 inline constexpr char kDeviceFailed[] = "Device object initialize failed !";

@@ -88,6 +88,10 @@ class AtapiDevice {
   DriveEntry* EntryAt(std::uint32_t index);
   // The drives discovery left out, sending them nothing, because another flasher held their lock.
   std::uint16_t BusyDriveCount() const { return busyCount; }
+  // Whether discovery found a drive that the system would not open for this process (access
+  // denied: on Windows, a flasher not run as an administrator, or a volume another program has
+  // locked); such a drive is not listed.
+  bool DriveAccessDenied() const { return driveAccessDenied; }
   const DriveEntry& BusyDriveAt(std::uint16_t index) const { return busyDrives[index]; }
   std::int16_t CurrentIndex() const { return currentIndex; }
   bool SelectDrive(std::int16_t index);
@@ -235,6 +239,7 @@ class AtapiDevice {
   DriveEntry drives[kMaxDrives] = {};
   DriveEntry busyDrives[kMaxDrives] = {};
   std::uint16_t busyCount = 0;
+  bool driveAccessDenied = false;
   std::uint32_t commandTimeout = kBoundedCommandTimeout;
   std::int16_t portNumber = -1;
   std::int16_t targetId = -1;

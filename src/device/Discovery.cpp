@@ -150,7 +150,10 @@ AtapiDevice::AddressAnswer AtapiDevice::GetScsiAddress(const char* root,
                                                        platform::ScsiAddress& address) {
   const DeviceName name = DeviceNameOf(root);
   const platform::Handle device = system.CreateFileA(name.data());
-  if (device == platform::InvalidHandleValue) return AddressAnswer::None;
+  if (device == platform::InvalidHandleValue) {
+    if (system.GetLastError() == platform::ErrorCode::AccessDenied) driveAccessDenied = true;
+    return AddressAnswer::None;
+  }
   std::uint32_t returned = 0;
   AddressAnswer answer = AddressAnswer::Given;
   if (!system.DeviceIoControl(device, platform::ioctl::ScsiGetAddress, &address, sizeof address,

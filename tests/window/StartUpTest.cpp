@@ -128,6 +128,24 @@ TEST_F(StartUp, WithoutTheRightToSendFirmwareCommandsEndsBeforeAnyDriveIsTouched
   EXPECT_TRUE(system.Trace().empty());
 }
 
+// A drive the system will not open for this process (a flasher not run as an administrator) is
+// left out of the list, and the person is told why once, however many such drives there are.
+TEST_F(StartUp, DrivesThatCannotBeOpenedAreExplainedOnce) {
+  bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1), Drive("F", "F", 2)};
+  bay.drives[0].addressQuery = sim::AddressQuery::Unopenable;
+  bay.drives[1].addressQuery = sim::AddressQuery::Unopenable;
+  sim::SimSystem system(bay);
+  const auto package = MakePackage(StandardRequest());
+  TMovrelMain form(system, application, package.View());
+  ASSERT_EQ(application.shown.size(), 1u);
+  EXPECT_EQ(application.shown[0].title, "Warning");
+  EXPECT_EQ(application.shown[0].text,
+            "A drive could not be opened (access denied). Please run this program as an "
+            "administrator and close any program that is using the drive.");
+  EXPECT_THAT(form.cboDrives.Items(), ::testing::ElementsAre(::testing::HasSubstr(" F:")));
+  EXPECT_EQ(form.GetEnding(), Ending::Running);
+}
+
 // One byte changed after sealing, in a bank, a text, an option or the seal itself: the first box
 // says so (before the administrator's warning that ADMIN=1 would bring) and no drive is touched.
 TEST_F(StartUp, DamagedPackageEndsBeforeAnyDriveIsTouched) {
