@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -238,6 +239,43 @@ TEST_F(Win32Form, ControlsStandAtTheirPlacesWithTheirTextsFontsAndColours) {
   EXPECT_EQ(TextOf(updateMessage), "This drive is not allowed to be updated.");
   EXPECT_EQ(SizeOf(updateMessage).cx, TextExtent(updateMessage).cx);
   EXPECT_EQ(TextColourOf(window, updateMessage), RGB(128, 0, 0));
+}
+
+// At the system's pixels per inch (96 here; 120 and 144 in their own Wine scenarios) every place
+// and size of the form's design grows with the fonts: the form keeps its proportions, each control
+// stands at its place with its size, inside the form, and the revision panel's texts do not run
+// into each other.
+TEST_F(Win32Form, NothingIsCutOffAtTheSystemsDpi) {
+  HWND window = Open();
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  const auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+  std::printf("pixels per inch: %d\n", dpi);
+  EXPECT_EQ(SizeOf(window).cx, scaled(460));
+  EXPECT_EQ(SizeOf(window).cy, scaled(167));
+  RECT client;
+  GetClientRect(window, &client);
+  for (const ExpectedControl& expected : kControls) {
+    SCOPED_TRACE(std::to_string(expected.left) + "," + std::to_string(expected.top));
+    HWND control = ChildAt(window, scaled(expected.left), scaled(expected.top));
+    ASSERT_NE(control, nullptr);
+    const SIZE size = SizeOf(control);
+    if (expected.width != 0) {
+      EXPECT_EQ(size.cx, scaled(expected.width));
+      EXPECT_EQ(size.cy, scaled(expected.height));
+    }
+    EXPECT_LE(scaled(expected.left) + size.cx, client.right);
+    EXPECT_LE(scaled(expected.top) + size.cy, client.bottom);
+  }
+  EXPECT_EQ(SendMessageA(ChildAt(window, scaled(8), scaled(24)), CB_GETITEMHEIGHT, 0, 0),
+            scaled(16));
+  const int panel[] = {11, 143, 186, 208};
+  for (int i = 0; i + 1 < 4; ++i) {
+    HWND label = ChildAt(window, scaled(panel[i]), scaled(56));
+    ASSERT_NE(label, nullptr);
+    EXPECT_LE(scaled(panel[i]) + SizeOf(label).cx, scaled(panel[i + 1])) << TextOf(label);
+  }
 }
 
 // The Update button's glyph has its colours only while the button is enabled.

@@ -148,7 +148,7 @@ FrmMovrel::~FrmMovrel() = default;
 
 void FrmMovrel::CreateFonts() {
   HDC screen = GetDC(nullptr);
-  const int pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
+  pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
   for (int i = 0; i < kFontCount; ++i) {
     const FontChoice& choice = kFonts[i];
@@ -177,9 +177,10 @@ void FrmMovrel::CreateForm() {
   // A caption with the system menu and a sizeable border; no minimise or maximise button.
   form.reset(CreateWindowExA(WS_EX_CONTROLPARENT, kFormClass, texts::kInitialCaption,
                              WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN,
-                             (GetSystemMetrics(SM_CXSCREEN) - kFormWidth) / 2,
-                             (GetSystemMetrics(SM_CYSCREEN) - kFormHeight) / 2, kFormWidth,
-                             kFormHeight, nullptr, nullptr, instance, this));
+                             (GetSystemMetrics(SM_CXSCREEN) - Scaled(kFormWidth)) / 2,
+                             (GetSystemMetrics(SM_CYSCREEN) - Scaled(kFormHeight)) / 2,
+                             Scaled(kFormWidth), Scaled(kFormHeight), nullptr, nullptr, instance,
+                             this));
   if (!form) throw std::runtime_error("Cannot create the window");
 
   // Created in tab order: cboDrives, pbar, cmdUpdate, cmdClose; then the labels, and the frame
@@ -202,11 +203,17 @@ void FrmMovrel::CreateForm() {
   CreateChild(WC_STATICA, SS_SUNKEN, 8, 84, 437, 49, FormFont::Form);  // Bevel1
 }
 
+// Places and sizes are given at 96 pixels per inch, the form's design; the fonts follow the
+// system's setting, and so does every place and size, so that nothing is cut off at 120 or 144.
+int FrmMovrel::Scaled(int pixels) const {
+  return MulDiv(pixels, pixelsPerInch, 96);
+}
+
 HWND FrmMovrel::CreateChild(const char* windowClass, DWORD style, int left, int top, int width,
                             int height, FormFont font) {
-  HWND child =
-      CreateWindowExA(0, windowClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, left,
-                      top, width, height, form.get(), nullptr, GetModuleHandleA(nullptr), nullptr);
+  HWND child = CreateWindowExA(0, windowClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style,
+                               Scaled(left), Scaled(top), Scaled(width), Scaled(height), form.get(),
+                               nullptr, GetModuleHandleA(nullptr), nullptr);
   if (child == nullptr) throw std::runtime_error("Cannot create the window's controls");
   SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[static_cast<int>(font)].get()),
                FALSE);
@@ -225,10 +232,10 @@ void FrmMovrel::FitDriveList() {
     GetWindowRect(cboDrives, &bounds);
     return static_cast<int>(bounds.bottom - bounds.top);
   };
-  setHeight(static_cast<WPARAM>(-1), kListItemHeight);
-  const int frame = closedHeight() - kListItemHeight;
-  setHeight(static_cast<WPARAM>(-1), kListHeight - frame);
-  setHeight(0, kListItemHeight);
+  setHeight(static_cast<WPARAM>(-1), Scaled(kListItemHeight));
+  const int frame = closedHeight() - Scaled(kListItemHeight);
+  setHeight(static_cast<WPARAM>(-1), Scaled(kListHeight) - frame);
+  setHeight(0, Scaled(kListItemHeight));
 }
 
 void FrmMovrel::Show() {
@@ -407,7 +414,7 @@ void FrmMovrel::ShowLabel(int index) {
   HWND label = labels[index];
   SetText(label, model.Text());
   const SIZE size = TextSize(label, model.Text());
-  SetWindowPos(label, nullptr, place.left, place.top, size.cx, size.cy,
+  SetWindowPos(label, nullptr, Scaled(place.left), Scaled(place.top), size.cx, size.cy,
                SWP_NOZORDER | SWP_NOACTIVATE);
   if (model.FontColor() != labelColours[index]) {
     labelColours[index] = model.FontColor();

@@ -58,6 +58,7 @@ class FrmMovrel {
   HWND CreateChild(const char* windowClass, DWORD style, int left, int top, int width, int height,
                    FormFont font);
   void FitDriveList();
+  int Scaled(int pixels) const;
   void OnCommand(HWND control, int code);
   LRESULT LabelColours(HWND window, WPARAM wParam, LPARAM lParam);
   void DrawListLine(const DRAWITEMSTRUCT& item) const;
@@ -82,6 +83,7 @@ class FrmMovrel {
   std::vector<std::string> listedItems;
   bool timerRunning = false;
   bool closeCommandRemoved = false;
+  int pixelsPerInch = 96;        // the system's, read when the fonts are made
   bool shutdownBlocked = false;  // the session's end is refused with a reason while a run lasts
   std::unique_ptr<TMovrelMain> main;
   // Declared last: destroyed first, while the logic and the fonts it uses still exist.
