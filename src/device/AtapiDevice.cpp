@@ -2,6 +2,7 @@
 // accessors.
 #include "device/AtapiDevice.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -9,6 +10,16 @@
 #include "platform/System.h"
 
 namespace movrel {
+
+namespace {
+// The first byte of `storage` (kBufferAllocation bytes) that starts a page; null for null.
+std::uint8_t* PageAligned(std::uint8_t* storage) {
+  if (storage == nullptr) return nullptr;
+  const auto address = reinterpret_cast<std::uintptr_t>(storage);
+  const std::uintptr_t alignment = AtapiDevice::kBufferAlignment;
+  return storage + (alignment - address % alignment) % alignment;
+}
+}  // namespace
 
 namespace {
 // The application's Tag value by which the window asks for the ASPI manager.
@@ -53,8 +64,10 @@ void AtapiDevice::Initialize() {
   std::memset(product, 0, sizeof product);
   std::memset(revision, 0, sizeof revision);
 
-  inBuffer = new (std::nothrow) std::uint8_t[kBufferSize]();
-  outBuffer = new (std::nothrow) std::uint8_t[kBufferSize]();
+  inStorage = new (std::nothrow) std::uint8_t[kBufferAllocation]();
+  outStorage = new (std::nothrow) std::uint8_t[kBufferAllocation]();
+  inBuffer = PageAligned(inStorage);
+  outBuffer = PageAligned(outStorage);
 
   lastResult = senseKey = asc = 0;
   lastDuration = 0.0;
@@ -70,10 +83,9 @@ void AtapiDevice::Initialize() {
 }
 
 void AtapiDevice::FreeBuffers() {
-  delete[] inBuffer;
-  inBuffer = nullptr;
-  delete[] outBuffer;
-  outBuffer = nullptr;
+  delete[] inStorage;
+  delete[] outStorage;
+  inStorage = outStorage = inBuffer = outBuffer = nullptr;
 }
 
 void AtapiDevice::SetAddress(platform::Handle handle, std::int16_t port, std::int16_t path,

@@ -52,6 +52,11 @@ using platform::PassThroughRequest;
 class AtapiDevice {
  public:
   static constexpr std::uint32_t kBufferSize = 65536;
+  // Each data buffer starts on a page: an adapter may refuse a pass-through buffer that does not
+  // meet its alignment (with an invalid-parameter error), and none asks for more than a page.
+  static constexpr std::uint32_t kBufferAlignment = 4096;
+  // What is allocated for one buffer, so that a page-aligned kBufferSize lies inside it.
+  static constexpr std::uint32_t kBufferAllocation = kBufferSize + kBufferAlignment - 1;
   static constexpr int kMaxDrives = 16;
   static constexpr std::int16_t kNoTarget = 127;
   // How long one command may take, in seconds. Every command before the programming command
@@ -246,8 +251,10 @@ class AtapiDevice {
   std::int16_t lun = -1;
   std::int16_t pathId = -1;
   platform::Handle deviceHandle = platform::InvalidHandleValue;
-  std::uint8_t* inBuffer = nullptr;
+  std::uint8_t* inBuffer = nullptr;  // page-aligned, inside inStorage
   std::uint8_t* outBuffer = nullptr;
+  std::uint8_t* inStorage = nullptr;
+  std::uint8_t* outStorage = nullptr;
   platform::OSInfo osInfo;
   bool useAspi = false;
   bool aspiPresent = false;

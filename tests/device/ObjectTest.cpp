@@ -14,7 +14,7 @@ int failingBufferAllocations = 0;
 }  // namespace
 
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  if (size == movrel::AtapiDevice::kBufferSize && failingBufferAllocations > 0) {
+  if (size == movrel::AtapiDevice::kBufferAllocation && failingBufferAllocations > 0) {
     --failingBufferAllocations;
     return nullptr;
   }
@@ -36,6 +36,9 @@ TEST(Construction, LeavesTheDocumentedInitialState) {
   QuietApplication application;
   movrel::AtapiDevice device(machine, application, false);
   EXPECT_TRUE(device.BuffersAllocated());
+  for (const std::uint8_t* buffer : {device.InBuffer(), device.OutBuffer()}) {
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer) % 4096, 0u);
+  }
   EXPECT_EQ(device.CurrentIndex(), 127);
   EXPECT_EQ(device.PortNumber(), -1);
   EXPECT_EQ(device.TargetId(), -1);

@@ -7,6 +7,7 @@
 
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
+#include "device/AtapiDevice.h"
 #include "sim/SimSystem.h"
 
 namespace {
@@ -14,7 +15,7 @@ std::atomic<bool> refuseBuffers{false};
 }  // namespace
 
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  if (refuseBuffers && size == 65536) return nullptr;
+  if (refuseBuffers && size == movrel::AtapiDevice::kBufferAllocation) return nullptr;
   try {
     return ::operator new[](size);  // the ordinary allocation, which delete[] releases
   } catch (const std::bad_alloc&) {
