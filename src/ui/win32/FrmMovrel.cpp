@@ -160,6 +160,27 @@ void FrmMovrel::CreateFonts() {
   }
 }
 
+namespace {
+
+// The progress bar is comctl32's. COMCTL32.DLL is not one of the DLLs that Windows always takes
+// from its own directory (the KnownDLLs): imported by name, it would be looked for in the
+// flasher's folder first, where a downloads folder may hold anything. So it is loaded from the
+// system directory by its full path, and kept loaded for the window's life.
+void RegisterProgressBarClass() {
+  char directory[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(directory, sizeof directory);
+  if (length == 0 || length >= sizeof directory) return;
+  const HMODULE library = LoadLibraryA((std::string(directory, length) + "\\COMCTL32.DLL").c_str());
+  if (library == nullptr) return;  // the progress bar's creation then says so
+  using Initialise = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  const auto initialise = reinterpret_cast<Initialise>(
+      reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")));
+  const INITCOMMONCONTROLSEX progressBar{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+  if (initialise != nullptr) initialise(&progressBar);
+}
+
+}  // namespace
+
 void FrmMovrel::CreateForm() {
   const HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSA windowClass{};
@@ -171,8 +192,7 @@ void FrmMovrel::CreateForm() {
   windowClass.lpszClassName = kFormClass;
   RegisterClassA(&windowClass);  // fails harmlessly when an earlier form registered it
 
-  const INITCOMMONCONTROLSEX commonControls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&commonControls);
+  RegisterProgressBarClass();
 
   // A caption with the system menu and a sizeable border; no minimise or maximise button.
   form.reset(CreateWindowExA(WS_EX_CONTROLPARENT, kFormClass, texts::kInitialCaption,
