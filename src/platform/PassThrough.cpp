@@ -72,4 +72,22 @@ bool CompletePassThrough(const ScsiExchange& exchange, const ScsiOutcome& outcom
   return true;
 }
 
+bool JudgeCompletedPassThrough(void* out, std::uint32_t outSize) {
+  if (outSize < sizeof(ScsiPassThroughDirect)) return false;
+  const auto& reply = *static_cast<const ScsiPassThroughDirect*>(out);
+  std::span<std::uint8_t> area;
+  if (reply.SenseInfoOffset <= outSize &&
+      outSize - reply.SenseInfoOffset >= reply.SenseInfoLength) {
+    area = {static_cast<std::uint8_t*>(out) + reply.SenseInfoOffset, reply.SenseInfoLength};
+  }
+  FixedSense converted;
+  const std::span<const std::uint8_t> sense = FixedFormatOf(area, converted);
+  if (reply.ScsiStatus != ScsiStatus::Good && sense.empty()) return false;
+  if (sense.data() != area.data()) {
+    std::fill(area.begin(), area.end(), std::uint8_t{0});
+    std::copy_n(sense.begin(), std::min(sense.size(), area.size()), area.begin());
+  }
+  return true;
+}
+
 }  // namespace platform

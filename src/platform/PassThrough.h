@@ -88,4 +88,11 @@ inline constexpr std::uint32_t kPassThroughReplyLength = sizeof(ScsiPassThroughD
 // sense was lost or is in a format the program cannot read). The backend then fails the call.
 bool CompletePassThrough(const ScsiExchange& exchange, const ScsiOutcome& outcome, void* out);
 
+// Judges a reply that Windows' own port driver completed in the call's output buffer `out`
+// (`outSize` bytes) as CompletePassThrough judges a backend's: the sense area (where it lies
+// inside the buffer) rewritten in place in fixed format, descriptor format converted and the
+// rest of the area zeroed; false, with nothing changed, when the status is not GOOD and the sense
+// data are unusable. The Windows backend then fails the call.
+bool JudgeCompletedPassThrough(void* out, std::uint32_t outSize);
+
 }  // namespace platform

@@ -250,6 +250,50 @@ TEST(CompletePassThrough, WritesStatusSenseAndTransferLengthAndNothingElse) {
   }
 }
 
+// A reply that Windows' port driver completed is judged as a backend's own outcome is: the same
+// rows, the sense given in the reply's own area.
+TEST(JudgeCompletedPassThrough, KeepsFixedConvertsDescriptorAndFailsWithoutUsableSense) {
+  const Bytes descriptor{0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0};
+  const Bytes fixed = Fixed(0x70, 3, 0x0C, 0);
+  struct Row {
+    const char* name;
+    std::uint8_t status;
+    Bytes sense;
+    bool answered;
+    Bytes area;  // the area afterwards, zero-filled to its length
+    std::uint32_t offset = kSenseAt;
+    std::uint8_t length = 24;
+  };
+  const Row rows[] = {
+      {"good without sense", ScsiStatus::Good, {}, true, {}},
+      {"fixed sense as it is", ScsiStatus::CheckCondition, fixed, true, fixed},
+      {"descriptor sense converted", ScsiStatus::CheckCondition, descriptor, true,
+       Fixed(0x70, 5, 0x20, 0)},
+      {"vendor-specific sense", ScsiStatus::CheckCondition, Bytes{0x7F, 0x05, 0x20}, false, {}},
+      {"check condition without sense", ScsiStatus::CheckCondition, {}, false, {}},
+      {"busy", 0x08, {}, false, {}},
+      {"an area outside the buffer", ScsiStatus::CheckCondition, fixed, false, {}, kSize - 8, 24},
+  };
+  for (const Row& row : rows) {
+    std::uint8_t data[96];
+    PassThroughRequest reply = Request(data);
+    reply.sptd.ScsiStatus = row.status;
+    reply.sptd.SenseInfoOffset = row.offset;
+    reply.sptd.SenseInfoLength = row.length;
+    std::memset(reply.senseArea, 0, sizeof reply.senseArea);
+    std::copy(row.sense.begin(), row.sense.end(), reply.senseArea);
+    const PassThroughRequest before = reply;
+    EXPECT_EQ(JudgeCompletedPassThrough(&reply, kSize), row.answered) << row.name;
+    Bytes area = row.answered ? row.area : row.sense;
+    area.resize(row.answered ? row.length : sizeof reply.senseArea, 0);
+    EXPECT_EQ(Bytes(reply.senseArea, reply.senseArea + area.size()), area) << row.name;
+    EXPECT_EQ(std::memcmp(&reply.sptd, &before.sptd, sizeof reply.sptd), 0) << row.name;
+  }
+  PassThroughRequest tooShort = Request(nullptr);
+  tooShort.sptd.ScsiStatus = ScsiStatus::Good;
+  EXPECT_FALSE(JudgeCompletedPassThrough(&tooShort, kStructure - 1));
+}
+
 TEST(CompletePassThrough, AnswersInTheOutputBuffer) {
   std::uint8_t data[96];
   const PassThroughRequest in = Request(data);

@@ -185,21 +185,9 @@ bool Win32System::DeviceIoControl(Handle device, std::uint32_t ioControlCode, vo
   // in another format are rewritten in place, and a status other than GOOD without sense data the
   // program can read (BUSY, RESERVATION CONFLICT, a CHECK CONDITION whose sense was lost) is no
   // answer.
-  const auto& reply = *static_cast<const ScsiPassThroughDirect*>(outBuffer);
-  std::span<std::uint8_t> area;
-  if (reply.SenseInfoOffset <= outBufferSize &&
-      outBufferSize - reply.SenseInfoOffset >= reply.SenseInfoLength) {
-    area = {static_cast<std::uint8_t*>(outBuffer) + reply.SenseInfoOffset, reply.SenseInfoLength};
-  }
-  FixedSense converted;
-  const std::span<const std::uint8_t> sense = FixedFormatOf(area, converted);
-  if (reply.ScsiStatus != ScsiStatus::Good && sense.empty()) {
+  if (!JudgeCompletedPassThrough(outBuffer, outBufferSize)) {
     ::SetLastError(ERROR_IO_DEVICE);
     return false;
-  }
-  if (sense.data() != area.data()) {
-    std::fill(area.begin(), area.end(), std::uint8_t{0});
-    std::copy_n(sense.begin(), std::min(sense.size(), area.size()), area.begin());
   }
   return true;
 }
