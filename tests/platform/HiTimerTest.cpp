@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/TickCarry.h"
 #include "sim/SimSystem.h"
 
 namespace {
@@ -82,6 +83,26 @@ TEST(HiTimer, WithoutACounterFallsBackToTheMillisecondClock) {
   EXPECT_NEAR(timer.LapSeconds(), 30.0, 0.002);
   timer.Stop();
   EXPECT_NEAR(timer.ElapsedSeconds(), 30.0, 0.002);
+}
+
+// The 32-bit tick count carried into 64 bits: an equal count is no wrap, a smaller one is one.
+TEST(TickCarry, CountsEachWrapOnceAndEqualCountsNone) {
+  platform::TickCarry carry;
+  constexpr std::uint64_t kWrap = std::uint64_t{1} << 32;
+  const struct {
+    std::uint32_t now;
+    std::uint64_t extended;
+  } steps[] = {
+      {0, 0},
+      {5, 5},
+      {5, 5},
+      {0xFFFFFFFF, 0xFFFFFFFF},
+      {0xFFFFFFFF, 0xFFFFFFFF},
+      {0, kWrap},
+      {10, kWrap + 10},
+      {9, 2 * kWrap + 9},
+  };
+  for (const auto& step : steps) EXPECT_EQ(carry.Extend(step.now), step.extended) << step.now;
 }
 
 }  // namespace

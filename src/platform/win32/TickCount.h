@@ -1,7 +1,6 @@
 // Milliseconds since start-up as a 64-bit count, on every Windows: GetTickCount64 is missing from
-// the systems before Vista, so the 32-bit GetTickCount is carried past its wrap after 49.7 days.
-// Any thread may ask (the carry is kept under a lock); it must be asked at least once in every
-// 49.7 days to see each wrap.
+// the systems before Vista, so the 32-bit GetTickCount is carried past its wrap after 49.7 days
+// (TickCarry); it must be asked at least once in every 49.7 days to see each wrap.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,12 @@
+#include "platform/TickCarry.h"
+
+namespace platform {
+
+std::uint64_t TickCarry::Extend(std::uint32_t now) {
+  const std::lock_guard<std::mutex> hold(lock);
+  if (now < last) ++wraps;
+  last = now;
+  return (wraps << 32) | now;
+}
+
+}  // namespace platform
