@@ -274,6 +274,18 @@ TYPED_TEST(SystemConformance, EventsTimeOutUntilSignalledAndOnlyOpenOnesAreWaite
   EXPECT_TRUE(this->system.CloseHandle(unsignalled));
   EXPECT_TRUE(this->system.CloseHandle(signalled));
   EXPECT_EQ(this->system.WaitForSingleObject(signalled, 0), WaitResult::Failed);
+
+  // A manual-reset event stays signalled through its waits; an auto-reset one lets one wait
+  // through and is unsignalled again.
+  const Handle manual = this->system.CreateEventA(true, true);
+  const Handle automatic = this->system.CreateEventA(false, true);
+  for (int wait = 0; wait < 2; ++wait) {
+    EXPECT_EQ(this->system.WaitForSingleObject(manual, 0), WaitResult::Object0) << wait;
+  }
+  EXPECT_EQ(this->system.WaitForSingleObject(automatic, 0), WaitResult::Object0);
+  EXPECT_EQ(this->system.WaitForSingleObject(automatic, 0), WaitResult::Timeout);
+  EXPECT_TRUE(this->system.CloseHandle(manual));
+  EXPECT_TRUE(this->system.CloseHandle(automatic));
 }
 
 // A volume lock is the one handle's open on the volume: refused while another is open, and while
