@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <span>
-#include <string>
 
 #include "platform/PassThrough.h"
+#include "platform/win32/SystemLibrary.h"
 #include "platform/win32/TickCount.h"
 
 namespace platform {
@@ -218,12 +218,7 @@ bool Win32System::DeregisterEventSource(Handle eventLog) {
 Module Win32System::LoadLibraryA(const char* fileName) {
   const bool consumerFamily = (::GetVersion() & 0x80000000u) != 0;
   if (consumerFamily) return reinterpret_cast<Module>(::LoadLibraryA(fileName));
-  char directory[MAX_PATH];
-  const UINT length = ::GetSystemDirectoryA(directory, sizeof directory);
-  if (length == 0 || length >= sizeof directory) return 0;
-  std::string path = std::string(directory, length) + "\\" + fileName;
-  if (path.find('.', length + 1) == std::string::npos) path += ".DLL";
-  return reinterpret_cast<Module>(::LoadLibraryA(path.c_str()));
+  return reinterpret_cast<Module>(win32::LoadSystemLibrary(fileName));
 }
 
 ProcAddress Win32System::GetProcAddress(Module module, const char* procName) {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "app/MovrelMain.h"
+#include "platform/win32/SystemLibrary.h"
 #include "ui/win32/Win32Application.h"
 
 namespace app {
@@ -162,15 +163,11 @@ void FrmMovrel::CreateFonts() {
 
 namespace {
 
-// The progress bar is comctl32's. COMCTL32.DLL is not one of the DLLs that Windows always takes
-// from its own directory (the KnownDLLs): imported by name, it would be looked for in the
-// flasher's folder first, where a downloads folder may hold anything. So it is loaded from the
-// system directory by its full path, and kept loaded for the window's life.
+// The progress bar is comctl32's. COMCTL32.DLL is not one of the KnownDLLs, so it is loaded from
+// the system directory by its full path rather than imported, and kept loaded for the window's
+// life.
 void RegisterProgressBarClass() {
-  char directory[MAX_PATH];
-  const UINT length = GetSystemDirectoryA(directory, sizeof directory);
-  if (length == 0 || length >= sizeof directory) return;
-  const HMODULE library = LoadLibraryA((std::string(directory, length) + "\\COMCTL32.DLL").c_str());
+  const HMODULE library = platform::win32::LoadSystemLibrary("COMCTL32.DLL");
   if (library == nullptr) return;  // the progress bar's creation then says so
   using Initialise = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
   const auto initialise = reinterpret_cast<Initialise>(

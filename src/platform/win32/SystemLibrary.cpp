@@ -1,0 +1,16 @@
+#include "platform/win32/SystemLibrary.h"
+
+#include <string>
+
+namespace platform::win32 {
+
+HMODULE LoadSystemLibrary(const char* fileName) {
+  char directory[MAX_PATH];
+  const UINT length = ::GetSystemDirectoryA(directory, sizeof directory);
+  if (length == 0 || length >= sizeof directory) return nullptr;
+  std::string path = std::string(directory, length) + "\\" + fileName;
+  if (path.find('.', length + 1) == std::string::npos) path += ".DLL";
+  return ::LoadLibraryA(path.c_str());
+}
+
+}  // namespace platform::win32
