@@ -231,6 +231,7 @@ class Machine:
         self.changed = threading.Condition()
         self.events, self.answers = [], []
         self.before_host = 0  # events that came before the host's first action
+        self.mark = None  # the size of QEMU's trace when the host had acted, before it answered
         qmp_path = folder / "qmp.sock"
         keyboard_path = folder / "answers.sock"
         self.process = subprocess.Popen(
@@ -254,6 +255,9 @@ class Machine:
         self.command("qmp_capabilities")
         self.keyboard = socket.socket(socket.AF_UNIX)
         self.keyboard.connect(str(keyboard_path))
+
+    def trace_size(self):
+        return (self.folder / "qemu-trace.txt").stat().st_size
 
     def type(self, text):
         """Answers for the flasher, as lines; "@@eof" ends its input."""
@@ -288,17 +292,20 @@ class Machine:
             with self.changed:
                 if "event" in message:
                     self.events.append(message)
-                elif "QMP" not in message:
-                    self.answers.append(message)
+                elif "QMP" not in message:  # with the events that came before it
+                    self.answers.append((message, len(self.events)))
                 self.changed.notify_all()
 
     def command(self, name, arguments=None):
+        """QMP's answer, and how many events QEMU sent before it: QMP keeps its stream in order,
+        so an event that happened before the command was sent is among them, whenever this
+        process's reader thread got to it."""
         request = {"execute": name, **({"arguments": arguments} if arguments else {})}
         self.qmp.sendall(json.dumps(request).encode() + b"\n")
         with self.changed:
             while not self.answers:
                 if not self.changed.wait(30):
-                    return {"error": "no answer"}
+                    return {"error": "no answer"}, len(self.events)
             return self.answers.pop(0)
 
     def finish(self, deadline):
@@ -421,10 +428,13 @@ def act(machine, action, deadline):
     Returns what went wrong, or None."""
     if not machine.wait_for(action["after"], deadline):
         return f"host: '{action['after']}' never appeared"
-    machine.before_host = len(machine.events)
-    for _ in range(50):
-        answers = [machine.command(name, arguments) for name, arguments in action["qmp"]]
+    for attempt in range(50):
+        replies = [machine.command(name, arguments) for name, arguments in action["qmp"]]
+        answers = [answer for answer, _ in replies]
+        if attempt == 0:
+            machine.before_host = replies[0][1]
         if all("return" in answer for answer in answers):
+            machine.mark = machine.trace_size()
             machine.type(action.get("answer", ""))
             return None
         time.sleep(0.2)
@@ -473,7 +483,6 @@ def run_scenario(name, work, binaries):
     started = time.monotonic()
     deadline = started + BOOT_LIMIT
     machine = Machine(args, folder)
-    mark = None
     try:
         booted = machine.wait_for("@@ ready", deadline)
         ready = time.monotonic()
@@ -486,7 +495,6 @@ def run_scenario(name, work, binaries):
             problem = act(machine, action, deadline)
             if problem:
                 failures.append(problem)
-            mark = (folder / "qemu-trace.txt").stat().st_size
         machine.type("@@eof\n")  # the person has gone: the flasher's input ends
         flasher_ended = machine.wait_for("@@ exit", deadline)
         ran = time.monotonic() - ready
@@ -510,7 +518,7 @@ def run_scenario(name, work, binaries):
     peer = scenario.get("peer")
     if peer:
         trace = (folder / "qemu-trace.txt").read_text(errors="replace")
-        commands = qemu_commands(trace, mark) if peer == "qemu" else scsi_debug_commands(console)
+        commands = qemu_commands(trace, machine.mark) if peer == "qemu" else scsi_debug_commands(console)
         (folder / "commands.txt").write_text("".join(line + "\n" for line in commands))
         check_lines(f"{peer} received", commands, scenario.get("commands", {}),
                     lambda pattern, line: re.search(pattern, line), failures)
