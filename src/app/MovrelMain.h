@@ -90,7 +90,9 @@ class TMovrelMain {
   bool TakeRunDrive(int j, const movrel::DriveEntry& entry, bool checkDisc);
   bool CheckDiscAndTray(movrel::AtapiDevice& device);
   bool MayIdentifyAfterRun(std::int16_t i);
-  void TellDriveBusy(const movrel::DriveEntry& entry);
+  // One box naming the drive: `text` has a %s for it.
+  void TellAboutDrive(const char* text, const movrel::DriveEntry& entry);
+  void TellDriveBusy(const movrel::DriveEntry& entry) { TellAboutDrive(texts::kDriveBusy, entry); }
   int CountEligibleDrives();
   std::string NoMatchText() const;
   std::string NoticeText() const;

@@ -1,6 +1,7 @@
 // The update run: one device and one worker per drive, the optional disc-and-tray check, the
 // timed progress display and the end of the run.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/MovrelMain.h"
@@ -166,7 +167,7 @@ bool TMovrelMain::MayIdentifyAfterRun(std::int16_t i) {
   return entry != nullptr && !movrel::DriveLock::HeldElsewhere(system, osInfo, *entry);
 }
 
-void TMovrelMain::TellDriveBusy(const movrel::DriveEntry& entry) {
+void TMovrelMain::TellAboutDrive(const char* text, const movrel::DriveEntry& entry) {
   char drive[32];
   if (entry.driveRoot[0] != '\0') {
     std::snprintf(drive, sizeof drive, "%.2s", entry.driveRoot);
@@ -174,9 +175,9 @@ void TMovrelMain::TellDriveBusy(const movrel::DriveEntry& entry) {
     std::snprintf(drive, sizeof drive, "%d-%d-%d-%d", entry.portNumber, entry.pathId,
                   entry.targetId, entry.lun);
   }
-  char text[sizeof texts::kDriveBusy + sizeof drive];
-  std::snprintf(text, sizeof text, texts::kDriveBusy, drive);
-  ShowWarning(text);
+  std::string shown(std::strlen(text) + sizeof drive, '\0');
+  shown.resize(static_cast<std::size_t>(std::snprintf(shown.data(), shown.size(), text, drive)));
+  ShowWarning(shown.c_str());
 }
 
 void TMovrelMain::tmrTimer(const void*) {
@@ -202,12 +203,14 @@ void TMovrelMain::FlashDone(const void*) {
   tmr.SetEnabled(false);
   allSucceeded = true;
   UpdateOutcome outcomes[kMaxRunDrives];
+  bool inUse[kMaxRunDrives] = {};
   for (int j = 0; j < flashDeviceCount; ++j) {
     const movrel::DriveEntry* entry =
         mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
     outcomes[j] =
         UpdateOutcome::Of(entry != nullptr ? *entry : movrel::DriveEntry{}, *flashDevices[j]);
     if (flashDevices[j]->FlashStatus() != 0) allSucceeded = false;
+    inUse[j] = flashDevices[j]->DriveInUse();
     flashDevices[j].reset();
     workers[j] = nullptr;
   }
@@ -254,6 +257,9 @@ void TMovrelMain::FlashDone(const void*) {
   cmdClose.SetEnabled(true);
 
   if (!allSucceeded) {
+    for (int j = 0; j < flashDeviceCount; ++j) {
+      if (inUse[j] && after[j] != nullptr) TellAboutDrive(texts::kDriveInUse, *after[j]);
+    }
     application.ShowMessage(MessageKind::Error, MessageButtons::Ok, texts::kFlashFailed);
     EndProgram(Ending::FlashFailed);
     return;

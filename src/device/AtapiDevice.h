@@ -106,8 +106,13 @@ class AtapiDevice {
   // it (tried for a while, since other programs let go of the volume in their own time), and from
   // Windows Vista on the CD-ROM class driver's exclusive access, which keeps every other handle's
   // requests from the drive. Neither is needed for an update; a drive reached without a device
-  // handle (the ASPI manager) has neither.
-  void TakeExclusiveAccess();
+  // handle (the ASPI manager) has neither. False only when the system says the drive is in use
+  // and stays so (ErrorCode::Busy: on Linux a disc of it is mounted, or a disc writer has it):
+  // such a drive is not updated, since nothing would keep the file system's reads from it during
+  // the flash.
+  bool TakeExclusiveAccess();
+  // Whether TakeExclusiveAccess found the drive in use.
+  bool DriveInUse() const { return driveInUse; }
   bool VolumeLocked() const { return volumeLocked; }
   bool ExclusiveAccessHeld() const { return exclusiveAccess; }
   void CopyTargetTo(AtapiDevice* other) const;
@@ -268,6 +273,7 @@ class AtapiDevice {
   // What this object holds of its current target's device.
   bool volumeLocked = false;
   bool exclusiveAccess = false;
+  bool driveInUse = false;
   // An aborted ASPI request that the manager has not let go of yet: its request block and the
   // data buffers stay out of use until it has.
   bool aspiRequestHeld = false;

@@ -51,17 +51,22 @@ bool AtapiDevice::SelectDrive(std::int16_t index) {
   return true;
 }
 
-void AtapiDevice::TakeExclusiveAccess() {
-  if (deviceHandle == platform::InvalidHandleValue) return;
+bool AtapiDevice::TakeExclusiveAccess() {
+  driveInUse = false;
+  if (deviceHandle == platform::InvalidHandleValue) return true;
   std::uint32_t returned = 0;
   for (int attempt = 0; attempt < kVolumeLockAttempts && !volumeLocked; ++attempt) {
     if (attempt != 0) system.Sleep(kVolumeLockPauseMilliseconds);
     volumeLocked = system.DeviceIoControl(deviceHandle, platform::ioctl::FsctlLockVolume, nullptr,
                                           0, nullptr, 0, &returned);
-    // Only a volume in use may be let go of; any other refusal stays.
-    if (!volumeLocked && system.GetLastError() != platform::ErrorCode::AccessDenied) break;
+    if (volumeLocked) break;
+    // Only a volume that others have open may be let go of; any other refusal stays.
+    const std::uint32_t refusal = system.GetLastError();
+    driveInUse = refusal == platform::ErrorCode::Busy;
+    if (refusal != platform::ErrorCode::AccessDenied) break;
   }
-  if (!osInfo.IsNT() || osInfo.MajorVersion() < kFirstExclusiveAccess) return;
+  if (driveInUse) return false;
+  if (!osInfo.IsNT() || osInfo.MajorVersion() < kFirstExclusiveAccess) return true;
   platform::CdromExclusiveLock request{};
   request.Access.RequestType = platform::ExclusiveAccess::LockDevice;
   // A mounted file system stays; its requests are kept from the drive like any other handle's.
@@ -69,6 +74,7 @@ void AtapiDevice::TakeExclusiveAccess() {
   std::memcpy(request.CallerName, kCallerName, sizeof kCallerName);
   exclusiveAccess = system.DeviceIoControl(deviceHandle, platform::ioctl::CdromExclusiveAccess,
                                            &request, sizeof request, nullptr, 0, &returned);
+  return true;
 }
 
 void AtapiDevice::CloseDrive() {

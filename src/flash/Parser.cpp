@@ -19,9 +19,12 @@ Parser::Parser(platform::Application& application, const FlashRequest& flashRequ
 void Parser::Execute() {
   device->SetFlashStatus(0);
   // Before the flash procedure the drive becomes the device's own, as far as the system lets it;
-  // not for a request that the procedure refuses before it touches the drive.
-  if (request.image != nullptr && ImageLengthUsable(request.imageLength)) {
-    device->TakeExclusiveAccess();
+  // not for a request that the procedure refuses before it touches the drive. A drive the system
+  // keeps in use is sent nothing.
+  if (request.image != nullptr && ImageLengthUsable(request.imageLength) &&
+      !device->TakeExclusiveAccess()) {
+    device->SetFlashStatus(kFlashFailed);
+    return;
   }
   bool result = false;
   try {

@@ -118,9 +118,16 @@ class System {
   //   volume: true, and until FsctlUnlockVolume through that handle or its close no other open of
   //   the volume succeeds; false with ErrorCode::AccessDenied while any other handle, of this
   //   process or another (Explorer, AutoPlay, an indexer), is open on it, which may change at any
-  //   moment. Linux has no volume lock: false with ErrorCode::InvalidFunction.
+  //   moment. Linux: the handle's device is opened again with O_EXCL (and the earlier descriptor
+  //   closed), which the block layer grants while no file system is mounted from the disc and
+  //   no other program has it open with O_EXCL (a disc writer), whatever other opens there are;
+  //   true, and while the handle is open the kernel polls the drive for no media events (sr
+  //   blocks them for an exclusive writer) and nothing mounts it; false with ErrorCode::Busy
+  //   (EBUSY) otherwise. That refusal does not pass as the other holders close: a mounted disc
+  //   stays mounted until someone unmounts it.
   // - FsctlUnlockVolume, no buffers: true when the handle held the volume's lock, which is then
-  //   let go of; false otherwise (on Windows with ErrorCode::NotLocked).
+  //   let go of (Linux: the exclusive open lasts until the handle's close); false otherwise
+  //   (ErrorCode::NotLocked).
   // - CdromExclusiveAccess with a CdromExclusiveLock in (ExclusiveAccess::LockDevice, a caller
   //   name) or a CdromExclusiveAccess (ExclusiveAccess::UnlockDevice), no output. Windows Vista
   //   and later: the CD-ROM class driver serves only this handle until it unlocks or closes; reads

@@ -47,6 +47,7 @@ inline constexpr std::uint32_t FileNotFound = 2;
 inline constexpr std::uint32_t AccessDenied = 5;
 inline constexpr std::uint32_t InvalidHandle = 6;
 inline constexpr std::uint32_t NotLocked = 158;
+inline constexpr std::uint32_t Busy = 170;
 inline constexpr std::uint32_t NotOwner = 288;
 inline constexpr std::uint32_t NotAllAssigned = 1300;
 }  // namespace ErrorCode

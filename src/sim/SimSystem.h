@@ -79,6 +79,9 @@ class SimSystem : public platform::System {
   void OpenVolumeElsewhere(const std::string& name);
   // Another program (a disc burner) holds the drive's exclusive access.
   void HoldExclusiveAccessElsewhere(const std::string& name);
+  // A file system is mounted from the drive's disc on a system that keeps a mounted drive from
+  // any exclusive open (Linux): its volume lock is refused with ErrorCode::Busy.
+  void MountVolume(const std::string& name);
 
   // --- What the machine is -------------------------------------------------------------------
   void SetFamily(Family value);
@@ -219,6 +222,7 @@ class SimSystem : public platform::System {
   std::map<std::size_t, platform::Handle> volumeLocks;  // drive -> the handle holding its volume
   std::map<std::size_t, platform::Handle> exclusive;    // drive -> the handle with exclusive access
   std::set<std::size_t> volumesOpenElsewhere;
+  std::set<std::size_t> volumesMounted;
   std::uint32_t versionMajor = 5;
   std::uint32_t versionMinor = 1;
   std::uint32_t executionState = platform::ExecutionState::Continuous;

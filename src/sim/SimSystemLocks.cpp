@@ -132,14 +132,21 @@ void SimSystem::OpenVolumeElsewhere(const std::string& name) {
   volumesOpenElsewhere.insert(drive);
 }
 
+void SimSystem::MountVolume(const std::string& name) {
+  const std::size_t drive = DriveNamed(name);
+  std::lock_guard<std::mutex> hold(lock);
+  volumesMounted.insert(drive);
+}
+
 void SimSystem::HoldExclusiveAccessElsewhere(const std::string& name) {
   const std::size_t drive = DriveNamed(name);
   std::lock_guard<std::mutex> hold(lock);
   exclusive[drive] = kOtherProcess;
 }
 
-// Granted only to the one handle open on the volume; a machine without volume locks (FailCall
-// "FSCTL_LOCK_VOLUME") does not know the request.
+// Granted only to the one handle open on the volume, and never while the volume is mounted the
+// way Linux keeps it (MountVolume); a machine without volume locks (FailCall "FSCTL_LOCK_VOLUME")
+// does not know the request.
 bool SimSystem::LockVolume(Handle device, std::size_t drive) {
   const bool known = !CallFails("FSCTL_LOCK_VOLUME");
   bool granted = false;
@@ -149,9 +156,14 @@ bool SimSystem::LockVolume(Handle device, std::size_t drive) {
     for (const auto& [handle, opened] : devices) {
       if (opened == drive && handle != device) alone = false;
     }
-    granted = known && alone;
+    const bool mounted = volumesMounted.count(drive) != 0;
+    granted = known && alone && !mounted;
     if (granted) volumeLocks[drive] = device;
-    if (!granted) lastError = known ? ErrorCode::AccessDenied : ErrorCode::InvalidFunction;
+    if (!granted) {
+      lastError = !known    ? ErrorCode::InvalidFunction
+                  : mounted ? ErrorCode::Busy
+                            : ErrorCode::AccessDenied;
+    }
   }
   bay->Note("- lock volume " + bay->Config(drive).name + (granted ? "" : " refused"));
   return granted;

@@ -36,6 +36,7 @@ class FakeKernel : public LinuxKernel {
     int host = 0;
     int addressError = 0;
     std::string file = {};  // a real file standing for the node: opened and locked for real
+    bool mounted = false;   // a file system is mounted from it: no O_EXCL open
   };
   // What SG_IO does with the next requests.
   struct Answer {
@@ -56,6 +57,7 @@ class FakeKernel : public LinuxKernel {
     unsigned commandLength = 0;
     std::array<std::uint8_t, 16> command{};
     unsigned maxSense = 0;
+    int descriptor = 0;
   };
 
   std::vector<Drive> drives;
@@ -124,11 +126,14 @@ class FakeKernel : public LinuxKernel {
     for (std::size_t i = 0; i < drives.size(); ++i) {
       if (drives[i].path != path) continue;
       if (drives[i].openError != 0) return -drives[i].openError;
+      const bool exclusive = (flags & O_EXCL) != 0;
+      if (exclusive && (drives[i].mounted || exclusiveOpens.count(i) != 0)) return -EBUSY;
       const int descriptor =
           drives[i].file.empty() ? nextDescriptor++ : ::open(drives[i].file.c_str(), O_RDWR);
       if (descriptor < 0) return -errno;
       ++open;
       descriptors[descriptor] = i;
+      if (exclusive) exclusiveOpens[i] = descriptor;
       return descriptor;
     }
     return -ENOENT;
@@ -143,6 +148,10 @@ class FakeKernel : public LinuxKernel {
       if (holder == descriptor) holder = 0;
     }
     for (auto& [drive, holders] : shared) holders.erase(descriptor);
+    if (const auto held = exclusiveOpens.find(drive);
+        held != exclusiveOpens.end() && held->second == descriptor) {
+      exclusiveOpens.erase(held);
+    }
     descriptors.erase(descriptor);
   }
 
@@ -172,8 +181,9 @@ class FakeKernel : public LinuxKernel {
     return 0;
   }
 
-  int SgIo(int, sg_io_hdr& request) override {
+  int SgIo(int descriptor, sg_io_hdr& request) override {
     std::lock_guard<std::mutex> hold(lock);
+    sent.descriptor = descriptor;
     sent.interfaceId = request.interface_id;
     sent.direction = request.dxfer_direction;
     sent.dataLength = request.dxfer_len;
@@ -259,6 +269,7 @@ class FakeKernel : public LinuxKernel {
   std::map<int, std::size_t> descriptors;       // open descriptor -> drive (or the inhibitor)
   std::map<std::size_t, int> exclusive;         // drive -> the descriptor holding its lock
   std::map<std::size_t, std::set<int>> shared;  // drive -> the descriptors sharing its lock
+  std::map<std::size_t, int> exclusiveOpens;    // drive -> its descriptor opened with O_EXCL
   int sgIoCount = 0;
   std::vector<std::string> inhibitions;
   std::vector<std::vector<std::string>> journal;

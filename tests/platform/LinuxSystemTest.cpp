@@ -281,6 +281,47 @@ TEST_F(LinuxSystemTest, SgIoOutcomesComeBackAsThePassThroughReportsThem) {
   }
 }
 
+// The volume lock is the device opened again with O_EXCL: the block layer refuses it for a
+// mounted disc and for a second exclusive opener, and the handle's commands go to the new open.
+TEST_F(LinuxSystemTest, TheVolumeLockIsAnExclusiveOpenThatAMountedDiscRefuses) {
+  for (const bool mounted : {false, true}) {
+    SCOPED_TRACE(mounted ? "mounted" : "not mounted");
+    kernel.drives = {{"/dev/sr0"}};
+    kernel.drives[0].mounted = mounted;
+    const Handle device = Machine().CreateFileA("\\\\.\\D:");
+    const Handle other = Machine().CreateFileA("\\\\.\\D:");  // the window's own stays open
+    std::uint32_t returned = 0;
+    EXPECT_FALSE(Machine().DeviceIoControl(device, ioctl::FsctlUnlockVolume, nullptr, 0, nullptr, 0,
+                                           &returned));
+    EXPECT_EQ(Machine().GetLastError(), ErrorCode::NotLocked);
+    const int before = kernel.OpenDescriptors();
+    ASSERT_EQ(Machine().DeviceIoControl(device, ioctl::FsctlLockVolume, nullptr, 0, nullptr, 0,
+                                        &returned),
+              !mounted);
+    EXPECT_EQ(kernel.LastOpenFlags(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_EXCL);
+    EXPECT_EQ(kernel.OpenDescriptors(), before);  // the earlier descriptor was closed
+    if (mounted) {
+      EXPECT_EQ(Machine().GetLastError(), ErrorCode::Busy);
+    } else {
+      PassThroughRequest request = Request(ScsiDataDirection::In, nullptr, 0);
+      ASSERT_TRUE(Send(device, request));
+      const int exclusive = kernel.LastSent().descriptor;
+      ASSERT_TRUE(Send(other, request));
+      EXPECT_NE(kernel.LastSent().descriptor, exclusive);
+      EXPECT_TRUE(Machine().DeviceIoControl(device, ioctl::FsctlLockVolume, nullptr, 0, nullptr, 0,
+                                            &returned));  // held already
+      EXPECT_FALSE(Machine().DeviceIoControl(other, ioctl::FsctlLockVolume, nullptr, 0, nullptr, 0,
+                                             &returned));  // one exclusive opener at a time
+      EXPECT_EQ(Machine().GetLastError(), ErrorCode::Busy);
+      EXPECT_TRUE(Machine().DeviceIoControl(device, ioctl::FsctlUnlockVolume, nullptr, 0, nullptr,
+                                            0, &returned));
+    }
+    EXPECT_TRUE(Machine().CloseHandle(device));
+    EXPECT_TRUE(Machine().CloseHandle(other));
+    EXPECT_EQ(kernel.OpenDescriptors(), 0);
+  }
+}
+
 TEST_F(LinuxSystemTest, MalformedRequestsAndClosedDevicesNeverReachTheKernel) {
   const Handle device = OpenD();
   PassThroughRequest request = Request(ScsiDataDirection::In, nullptr, 96);

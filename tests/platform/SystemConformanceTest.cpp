@@ -54,6 +54,11 @@ void OnAnotherThread(Body body) {
   other.join();
 }
 
+// What a volume lock is on a backend: Windows grants it to the one handle open on the volume and
+// then lets no other open succeed; Linux reopens the device with O_EXCL, which other opens do not
+// hinder and which hinders no other open, only another exclusive one.
+enum class VolumeLock { OnlyHandle, ExclusiveOpen };
+
 struct SimBackend {
   // Windows 7, as Wine says it is.
   static std::unique_ptr<System> Machine() {
@@ -68,7 +73,7 @@ struct SimBackend {
   static constexpr char kMissingRoot[] = "Q:\\";
   static constexpr char kMissingDevice[] = "\\\\.\\Q:";
   static constexpr std::uint32_t kTickGranularity = 0;
-  static constexpr bool kVolumeLocks = true;
+  static constexpr VolumeLock kVolumeLock = VolumeLock::OnlyHandle;
   static constexpr bool kLocksBelongToThreads = true;
   static constexpr bool kAbandonedWhenThreadEnds = false;
   static bool ExclusiveAccessKnown(System&) { return true; }
@@ -99,7 +104,7 @@ struct LinuxBackend {
   static constexpr char kMissingRoot[] = "Q:\\";
   static constexpr char kMissingDevice[] = "\\\\.\\Q:";
   static constexpr std::uint32_t kTickGranularity = 0;
-  static constexpr bool kVolumeLocks = false;
+  static constexpr VolumeLock kVolumeLock = VolumeLock::ExclusiveOpen;
   static constexpr bool kLocksBelongToThreads = false;
   static constexpr bool kAbandonedWhenThreadEnds = false;
   static bool ExclusiveAccessKnown(System&) { return false; }
@@ -117,7 +122,7 @@ struct Win32Backend {
   static constexpr char kMissingDevice[] = "\\\\.\\Q:";
   // The tick count moves in steps of the system's clock interrupt, 10 to 16 ms.
   static constexpr std::uint32_t kTickGranularity = 16;
-  static constexpr bool kVolumeLocks = true;
+  static constexpr VolumeLock kVolumeLock = VolumeLock::OnlyHandle;
   static constexpr bool kLocksBelongToThreads = true;
   static constexpr bool kAbandonedWhenThreadEnds = true;
   static bool ExclusiveAccessKnown(System& system) { return MajorVersion(system) >= 6; }
@@ -288,9 +293,10 @@ TYPED_TEST(SystemConformance, EventsTimeOutUntilSignalledAndOnlyOpenOnesAreWaite
   EXPECT_TRUE(this->system.CloseHandle(automatic));
 }
 
-// A volume lock is the one handle's open on the volume: refused while another is open, and while
-// held no other open succeeds.
+// A volume lock on Windows is the one handle's open on the volume: refused while another is open,
+// and while held no other open succeeds.
 TYPED_TEST(SystemConformance, AVolumeLockIsGrantedOnlyToTheOneHandleOpenOnIt) {
+  if (TypeParam::kVolumeLock != VolumeLock::OnlyHandle) GTEST_SKIP() << "an exclusive open";
   System& system = this->system;
   std::uint32_t returned = 0;
   const auto control = [&](Handle device, std::uint32_t code) {
@@ -298,12 +304,6 @@ TYPED_TEST(SystemConformance, AVolumeLockIsGrantedOnlyToTheOneHandleOpenOnIt) {
   };
   const Handle holder = system.CreateFileA(TypeParam::kOpticalDevice);
   ASSERT_NE(holder, InvalidHandleValue);
-  if (!TypeParam::kVolumeLocks) {
-    EXPECT_FALSE(control(holder, ioctl::FsctlLockVolume));
-    EXPECT_EQ(system.GetLastError(), ErrorCode::InvalidFunction);
-    EXPECT_TRUE(system.CloseHandle(holder));
-    return;
-  }
   if (TypeParam::Emulated()) GTEST_SKIP() << "an emulated machine grants every volume lock";
   const Handle other = system.CreateFileA(TypeParam::kOpticalDevice);
   ASSERT_NE(other, InvalidHandleValue);
@@ -325,6 +325,34 @@ TYPED_TEST(SystemConformance, AVolumeLockIsGrantedOnlyToTheOneHandleOpenOnIt) {
   const Handle after = system.CreateFileA(TypeParam::kOpticalDevice);
   EXPECT_NE(after, InvalidHandleValue);
   EXPECT_TRUE(system.CloseHandle(after));
+}
+
+// A volume lock on Linux is an exclusive open: granted beside other opens, one holder at a time,
+// and held until its handle closes.
+TYPED_TEST(SystemConformance, AVolumeLockIsAnExclusiveOpenHeldUntilItsHandleCloses) {
+  if (TypeParam::kVolumeLock != VolumeLock::ExclusiveOpen) GTEST_SKIP() << "the only handle";
+  System& system = this->system;
+  std::uint32_t returned = 0;
+  const auto control = [&](Handle device, std::uint32_t code) {
+    return system.DeviceIoControl(device, code, nullptr, 0, nullptr, 0, &returned);
+  };
+  const Handle holder = system.CreateFileA(TypeParam::kOpticalDevice);
+  const Handle other = system.CreateFileA(TypeParam::kOpticalDevice);
+  ASSERT_NE(holder, InvalidHandleValue);
+  ASSERT_NE(other, InvalidHandleValue);
+  EXPECT_FALSE(control(holder, ioctl::FsctlUnlockVolume));
+  EXPECT_EQ(system.GetLastError(), ErrorCode::NotLocked);
+  ASSERT_TRUE(control(holder, ioctl::FsctlLockVolume));
+  const Handle opened = system.CreateFileA(TypeParam::kOpticalDevice);
+  EXPECT_NE(opened, InvalidHandleValue);
+  EXPECT_TRUE(system.CloseHandle(opened));
+  EXPECT_FALSE(control(other, ioctl::FsctlLockVolume));
+  EXPECT_EQ(system.GetLastError(), ErrorCode::Busy);
+  EXPECT_TRUE(control(holder, ioctl::FsctlUnlockVolume));
+  EXPECT_FALSE(control(other, ioctl::FsctlLockVolume));  // until the holder's close
+  EXPECT_TRUE(system.CloseHandle(holder));
+  EXPECT_TRUE(control(other, ioctl::FsctlLockVolume));
+  EXPECT_TRUE(system.CloseHandle(other));
 }
 
 // The CD-ROM class driver's exclusive access: one handle at a time, where the system knows it.

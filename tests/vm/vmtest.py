@@ -31,9 +31,10 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 SKIP = 77
-PACKAGES = {"qemu-system-x86": "qemu-system-x86_64", "busybox-static": "/bin/busybox"}
+PACKAGES = {"qemu-system-x86": "qemu-system-x86_64", "busybox-static": "/bin/busybox",
+            "genisoimage": "genisoimage"}
 # What the scenarios load; their dependencies are read from each module's .modinfo.
-MODULES = ["ata_piix", "virtio_pci", "virtio_scsi", "sr_mod", "sg", "scsi_debug"]
+MODULES = ["ata_piix", "virtio_pci", "virtio_scsi", "sr_mod", "sg", "scsi_debug", "isofs"]
 BOOT_LIMIT = 120  # seconds for one scenario's whole boot, run and power-off
 
 # The flasher's package: the firmware of the model that a drive of the scenarios may claim to be.
@@ -199,11 +200,14 @@ def prepare(work):
         return SKIP
     package = kernel_package()
     kernel = cache_root() / package
-    if not (kernel / "modules.json").exists():
+    wanted = json.dumps(MODULES)
+    if not (kernel / "modules.json").exists() or \
+            not (kernel / "wanted.json").exists() or (kernel / "wanted.json").read_text() != wanted:
         kernel.parent.mkdir(parents=True, exist_ok=True)
         for older in kernel.parent.glob("linux-image-*"):
             shutil.rmtree(older)
         unpack_kernel(package, kernel)
+        (kernel / "wanted.json").write_text(wanted)
     entries = [(path, 0o040755, None) for path in
                ("bin", "dev", "proc", "sys", "tmp", "lib", "lib/modules", "scenario")]
     lock_door = work / "lock-door"
@@ -469,7 +473,13 @@ def run_scenario(name, work, binaries):
              ("scenario/before", 0o100644, scenario.get("before", "").encode()),
              ("scenario/run_as", 0o100644, scenario.get("run_as", "").encode())]
     (folder / "initrd").write_bytes((work / "base.cpio").read_bytes() + cpio(files))
-    (folder / "disc.iso").write_bytes(bytes(2048 * 512))
+    if scenario.get("disc") == "iso9660":  # a disc the guest can mount
+        (folder / "disc").mkdir()
+        (folder / "disc" / "README.TXT").write_text("a data disc\n")
+        run(["genisoimage", "-quiet", "-V", "MOVREL", "-o", str(folder / "disc.iso"),
+             str(folder / "disc")])
+    else:
+        (folder / "disc.iso").write_bytes(bytes(2048 * 512))
 
     args = ["-accel", "tcg", "-machine", "pc", "-m", "256", "-nodefaults", "-nographic",
             "-serial", "stdio", "-no-reboot", "-kernel", str(kernel / "vmlinux"),

@@ -410,6 +410,41 @@ TEST_F(UpdateRun, ADriveAnotherFlasherHoldsIsSentNothingAndNamedOnce) {
   }
 }
 
+// A drive that the system keeps in use (Linux: its disc mounted) gets no command of the update,
+// and the person is told which; an automatic run's other drive is updated all the same.
+TEST_F(UpdateRun, ADriveTheSystemKeepsInUseIsSentNothingAndNamed) {
+  for (const char autoMode : {'0', '1'}) {
+    SCOPED_TRACE(autoMode);
+    sim::SimSystem system(bay);
+    ScriptedApplication app;
+    auto package = MakePackage(StandardRequest());
+    package.SetOption(Option::AutoMode, autoMode);
+    system.MountVolume("D");
+    TMovrelMain form(system, app, package.View());
+    if (autoMode == '0') {
+      system.ClearTrace();
+      form.cmdUpdateClick(&form.cmdUpdate);
+    }
+    RunUntilIdle(form, app);
+    EXPECT_THAT(Texts(app),
+                ::testing::ElementsAre("Warning: Drive D: is in use: a disc in it is mounted, or "
+                                       "another program has it. Unmount the disc or close the "
+                                       "program, and try again.",
+                                       kFailed));
+    EXPECT_EQ(system.Drive("D").flashCount, 0);
+    EXPECT_EQ(system.Drive("E").flashCount, autoMode == '1' ? 1 : 0);
+    const std::vector<std::string> trace = system.Trace();
+    const auto refused = std::find(trace.begin(), trace.end(), "- lock volume D refused");
+    ASSERT_NE(refused, trace.end());
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "- lock volume D refused"), 1);  // no retry
+    for (auto line = refused; line != trace.end(); ++line) {  // the identification after the run
+      if (CommandTo(*line, 'D')) {
+        EXPECT_EQ(line->rfind("D 12 ", 0), 0u) << *line;
+      }
+    }
+  }
+}
+
 // The end of an automatic run identifies every drive again, but not one that another flasher
 // took meanwhile, though it is none of the run's.
 TEST_F(UpdateRun, TheEndOfTheRunLeavesAnotherFlashersDriveAlone) {

@@ -16,6 +16,7 @@ inline constexpr std::uint32_t kInvalidParameter = 87;
 inline constexpr std::uint32_t kSemaphoreTimeout = 121;
 inline constexpr std::uint32_t kInsufficientBuffer = 122;
 inline constexpr std::uint32_t kModuleNotFound = 126;
+inline constexpr std::uint32_t kNotLocked = 158;
 inline constexpr std::uint32_t kBusy = 170;
 inline constexpr std::uint32_t kIoDevice = 1117;
 inline constexpr std::uint32_t kNoSuchPrivilege = 1313;

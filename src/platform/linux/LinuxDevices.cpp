@@ -56,8 +56,8 @@ std::string DevicePath(unsigned number) {
 }  // namespace
 
 struct LinuxSystem::Device {
-  Device(LinuxKernel& kernel, int descriptor, std::string path)
-      : kernel(kernel), descriptor(descriptor), path(std::move(path)) {}
+  Device(LinuxKernel& kernel, int descriptor, std::string path, bool exclusive)
+      : kernel(kernel), descriptor(descriptor), path(std::move(path)), exclusive(exclusive) {}
   ~Device() { kernel.Close(descriptor); }
   Device(const Device&) = delete;
   Device& operator=(const Device&) = delete;
@@ -65,6 +65,7 @@ struct LinuxSystem::Device {
   LinuxKernel& kernel;
   const int descriptor;
   const std::string path;
+  const bool exclusive;  // opened with O_EXCL: the volume lock
 };
 
 void LinuxSystem::Notice(std::set<std::string>& told, const std::string& device,
@@ -127,7 +128,7 @@ Handle LinuxSystem::CreateFileA(const char* fileName) {
     lasterror::Set(lasterror::FromErrno(-descriptor));
     return InvalidHandleValue;
   }
-  auto device = std::make_shared<Device>(*kernel, descriptor, path);
+  auto device = std::make_shared<Device>(*kernel, descriptor, path, false);
   std::lock_guard<std::mutex> hold(lock);
   const Handle handle = NewHandle();
   devices[handle] = std::move(device);
@@ -152,9 +153,29 @@ bool LinuxSystem::DeviceIoControl(Handle handle, std::uint32_t ioControlCode, vo
       return QueryAddress(*device, outBuffer, outBufferSize, bytesReturned);
     case ioctl::ScsiPassThroughDirect:
       return PassThrough(*device, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
-    default:  // the storage descriptor query, the volume lock and exclusive access among them
+    case ioctl::FsctlLockVolume:
+      return LockVolume(handle, *device);
+    case ioctl::FsctlUnlockVolume:
+      return device->exclusive || lasterror::Fail(lasterror::kNotLocked);
+    default:  // the storage descriptor query and exclusive access among them
       return lasterror::Fail(lasterror::kInvalidFunction);
   }
+}
+
+// The handle's device is opened again, now with O_EXCL, and the descriptor it had is closed once
+// no call runs on it any more. The new open comes first, so that the drive is never without an
+// opener (its last close would let the kernel unlock the door it keeps locked for a mounted disc).
+bool LinuxSystem::LockVolume(Handle handle, const Device& device) {
+  if (device.exclusive) return true;
+  const int descriptor = kernel->Open(device.path, O_RDWR | O_NONBLOCK | O_CLOEXEC | O_EXCL);
+  if (descriptor < 0) return lasterror::Fail(lasterror::FromErrno(-descriptor));
+  auto exclusive = std::make_shared<Device>(*kernel, descriptor, device.path, true);
+  std::lock_guard<std::mutex> hold(lock);
+  const auto found = devices.find(handle);
+  if (found == devices.end())
+    return lasterror::Fail(lasterror::kInvalidHandle);  // closed meanwhile
+  found->second = std::move(exclusive);
+  return true;
 }
 
 // The address as lsscsi shows it, [host:channel:id:lun]: port, path, target and lun.

@@ -99,6 +99,7 @@ class LinuxSystem : public System {
   std::shared_ptr<NodeLock> FindLock(Handle lock);
   // The drive's address on an open descriptor: 0, or the kernel's error number.
   int AddressOf(int descriptor, ScsiAddress& address);
+  bool LockVolume(Handle handle, const Device& device);
   bool QueryAddress(Device& device, void* outBuffer, std::uint32_t outBufferSize,
                     std::uint32_t* bytesReturned);
   std::uint32_t WaitForLock(NodeLock& lock, std::uint32_t milliseconds);

@@ -43,6 +43,7 @@ static_assert(ErrorCode::FileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(ErrorCode::AccessDenied == ERROR_ACCESS_DENIED);
 static_assert(ErrorCode::InvalidHandle == ERROR_INVALID_HANDLE);
 static_assert(ErrorCode::NotLocked == ERROR_NOT_LOCKED);
+static_assert(ErrorCode::Busy == ERROR_BUSY);
 static_assert(ErrorCode::NotOwner == ERROR_NOT_OWNER);
 static_assert(ErrorCode::NotAllAssigned == ERROR_NOT_ALL_ASSIGNED);
 static_assert(ExitFlags::Reboot == EWX_REBOOT && ExitFlags::Force == EWX_FORCE);
