@@ -158,6 +158,8 @@ class AtapiDevice {
   bool ReadBuffer(std::int32_t offset, std::int32_t length);
   bool WriteBuffer(std::int32_t offset, std::int32_t length, std::uint8_t control);
   bool TransferImage(const std::uint8_t* image, std::int32_t imageLength);
+  // The longest sleep of a Delay.
+  static constexpr double kDelayStepSeconds = 0.010;
   void Delay(double seconds);
 
   // --- Drive-side flash programs ---------------------------------------------------------------

@@ -1,11 +1,13 @@
 // The firmware transfer commands: the flash identity query, READ BUFFER and WRITE BUFFER with the
 // update's mode and buffer numbers, the verified image transfer, and the timed pause.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "device/AtapiDevice.h"
 #include "flash/TransferLimits.h"
 #include "platform/Application.h"
+#include "platform/System.h"
 
 namespace movrel {
 
@@ -91,10 +93,15 @@ bool AtapiDevice::TransferImage(const std::uint8_t* image, std::int32_t imageLen
 }
 
 void AtapiDevice::Delay(double seconds) {
-  // Busy wait on the timer; the window's thread keeps handling its messages meanwhile. Without a
-  // high-resolution counter the timer counts milliseconds, so the wait still ends.
+  // Waits on the timer in sleeps of at most kDelayStepSeconds, so that the pause keeps its length
+  // (to within a step) and costs no processor time however many drives pause at once; the
+  // window's thread handles its messages between the sleeps. Without a high-resolution counter
+  // the timer counts milliseconds, so the wait still ends.
   waitTimer.Start();
-  while (waitTimer.LapSeconds() < seconds) application.ProcessMessages();
+  for (double left = seconds; left > 0.0; left = seconds - waitTimer.LapSeconds()) {
+    application.ProcessMessages();
+    system.Sleep(static_cast<std::uint32_t>(std::ceil(std::min(left, kDelayStepSeconds) * 1000.0)));
+  }
   waitTimer.Stop();
 }
 

@@ -21,6 +21,7 @@ std::int64_t Clock::NowNanoseconds() const {
 }
 
 std::int64_t Clock::ReadCounter() {
+  ++reads;
   if (mode == Mode::Virtual) virtualNow += readCostNanoseconds.load();
   return NowNanoseconds() / (1'000'000'000 / kFrequency);
 }

@@ -28,11 +28,14 @@ class Clock {
   void Advance(std::int64_t nanoseconds);
 
   void SetReadCost(std::int64_t nanoseconds) { readCostNanoseconds = nanoseconds; }
+  // Counter readings so far: how busy a wait on the counter was.
+  std::int64_t Reads() const { return reads; }
 
  private:
   Mode mode;
   std::atomic<std::int64_t> virtualNow{1'000'000'000};
   std::atomic<std::int64_t> readCostNanoseconds{100'000};
+  std::atomic<std::int64_t> reads{0};
   std::int64_t realOrigin = 0;
 };
 

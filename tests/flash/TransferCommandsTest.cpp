@@ -269,11 +269,17 @@ double VirtualSecondsOf(sim::SimSystem& system, const std::function<void()>& wor
   return static_cast<double>(system.GetClock().NowNanoseconds() - start) / 1e9;
 }
 
-TEST(Delay, WaitsTheGivenTimeOnTheClock) {
-  SimMachine machine(Bay({Drive("D", 0)}));
-  const double waited = VirtualSecondsOf(machine.system, [&] { machine.device.Delay(1.0); });
-  EXPECT_GE(waited, 1.0);
-  EXPECT_LT(waited, 1.01);
+// In sleeps of at most 10 ms: a busy wait would read the counter once for every 0.1 ms.
+TEST(Delay, WaitsTheGivenTimeOnTheClockInShortSleeps) {
+  for (const double seconds : {1.0, 0.0155, 0.0001}) {
+    SCOPED_TRACE(seconds);
+    SimMachine machine(Bay({Drive("D", 0)}));
+    const std::int64_t reads = machine.system.GetClock().Reads();
+    const double waited = VirtualSecondsOf(machine.system, [&] { machine.device.Delay(seconds); });
+    EXPECT_GE(waited, seconds);
+    EXPECT_LT(waited, seconds + 0.0101);
+    EXPECT_LE(machine.system.GetClock().Reads() - reads, 2 * (seconds / 0.01 + 2));
+  }
 }
 
 TEST(Delay, EndsOnAMachineWithoutAHighResolutionCounter) {
