@@ -104,10 +104,12 @@ void AtapiDevice::DiscoverDrives() {
       drives[j].valid = 0;
       continue;
     }
+    // A drive that lets a command run out its time-out is sent nothing more: each further
+    // command would wait as long again, and discovery goes on to the other drives.
     SelectDrive(j);
     WaitWhileUnitAttention();
-    if (InquireIdentityRepeatedly()) StoreIdentity(drives[j]);
-    ReadFlashId();
+    if (!LastTimedOut() && InquireIdentityRepeatedly()) StoreIdentity(drives[j]);
+    if (!LastTimedOut()) ReadFlashId();
     CloseDrive();
   }
   if (busyCount != 0) {
@@ -239,9 +241,11 @@ void AtapiDevice::SortDrives() {
   std::memcpy(drives, sorted, sizeof drives);
 }
 
+// Not again after a time-out: a drive that did not answer within it is not asked once more.
 bool AtapiDevice::InquireIdentityRepeatedly() {
   for (int attempt = 0; attempt < kIdentifyAttempts; ++attempt) {
     if (InquireIdentity()) return true;
+    if (LastTimedOut()) return false;
   }
   return false;
 }

@@ -129,6 +129,36 @@ TEST(Identification, ZeroVendorAndProductTenAttemptsThenListedWithEmptyTexts) {
   EXPECT_STREQ(found.device->EntryAt(0)->revision, "");
 }
 
+// A drive that lets a command run out its time-out is sent nothing more, whichever command it
+// was; the next drive is identified as ever.
+TEST(Identification, ADriveThatTimesOutIsAskedNothingMore) {
+  struct Row {
+    std::uint8_t command;
+    std::vector<std::string> commandsToD;  // after its look at the lock
+  };
+  const std::string tur = "D 00 00 00 00 00 00 00 00 00 00 00 00 none 0 ";
+  const std::string inquiry = "D 12 00 00 00 60 00 00 00 00 00 00 00 in 96 ";
+  const std::string flashId = "D DF 11 00 00 00 00 00 00 00 00 00 00 in 128 ";
+  const Row rows[] = {
+      {0x00, {tur + "timeout"}},
+      {0x12, {tur + "sense 02/3A/00", inquiry + "timeout"}},
+      {0xDF, {tur + "sense 02/3A/00", inquiry + "good", flashId + "timeout"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.command);
+    sim::BayConfig bay;
+    bay.drives = {Drive('D', {0, 0, 0, 0}), Drive('E', {0, 0, 1, 0})};
+    bay.drives[0].faults = {{row.command, std::nullopt, 0, sim::FaultKind::Timeout}};
+    Discovered found(bay);
+    std::vector<std::string> expected{"- lock D", "- unlock D"};
+    expected.insert(expected.end(), row.commandsToD.begin(), row.commandsToD.end());
+    const std::vector<std::string> e = IdentificationOf("E", "sense 02/3A/00");
+    expected.insert(expected.end(), e.begin(), e.end());
+    EXPECT_EQ(found.machine.Trace(), expected);
+    EXPECT_EQ(found.device->DriveCount(), 2);
+  }
+}
+
 // --- Pass-through scan and sort ------------------------------------------------------------------
 
 TEST(PassThroughScan, RefusedAddressesGetPortsTwoAndThreeInRootOrder) {

@@ -491,7 +491,7 @@ def run_scenario(name, work, binaries):
 
     failures = []
     started = time.monotonic()
-    deadline = started + BOOT_LIMIT
+    deadline = started + scenario.get("boot_limit", BOOT_LIMIT)
     machine = Machine(args, folder)
     try:
         booted = machine.wait_for("@@ ready", deadline)
