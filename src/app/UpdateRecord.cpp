@@ -1,6 +1,7 @@
 #include "app/UpdateRecord.h"
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "package/ImageHash.h"
@@ -38,6 +39,8 @@ void RecordUpdates(platform::System& system, const PackageView& package,
   const platform::Handle log =
       system.RegisterEventSourceA(nullptr, platform::UpdateRecord::SourceName);
   if (log == 0) return;
+  // Each bank's digest once, however many drives were updated from it.
+  std::map<int, std::string> digests;
   for (int j = 0; j < count; ++j) {
     const UpdateOutcome& outcome = outcomes[j];
     namespace field = platform::UpdateRecord;
@@ -50,7 +53,11 @@ void RecordUpdates(platform::System& system, const PackageView& package,
     strings[field::RevisionBefore] = outcome.before.revision;
     strings[field::RevisionAfter] = after[j] != nullptr ? after[j]->revision : "";
     strings[field::Bank] = std::to_string(outcome.bank);
-    strings[field::ImageSha256] = ImageSha256(package.Image(outcome.bank));
+    auto digest = digests.find(outcome.bank);
+    if (digest == digests.end()) {
+      digest = digests.emplace(outcome.bank, ImageSha256(package.Image(outcome.bank))).first;
+    }
+    strings[field::ImageSha256] = digest->second;
     strings[field::Result] = outcome.succeeded ? "success" : "failure";
     strings[field::Sense] = SenseText(outcome);
     const char* texts[field::StringCount];
