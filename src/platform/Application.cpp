@@ -16,7 +16,7 @@ const char* MessageTitle(MessageKind kind) {
   return "";
 }
 
-Application::Application() : mainThread(std::this_thread::get_id()) {}
+Application::Application() : mainThread(CurrentThreadId()) {}
 
 bool Application::AskToAct(MessageKind kind, const std::string& text) {
   ShowMessage(kind, MessageButtons::Ok, text);
@@ -38,7 +38,7 @@ void Application::ProcessMessages() {
 
 void Application::Post(std::function<void()> work) {
   {
-    std::lock_guard<std::mutex> hold(queueLock);
+    Hold hold(queueLock);
     queue.push_back(std::move(work));
   }
   WorkPosted();
@@ -49,7 +49,7 @@ int Application::RunPosted() {
   for (;;) {
     std::function<void()> work;
     {
-      std::lock_guard<std::mutex> hold(queueLock);
+      Hold hold(queueLock);
       if (queue.empty()) return ran;
       work = std::move(queue.front());
       queue.pop_front();

@@ -5,9 +5,10 @@
 
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
+
+#include "platform/Lock.h"
+#include "platform/ThreadId.h"
 
 namespace platform {
 
@@ -39,7 +40,7 @@ class Application {
 
   // Hands work to the window's thread; callable from any thread.
   void Post(std::function<void()> work);
-  bool InMainThread() const { return std::this_thread::get_id() == mainThread; }
+  bool InMainThread() const { return CurrentThreadId() == mainThread; }
 
   // Runs the posted work in the window's thread; returns how many items ran.
   int RunPosted();
@@ -64,8 +65,8 @@ class Application {
  private:
   int tag = 0;
   bool terminated = false;
-  std::thread::id mainThread;
-  std::mutex queueLock;
+  ThreadId mainThread;
+  Lock queueLock;
   std::deque<std::function<void()>> queue;
 };
 

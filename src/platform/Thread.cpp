@@ -9,12 +9,12 @@ namespace platform {
 Thread::Thread(Application& application) : application(application) {}
 
 Thread::~Thread() {
-  if (thread.joinable()) thread.join();
+  thread.Join();
 }
 
 void Thread::Resume() {
-  if (thread.joinable()) return;
-  thread = std::thread(&Thread::Run, this);
+  if (thread.Joinable()) return;
+  thread.Start([this] { Run(); });
 }
 
 void Thread::Run() {

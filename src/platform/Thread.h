@@ -8,7 +8,8 @@
 
 #include <exception>
 #include <functional>
-#include <thread>
+
+#include "platform/JoinableThread.h"
 
 namespace platform {
 
@@ -44,7 +45,7 @@ class Thread {
   void DoTerminate();
 
   Application& application;
-  std::thread thread;
+  JoinableThread thread;
   bool freeOnTerminate = false;
   TerminateHandler onTerminate;
   std::exception_ptr fatalException;

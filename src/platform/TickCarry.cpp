@@ -3,7 +3,7 @@
 namespace platform {
 
 std::uint64_t TickCarry::Extend(std::uint32_t now) {
-  const std::lock_guard<std::mutex> hold(lock);
+  const Hold hold(lock);
   if (now < last) ++wraps;
   last = now;
   return (wraps << 32) | now;

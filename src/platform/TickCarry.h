@@ -4,7 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
+
+#include "platform/Lock.h"
 
 namespace platform {
 
@@ -13,7 +14,7 @@ class TickCarry {
   std::uint64_t Extend(std::uint32_t now);
 
  private:
-  std::mutex lock;
+  Lock lock;
   std::uint32_t last = 0;
   std::uint64_t wraps = 0;
 };

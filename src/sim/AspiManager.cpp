@@ -34,7 +34,7 @@ AspiManager::AspiManager(const BayConfig& bay, DriveBay& drives, SimSystem& syst
 
 Module AspiManager::Load() {
   if (!installed) return 0;
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   ++loadCount;
   return kModule;
 }
@@ -47,19 +47,19 @@ ProcAddress AspiManager::Resolve(Module module, const char* procName) {
 }
 
 bool AspiManager::Free(Module module) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   if (module != kModule || loadCount == 0) return false;
   if (--loadCount == 0) pending.clear();  // the manager is gone with what it held
   return true;
 }
 
 int AspiManager::LoadCount() const {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   return loadCount;
 }
 
 std::size_t AspiManager::PendingRequests() const {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   return pending.size();
 }
 
@@ -128,7 +128,7 @@ std::uint8_t AspiManager::DeviceType(SrbGetDeviceBlock& request) const {
 std::uint8_t AspiManager::Execute(SrbExecScsiCmd& request) {
   {
     // A block posted again is a new request; the manager lets go of the old one.
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     pending.erase(&request);
   }
   request.SRB_HaStat = 0;
@@ -157,7 +157,7 @@ std::uint8_t AspiManager::Execute(SrbExecScsiCmd& request) {
   const Answer answer = drives.Execute(*drive, command, data, system.GetClock().NowNanoseconds());
   if (answer.late) {
     // The drive does not answer within the program's wait: the request stays pending.
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     pending.insert(&request);
     request.SRB_Status = SS_PENDING;
     return SS_PENDING;
@@ -180,7 +180,7 @@ std::uint8_t AspiManager::Abort(const SrbAbort& request) {
   if (!AdapterExists(request.SRB_HaId)) return SS_INVALID_HA;
   auto* target = static_cast<SrbExecScsiCmd*>(request.SRB_ToAbort);
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     if (pending.erase(target) == 0) return kAbortFailed;
   }
   Complete(*target, SS_ABORTED);

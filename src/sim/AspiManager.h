@@ -5,9 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <set>
 
+#include "platform/Lock.h"
 #include "platform/WinTypes.h"
 #include "sim/Bay.h"
 
@@ -49,7 +49,7 @@ class AspiManager {
   const int adapters;
   DriveBay& drives;
   SimSystem& system;
-  mutable std::mutex lock;
+  mutable platform::Lock lock;
   int loadCount = 0;
   std::set<platform::SrbExecScsiCmd*> pending;
 };

@@ -85,13 +85,13 @@ std::optional<std::size_t> DriveBay::FindOnAdapter(int adapter, int target, int 
 }
 
 bool DriveBay::Vanished(std::size_t drive) const {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   return drives[drive].Vanished();
 }
 
 Answer DriveBay::Execute(std::size_t drive, const CommandBytes& command, const DataPhase& data,
                          std::int64_t now) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   SimDrive& target = drives[drive];
   if (const Responder& responder = target.Config().responder) {
     Answer answer;
@@ -104,22 +104,22 @@ Answer DriveBay::Execute(std::size_t drive, const CommandBytes& command, const D
 }
 
 void DriveBay::Note(std::string line) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   trace.push_back(std::move(line));
 }
 
 std::vector<std::string> DriveBay::Trace() const {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   return trace;
 }
 
 void DriveBay::ClearTrace() {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   trace.clear();
 }
 
 void DriveBay::WithDrive(const std::string& name, const std::function<void(SimDrive&)>& action) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   for (SimDrive& drive : drives) {
     if (drive.Config().name == name) {
       action(drive);

@@ -5,11 +5,11 @@
 
 #include <cstddef>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/Lock.h"
 #include "sim/SimDrive.h"
 
 namespace sim {
@@ -41,7 +41,7 @@ class DriveBay {
   void WithDrive(const std::string& name, const std::function<void(SimDrive&)>& action);
 
  private:
-  mutable std::mutex lock;
+  mutable platform::Lock lock;
   std::vector<SimDrive> drives;
   std::vector<std::string> trace;
 };

@@ -4,29 +4,30 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
-#include <thread>
+
+#include "platform/Lock.h"
+#include "platform/ThreadId.h"
 
 namespace sim {
 
 class LastError {
  public:
   LastError& operator=(std::uint32_t value) {
-    std::lock_guard<std::mutex> hold(lock);
-    values[std::this_thread::get_id()] = value;
+    platform::Hold hold(lock);
+    values[platform::CurrentThreadId()] = value;
     return *this;
   }
 
   // 0 for a thread that has not set one.
   operator std::uint32_t() const {
-    std::lock_guard<std::mutex> hold(lock);
-    const auto found = values.find(std::this_thread::get_id());
+    platform::Hold hold(lock);
+    const auto found = values.find(platform::CurrentThreadId());
     return found == values.end() ? 0 : found->second;
   }
 
  private:
-  mutable std::mutex lock;
-  std::map<std::thread::id, std::uint32_t> values;
+  mutable platform::Lock lock;
+  std::map<platform::ThreadId, std::uint32_t> values;
 };
 
 }  // namespace sim

@@ -36,33 +36,33 @@ SimSystem::SimSystem(const BayConfig& description)
 SimSystem::~SimSystem() = default;
 
 void SimSystem::SetFamily(Family value) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   family = value;
 }
 
 void SimSystem::SetVersion(std::uint32_t major, std::uint32_t minor) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   versionMajor = major;
   versionMinor = minor;
 }
 
 Family SimSystem::GetFamily() const {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   return family;
 }
 
 void SimSystem::SetHighResolutionCounter(bool present) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   counterPresent = present;
 }
 
 void SimSystem::SetShutdownPrivilegeHeld(bool held) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   shutdownPrivilegeHeld = held;
 }
 
 void SimSystem::FailCall(const std::string& name, bool fail) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   if (fail) {
     failingCalls.insert(name);
   } else {
@@ -71,17 +71,17 @@ void SimSystem::FailCall(const std::string& name, bool fail) {
 }
 
 bool SimSystem::CallFails(const std::string& name) const {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   return failingCalls.count(name) != 0;
 }
 
 std::vector<std::string> SimSystem::Calls() const {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   return calls;
 }
 
 std::vector<std::uint32_t> SimSystem::ShutdownRequests() const {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   return shutdownRequests;
 }
 
@@ -97,7 +97,7 @@ Handle SimSystem::NewHandle() {
 
 bool SimSystem::GetVersionExA(platform::OsVersionInfo& info) {
   if (CallFails("GetVersionExA")) return false;
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   if (info.dwOSVersionInfoSize != sizeof(platform::OsVersionInfo)) return false;
   if (family == Family::NT) {
     info.dwMajorVersion = versionMajor;
@@ -115,7 +115,7 @@ bool SimSystem::GetVersionExA(platform::OsVersionInfo& info) {
 
 bool SimSystem::OpenProcessToken(std::uint32_t desiredAccess, Handle& token) {
   const bool fails = CallFails("OpenProcessToken");
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   std::ostringstream line;
   line << "OpenProcessToken 0x" << std::hex << desiredAccess;
   Record(line.str());
@@ -131,7 +131,7 @@ bool SimSystem::OpenProcessToken(std::uint32_t desiredAccess, Handle& token) {
 
 bool SimSystem::LookupPrivilegeValueA(const char* systemName, const char* name,
                                       platform::Luid& luid) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   Record(std::string("LookupPrivilegeValueA ") + (systemName ? systemName : "(local)") + " " +
          (name ? name : ""));
   if (name == nullptr || std::strcmp(name, platform::Privilege::ShutdownName) != 0) {
@@ -146,7 +146,7 @@ bool SimSystem::LookupPrivilegeValueA(const char* systemName, const char* name,
 
 bool SimSystem::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
                                       const platform::TokenPrivileges& newState) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   std::ostringstream line;
   line << "AdjustTokenPrivileges " << (disableAllPrivileges ? 1 : 0) << " "
        << newState.PrivilegeCount << " " << newState.Privileges[0].luid.LowPart << " "
@@ -162,14 +162,14 @@ bool SimSystem::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
 }
 
 std::uint32_t SimSystem::GetLastError() {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   return lastError;
 }
 
 bool SimSystem::ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) {
   const bool fails = CallFails("ExitWindowsEx");
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     Record("ExitWindowsEx " + std::to_string(flags) + " " + std::to_string(reason));
     if (!fails) shutdownRequests.push_back(flags);
   }
@@ -181,7 +181,7 @@ bool SimSystem::ExitWindowsEx(std::uint32_t flags, std::uint32_t reason) {
 // --- Clock ----------------------------------------------------------------------------------
 
 bool SimSystem::QueryPerformanceFrequency(std::int64_t& frequency) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   if (!counterPresent) {
     frequency = 0;
     return false;
@@ -192,7 +192,7 @@ bool SimSystem::QueryPerformanceFrequency(std::int64_t& frequency) {
 
 bool SimSystem::QueryPerformanceCounter(std::int64_t& count) {
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     if (!counterPresent) {
       count = 0;
       return false;
@@ -235,7 +235,7 @@ bool SimSystem::CloseHandle(Handle handle) {
   const std::vector<std::string> released = ReleaseDevice(handle);
   bool closed = false;
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     if (const auto named = lockHandles.find(handle); named != lockHandles.end()) {
       const auto object = namedLocks.find(named->second);
       if (--object->second.handles == 0 && !object->second.elsewhere) namedLocks.erase(object);
@@ -252,14 +252,14 @@ bool SimSystem::CloseHandle(Handle handle) {
 
 Handle SimSystem::CreateEventA(bool manualReset, bool initialState) {
   if (CallFails("CreateEventA")) return 0;
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   const Handle handle = NewHandle();
   events[handle] = Event{manualReset, initialState};
   return handle;
 }
 
 bool SimSystem::SetEvent(Handle handle) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   auto found = events.find(handle);
   if (found == events.end()) return false;
   found->second.signalled = true;
@@ -269,7 +269,7 @@ bool SimSystem::SetEvent(Handle handle) {
 std::uint32_t SimSystem::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
   std::string lockName;
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     if (const auto named = lockHandles.find(handle); named != lockHandles.end()) {
       lockName = named->second;
     } else {
@@ -292,7 +292,7 @@ int SimSystem::MessageBoxA(const char* text, const char* caption, std::uint32_t)
   const std::string shownText = text ? text : "";
   const std::string shownCaption = caption ? caption : "";
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     messageBoxes.push_back(shownCaption + "|" + shownText);
   }
   // The box is modal: the machine is not held while the user reads it.
@@ -301,7 +301,7 @@ int SimSystem::MessageBoxA(const char* text, const char* caption, std::uint32_t)
 }
 
 std::vector<std::string> SimSystem::MessageBoxes() const {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   return messageBoxes;
 }
 

@@ -7,14 +7,14 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/Lock.h"
 #include "platform/System.h"
+#include "platform/ThreadId.h"
 #include "sim/Bay.h"
 #include "sim/Clock.h"
 #include "sim/DriveState.h"
@@ -190,7 +190,7 @@ class SimSystem : public platform::System {
   // What closing a device handle lets go of; the trace lines to note, outside the lock.
   std::vector<std::string> ReleaseDevice(platform::Handle device);
 
-  mutable std::mutex lock;
+  mutable platform::Lock lock;
   Clock clock;
   Family family = Family::NT;
   bool counterPresent = true;
@@ -212,10 +212,10 @@ class SimSystem : public platform::System {
   std::map<platform::Handle, std::size_t> devices;  // open device handle -> drive
   struct NamedLock {
     int handles = 0;
-    std::optional<std::thread::id> owner;  // the program's thread holding it
-    int count = 0;                         // its waits not yet released
-    bool elsewhere = false;                // another flasher holds it
-    bool abandoned = false;                // ... and ended holding it
+    std::optional<platform::ThreadId> owner;  // the program's thread holding it
+    int count = 0;                            // its waits not yet released
+    bool elsewhere = false;                   // another flasher holds it
+    bool abandoned = false;                   // ... and ended holding it
   };
   std::map<std::string, NamedLock> namedLocks;          // by name
   std::map<platform::Handle, std::string> lockHandles;  // open named lock handle -> name

@@ -51,7 +51,7 @@ bool IsAspiManager(const char* fileName) {
 }  // namespace
 
 bool SimSystem::Failed(std::uint32_t error) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   lastError = error;
   return false;
 }
@@ -105,7 +105,7 @@ Handle SimSystem::CreateFileA(const char* fileName) {
     Failed(kErrorAccessDenied);
     return InvalidHandleValue;
   }
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   if (volumeLocks.count(*drive) != 0) {
     lastError = kErrorAccessDenied;
     return InvalidHandleValue;
@@ -117,7 +117,7 @@ Handle SimSystem::CreateFileA(const char* fileName) {
 }
 
 bool SimSystem::DeviceDrive(Handle device, std::size_t& drive) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   const auto found = devices.find(device);
   if (found == devices.end()) {
     lastError = kErrorInvalidHandle;

@@ -60,7 +60,7 @@ std::size_t SimSystem::AspiPendingRequests() const {
 }
 
 std::size_t SimSystem::OpenDevices() const {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   return devices.size();
 }
 

@@ -34,7 +34,7 @@ std::string SimSystem::LockName(std::size_t drive) const {
   const auto& address = bay->Config(drive).address;
   bool global = false;
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     global = family == Family::NT && versionMajor >= 5;
   }
   char name[64];
@@ -55,7 +55,7 @@ Handle SimSystem::CreateMutexA(const char* name) {
     Failed(kErrorInvalidParameter);
     return 0;
   }
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   ++namedLocks[name].handles;
   const Handle handle = NewHandle();
   lockHandles[handle] = name;
@@ -65,9 +65,9 @@ Handle SimSystem::CreateMutexA(const char* name) {
 std::uint32_t SimSystem::WaitForLock(const std::string& name, std::uint32_t milliseconds) {
   std::uint32_t result = WaitResult::Timeout;
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     NamedLock& named = namedLocks[name];
-    const std::thread::id me = std::this_thread::get_id();
+    const platform::ThreadId me = platform::CurrentThreadId();
     if (named.elsewhere && named.abandoned) {
       named = NamedLock{named.handles, me, 1};
       result = WaitResult::Abandoned;
@@ -90,14 +90,14 @@ std::uint32_t SimSystem::WaitForLock(const std::string& name, std::uint32_t mill
 bool SimSystem::ReleaseMutex(Handle mutex) {
   std::string name;
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     const auto handle = lockHandles.find(mutex);
     if (handle == lockHandles.end()) {
       lastError = ErrorCode::InvalidHandle;
       return false;
     }
     NamedLock& named = namedLocks[handle->second];
-    if (named.owner != std::this_thread::get_id()) {
+    if (named.owner != platform::CurrentThreadId()) {
       lastError = ErrorCode::NotOwner;
       return false;
     }
@@ -111,7 +111,7 @@ bool SimSystem::ReleaseMutex(Handle mutex) {
 
 void SimSystem::LockElsewhere(const std::string& name, bool locked) {
   const std::string lockName = LockName(DriveNamed(name));
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   NamedLock& named = namedLocks[lockName];
   named.elsewhere = locked;
   named.abandoned = false;
@@ -120,7 +120,7 @@ void SimSystem::LockElsewhere(const std::string& name, bool locked) {
 
 void SimSystem::AbandonLockElsewhere(const std::string& name) {
   const std::string lockName = LockName(DriveNamed(name));
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   NamedLock& named = namedLocks[lockName];
   named.elsewhere = true;
   named.abandoned = true;
@@ -128,7 +128,7 @@ void SimSystem::AbandonLockElsewhere(const std::string& name) {
 
 void SimSystem::OpenVolumeElsewhere(const std::string& name) {
   const std::size_t drive = DriveNamed(name);
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   volumesOpenElsewhere.insert(drive);
 }
 
@@ -140,7 +140,7 @@ void SimSystem::MountVolume(const std::string& name) {
 
 void SimSystem::HoldExclusiveAccessElsewhere(const std::string& name) {
   const std::size_t drive = DriveNamed(name);
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   exclusive[drive] = kOtherProcess;
 }
 
@@ -151,7 +151,7 @@ bool SimSystem::LockVolume(Handle device, std::size_t drive) {
   const bool known = !CallFails("FSCTL_LOCK_VOLUME");
   bool granted = false;
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     bool alone = volumesOpenElsewhere.count(drive) == 0 && volumeLocks.count(drive) == 0;
     for (const auto& [handle, opened] : devices) {
       if (opened == drive && handle != device) alone = false;
@@ -171,7 +171,7 @@ bool SimSystem::LockVolume(Handle device, std::size_t drive) {
 
 bool SimSystem::UnlockVolume(Handle device, std::size_t drive) {
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     const auto held = volumeLocks.find(drive);
     if (held == volumeLocks.end() || held->second != device) {
       lastError = ErrorCode::NotLocked;
@@ -190,7 +190,7 @@ bool SimSystem::ExclusiveAccess(Handle device, std::size_t drive, const void* in
   const std::string& name = bay->Config(drive).name;
   bool known = false;
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     known = family == Family::NT && versionMajor >= 6;
   }
   if (!known) {
@@ -204,7 +204,7 @@ bool SimSystem::ExclusiveAccess(Handle device, std::size_t drive, const void* in
   std::memcpy(&request, inBuffer, std::min<std::size_t>(inBufferSize, sizeof request));
   if (request.Access.RequestType == ExclusiveAccess::UnlockDevice) {
     {
-      std::lock_guard<std::mutex> hold(lock);
+      platform::Hold hold(lock);
       const auto held = exclusive.find(drive);
       if (held == exclusive.end() || held->second != device) {
         lastError = ErrorCode::InvalidFunction;
@@ -225,7 +225,7 @@ bool SimSystem::ExclusiveAccess(Handle device, std::size_t drive, const void* in
     refusal = kErrorBadCommand;
   }
   {
-    std::lock_guard<std::mutex> hold(lock);
+    platform::Hold hold(lock);
     if (refusal == 0 && exclusive.count(drive) != 0) refusal = ErrorCode::AccessDenied;
     if (refusal == 0) exclusive[drive] = device;
     if (refusal != 0) lastError = refusal;
@@ -236,7 +236,7 @@ bool SimSystem::ExclusiveAccess(Handle device, std::size_t drive, const void* in
 
 std::vector<std::string> SimSystem::ReleaseDevice(Handle device) {
   std::vector<std::string> released;
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   const auto opened = devices.find(device);
   if (opened == devices.end()) return released;
   const std::size_t drive = opened->second;

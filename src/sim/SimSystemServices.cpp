@@ -21,7 +21,7 @@ std::uint32_t SimSystem::SetThreadExecutionState(std::uint32_t esFlags) {
   char line[40];
   std::snprintf(line, sizeof line, "- execution state %08X%s", esFlags, fails ? " refused" : "");
   bay->Note(line);
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   if (fails) {
     lastError = kErrorNotSupported;
     return 0;
@@ -32,7 +32,7 @@ std::uint32_t SimSystem::SetThreadExecutionState(std::uint32_t esFlags) {
 }
 
 Handle SimSystem::RegisterEventSourceA(const char*, const char* sourceName) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   if (failingCalls.count("RegisterEventSourceA") != 0 || sourceName == nullptr) {
     lastError = kErrorNotSupported;
     return 0;
@@ -45,7 +45,7 @@ Handle SimSystem::RegisterEventSourceA(const char*, const char* sourceName) {
 bool SimSystem::ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t,
                              std::uint32_t eventId, std::uint16_t numStrings,
                              const char* const* strings) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   const auto source = eventSources.find(eventLog);
   if (source == eventSources.end()) {
     lastError = kErrorInvalidHandle;
@@ -65,14 +65,14 @@ bool SimSystem::ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t,
 }
 
 bool SimSystem::DeregisterEventSource(Handle eventLog) {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   if (eventSources.erase(eventLog) != 0) return true;
   lastError = kErrorInvalidHandle;
   return false;
 }
 
 std::vector<std::string> SimSystem::EventRecords() const {
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   return eventRecords;
 }
 

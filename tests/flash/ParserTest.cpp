@@ -6,10 +6,10 @@
 
 #include <memory>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "SimMachine.h"
+#include "platform/ThreadId.h"
 
 namespace movrel {
 namespace {
@@ -23,7 +23,7 @@ constexpr std::int32_t kOneMiB = 1 << 20;
 // What a termination handler saw, in the window's thread.
 struct Finished {
   int count = 0;
-  std::vector<std::thread::id> threads;
+  std::vector<platform::ThreadId> threads;
   std::vector<std::uint8_t> statuses;
   std::vector<void*> owners;
 };
@@ -41,7 +41,7 @@ void StartWorker(platform::Application& application, AtapiDevice& device,
   new Parser(application, request, [&finished](platform::Thread& sender) {
     auto& parser = static_cast<Parser&>(sender);
     ++finished.count;
-    finished.threads.push_back(std::this_thread::get_id());
+    finished.threads.push_back(platform::CurrentThreadId());
     finished.statuses.push_back(parser.device->FlashStatus());
     finished.owners.push_back(parser.request.owner);
   });
@@ -66,7 +66,7 @@ TEST(Parser, SuccessfulRunLeavesStatusZeroAndStrictModeOn) {
   OneWorker worker(Drive("D", 0));
   ASSERT_TRUE(worker.ended);
   EXPECT_EQ(worker.finished.statuses, std::vector<std::uint8_t>{0});
-  EXPECT_EQ(worker.finished.threads[0], std::this_thread::get_id());
+  EXPECT_EQ(worker.finished.threads[0], platform::CurrentThreadId());
   EXPECT_EQ(worker.finished.owners[0], &worker.finished);
   EXPECT_TRUE(worker.machine.device.ThrowOnFailure());
   EXPECT_EQ(worker.machine.system.Trace().back(),
@@ -158,7 +158,7 @@ TEST(Parser, SeveralWorkersAtOnceEachLeaveTheirOwnResult) {
 
   for (const Finished& one : finished) {
     ASSERT_EQ(one.count, 1);
-    EXPECT_EQ(one.threads[0], std::this_thread::get_id());
+    EXPECT_EQ(one.threads[0], platform::CurrentThreadId());
   }
   EXPECT_EQ(finished[0].statuses[0], 0);
   EXPECT_EQ(finished[1].statuses[0], kFlashFailed);

@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <stdexcept>
-#include <thread>
 
 #include "QuietApplication.h"
+#include "platform/ThreadId.h"
 
 namespace movrel {
 namespace {
@@ -18,8 +18,8 @@ using test_support::QuietApplication;
 
 struct Record {
   std::atomic<int> bodyRuns{0};
-  std::thread::id bodyThread;
-  std::thread::id handlerThread;
+  platform::ThreadId bodyThread{};
+  platform::ThreadId handlerThread{};
   int handlerRuns = 0;
   bool destroyedBeforeHandler = false;
   bool destroyed = false;
@@ -33,7 +33,7 @@ class RecordingThread : public platform::Thread {
 
  protected:
   void Execute() override {
-    record.bodyThread = std::this_thread::get_id();
+    record.bodyThread = platform::CurrentThreadId();
     ++record.bodyRuns;
     if (fail) throw std::runtime_error("body failed");
   }
@@ -45,7 +45,7 @@ class RecordingThread : public platform::Thread {
 
 void WatchTermination(platform::Thread& thread, Record& record) {
   thread.SetOnTerminate([&record](platform::Thread&) {
-    record.handlerThread = std::this_thread::get_id();
+    record.handlerThread = platform::CurrentThreadId();
     record.destroyedBeforeHandler = record.destroyed;
     ++record.handlerRuns;
   });
@@ -64,7 +64,7 @@ TEST(Thread, BodyWaitsForResumeAndRunsOnceInItsOwnThread) {
   thread->Resume();  // a second resume starts nothing
   ASSERT_TRUE(PumpUntil(application, [&] { return record.destroyed; }));
   EXPECT_EQ(record.bodyRuns, 1);
-  EXPECT_NE(record.bodyThread, std::this_thread::get_id());
+  EXPECT_NE(record.bodyThread, platform::CurrentThreadId());
 }
 
 TEST(Thread, HandlerRunsInTheWindowThreadThenTheThreadFreesItself) {
@@ -76,7 +76,7 @@ TEST(Thread, HandlerRunsInTheWindowThreadThenTheThreadFreesItself) {
   thread->Resume();
   ASSERT_TRUE(PumpUntil(application, [&] { return record.destroyed; }));
   EXPECT_EQ(record.handlerRuns, 1);
-  EXPECT_EQ(record.handlerThread, std::this_thread::get_id());
+  EXPECT_EQ(record.handlerThread, platform::CurrentThreadId());
   EXPECT_FALSE(record.destroyedBeforeHandler);
 }
 

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "QuietApplication.h"
+#include "platform/JoinableThread.h"
+#include "platform/ThreadId.h"
 
 namespace {
 
@@ -18,15 +18,16 @@ TEST(Application, MessageTitlesAreFixed) {
 
 TEST(Application, WorkPostedFromAnotherThreadRunsInTheWindowThread) {
   QuietApplication application;
-  std::thread::id ranIn;
-  std::thread worker([&] {
-    application.Post([&] { ranIn = std::this_thread::get_id(); });
+  platform::ThreadId ranIn{};
+  platform::JoinableThread worker;
+  worker.Start([&] {
+    application.Post([&] { ranIn = platform::CurrentThreadId(); });
     application.ProcessMessages();  // not the window's thread: does nothing
   });
-  worker.join();
-  EXPECT_EQ(ranIn, std::thread::id());
+  worker.Join();
+  EXPECT_EQ(ranIn, platform::ThreadId{});
   application.ProcessMessages();
-  EXPECT_EQ(ranIn, std::this_thread::get_id());
+  EXPECT_EQ(ranIn, platform::CurrentThreadId());
 }
 
 TEST(Application, TagAndTerminate) {

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/JoinableThread.h"
 #include "platform/System.h"
 #include "sim/SimSystem.h"
 
@@ -50,8 +50,9 @@ std::string DriveLockName(System& system) {
 // Runs `body` on a thread of its own and waits for it.
 template <typename Body>
 void OnAnotherThread(Body body) {
-  std::thread other(body);
-  other.join();
+  platform::JoinableThread other;
+  other.Start(body);
+  other.Join();
 }
 
 // What a volume lock is on a backend: Windows grants it to the one handle open on the volume and
@@ -178,7 +179,8 @@ TYPED_TEST(SystemConformance, PrivilegeStepsAnswerAsTheRestartExpects) {
 TYPED_TEST(SystemConformance, LastErrorBelongsToTheCallingThread) {
   std::atomic<int> phase{0};
   std::uint32_t fresh = 1, afterFailure = 0;
-  std::thread other([&] {
+  platform::JoinableThread other;
+  other.Start([&] {
     fresh = this->system.GetLastError();
     while (phase.load() != 1) std::this_thread::yield();
     std::uint32_t returned = 0;
@@ -192,7 +194,7 @@ TYPED_TEST(SystemConformance, LastErrorBelongsToTheCallingThread) {
   phase.store(1);
   while (phase.load() != 2) std::this_thread::yield();
   const std::uint32_t mineAfter = this->system.GetLastError();
-  other.join();
+  other.Join();
   EXPECT_NE(mine, ErrorCode::Success);
   EXPECT_EQ(fresh, ErrorCode::Success);
   EXPECT_NE(afterFailure, ErrorCode::Success);
@@ -477,9 +479,9 @@ TYPED_TEST(SystemConformance, UpdateRecordsGoToTheEventLogThroughARegisteredSour
 // The window's thread and the workers use the seam at once, each on its own device handle.
 TYPED_TEST(SystemConformance, ThreadsUseTheirOwnDevicesAtOnce) {
   std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&] {
+  platform::JoinableThread threads[4];
+  for (auto& thread : threads) {
+    thread.Start([&] {
       for (int i = 0; i < 25; ++i) {
         const Handle device = this->system.CreateFileA(TypeParam::kOpticalDevice);
         ScsiAddress address{};
@@ -493,7 +495,7 @@ TYPED_TEST(SystemConformance, ThreadsUseTheirOwnDevicesAtOnce) {
       }
     });
   }
-  for (auto& thread : threads) thread.join();
+  for (auto& thread : threads) thread.Join();
   EXPECT_EQ(failures, 0);
 }
 

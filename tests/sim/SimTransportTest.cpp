@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "SimPorts.h"
+#include "platform/JoinableThread.h"
 
 namespace {
 
@@ -266,10 +266,11 @@ TEST(Workers, OnTwoDrivesAtOnceKeepTheirOwnData) {
       system.Sleep(10);
     }
   };
-  std::thread d(worker, 2, 0x11);
-  std::thread e(worker, 3, 0x22);
-  d.join();
-  e.join();
+  platform::JoinableThread d, e;
+  d.Start([&] { worker(2, 0x11); });
+  e.Start([&] { worker(3, 0x22); });
+  d.Join();
+  e.Join();
   EXPECT_EQ(system.Trace().size(), 128u);
 }
 
