@@ -11,7 +11,13 @@ add_library(nlohmann_json::nlohmann_json ALIAS nlohmann_json)
 
 if(MOVREL_BUILD_TESTS)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  # Its locks are the Windows calls; the one class it builds on std::mutex, which the
+  # cross-compiler's C++ library lacks, is the project's own (tests/support/GtestNotification.h).
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   # Its own targets carry the GTest:: names the tests link.
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  set(notification ${PROJECT_SOURCE_DIR}/tests/support/GtestNotification)
+  target_sources(gtest PRIVATE ${notification}.cpp)
+  target_compile_definitions(gtest PUBLIC GTEST_HAS_NOTIFICATION_=1)
+  target_compile_options(gtest PUBLIC -include ${notification}.h)
 endif()

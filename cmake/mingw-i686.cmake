@@ -1,11 +1,13 @@
-# Cross-building for 32-bit Windows with mingw-w64's posix thread model (the win32 model lacks
-# std::mutex and std::thread). Everything is linked statically: the executables need no compiler
-# DLLs. Packages come from the mingw root only, never from this machine's own.
+# Cross-building for 32-bit Windows with mingw-w64's win32 thread model: its C++ library has no
+# std::thread or std::mutex (the project's own lock and thread start stand in, platform/Lock.h),
+# and so no thread library (winpthreads) whose imports the older systems lack. Everything is
+# linked statically: the executables need no compiler DLLs. Packages come from the mingw root
+# only, never from this machine's own.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
