@@ -40,6 +40,9 @@ class System {
   // AdjustTokenPrivileges without the previous state. False for a token that is not open. True
   // otherwise, and then the last error tells whether the privilege is held:
   // ErrorCode::Success, or ErrorCode::NotAllAssigned when the process may not have it.
+  // Windows: the three token calls are the NT family's; the consumer family lacks them or only
+  // stubs them, so the backend looks them up and, where they are missing, fails them with
+  // ERROR_CALL_NOT_IMPLEMENTED as those stubs do. The program calls them on the NT family only.
   virtual bool AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
                                      const TokenPrivileges& newState) = 0;
   // The calling thread's last error.
@@ -150,13 +153,17 @@ class System {
   // sleeping, shutting down and answering its power and suspend keys until the call with
   // Continuous alone; the state ends with the process too. Returns the previous state, or 0 with
   // the last error set when the system cannot be kept awake (the backend tells the user once,
-  // and the program goes on). Called from the window's thread only.
+  // and the program goes on). Called from the window's thread only. Windows: Windows 95's kernel32
+  // has no such call, nor is NT 4.0's known to: the backend looks it up and, where it is missing,
+  // returns 0 with ERROR_CALL_NOT_IMPLEMENTED.
   virtual std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) = 0;
 
   // --- The event log ---------------------------------------------------------------------------
 
   // RegisterEventSourceA on the local system (`serverName` null): the source's handle, or 0 with
   // the last error set when the system keeps no event log (the program then records nothing).
+  // Windows: the event log is the NT family's; the backend looks the three calls up, and where
+  // they are missing fails them with ERROR_CALL_NOT_IMPLEMENTED.
   virtual Handle RegisterEventSourceA(const char* serverName, const char* sourceName) = 0;
   // ReportEventA without a user or raw data: one record of the given type and event, with its
   // insertion strings (UpdateRecord's layout for UpdateRecord::EventId). True once the log holds

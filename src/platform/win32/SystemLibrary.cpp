@@ -13,4 +13,9 @@ HMODULE LoadSystemLibrary(const char* fileName) {
   return ::LoadLibraryA(path.c_str());
 }
 
+FARPROC SystemCall(const char* fileName, const char* procName) {
+  const HMODULE library = LoadSystemLibrary(fileName);
+  return library == nullptr ? nullptr : ::GetProcAddress(library, procName);
+}
+
 }  // namespace platform::win32

@@ -11,4 +11,10 @@ namespace platform::win32 {
 // the module, or null when the system directory holds no such library.
 HMODULE LoadSystemLibrary(const char* fileName);
 
+// The entry point `procName` of the system library `fileName` (loaded as above and kept for the
+// process), or null when the system lacks the library or the call. For the calls that a family of
+// Windows lacks or only stubs: the flasher looks them up instead of importing them, since Windows
+// refuses to start an executable that imports a call its DLL does not export.
+FARPROC SystemCall(const char* fileName, const char* procName);
+
 }  // namespace platform::win32

@@ -93,6 +93,24 @@ std::uint32_t CallAspiEntry(void* context, void* argument) {
   return reinterpret_cast<Entry>(context)(argument);
 }
 
+// The calls that a family lacks or only stubs are looked up once (win32::SystemCall): the event log
+// and the token's privileges are the NT family's, and SetThreadExecutionState is not in Windows
+// 95's kernel32 nor known to be in NT 4.0's. Where the system has none, the operation fails as the
+// consumer family's stubs do, with ERROR_CALL_NOT_IMPLEMENTED.
+constexpr char kAdvapi32[] = "ADVAPI32.DLL";
+constexpr char kKernel32[] = "KERNEL32.DLL";
+
+template <typename Call>
+Call Lookup(const char* library, const char* name) {
+  return reinterpret_cast<Call>(reinterpret_cast<void*>(win32::SystemCall(library, name)));
+}
+
+template <typename Result>
+Result NotImplemented(Result result) {
+  ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return result;
+}
+
 }  // namespace
 
 bool Win32System::GetVersionExA(OsVersionInfo& info) {
@@ -100,22 +118,29 @@ bool Win32System::GetVersionExA(OsVersionInfo& info) {
 }
 
 bool Win32System::OpenProcessToken(std::uint32_t desiredAccess, Handle& token) {
+  static const auto call = Lookup<decltype(&::OpenProcessToken)>(kAdvapi32, "OpenProcessToken");
+  if (call == nullptr) return NotImplemented(false);
   HANDLE opened = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), desiredAccess, &opened)) return false;
+  if (!call(::GetCurrentProcess(), desiredAccess, &opened)) return false;
   token = Seam(opened);
   return true;
 }
 
 bool Win32System::LookupPrivilegeValueA(const char* systemName, const char* name, Luid& luid) {
-  return ::LookupPrivilegeValueA(systemName, name, reinterpret_cast<LUID*>(&luid)) != FALSE;
+  static const auto call =
+      Lookup<decltype(&::LookupPrivilegeValueA)>(kAdvapi32, "LookupPrivilegeValueA");
+  if (call == nullptr) return NotImplemented(false);
+  return call(systemName, name, reinterpret_cast<LUID*>(&luid)) != FALSE;
 }
 
 bool Win32System::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
                                         const TokenPrivileges& newState) {
+  static const auto call =
+      Lookup<decltype(&::AdjustTokenPrivileges)>(kAdvapi32, "AdjustTokenPrivileges");
+  if (call == nullptr) return NotImplemented(false);
   TokenPrivileges state = newState;  // the call takes a writable record
-  return ::AdjustTokenPrivileges(Native(token), disableAllPrivileges ? TRUE : FALSE,
-                                 reinterpret_cast<TOKEN_PRIVILEGES*>(&state), 0, nullptr,
-                                 nullptr) != FALSE;
+  return call(Native(token), disableAllPrivileges ? TRUE : FALSE,
+              reinterpret_cast<TOKEN_PRIVILEGES*>(&state), 0, nullptr, nullptr) != FALSE;
 }
 
 std::uint32_t Win32System::GetLastError() {
@@ -198,22 +223,33 @@ bool Win32System::CloseHandle(Handle handle) {
 }
 
 std::uint32_t Win32System::SetThreadExecutionState(std::uint32_t esFlags) {
-  return ::SetThreadExecutionState(esFlags);
+  static const auto call =
+      Lookup<decltype(&::SetThreadExecutionState)>(kKernel32, "SetThreadExecutionState");
+  if (call == nullptr) return NotImplemented(0u);
+  return call(esFlags);
 }
 
 Handle Win32System::RegisterEventSourceA(const char* serverName, const char* sourceName) {
-  return Seam(::RegisterEventSourceA(serverName, sourceName));
+  static const auto call =
+      Lookup<decltype(&::RegisterEventSourceA)>(kAdvapi32, "RegisterEventSourceA");
+  if (call == nullptr) return NotImplemented(Handle{0});
+  return Seam(call(serverName, sourceName));
 }
 
 bool Win32System::ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t category,
                                std::uint32_t eventId, std::uint16_t numStrings,
                                const char* const* strings) {
-  return ::ReportEventA(Native(eventLog), type, category, eventId, nullptr, numStrings, 0,
-                        const_cast<const char**>(strings), nullptr) != FALSE;
+  static const auto call = Lookup<decltype(&::ReportEventA)>(kAdvapi32, "ReportEventA");
+  if (call == nullptr) return NotImplemented(false);
+  return call(Native(eventLog), type, category, eventId, nullptr, numStrings, 0,
+              const_cast<const char**>(strings), nullptr) != FALSE;
 }
 
 bool Win32System::DeregisterEventSource(Handle eventLog) {
-  return ::DeregisterEventSource(Native(eventLog)) != FALSE;
+  static const auto call =
+      Lookup<decltype(&::DeregisterEventSource)>(kAdvapi32, "DeregisterEventSource");
+  if (call == nullptr) return NotImplemented(false);
+  return call(Native(eventLog)) != FALSE;
 }
 
 Module Win32System::LoadLibraryA(const char* fileName) {
