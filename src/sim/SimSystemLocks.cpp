@@ -134,7 +134,7 @@ void SimSystem::OpenVolumeElsewhere(const std::string& name) {
 
 void SimSystem::MountVolume(const std::string& name) {
   const std::size_t drive = DriveNamed(name);
-  std::lock_guard<std::mutex> hold(lock);
+  platform::Hold hold(lock);
   volumesMounted.insert(drive);
 }
 
