@@ -1,64 +1,166 @@
 // platform-report.exe [--window CAPTION] [--box CAPTION TEXT ok|okcancel|yesno]... [--hang]
 //
-// Without options, reports what the Windows under test answers to the calls the flasher makes
-// at start-up, one fact a line:
+// Without options, reports what the Windows under test answers to the calls the flasher makes,
+// made through the flasher's own Windows backend (Win32System), one fact a line:
 //
-//   platform <dwPlatformId>                    1: Windows 95/98, 2: NT
-//   drive D: type <GetDriveTypeA>              5: CD-ROM
-//   open \\.\D: ok | error <GetLastError>
-//   scsi address ok | error <GetLastError>     IOCTL_SCSI_GET_ADDRESS on \\.\D:
-//   aspi support <hex> | aspi load error <GetLastError>
+//   platform <dwPlatformId> version <major>.<minor>   1: Windows 95/98, 2: NT
+//   drive D: type <GetDriveTypeA>                      5: CD-ROM
+//   open \\.\D: ok | error <last error>
+//   scsi address ok | error <last error>               IOCTL_SCSI_GET_ADDRESS on \\.\D:
+//   pass-through ok | error <last error>               TEST UNIT READY on \\.\D:
+//   volume lock ok | error <last error>                FSCTL_LOCK_VOLUME on \\.\D:
+//   open \\.\E: twice ok | error <last error>         the second open while the first is held
+//   aspi support <hex> | aspi load error <last error>
+//   aspi unload ok | error <last error>
+//   restart flags <hex>, shutdown privilege enabled|disabled|missing|unknown
+//                                                      | restart not asked, error <last error>
+//   event source ok | error <last error>               the update record's source
+//   event record ok | error <last error>               an error record with two strings
+//   event source deregistered | not deregistered
+//
+// The restart is the flasher's own (OSInfo::RestartSystem) up to ExitWindowsEx, which is not
+// made: its line tells the flags asked for and, from the process's token, whether the shutdown
+// privilege that Windows NT requires of the caller is enabled by then.
 //
 // With options, it drives box-answerer.exe's tests instead: --window opens a main window, each
 // --box shows a message box (TEXT's "\n" is a line break) and prints "RESULT <button>", and
 // --hang then waits for ever. The exit code is the last box's result (0 without a box).
 #include <windows.h>
-// After <windows.h>, whose types it uses.
-#include <ntddscsi.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/OSInfo.h"
+#include "platform/PassThrough.h"
+#include "platform/win32/Win32System.h"
 
 namespace {
 
-void Report() {
-  OSVERSIONINFOA version{};
-  version.dwOSVersionInfoSize = sizeof version;
-  GetVersionExA(&version);
-  std::printf("platform %lu\n", version.dwPlatformId);
-  std::printf("drive D: type %u\n", GetDriveTypeA("D:\\"));
+using namespace platform;
 
-  HANDLE drive =
-      CreateFileA("\\\\.\\D:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, 0, nullptr);
-  if (drive == INVALID_HANDLE_VALUE) {
-    std::printf("open \\\\.\\D: error %lu\n", GetLastError());
-  } else {
-    std::printf("open \\\\.\\D: ok\n");
-    SCSI_ADDRESS address{};
-    DWORD returned = 0;
-    if (DeviceIoControl(drive, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &address, sizeof address,
-                        &returned, nullptr))
-      std::printf("scsi address ok\n");
-    else
-      std::printf("scsi address error %lu\n", GetLastError());
-    CloseHandle(drive);
+void Print(const char* fact, bool ok, System& system) {
+  if (ok)
+    std::printf("%s ok\n", fact);
+  else
+    std::printf("%s error %u\n", fact, static_cast<unsigned>(system.GetLastError()));
+}
+
+// The shutdown privilege in the process's token, as ExitWindowsEx finds it.
+const char* ShutdownPrivilege() {
+  HANDLE token = nullptr;
+  LUID shutdown{};
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "unknown";
+  DWORD length = 0;
+  GetTokenInformation(token, ::TokenPrivileges, nullptr, 0, &length);
+  std::vector<unsigned char> buffer(length);
+  const bool read =
+      length != 0 && GetTokenInformation(token, ::TokenPrivileges, buffer.data(), length, &length);
+  CloseHandle(token);
+  if (!read || !LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &shutdown)) return "unknown";
+  const auto* held = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+  for (DWORD i = 0; i < held->PrivilegeCount; ++i) {
+    const LUID& luid = held->Privileges[i].Luid;
+    if (luid.LowPart == shutdown.LowPart && luid.HighPart == shutdown.HighPart)
+      return held->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED ? "enabled" : "disabled";
   }
+  return "missing";
+}
 
-  HMODULE aspi = LoadLibraryA("WNASPI32");
+// The flasher's backend, whose restart reports instead of restarting.
+class ReportingSystem : public Win32System {
+ public:
+  bool ExitWindowsEx(std::uint32_t flags, std::uint32_t) override {
+    std::printf("restart flags 0x%X, shutdown privilege %s\n", static_cast<unsigned>(flags),
+                ShutdownPrivilege());
+    return true;
+  }
+};
+
+void ReportDrive(System& system) {
+  const Handle drive = system.CreateFileA("\\\\.\\D:");
+  Print("open \\\\.\\D:", drive != InvalidHandleValue, system);
+  if (drive == InvalidHandleValue) return;
+  ScsiAddress address{};
+  std::uint32_t returned = 0;
+  Print("scsi address",
+        system.DeviceIoControl(drive, ioctl::ScsiGetAddress, nullptr, 0, &address, sizeof address,
+                               &returned),
+        system);
+  PassThroughRequest request{};  // TEST UNIT READY: six zero bytes, no data
+  request.sptd.Length = sizeof request.sptd;
+  request.sptd.CdbLength = 6;
+  request.sptd.SenseInfoLength = sizeof request.senseArea;
+  request.sptd.DataIn = ScsiDataDirection::Unspecified;
+  request.sptd.TimeOutValue = 10;
+  request.sptd.SenseInfoOffset = offsetof(PassThroughRequest, senseArea);
+  Print("pass-through",
+        system.DeviceIoControl(drive, ioctl::ScsiPassThroughDirect, &request, sizeof request,
+                               &request, sizeof request, &returned),
+        system);
+  const bool locked =
+      system.DeviceIoControl(drive, ioctl::FsctlLockVolume, nullptr, 0, nullptr, 0, &returned);
+  Print("volume lock", locked, system);
+  if (locked)
+    system.DeviceIoControl(drive, ioctl::FsctlUnlockVolume, nullptr, 0, nullptr, 0, &returned);
+  system.CloseHandle(drive);
+}
+
+// Every open of a device lets the others read and write: a second one succeeds while the first
+// is held. Under Wine the device \\.\E: is a file, whose sharing Wine checks.
+void ReportSharing(System& system) {
+  const Handle first = system.CreateFileA("\\\\.\\E:");
+  const Handle second = first == InvalidHandleValue ? first : system.CreateFileA("\\\\.\\E:");
+  Print("open \\\\.\\E: twice", second != InvalidHandleValue, system);
+  if (second != InvalidHandleValue) system.CloseHandle(second);
+  if (first != InvalidHandleValue) system.CloseHandle(first);
+}
+
+void ReportAspi(System& system) {
+  const Module aspi = system.LoadLibraryA("WNASPI32");
   if (!aspi) {
-    std::printf("aspi load error %lu\n", GetLastError());
+    std::printf("aspi load error %u\n", static_cast<unsigned>(system.GetLastError()));
     return;
   }
-  using SupportInfo = DWORD(__cdecl*)();
-  const auto support_info = reinterpret_cast<SupportInfo>(
-      reinterpret_cast<void*>(GetProcAddress(aspi, "GetASPI32SupportInfo")));
-  if (support_info)
-    std::printf("aspi support 0x%04lX\n", support_info());
+  const ProcAddress supportInfo = system.GetProcAddress(aspi, "GetASPI32SupportInfo");
+  if (supportInfo)
+    std::printf("aspi support 0x%04X\n", static_cast<unsigned>(supportInfo()));
   else
     std::printf("aspi support missing\n");
-  FreeLibrary(aspi);
+  Print("aspi unload", system.FreeLibrary(aspi), system);
+}
+
+void ReportEventLog(System& system) {
+  const Handle log = system.RegisterEventSourceA(nullptr, UpdateRecord::SourceName);
+  Print("event source", log != 0, system);
+  if (log == 0) return;
+  const char* strings[] = {"platform-report", "no update"};
+  Print("event record",
+        system.ReportEventA(log, EventType::Error, 0, UpdateRecord::EventId, 2, strings), system);
+  std::printf("event source %s\n",
+              system.DeregisterEventSource(log) ? "deregistered" : "not deregistered");
+}
+
+void Report() {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);  // each line in its place among Wine's messages
+  ReportingSystem system;
+  OsVersionInfo version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (system.GetVersionExA(version))
+    std::printf("platform %u version %u.%u\n", static_cast<unsigned>(version.dwPlatformId),
+                static_cast<unsigned>(version.dwMajorVersion),
+                static_cast<unsigned>(version.dwMinorVersion));
+  else
+    std::printf("platform unknown\n");
+  std::printf("drive D: type %u\n", static_cast<unsigned>(system.GetDriveTypeA("D:\\")));
+  ReportDrive(system);
+  ReportSharing(system);
+  ReportAspi(system);
+  if (!OSInfo(system).RestartSystem())
+    std::printf("restart not asked, error %u\n", static_cast<unsigned>(system.GetLastError()));
+  ReportEventLog(system);
 }
 
 std::string Unescape(std::string_view text) {
