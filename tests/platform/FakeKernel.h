@@ -119,6 +119,17 @@ class FakeKernel : public LinuxKernel {
     return paths;
   }
 
+  // sysfs names the node of the drive at the address, whether or not it opens.
+  std::string NodeAt(int host, int channel, int id, int lun) override {
+    const std::uint32_t idLun = static_cast<std::uint32_t>(id | lun << 8 | channel << 16);
+    for (const Drive& drive : drives) {
+      if (drive.addressError == 0 && drive.host == host && (drive.idLun & 0xFFFFFF) == idLun) {
+        return drive.path;
+      }
+    }
+    return "";
+  }
+
   int Open(const std::string& path, int flags) override {
     std::lock_guard<std::mutex> hold(lock);
     opened.push_back(path);

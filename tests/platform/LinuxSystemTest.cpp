@@ -118,8 +118,8 @@ TEST_F(LinuxSystemTest, AddressIsTheKernelsHostChannelIdLun) {
 }
 
 // A drive's named lock is flock on the node of the drive at the address the name gives, opened
-// for reading. Another flasher's exclusive hold keeps it out; the device manager's shared hold is
-// waited out.
+// for reading, and no other drive's node is opened. Another flasher's exclusive hold keeps it
+// out; the device manager's shared hold is waited out.
 TEST_F(LinuxSystemTest, DriveLocksAreFlockOnTheNodeOfTheNamedAddress) {
   kernel.drives = {{"/dev/sr0", 0, 0, 0}, {"/dev/sr1", EACCES}, {"/dev/sr2", 0, 3 | 1u << 16, 2}};
   const char* malformed[] = {"Movrel-2-1-3",    "Movrel-2-1-3-0x",       "Movrel-256-0-0-0",
@@ -132,9 +132,11 @@ TEST_F(LinuxSystemTest, DriveLocksAreFlockOnTheNodeOfTheNamedAddress) {
   EXPECT_EQ(system->GetLastError(), ErrorCode::FileNotFound);
   EXPECT_EQ(kernel.OpenDescriptors(), 0);
 
+  const std::size_t opened = kernel.Opened().size();
   const Handle lock = system->CreateMutexA("Global\\Movrel-2-1-3-0");
   ASSERT_NE(lock, 0);
-  EXPECT_EQ(kernel.Opened().back(), "/dev/sr2");
+  const std::vector<std::string> all = kernel.Opened();
+  EXPECT_THAT(std::vector(all.begin() + opened, all.end()), ElementsAre("/dev/sr2"));
   EXPECT_EQ(kernel.LastOpenFlags() & (O_ACCMODE | O_NONBLOCK), O_RDONLY | O_NONBLOCK);
   EXPECT_EQ(kernel.OpenDescriptors(), 1);
   const int otherProcess = kernel.Open("/dev/sr2", O_RDONLY);

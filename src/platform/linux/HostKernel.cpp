@@ -43,6 +43,20 @@ class Host : public LinuxKernel {
     return paths;
   }
 
+  std::string NodeAt(int host, int channel, int id, int lun) override {
+    const std::string pattern = "/sys/bus/scsi/devices/" + std::to_string(host) + ":" +
+                                std::to_string(channel) + ":" + std::to_string(id) + ":" +
+                                std::to_string(lun) + "/block/*";
+    std::string node;
+    glob_t found{};
+    if (::glob(pattern.c_str(), 0, nullptr, &found) == 0 && found.gl_pathc == 1) {
+      const std::string entry = found.gl_pathv[0];
+      node = "/dev/" + entry.substr(entry.rfind('/') + 1);
+    }
+    ::globfree(&found);
+    return node;
+  }
+
   int Open(const std::string& path, int flags) override {
     int descriptor = -1;
     do {

@@ -1,5 +1,6 @@
 // The drives' named locks: flock(2) on the device node of the drive whose SCSI address the name
-// gives, a descriptor of its own for each lock.
+// gives, a descriptor of its own for each lock. Only that node is opened: an open sends the drive
+// the kernel's media checks, which must not reach another drive in the middle of its update.
 #include <fcntl.h>
 #include <sys/file.h>
 
@@ -73,22 +74,26 @@ Handle LinuxSystem::CreateMutexA(const char* name) {
     lasterror::Set(lasterror::kInvalidParameter);
     return 0;
   }
-  for (const std::string& path : kernel->OpticalDevices()) {
-    const int descriptor = kernel->Open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0) continue;
-    ScsiAddress address{};
-    if (AddressOf(descriptor, address) != 0 || !SameAddress(address, *wanted)) {
-      kernel->Close(descriptor);
-      continue;
-    }
-    auto nodeLock = std::make_shared<NodeLock>(*kernel, descriptor);
-    std::lock_guard<std::mutex> hold(lock);
-    const Handle handle = NewHandle();
-    nodeLocks[handle] = std::move(nodeLock);
-    return handle;
+  const std::string path =
+      kernel->NodeAt(wanted->PortNumber, wanted->PathId, wanted->TargetId, wanted->Lun);
+  const int descriptor =
+      path.empty() ? -ENOENT : kernel->Open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    lasterror::Set(lasterror::FromErrno(-descriptor));
+    return 0;
   }
-  lasterror::Set(lasterror::kFileNotFound);
-  return 0;
+  // The node may have gone to another drive since sysfs named it.
+  ScsiAddress address{};
+  if (AddressOf(descriptor, address) != 0 || !SameAddress(address, *wanted)) {
+    kernel->Close(descriptor);
+    lasterror::Set(lasterror::kFileNotFound);
+    return 0;
+  }
+  auto nodeLock = std::make_shared<NodeLock>(*kernel, descriptor);
+  std::lock_guard<std::mutex> hold(lock);
+  const Handle handle = NewHandle();
+  nodeLocks[handle] = std::move(nodeLock);
+  return handle;
 }
 
 std::shared_ptr<LinuxSystem::NodeLock> LinuxSystem::FindLock(Handle handle) {

@@ -20,6 +20,13 @@ class LinuxKernel {
 
   // The optical devices (/dev/sr0, /dev/sr1, ...), in any order.
   virtual std::vector<std::string> OpticalDevices() = 0;
+  // The node of the block device of the SCSI device at host:channel:id:lun, found without
+  // opening a device (each open makes the sr driver check the drive's medium: TEST UNIT READY and
+  // GET EVENT STATUS NOTIFICATION). sysfs lists the SCSI device as
+  // /sys/bus/scsi/devices/<host>:<channel>:<id>:<lun>, and the block device a driver made of it
+  // under its block/ directory by name; /dev/<name> is that device's node (devtmpfs and udev name
+  // the nodes of block devices so). Empty when there is no such device or block device.
+  virtual std::string NodeAt(int host, int channel, int id, int lun) = 0;
   // open(2): the descriptor, or the negated error number.
   virtual int Open(const std::string& path, int flags) = 0;
   virtual void Close(int descriptor) = 0;
