@@ -8,7 +8,11 @@
                                                packages the flasher of DIR for the scenario,
                                                boots it under QEMU, drives the tray from the
                                                host, checks what the flasher printed and what
-                                               the drive received
+                                               the drive received; a scenario's kernel drive
+                                               (DIR's movrel-kernel-drive) serves the simulated
+                                               machine's drives from inside the guest, and what
+                                               they received is compared with what DIR's
+                                               movrel-console-sim sends the same drives
 
 Scenarios are in scenarios.json beside this file. Exit status: 0 passed, 1 failed, 77 skipped
 (QEMU cannot start a virtual machine on this host).
@@ -34,14 +38,17 @@ SKIP = 77
 PACKAGES = {"qemu-system-x86": "qemu-system-x86_64", "busybox-static": "/bin/busybox",
             "genisoimage": "genisoimage"}
 # What the scenarios load; their dependencies are read from each module's .modinfo.
-MODULES = ["ata_piix", "virtio_pci", "virtio_scsi", "sr_mod", "sg", "scsi_debug", "isofs"]
+MODULES = ["ata_piix", "virtio_pci", "virtio_scsi", "sr_mod", "sg", "scsi_debug", "isofs",
+           "target_core_user", "tcm_loop"]
 BOOT_LIMIT = 120  # seconds for one scenario's whole boot, run and power-off
 
-# The flasher's package: the firmware of the model that a drive of the scenarios may claim to be.
+# The flasher's package: the firmware of the model that a drive of the scenarios may claim to be;
+# no restart after a success unless the scenario's options say otherwise.
 PACKAGE = [
     "--model", "Dornavex DVDRW KTR-207M", "--new-fw", "1=RV0D",
-    "--constraint", "1=RV01,RV0D,Dornavex,DVDRW KTR-207M", "--option", "REBOOT=0",
+    "--constraint", "1=RV01,RV0D,Dornavex,DVDRW KTR-207M",
 ]
+DEFAULT_OPTIONS = ["REBOOT=0"]
 IMAGE_SIZE = 1048576
 
 
@@ -142,6 +149,7 @@ def unpack_kernel(package, target):
             depends[name] = [d for d in module_depends(available[name]) if d in available]
             pending += depends[name]
         (work / "out" / "modules.json").write_text(json.dumps(depends, indent=1, sort_keys=True))
+        (work / "out" / "wanted.json").write_text(json.dumps(MODULES))
         shutil.move(work / "out", target)
     finally:
         shutil.rmtree(work, ignore_errors=True)
@@ -200,14 +208,12 @@ def prepare(work):
         return SKIP
     package = kernel_package()
     kernel = cache_root() / package
-    wanted = json.dumps(MODULES)
-    if not (kernel / "modules.json").exists() or \
-            not (kernel / "wanted.json").exists() or (kernel / "wanted.json").read_text() != wanted:
+    wanted = kernel / "wanted.json"
+    if not wanted.exists() or not set(MODULES) <= set(json.loads(wanted.read_text())):
         kernel.parent.mkdir(parents=True, exist_ok=True)
         for older in kernel.parent.glob("linux-image-*"):
             shutil.rmtree(older)
         unpack_kernel(package, kernel)
-        (kernel / "wanted.json").write_text(wanted)
     entries = [(path, 0o040755, None) for path in
                ("bin", "dev", "proc", "sys", "tmp", "lib", "lib/modules", "scenario")]
     lock_door = work / "lock-door"
@@ -365,6 +371,140 @@ def scsi_debug_commands(console):
     return lines
 
 
+# ---- the kernel drive: the simulated machine's drives behind the guest's own SCSI target ----
+
+KERNEL_DRIVE = "movrel-kernel-drive"
+# Serves /scenario/bay.json: configfs mounted, the control FIFO made for the host's hand, which
+# the init forwards from the answers port; with "one_drive_first", the flasher first updates the
+# bay's first drive alone, timed in the same guest, and that drive is taken away again.
+SERVE = """mount -t configfs configfs /sys/kernel/config
+mkfifo /tmp/drive-control
+"""
+ONE_DRIVE_FIRST = """movrel-kernel-drive /scenario/one-drive.json /tmp/one-drive-trace /tmp/drive-control &
+server=$!
+while [ ! -e /sys/class/block/sr0 ]; do sleep 0.05; done
+started=$(cut -d' ' -f1 /proc/uptime)
+printf 'y\\n' | /flasher >/tmp/one-drive-output 2>&1
+echo "@@ one drive exit $? ran $started $(cut -d' ' -f1 /proc/uptime)"
+kill $server
+wait $server
+"""
+SERVE_BAY = "movrel-kernel-drive /scenario/bay.json /tmp/drive-trace /tmp/drive-control &\n"
+REPORT_TRACE = "sed 's/^/@@ trace /' /tmp/drive-trace\n"
+
+
+def kernel_drive_commands(console):
+    """The kernel drive's trace, as the guest printed it after the flasher: the simulated machine's
+    lines, '<drive> <12 command bytes> <in|out|none> <length> <outcome>' and its notes."""
+    return [line[len("@@ trace "):] for line in console.splitlines() if line.startswith("@@ trace ")]
+
+
+def kernel_drive_files(scenario, binaries):
+    """The guest's files that serve the scenario's bay, and what reports its trace."""
+    bay = scenario.get("kernel_drive")
+    if bay is None:
+        return [("scenario/serve", 0o100644, b""), ("scenario/after", 0o100644, b"")]
+    serve = SERVE
+    files = [("bin/" + KERNEL_DRIVE, 0o100755, (binaries / KERNEL_DRIVE).read_bytes()),
+             ("scenario/bay.json", 0o100644, json.dumps(bay).encode())]
+    if "one_drive_first" in scenario:
+        one = dict(bay, drives=bay["drives"][:1])
+        files.append(("scenario/one-drive.json", 0o100644, json.dumps(one).encode()))
+        serve += ONE_DRIVE_FIRST
+    return files + [("scenario/serve", 0o100644, (serve + SERVE_BAY).encode()),
+                    ("scenario/after", 0o100644, REPORT_TRACE.encode())]
+
+
+def simulated_commands(scenario, binaries, folder, failures):
+    """What movrel-console-sim, packaged as the flasher, sends the scenario's bay, answered as the
+    person in the guest answers: its own person at the machine lends the host's hand. The drives'
+    lines of its trace; the machine's own ('- ...') are left out. It must end as the scenario's
+    flasher ends."""
+    package_flasher(scenario, binaries, folder, "movrel-console-sim", "sim-flasher")
+    (folder / "bay.json").write_text(json.dumps(scenario["kernel_drive"]))
+    answers = scenario["answers"] + "".join(action.get("answer", "")
+                                            for action in scenario.get("host", []))
+    trace = folder / "sim-trace.txt"
+    environment = dict(os.environ, MOVREL_SIM_BAY=str(folder / "bay.json"),
+                       MOVREL_SIM_TRACE=str(trace))
+    with open(folder / "sim-output.txt", "w") as output:
+        status = subprocess.run([str(folder / "sim-flasher")], input=answers, text=True,
+                                env=environment, stdout=output, stderr=subprocess.STDOUT,
+                                timeout=120).returncode
+    if status != scenario["exit"]:
+        failures.append(f"the simulated flasher ended with status {status}, not {scenario['exit']}")
+    return [line for line in trace.read_text().splitlines() if not line.startswith("- ")]
+
+
+def is_programming(line):
+    """The programming command: WRITE BUFFER with control byte 80 or A0 (byte 9)."""
+    command = line.split()[1:13]
+    return command[:3] == ["3B", "05", "01"] and command[9] in ("80", "A0")
+
+
+def compare_with_simulated(received, simulated, own, failures):
+    """Drive by drive, what the kernel drive received is what the simulated flasher sent, line for
+    line, but for the kernel's own commands (open, close, media polling: the patterns `own`, on the
+    command bytes onwards), which may come in between; and none of those comes between the drive's
+    first WRITE BUFFER and its programming command."""
+    names = list(dict.fromkeys(line.split()[0] for line in simulated))
+    for name in names:
+        expected = [line for line in simulated if line.split()[0] == name]
+        writes = [i for i, line in enumerate(expected) if line.split()[1] == "3B"]
+        programming = next((i for i, line in enumerate(expected) if is_programming(line)), None)
+        position, between = 0, []
+        for line in (line for line in received if line.split()[0] == name):
+            if position < len(expected) and line == expected[position]:
+                position += 1
+                continue
+            if not any(re.search(pattern, line.partition(" ")[2]) for pattern in own):
+                wanted = expected[position] if position < len(expected) else "nothing more"
+                failures.append(f"kernel drive {name}: '{line}' where the simulated flasher sent "
+                                f"'{wanted}', and it is none of the kernel's own")
+                break
+            if writes and programming is not None and writes[0] < position <= programming:
+                between.append(line)
+        else:
+            if position < len(expected):
+                failures.append(f"kernel drive {name}: the simulated flasher's '{expected[position]}' "
+                                f"and {len(expected) - position - 1} more never arrived")
+        if between:
+            failures.append(f"kernel drive {name}: the kernel's own commands between the first WRITE "
+                            "BUFFER and the programming command:\n  " + "\n  ".join(between))
+
+
+def check_at_once(received, drives, failures):
+    """Each of the drives had its first chunk before any drive had its programming command: the
+    updates ran at the same time, not one after the other."""
+    chunks = [i for i, line in enumerate(received) if line.split()[1:13] ==
+              ["3B", "05", "01", "00", "00", "00", "00", "40", "00", "00", "00", "00"]]
+    firsts = {received[i].split()[0]: i for i in reversed(chunks)}
+    programmed = [i for i, line in enumerate(received) if is_programming(line)]
+    if len(firsts) != drives or not programmed or max(firsts.values()) > min(programmed):
+        failures.append("the drives were not updated at the same time: a drive's first chunk came "
+                        "after another drive's programming command, or none was programmed")
+
+
+def guest_seconds(pattern, console):
+    """The seconds between the two uptimes of the guest's line that `pattern` finds."""
+    found = re.search(pattern + r" ([\d.]+) ([\d.]+)$", console, re.M)
+    return float(found.group(2)) - float(found.group(1)) if found else None
+
+
+def compare_one_drive(limit, console, failures):
+    """The flasher's wall time on all the drives against its time on one of them alone, in the same
+    guest: at most `limit` times as long."""
+    one = guest_seconds(r"^@@ one drive exit 0 ran", console)
+    all_drives = guest_seconds(r"^@@ ran", console)
+    if one is None or all_drives is None:
+        failures.append("no time of the one-drive run (it must end with status 0) or of the run")
+        return
+    ratio = all_drives / one
+    say(f"vm: one drive {one:.2f} s, all drives {all_drives:.2f} s: {ratio:.2f} times")
+    if ratio > limit:
+        failures.append(f"all drives took {ratio:.2f} times as long as one, more than {limit}")
+
+
 # ---- checks ----
 
 def in_order(lines, patterns, match):
@@ -418,20 +558,37 @@ def check_listed(output, console, expected, failures):
 
 # ---- a scenario ----
 
-def package_flasher(scenario, binaries, folder):
-    (folder / "image.bin").write_bytes(bytes([scenario.get("image_byte", ord("Z"))]) * IMAGE_SIZE)
-    options = [item for option in scenario.get("options", []) for item in ("--option", option)]
-    run([str(binaries / "movrel-pack"), "pack", "--template", str(binaries / "movrel-console"),
-         "--output", str(folder / "flasher"), "--bank", f"1={folder / 'image.bin'}",
+def package_flasher(scenario, binaries, folder, template="movrel-console", output="flasher"):
+    """The scenario's package in a copy of the template. Its image is of one byte throughout; with
+    "new_identity" (vendor, product, revision) it begins with the record that makes a simulated
+    drive report that identity once it has programmed the image (sim/ImageIdentity.h)."""
+    image = bytearray([scenario.get("image_byte", ord("Z"))]) * IMAGE_SIZE
+    if "new_identity" in scenario:
+        vendor, product, revision = scenario["new_identity"]
+        record = f"MOVREL-SIM-IMAGE{vendor:<8}{product:<16}{revision:<4}".encode()
+        image[:64] = record.ljust(64, b"\0")
+    (folder / "image.bin").write_bytes(image)
+    given = scenario.get("options", [])
+    named = {option.partition("=")[0] for option in given}
+    chosen = [option for option in DEFAULT_OPTIONS if option.partition("=")[0] not in named] + given
+    options = [item for option in chosen for item in ("--option", option)]
+    run([str(binaries / "movrel-pack"), "pack", "--template", str(binaries / template),
+         "--output", str(folder / output), "--bank", f"1={folder / 'image.bin'}",
          *PACKAGE, *options], stdout=subprocess.DEVNULL)
 
 
 def act(machine, action, deadline):
     """The host's hand, once the text appears: the QMP commands, all again until each succeeds
-    (the guest may move the tray in between), then the person's answer to the box, if any.
-    Returns what went wrong, or None."""
+    (the guest may move the tray in between), or the action on the kernel drive, done when the
+    drive says so; then the person's answer to the box, if any. Returns what went wrong, or None."""
     if not machine.wait_for(action["after"], deadline):
         return f"host: '{action['after']}' never appeared"
+    if "drive" in action:
+        machine.type(f"@@drive {action['drive']}\n")
+        if not machine.wait_for(f"@@ kernel drive: done: {action['drive']}", deadline):
+            return f"host: the kernel drive never did '{action['drive']}'"
+        machine.type(action.get("answer", ""))
+        return None
     for attempt in range(50):
         replies = [machine.command(name, arguments) for name, arguments in action["qmp"]]
         answers = [answer for answer, _ in replies]
@@ -453,7 +610,10 @@ def run_scenario(name, work, binaries):
         say(f"vm {name}: FAILED: {work} is not prepared (vmtest.py prepare)")
         return 1
     scenario = json.loads((HERE / "scenarios.json").read_text())[name]
-    for tool in ("movrel-console", "movrel-pack"):
+    tools = ["movrel-console", "movrel-pack"]
+    if "kernel_drive" in scenario:
+        tools += [KERNEL_DRIVE, "movrel-console-sim"]
+    for tool in tools:
         if not (binaries / tool).is_file():
             say(f"vm {name}: FAILED: no {binaries / tool} (the dev preset builds it)")
             return 1
@@ -471,7 +631,8 @@ def run_scenario(name, work, binaries):
              ("scenario/modules", 0o100644, modules.encode()),
              ("scenario/drives", 0o100644, str(len(scenario["drives"])).encode()),
              ("scenario/before", 0o100644, scenario.get("before", "").encode()),
-             ("scenario/run_as", 0o100644, scenario.get("run_as", "").encode())]
+             ("scenario/run_as", 0o100644, scenario.get("run_as", "").encode()),
+             *kernel_drive_files(scenario, binaries)]
     (folder / "initrd").write_bytes((work / "base.cpio").read_bytes() + cpio(files))
     if scenario.get("disc") == "iso9660":  # a disc the guest can mount
         (folder / "disc").mkdir()
@@ -523,16 +684,32 @@ def run_scenario(name, work, binaries):
                         f"not {scenario['exit']}")
     check_lines("output", output.splitlines(), scenario.get("output", {}),
                 lambda text, line: text in line, failures)
+    for text in scenario.get("console", []):  # from the guest at any time, e.g. a served drive's
+        if text not in console:
+            failures.append(f"console: no '{text}'")
     if scenario.get("listed", True):  # false: the flasher ends before it lists the drives
         check_listed(output, console, scenario["drives"], failures)
-    peer = scenario.get("peer")
+    peer, commands = scenario.get("peer"), []
     if peer:
         trace = (folder / "qemu-trace.txt").read_text(errors="replace")
-        commands = qemu_commands(trace, machine.mark) if peer == "qemu" else scsi_debug_commands(console)
+        commands = (qemu_commands(trace, machine.mark) if peer == "qemu" else
+                    kernel_drive_commands(console) if peer == "kernel_drive" else
+                    scsi_debug_commands(console))
         (folder / "commands.txt").write_text("".join(line + "\n" for line in commands))
         check_lines(f"{peer} received", commands, scenario.get("commands", {}),
                     lambda pattern, line: re.search(pattern, line), failures)
+    if "same_as_simulated" in scenario:
+        simulated = simulated_commands(scenario, binaries, folder, failures)
+        compare_with_simulated(commands, simulated, scenario["same_as_simulated"], failures)
+    if "one_drive_first" in scenario:
+        compare_one_drive(scenario["one_drive_first"], console, failures)
+    if scenario.get("at_once"):
+        check_at_once(commands, len(scenario["kernel_drive"]["drives"]), failures)
     (folder / "qmp-events.json").write_text(json.dumps(machine.events, indent=1))
+    restarted = any(event["event"] == "SHUTDOWN" and event["data"].get("reason") == "guest-reset"
+                    for event in machine.events)
+    if restarted != scenario.get("restarts", False):
+        failures.append("the guest restarted" if restarted else "the guest did not restart")
     if scenario.get("tray_opened_before_host") and not any(
             event["event"] == "DEVICE_TRAY_MOVED" and event["data"]["tray-open"]
             for event in machine.events[:machine.before_host]):
