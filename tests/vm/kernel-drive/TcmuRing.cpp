@@ -120,7 +120,7 @@ void Ring::Complete(std::size_t entry, const RingReply& reply) {
   region[entry + kTcmu.statusAt] = reply.status;
   std::uint8_t* sense = region + entry + kTcmu.senseAt;
   std::memset(sense, 0, kTcmu.senseSize);
-  std::memcpy(sense, reply.sense.data(), std::min(reply.sense.size(), kTcmu.senseSize));
+  std::copy_n(reply.sense.begin(), std::min(reply.sense.size(), kTcmu.senseSize), sense);
   if (reply.readLength && readLengthTaken) {
     Store<std::uint32_t>(region + entry + kTcmu.readLengthAt, *reply.readLength);
     region[entry + kTcmu.userFlagsAt] |= kTcmu.readLengthValid;
