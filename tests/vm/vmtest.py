@@ -611,6 +611,8 @@ def run_scenario(name, work, binaries):
         return 1
     scenario = json.loads((HERE / "scenarios.json").read_text())[name]
     tools = ["movrel-console", "movrel-pack"]
+    if "program" in scenario:
+        tools.append(scenario["program"])
     if "kernel_drive" in scenario:
         tools += [KERNEL_DRIVE, "movrel-console-sim"]
     for tool in tools:
@@ -627,7 +629,9 @@ def run_scenario(name, work, binaries):
     parameters = scenario.get("module_parameters", {})
     modules = "".join(f"{module} {parameters.get(module, '')}\n"
                       for module in load_order(scenario["modules"], depends))
-    files = [("flasher", 0o100755, (folder / "flasher").read_bytes()),
+    # The guest runs the packaged flasher, or the scenario's own program in its place.
+    flasher = binaries / scenario["program"] if "program" in scenario else folder / "flasher"
+    files = [("flasher", 0o100755, flasher.read_bytes()),
              ("scenario/modules", 0o100644, modules.encode()),
              ("scenario/drives", 0o100644, str(len(scenario["drives"])).encode()),
              ("scenario/before", 0o100644, scenario.get("before", "").encode()),
@@ -714,6 +718,13 @@ def run_scenario(name, work, binaries):
             event["event"] == "DEVICE_TRAY_MOVED" and event["data"]["tray-open"]
             for event in machine.events[:machine.before_host]):
         failures.append("QEMU reported no tray opened before the host acted")
+
+    ratio = scenario.get("ratio")  # a figure the program prints: "<line> <value>", at most a limit
+    if ratio:
+        found = re.search(rf"^{re.escape(ratio['line'])} ([\d.]+)$", output, re.M)
+        if not found or float(found.group(1)) > ratio["at_most"]:
+            failures.append(f"'{ratio['line']}' is {found.group(1) if found else 'missing'}, "
+                            f"not at most {ratio['at_most']}")
 
     limit = scenario.get("run_limit")
     if limit is not None and (not flasher_ended or ran > limit):
