@@ -4,12 +4,12 @@
 // a drive where the system has a pass-through, as Wine has on Linux.
 //
 // One host adapter, 0; target N is the N-th CD-ROM drive of the drive list, LUN 0. Each drive is
-// opened on its first request and kept open: every open and close of a Linux optical drive makes
-// the kernel send the drive commands of its own. A SCSI request is answered as an ASPI manager
-// answers it: SendASPI32Command returns SS_PENDING at once, and a thread of the manager runs the
-// request, writes its status last and then signals the request's event (SRB_EVENT_NOTIFY). A
-// request with the kernel cannot be taken back: an abort is accepted and the request ends by
-// itself.
+// opened on its first request and kept open, which is said on standard output: every open and
+// close of a Linux optical drive makes the kernel send the drive commands of its own. A SCSI
+// request is answered as an ASPI manager answers it: SendASPI32Command returns SS_PENDING at once,
+// and a thread of the manager runs the request, writes its status last and then signals the
+// request's event (SRB_EVENT_NOTIFY). A request with the kernel cannot be taken back: an abort is
+// accepted and the request ends by itself.
 #include <windows.h>
 // After <windows.h>, whose types it uses.
 #include <ntddscsi.h>
@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/WinTypes.h"
@@ -36,6 +37,16 @@ bool listed = false;
 int targetCount = 0;
 char letters[kMaxTargets] = {};    // each target's drive letter
 HANDLE devices[kMaxTargets] = {};  // opened on first use, kept open
+
+// Says on standard output that a target's device is open, so that a test sees that this manager
+// answered.
+void SayOpened(int target, const char* name) {
+  char line[48];
+  const int length =
+      std::snprintf(line, sizeof line, "PASS-THROUGH ASPI: target %d is %s\n", target, name);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, static_cast<DWORD>(length), &written, nullptr);
+}
 
 // The number of targets: the CD-ROM drives of the drive list, in its order, read at the first
 // call, as a manager finds its targets once when it starts.
@@ -70,7 +81,10 @@ HANDLE DeviceOf(int target) {
     const HANDLE device =
         CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_EXISTING, 0, nullptr);
-    if (device != INVALID_HANDLE_VALUE) devices[target] = device;
+    if (device != INVALID_HANDLE_VALUE) {
+      devices[target] = device;
+      SayOpened(target, name);
+    }
   }
   const HANDLE device = devices[target] != nullptr ? devices[target] : INVALID_HANDLE_VALUE;
   LeaveCriticalSection(&lock);
