@@ -4,7 +4,7 @@
     vmtest.py prepare --work DIR               installs QEMU and busybox, fetches and unpacks a
                                                Debian kernel into the cache, builds the guest's
                                                base initramfs
-    vmtest.py run SCENARIO --work DIR --bin DIR
+    vmtest.py run SCENARIO --work DIR --bin DIR [--windows-bin DIR]
                                                packages the flasher of DIR for the scenario,
                                                boots it under QEMU, drives the tray from the
                                                host, checks what the flasher printed and what
@@ -12,7 +12,9 @@
                                                (DIR's movrel-kernel-drive) serves the simulated
                                                machine's drives from inside the guest, and what
                                                they received is compared with what DIR's
-                                               movrel-console-sim sends the same drives
+                                               movrel-console-sim sends the same drives; a Wine
+                                               scenario runs the Windows build's movrel.exe
+                                               under Wine in the guest instead (wine_guest.py)
 
 Scenarios are in scenarios.json beside this file. Exit status: 0 passed, 1 failed, 77 skipped
 (QEMU cannot start a virtual machine on this host).
@@ -33,13 +35,15 @@ import threading
 import time
 from pathlib import Path
 
+import wine_guest
+
 HERE = Path(__file__).resolve().parent
 SKIP = 77
 PACKAGES = {"qemu-system-x86": "qemu-system-x86_64", "busybox-static": "/bin/busybox",
             "genisoimage": "genisoimage"}
 # What the scenarios load; their dependencies are read from each module's .modinfo.
 MODULES = ["ata_piix", "virtio_pci", "virtio_scsi", "sr_mod", "sg", "scsi_debug", "isofs",
-           "target_core_user", "tcm_loop"]
+           "target_core_user", "tcm_loop", "9p", "9pnet_virtio"]
 BOOT_LIMIT = 120  # seconds for one scenario's whole boot, run and power-off
 
 # The flasher's package: the firmware of the model that a drive of the scenarios may claim to be;
@@ -602,7 +606,7 @@ def act(machine, action, deadline):
     return f"host: {action['qmp']} kept failing: {answers}"
 
 
-def run_scenario(name, work, binaries):
+def run_scenario(name, work, binaries, windows):
     if (work / "skip").exists():
         say((work / "skip").read_text())
         return SKIP
@@ -619,19 +623,34 @@ def run_scenario(name, work, binaries):
         if not (binaries / tool).is_file():
             say(f"vm {name}: FAILED: no {binaries / tool} (the dev preset builds it)")
             return 1
+    missing = wine_guest.missing(windows) if "wine" in scenario else None
+    if missing:
+        say(f"vm {name}: FAILED: {missing}")
+        return 1
     folder = work / name
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
     kernel = Path((work / "kernel").read_text())
-    package_flasher(scenario, binaries, folder)
+    if "wine" in scenario:
+        (folder / "wine").mkdir()
+        package_flasher(scenario, binaries, folder, windows.resolve() / wine_guest.TEMPLATE,
+                        f"wine/{wine_guest.FLASHER}")
+        try:
+            flasher = wine_guest.guest_files(scenario, windows, work, folder)
+        except RuntimeError as error:
+            say(f"vm {name}: FAILED: {error}")
+            return 1
+    elif "program" in scenario:  # the scenario's own program in the flasher's place
+        flasher = [("flasher", 0o100755, (binaries / scenario["program"]).read_bytes())]
+    else:
+        package_flasher(scenario, binaries, folder)
+        flasher = [("flasher", 0o100755, (folder / "flasher").read_bytes())]
 
     depends = json.loads((kernel / "modules.json").read_text())
     parameters = scenario.get("module_parameters", {})
     modules = "".join(f"{module} {parameters.get(module, '')}\n"
                       for module in load_order(scenario["modules"], depends))
-    # The guest runs the packaged flasher, or the scenario's own program in its place.
-    flasher = binaries / scenario["program"] if "program" in scenario else folder / "flasher"
-    files = [("flasher", 0o100755, flasher.read_bytes()),
+    files = [*flasher,
              ("scenario/modules", 0o100644, modules.encode()),
              ("scenario/drives", 0o100644, str(len(scenario["drives"])).encode()),
              ("scenario/before", 0o100644, scenario.get("before", "").encode()),
@@ -646,13 +665,15 @@ def run_scenario(name, work, binaries):
     else:
         (folder / "disc.iso").write_bytes(bytes(2048 * 512))
 
-    args = ["-accel", "tcg", "-machine", "pc", "-m", "256", "-nodefaults", "-nographic",
+    args = ["-accel", "tcg", "-machine", "pc", "-m", str(scenario.get("memory", 256)),
+            "-nodefaults", "-nographic",
             "-serial", "stdio", "-no-reboot", "-kernel", str(kernel / "vmlinux"),
             "-initrd", str(folder / "initrd"),
             "-append", "console=ttyS0 rdinit=/init quiet panic=-1",
             "-trace", "scsi_disk_new_request", "-trace", "scsi_req_build_sense",
             "-D", str(folder / "qemu-trace.txt")]
     args += [arg.replace("{disc}", str(folder / "disc.iso")) for arg in scenario["qemu"]]
+    args += wine_guest.QEMU if "wine" in scenario else []
 
     failures = []
     started = time.monotonic()
@@ -745,10 +766,11 @@ def main():
     parser.add_argument("scenario", nargs="?")
     parser.add_argument("--work", type=Path, required=True)
     parser.add_argument("--bin", type=Path)
+    parser.add_argument("--windows-bin", type=Path, help="the Windows build's bin/, for Wine")
     options = parser.parse_args()
     if options.step == "prepare":
         return prepare(options.work)
-    return run_scenario(options.scenario, options.work, options.bin)
+    return run_scenario(options.scenario, options.work, options.bin, options.windows_bin)
 
 
 if __name__ == "__main__":
