@@ -21,6 +21,7 @@ Scenarios are in scenarios.json beside this file. Exit status: 0 passed, 1 faile
 """
 
 import argparse
+import hashlib
 import json
 import lzma
 import os
@@ -395,6 +396,14 @@ wait $server
 """
 SERVE_BAY = "movrel-kernel-drive /scenario/bay.json /tmp/drive-trace /tmp/drive-control &\n"
 REPORT_TRACE = "sed 's/^/@@ trace /' /tmp/drive-trace\n"
+# With "flash_is_image", the drives first note in the trace what their flash memory holds.
+NOTE_FLASHES = """printf 'note-flashes\\n' >/tmp/drive-control
+tries=0
+while [ "$(grep -c '^- flash ' /tmp/drive-trace)" -lt {drives} ] && [ $tries -lt 100 ]; do
+  sleep 0.1
+  tries=$((tries + 1))
+done
+"""
 
 
 def kernel_drive_commands(console):
@@ -415,8 +424,11 @@ def kernel_drive_files(scenario, binaries):
         one = dict(bay, drives=bay["drives"][:1])
         files.append(("scenario/one-drive.json", 0o100644, json.dumps(one).encode()))
         serve += ONE_DRIVE_FIRST
+    after = ""
+    if scenario.get("flash_is_image"):
+        after = NOTE_FLASHES.format(drives=len(bay["drives"]))
     return files + [("scenario/serve", 0o100644, (serve + SERVE_BAY).encode()),
-                    ("scenario/after", 0o100644, REPORT_TRACE.encode())]
+                    ("scenario/after", 0o100644, (after + REPORT_TRACE).encode())]
 
 
 def simulated_commands(scenario, binaries, folder, failures):
@@ -475,6 +487,18 @@ def compare_with_simulated(received, simulated, own, failures):
         if between:
             failures.append(f"kernel drive {name}: the kernel's own commands between the first WRITE "
                             "BUFFER and the programming command:\n  " + "\n  ".join(between))
+
+
+def check_flash(received, image, failures):
+    """Each drive's flash memory holds the package's image, byte for byte: the SHA-256 that the
+    kernel drive noted for it after the run is the image's."""
+    wanted = hashlib.sha256(image.read_bytes()).hexdigest()
+    noted = [line.split() for line in received if line.startswith("- flash ")]
+    if not noted:
+        failures.append("the kernel drive noted no flash memory")
+    for _, _, name, _, digest in noted:
+        if digest != wanted:
+            failures.append(f"kernel drive {name}: its flash memory is not the package's image")
 
 
 def check_at_once(received, drives, failures):
@@ -726,6 +750,8 @@ def run_scenario(name, work, binaries, windows):
     if "same_as_simulated" in scenario:
         simulated = simulated_commands(scenario, binaries, folder, failures)
         compare_with_simulated(commands, simulated, scenario["same_as_simulated"], failures)
+    if scenario.get("flash_is_image"):
+        check_flash(commands, folder / "image.bin", failures)
     if "one_drive_first" in scenario:
         compare_one_drive(scenario["one_drive_first"], console, failures)
     if scenario.get("at_once"):

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "package/ImageHash.h"
 #include "sim/SimDrive.h"
 
 namespace kerneldrive {
@@ -101,7 +102,20 @@ void DriveServer::TakeDiscOut(const std::string& name) {
   drives.WithDrive(name, [](sim::SimDrive& drive) { drive.TakeDiscOut(); });
 }
 
+void DriveServer::NoteFlashes() {
+  for (std::size_t drive = 0; drive < drives.Count(); ++drive) {
+    std::string digest;
+    drives.WithDrive(Name(drive), [&digest](sim::SimDrive& each) {
+      const std::vector<std::uint8_t> flash = each.State().flash;
+      digest = app::Sha256Hex(flash.data(), flash.size());
+    });
+    drives.Note("- flash " + Name(drive) + " sha256 " + digest);
+  }
+  WriteTrace();
+}
+
 void DriveServer::WriteTrace() {
+  const std::lock_guard<std::mutex> hold(writing);
   std::string lines;
   for (const std::string& line : drives.Trace()) lines += line + '\n';
   drives.ClearTrace();

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,12 +37,16 @@ class DriveServer {
   // The person at the machine takes the disc out of the named drive's tray; throws
   // std::invalid_argument for a name the bay does not have.
   void TakeDiscOut(const std::string& name);
+  // Adds to the trace, for each drive, a line of the machine's own with the SHA-256 of what its
+  // flash memory took at its last programming: "- flash <drive> sha256 <64 hex digits>".
+  void NoteFlashes();
 
  private:
   void WriteTrace();
 
   sim::Clock clock{sim::Clock::Mode::Real};
   sim::DriveBay drives;
+  std::mutex writing;  // the ring's thread and the main thread both write the trace
   int trace;
   std::vector<std::uint8_t> data;  // one command's data phase, kept between commands
 };

@@ -9,7 +9,8 @@
 // Every command the drives receive is appended to TRACE in the simulated machine's format.
 //
 // CONTROL is a FIFO on which the person at the machine acts, a line each: "take-disc-out
-// <drive>", answered with "done: <the line>" once done. A drive whose vanish fault fires has its
+// <drive>", answered with "done: <the line>" once done; "note-flashes" adds to the trace the
+// SHA-256 of what each drive's flash memory holds. A drive whose vanish fault fires has its
 // LUN removed, as a drive that is unplugged. SIGTERM or SIGINT removes the LUNs and the devices,
 // and ends the program. Lines for the log start with "@@ kernel drive".
 #include <fcntl.h>
@@ -123,6 +124,9 @@ void Act(DriveServer& drives, const std::string& line) {
   if (line.rfind(takeDiscOut, 0) == 0) {
     const std::string name = line.substr(takeDiscOut.size());
     drives.TakeDiscOut(name);
+    Say("done: " + line);
+  } else if (line == "note-flashes") {
+    drives.NoteFlashes();
     Say("done: " + line);
   } else {
     Say("no such action: " + line);
