@@ -69,6 +69,7 @@ wine box-answerer.exe --timeout "$limit" "${answers[@]}" -- "$flasher" \
   </dev/null >/tmp/wine-output 2>/tmp/wine-errors
 status=$?
 tr -d '\r' </tmp/wine-output
+[ $status -eq 0 ] || sed 's/^/@@ wine: /' /tmp/wine-errors
 exit $status
 """
 
