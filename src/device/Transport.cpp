@@ -156,8 +156,11 @@ bool AtapiDevice::ExecuteAspi(const CommandBlock& command, DataDirection directi
     if (event != 0) {
       aspiRequest.SRB_Flags |= platform::SRB_EVENT_NOTIFY;
       aspiRequest.SRB_PostProc = reinterpret_cast<void*>(event);
-      sendAspiCommand(&aspiRequest);
-      if (AspiStatus() == platform::SS_PENDING) {
+      // A request the manager took as pending is waited for even when its status is already
+      // written: the manager signals the event after that, and the event must still be this
+      // request's when it does (closed, its handle could be the next request's event).
+      const std::uint32_t posted = sendAspiCommand(&aspiRequest);
+      if (posted == platform::SS_PENDING || AspiStatus() == platform::SS_PENDING) {
         system.WaitForSingleObject(event, WaitMilliseconds(commandTimeout));
       }
     } else {

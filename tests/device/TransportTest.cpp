@@ -346,6 +346,61 @@ class StubbornManager : public ScriptedMachine {
   platform::SrbExecScsiCmd* held = nullptr;
 };
 
+// A manager that completes each request on a thread of its own: SendASPI32Command returns
+// SS_PENDING, the thread writes the status and signals the request's event a moment later, after
+// the caller may already have looked at the status. The event must still be the caller's then.
+class LateSignallingManager : public ScriptedMachine {
+ public:
+  LateSignallingManager() : ScriptedMachine(sim::Family::NT, true) {}
+
+  platform::ProcAddress GetProcAddress(platform::Module module, const char* procName) override {
+    const platform::ProcAddress entry = ScriptedMachine::GetProcAddress(module, procName);
+    if (!entry || std::string(procName) != "SendASPI32Command") return entry;
+    send = entry;
+    return {&Send, this};
+  }
+  // The manager's thread signals when the caller next looks at the event.
+  std::uint32_t WaitForSingleObject(platform::Handle handle, std::uint32_t milliseconds) override {
+    if (handle == unsignalled) SignalNow();
+    return ScriptedMachine::WaitForSingleObject(handle, milliseconds);
+  }
+  bool CloseHandle(platform::Handle handle) override {
+    if (handle == unsignalled) signalledAfterClose = true;
+    return ScriptedMachine::CloseHandle(handle);
+  }
+  bool signalledAfterClose = false;
+
+ private:
+  static std::uint32_t Send(void* context, void* request) {
+    auto& manager = *static_cast<LateSignallingManager*>(context);
+    auto& srb = *static_cast<platform::SrbExecScsiCmd*>(request);
+    if (srb.SRB_Cmd != platform::SC_EXEC_SCSI_CMD) return manager.send(request);
+    void* event = srb.SRB_PostProc;
+    srb.SRB_PostProc = nullptr;  // completed now, signalled later
+    manager.send(request);
+    srb.SRB_PostProc = event;
+    manager.unsignalled = reinterpret_cast<platform::Handle>(event);
+    return platform::SS_PENDING;
+  }
+  void SignalNow() {
+    SetEvent(unsignalled);
+    unsignalled = 0;
+  }
+
+  platform::ProcAddress send;
+  platform::Handle unsignalled = 0;
+};
+
+TEST(AspiPending, APendingRequestsEventIsWaitedForBeforeItIsClosed) {
+  LateSignallingManager machine;
+  QuietApplication application;
+  application.SetTag(32767);  // ASPI first
+  movrel::AtapiDevice device(machine, application);
+  ASSERT_TRUE(device.SelectDrive(0) && device.UseAspi());
+  EXPECT_TRUE(device.ExecuteCommand(kCommand, DataDirection::NoData, 0));
+  EXPECT_FALSE(machine.signalledAfterClose);
+}
+
 TEST(AspiPending, HeldRequestKeepsBlockAndBuffersOutOfUseUntilReleased) {
   StubbornManager machine;
   QuietApplication application;
