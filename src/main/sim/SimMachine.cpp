@@ -8,24 +8,28 @@ namespace app {
 sim::BayConfig BuiltInBay() {
   sim::BayConfig bay;
   bay.clock = sim::Clock::Mode::Real;
-  sim::DriveConfig dornavex;
-  dornavex.name = "D";
-  dornavex.root = "D:\\";
-  dornavex.address = {1, 0, 0, 0};
-  dornavex.vendor = "Dornavex";
-  dornavex.product = "DVDRW KTR-207M";
-  dornavex.revision = "RV05";
-  dornavex.flashId = {0xBF, 0xD8, 0x00, 0x05};
-  dornavex.notReadySeconds = 2;
-  sim::DriveConfig other;
-  other.name = "E";
-  other.root = "E:\\";
-  other.address = {1, 0, 1, 0};
-  other.vendor = "Kestrel";
-  other.product = "CD-RW KS-5216";
-  other.revision = "1.10";
-  other.flashId = {0xC2, 0x37, 0x00, 0x01};
-  other.notReadySeconds = 2;
+  // Each text is constructed, not assigned: GCC 12's optimiser warns falsely (-Wrestrict) about
+  // a short literal assigned to a string.
+  const sim::DriveConfig dornavex{.name = "D",
+                                  .root = "D:\\",
+                                  .address = {1, 0, 0, 0},
+                                  .vendor = "Dornavex",
+                                  .product = "DVDRW KTR-207M",
+                                  .revision = "RV05",
+                                  .flashId = {0xBF, 0xD8, 0x00, 0x05},
+                                  .notReadySeconds = 2,
+                                  .faults = {},
+                                  .responder = {}};
+  const sim::DriveConfig other{.name = "E",
+                               .root = "E:\\",
+                               .address = {1, 0, 1, 0},
+                               .vendor = "Kestrel",
+                               .product = "CD-RW KS-5216",
+                               .revision = "1.10",
+                               .flashId = {0xC2, 0x37, 0x00, 0x01},
+                               .notReadySeconds = 2,
+                               .faults = {},
+                               .responder = {}};
   bay.drives = {dornavex, other};
   return bay;
 }
