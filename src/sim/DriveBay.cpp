@@ -118,6 +118,11 @@ void DriveBay::ClearTrace() {
   trace.clear();
 }
 
+std::vector<std::string> DriveBay::TakeTrace() {
+  platform::Hold hold(lock);
+  return std::exchange(trace, {});
+}
+
 void DriveBay::WithDrive(const std::string& name, const std::function<void(SimDrive&)>& action) {
   platform::Hold hold(lock);
   for (SimDrive& drive : drives) {

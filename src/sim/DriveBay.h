@@ -35,6 +35,8 @@ class DriveBay {
   void Note(std::string line);
   std::vector<std::string> Trace() const;
   void ClearTrace();
+  // The trace so far, which is cleared: no line recorded meanwhile is lost.
+  std::vector<std::string> TakeTrace();
 
   // Looks at or changes the named drive under the lock; throws std::invalid_argument for a
   // name the machine does not have.

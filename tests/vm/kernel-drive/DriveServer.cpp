@@ -117,8 +117,7 @@ void DriveServer::NoteFlashes() {
 void DriveServer::WriteTrace() {
   const std::lock_guard<std::mutex> hold(writing);
   std::string lines;
-  for (const std::string& line : drives.Trace()) lines += line + '\n';
-  drives.ClearTrace();
+  for (const std::string& line : drives.TakeTrace()) lines += line + '\n';
   for (std::size_t written = 0; written < lines.size();) {
     const ssize_t count = ::write(trace, lines.data() + written, lines.size() - written);
     if (count <= 0) throw std::runtime_error("the trace cannot be written");
