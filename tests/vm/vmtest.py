@@ -55,6 +55,7 @@ PACKAGE = [
 ]
 DEFAULT_OPTIONS = ["REBOOT=0"]
 IMAGE_SIZE = 1048576
+USER_HZ = 100  # the unit of the CPU times in /proc/<pid>/stat on x86
 
 
 def say(text):
@@ -533,6 +534,21 @@ def compare_one_drive(limit, console, failures):
         failures.append(f"all drives took {ratio:.2f} times as long as one, more than {limit}")
 
 
+def check_flasher_cpu(limit, console, failures):
+    """The flasher's CPU time over its run, in user space and in the kernel, at most `limit`
+    seconds: a drive that waits costs none, however many wait at once."""
+    found = re.search(r"^@@ cpu (\d+) (\d+) (\d+) (\d+)$", console, re.M)
+    if found is None:
+        failures.append("no CPU time of the flasher")
+        return
+    user_before, system_before, user_after, system_after = map(int, found.groups())
+    user = (user_after - user_before) / USER_HZ
+    system = (system_after - system_before) / USER_HZ
+    say(f"vm: the flasher's CPU time: {user:.2f} s in user space, {system:.2f} s in the kernel")
+    if user + system > limit:
+        failures.append(f"the flasher took {user + system:.2f} s of CPU time, more than {limit}")
+
+
 # ---- checks ----
 
 def in_order(lines, patterns, match):
@@ -690,6 +706,7 @@ def run_scenario(name, work, binaries, windows):
         (folder / "disc.iso").write_bytes(bytes(2048 * 512))
 
     args = ["-accel", "tcg", "-machine", "pc", "-m", str(scenario.get("memory", 256)),
+            "-smp", str(scenario.get("cpus", 1)),
             "-nodefaults", "-nographic",
             "-serial", "stdio", "-no-reboot", "-kernel", str(kernel / "vmlinux"),
             "-initrd", str(folder / "initrd"),
@@ -754,6 +771,8 @@ def run_scenario(name, work, binaries, windows):
         check_flash(commands, folder / "image.bin", failures)
     if "one_drive_first" in scenario:
         compare_one_drive(scenario["one_drive_first"], console, failures)
+    if "flasher_cpu" in scenario:
+        check_flasher_cpu(scenario["flasher_cpu"], console, failures)
     if scenario.get("at_once"):
         check_at_once(commands, len(scenario["kernel_drive"]["drives"]), failures)
     (folder / "qmp-events.json").write_text(json.dumps(machine.events, indent=1))
