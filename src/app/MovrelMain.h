@@ -58,6 +58,9 @@ class TMovrelMain {
   // From the preparation of the drives until the end of the run has returned.
   bool RunInProgress() const { return runningWorkers != 0 || finishingRun; }
   Ending GetEnding() const { return ending; }
+  // The process's exit status for how the program ended: 0 while it runs or after a normal end,
+  // 1 after a failed update, 2 when it ended before any update.
+  int ExitStatus() const { return ending == Ending::Running ? 0 : static_cast<int>(ending); }
   const std::string& DetectedDrivesText() const { return detectedDrivesText; }
   movrel::AtapiDevice* MainDevice() const { return mainDevice.get(); }
 

@@ -186,8 +186,7 @@ int ConsoleView::Run(platform::System& system, PackageView package) {
     }
     if (Handle(window, Lowercase(command)) && !window.RunInProgress()) listShown = false;
   }
-  const Ending ending = window.GetEnding();
-  return ending == Ending::Running ? 0 : static_cast<int>(ending);
+  return window.ExitStatus();
 }
 
 }  // namespace app

@@ -18,9 +18,10 @@ int QtMain(platform::System& system, QtApplication& application) {
     FrmMovrel form(system, application, EmbeddedPackage());
     // A start-up that ended the program (a damaged package, no drive to update, No to the NOTICE)
     // ends it before any update, as the terminal view says with its status.
-    if (application.Terminated()) return static_cast<int>(form.Main().GetEnding());
+    if (application.Terminated()) return form.Main().ExitStatus();
     form.show();
-    return QApplication::exec();
+    QApplication::exec();
+    return form.Main().ExitStatus();
   } catch (const std::exception& error) {
     QMessageBox::critical(nullptr, "Movrel", QString::fromLocal8Bit(error.what()));
   } catch (...) {

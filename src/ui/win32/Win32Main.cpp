@@ -17,10 +17,10 @@ int Win32Main(platform::System& system, Win32Application& application) {
     FrmMovrel form(system, application, EmbeddedPackage());
     // A start-up that ended the program (a damaged package, no drive to update, No to the NOTICE)
     // ends it before any update, as the terminal view says with its status.
-    if (application.Terminated()) return static_cast<int>(form.Main().GetEnding());
+    if (application.Terminated()) return form.Main().ExitStatus();
     form.Show();
     application.Run();
-    return 0;
+    return form.Main().ExitStatus();
   } catch (const std::exception& error) {
     application.ShowPlainError(error.what(), texts::kInitialCaption);
   } catch (...) {
