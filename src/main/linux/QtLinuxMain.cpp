@@ -1,11 +1,12 @@
 // movrel: the flasher's desktop window, on this machine's optical drives.
 #include <QApplication>
 
+#include "platform/linux/LinuxSystem.h"
 #include "ui/qt/QtApplication.h"
 #include "ui/qt/QtMain.h"
-#include "platform/linux/LinuxSystem.h"
 
 int main(int argc, char** argv) {
+  app::EndOnFatalQtMessage();
   QApplication qt(argc, argv);
   platform::LinuxSystem system;
   app::QtApplication application;

@@ -3,9 +3,9 @@
 #include <exception>
 #include <iostream>
 
+#include "main/sim/SimMachine.h"
 #include "ui/qt/QtApplication.h"
 #include "ui/qt/QtMain.h"
-#include "main/sim/SimMachine.h"
 
 namespace {
 
@@ -26,6 +26,7 @@ class SimQtApplication : public app::QtApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
+  app::EndOnFatalQtMessage();
   QApplication qt(argc, argv);
   std::unique_ptr<app::SimMachine> machine;
   try {

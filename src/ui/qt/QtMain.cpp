@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <clocale>
+#include <cstdlib>
 #include <exception>
 
 #include "app/MovrelMain.h"
@@ -11,6 +12,21 @@
 #include "ui/qt/QtApplication.h"
 
 namespace app {
+
+namespace {
+
+QtMessageHandler printMessage = nullptr;  // Qt's own handler, which prints and returns
+
+void EndOnFatal(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  printMessage(type, context, message);
+  if (type == QtFatalMsg) std::_Exit(1);
+}
+
+}  // namespace
+
+void EndOnFatalQtMessage() {
+  printMessage = qInstallMessageHandler(EndOnFatal);
+}
 
 int QtMain(platform::System& system, QtApplication& application) {
   std::setlocale(LC_ALL, "");
