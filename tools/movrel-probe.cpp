@@ -2,8 +2,8 @@
 // reader finds there, in the format of "movrel-pack show".
 #include <cstdio>
 
-#include "package/PackageBlock.h"
 #include "movrel-pack/print.h"
+#include "package/PackageBlock.h"
 
 int main() {
   std::fputs(pack::FormatPackage(app::EmbeddedPackage()).c_str(), stdout);

@@ -4,8 +4,8 @@
 #include <map>
 #include <string>
 
-#include "package/ImageHash.h"
 #include "device/DeviceName.h"
+#include "package/ImageHash.h"
 #include "platform/System.h"
 
 namespace app {

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "package/PackageBlock.h"
 #include "device/AtapiDevice.h"
+#include "package/PackageBlock.h"
 
 namespace platform {
 class System;

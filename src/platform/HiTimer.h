@@ -16,9 +16,9 @@ class HiTimer {
   HiTimer(const HiTimer&) = delete;
   HiTimer& operator=(const HiTimer&) = delete;
 
-  void Start();  // clears the accumulated time and starts a new run
-  void Reset();  // stops a running run and clears the accumulated time
-  void Stop();   // ends the current run and adds it to the accumulated time
+  void Start();                   // clears the accumulated time and starts a new run
+  void Reset();                   // stops a running run and clears the accumulated time
+  void Stop();                    // ends the current run and adds it to the accumulated time
   double LapSeconds();            // the current run alone; 0 when stopped
   double ElapsedSeconds() const;  // the completed runs since the last reset
 

@@ -53,9 +53,9 @@ struct Seen {
   std::string("/run/systemd/journal/socket").copy(address.sun_path, sizeof address.sun_path - 1);
   if (::bind(journal, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ::_exit(1);
   results[2] = JournalPresent() ? 1 : 0;
-  results[3] = JournalSend({"MESSAGE=Drive firmware update", "MOVREL_DEVICE=/dev/sr0",
-                            "MOVREL_RESULT=success", "SYSLOG_IDENTIFIER=Movrel",
-                            "MOVREL_VENDOR=VEN\nDOR"});
+  results[3] =
+      JournalSend({"MESSAGE=Drive firmware update", "MOVREL_DEVICE=/dev/sr0",
+                   "MOVREL_RESULT=success", "SYSLOG_IDENTIFIER=Movrel", "MOVREL_VENDOR=VEN\nDOR"});
   char datagram[4096];
   const ssize_t received = ::recv(journal, datagram, sizeof datagram, MSG_DONTWAIT);
   if (::write(report, results, sizeof results) != sizeof results) ::_exit(1);

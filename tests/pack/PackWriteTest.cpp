@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "package/PackageBlock.h"
-#include "package/PackageLayout.h"
 #include "movrel-pack/args.h"
 #include "movrel-pack/error.h"
 #include "movrel-pack/locate.h"
 #include "movrel-pack/write.h"
+#include "package/PackageBlock.h"
+#include "package/PackageLayout.h"
 
 namespace {
 

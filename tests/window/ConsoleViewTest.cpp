@@ -114,8 +114,9 @@ TEST(ConsoleView, ABoxThatAsksToActOnTheDriveEndsTheRunWhenTheInputHasEnded) {
   bay.drives[0].medium = true;
   const auto session = RunConsole("u\n", package, bay);
   EXPECT_EQ(session.status, 1);
-  const auto asked = session.output.find("[Warning] Please remove the disc.\n"
-                                         "(press Enter when done) \n");
+  const auto asked = session.output.find(
+      "[Warning] Please remove the disc.\n"
+      "(press Enter when done) \n");
   ASSERT_NE(asked, std::string::npos);
   EXPECT_NE(session.output.find("[Error] Unable to flash firmware.", asked), std::string::npos);
   EXPECT_EQ(session.output.find("Please remove"), session.output.rfind("Please remove"));

@@ -1,7 +1,7 @@
 #include "movrel-pack/hash.h"
 
-#include "package/ImageHash.h"
 #include "movrel-pack/error.h"
+#include "package/ImageHash.h"
 
 namespace pack {
 

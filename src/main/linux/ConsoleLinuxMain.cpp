@@ -1,7 +1,7 @@
 // movrel-console: the flasher in a terminal, on this machine's optical drives.
+#include "platform/linux/LinuxSystem.h"
 #include "ui/console/ConsoleMain.h"
 #include "ui/console/ConsoleView.h"
-#include "platform/linux/LinuxSystem.h"
 
 int main() {
   platform::LinuxSystem system;

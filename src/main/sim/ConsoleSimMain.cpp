@@ -2,9 +2,9 @@
 #include <exception>
 #include <iostream>
 
+#include "main/sim/SimMachine.h"
 #include "ui/console/ConsoleMain.h"
 #include "ui/console/ConsoleView.h"
-#include "main/sim/SimMachine.h"
 
 int main() {
   std::unique_ptr<app::SimMachine> machine;

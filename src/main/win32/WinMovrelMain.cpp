@@ -1,9 +1,9 @@
 // movrel: the flasher's window, on this Windows machine's optical drives.
 #include <windows.h>
 
+#include "platform/win32/Win32System.h"
 #include "ui/win32/Win32Application.h"
 #include "ui/win32/Win32Main.h"
-#include "platform/win32/Win32System.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   platform::Win32System system;
