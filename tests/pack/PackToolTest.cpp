@@ -410,6 +410,14 @@ TEST_F(PackTool, OnlyTheBlockAndTheSealChangeAndTheModeIsKept) {
     }
   }
   EXPECT_EQ(fs::status(out).permissions(), fs::status(MOVREL_PROBE_PATH).permissions());
+
+  // A template's set-user and set-group ID bits are not carried to what is packed from it.
+  const std::string marked = Path("set-id-template");
+  fs::copy_file(MOVREL_PROBE_PATH, marked);
+  fs::permissions(marked, fs::perms::owner_all | fs::perms::group_read | fs::perms::set_uid |
+                              fs::perms::set_gid);
+  ASSERT_EQ(Pack(FullRequest(marked, out)).status, 0);
+  EXPECT_EQ(fs::status(out).permissions(), fs::perms::owner_all | fs::perms::group_read);
 }
 
 // The template is not sealed; a package written from one without a seal block stays unsealed (the

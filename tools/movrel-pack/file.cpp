@@ -65,7 +65,8 @@ struct Descriptor {
 // without blocking, runs its driver's open (a watchdog starts counting), and root may be handed
 // any name. Only a regular file is then opened for reading, through the descriptor the check was
 // made on (/proc/self/fd), never through its name again.
-std::vector<unsigned char> ReadWholeFile(const std::string& path, std::size_t limit) {
+std::vector<unsigned char> ReadWholeFile(const std::string& path, std::size_t limit,
+                                         unsigned* permissions) {
   const int found = ::open(path.c_str(), O_PATH | O_CLOEXEC);
   if (found < 0) throw Refusal("cannot open '" + path + "': " + std::strerror(errno));
   const Descriptor pathCloser{found};
@@ -85,19 +86,18 @@ std::vector<unsigned char> ReadWholeFile(const std::string& path, std::size_t li
   }
   std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
   if (!ReadAll(in, bytes)) throw Refusal("cannot read '" + path + "'");
+  if (permissions != nullptr) *permissions = status.st_mode & 0777;
   return bytes;
 }
 
 void WriteWholeFile(const std::string& path, const std::vector<unsigned char>& bytes,
-                    const std::string& modeOf) {
-  struct stat source {};
-  if (::stat(modeOf.c_str(), &source) != 0) throw Refusal("cannot write '" + path + "'");
+                    unsigned permissions) {
   // mkstemp creates the file itself, under a name nothing else had: no link is followed and no
   // existing file is truncated.
   std::string temporary = path + ".XXXXXX";
   const int out = ::mkstemp(temporary.data());
   if (out < 0) throw Refusal("cannot write '" + path + "'");
-  bool written = WriteAll(out, bytes) && ::fchmod(out, source.st_mode & 07777) == 0;
+  bool written = WriteAll(out, bytes) && ::fchmod(out, permissions & 0777) == 0;
   written = ::close(out) == 0 && written;
   if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return;
   ::unlink(temporary.c_str());

@@ -18,14 +18,17 @@ inline constexpr std::size_t kExecutableLimit = std::size_t{64} << 20;
 // O_NONBLOCK | O_CLOEXEC) and read. A symbolic link is followed to what it names. Throws Refusal,
 // before reading anything, for a file that cannot be opened, that is not a regular file (a FIFO,
 // a directory, a device) or that holds more than `limit` bytes; and when fewer bytes can be read
-// than fstat gave (the file shrank).
-std::vector<unsigned char> ReadWholeFile(const std::string& path, std::size_t limit);
+// than fstat gave (the file shrank). With `permissions`, sets it to the file's read, write and
+// execute bits as that fstat gave them.
+std::vector<unsigned char> ReadWholeFile(const std::string& path, std::size_t limit,
+                                         unsigned* permissions = nullptr);
 
-// Writes `bytes` to `path` with the permissions of the file `modeOf`. The bytes go to a new
-// temporary file of a fresh name in the same directory, created for this write alone, which then
-// replaces `path`; a failure removes it and leaves `path` as it was. Throws Refusal on failure.
+// Writes `bytes` to `path` with the read, write and execute bits of `permissions` (never set-user
+// or set-group ID, nor the sticky bit). The bytes go to a new temporary file of a fresh name in the
+// same directory, created for this write alone, which then replaces `path`; a failure removes it
+// and leaves `path` as it was. Throws Refusal on failure.
 void WriteWholeFile(const std::string& path, const std::vector<unsigned char>& bytes,
-                    const std::string& modeOf);
+                    unsigned permissions);
 
 // True when both paths name the same existing file (same device and inode, whatever the
 // spelling, links followed).

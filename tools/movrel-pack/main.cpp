@@ -130,12 +130,14 @@ void Pack(const pack::PackRequest& request) {
   for (int b = 0; b < bankCount; ++b) {
     images.push_back(pack::ReadWholeFile(*request.banks[b].imagePath, app::layout::kBankAreaSize));
   }
-  pack::Bytes file = pack::ReadWholeFile(request.templatePath, pack::kExecutableLimit);
+  unsigned permissions = 0;
+  pack::Bytes file =
+      pack::ReadWholeFile(request.templatePath, pack::kExecutableLimit, &permissions);
   const std::size_t start = pack::LocateBlock(file);
   const std::optional<std::size_t> seal = pack::LocateSeal(file, start);
   pack::FillBlock(file.data() + start, request, images);
   if (seal) pack::WriteSeal(file.data() + *seal, file.data() + start);
-  pack::WriteWholeFile(request.outputPath, file, request.templatePath);
+  pack::WriteWholeFile(request.outputPath, file, permissions);
   if (!seal)
     std::fputs("movrel-pack: the template has no seal; the output is not sealed\n", stderr);
 }
@@ -152,7 +154,8 @@ void Repack(const pack::RepackRequest& request) {
       throw pack::Refusal("the output would overwrite '" + input + "'");
     }
   }
-  pack::Bytes file = pack::ReadWholeFile(templatePath, pack::kExecutableLimit);
+  unsigned permissions = 0;
+  pack::Bytes file = pack::ReadWholeFile(templatePath, pack::kExecutableLimit, &permissions);
   const std::size_t to = pack::LocateBlock(file);
   std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(from), app::layout::kBlockSize,
               file.begin() + static_cast<std::ptrdiff_t>(to));
@@ -164,7 +167,7 @@ void Repack(const pack::RepackRequest& request) {
     std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(*sourceSeal), app::layout::kSealSize,
                 file.begin() + static_cast<std::ptrdiff_t>(*seal));
   }
-  pack::WriteWholeFile(request.outputPath, file, templatePath);
+  pack::WriteWholeFile(request.outputPath, file, permissions);
 }
 
 }  // namespace
