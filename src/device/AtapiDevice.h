@@ -67,6 +67,9 @@ class AtapiDevice {
   // flash memory.
   static constexpr std::uint32_t kBoundedCommandTimeout = 30;
   static constexpr std::uint32_t kProgrammingCommandTimeout = 108000;
+  // The hand-over to a drive-side flash program: the drive's loader may erase flash memory before
+  // it answers.
+  static constexpr std::uint32_t kHandOverCommandTimeout = 300;
   // What LastResult tells of the last command: no answer at all (the transport failed, or the
   // time-out passed), good status, or an answer with sense data.
   static constexpr std::uint8_t kNoAnswer = 0;
@@ -163,7 +166,15 @@ class AtapiDevice {
   void Delay(double seconds);
 
   // --- Drive-side flash programs ---------------------------------------------------------------
+  // True when the drive took a drive-side flash program (the drive's reply to the program's
+  // WRITE BUFFER was good).
   bool SendFlashProgram();
+  // Whether the drive may have lost the drive-side program it took: a later command got no answer
+  // at all (it failed without sense data, or timed out: the kernel's error handler resets a drive
+  // whose command timed out, Windows' port drivers reset the bus), or the drive reported a power
+  // on or reset (UNIT ATTENTION, ASC 0x29). A drive in that state must not be told to program
+  // its flash memory: it would do so without the program made for its flash part.
+  bool ProgramLost() const { return programLost; }
   static int FindFlashProgram(const std::uint8_t identity[4]);
   static int FlashProgramSize(int row);
   std::uint8_t* CopyFlashProgram(int row);
@@ -228,6 +239,7 @@ class AtapiDevice {
   bool ExecuteAspi(const CommandBlock& command, DataDirection direction, std::uint32_t length);
   std::uint8_t* DataBufferFor(DataDirection direction, std::uint32_t length) const;
   void RecordAttempt(std::span<const std::uint8_t> senseArea);
+  void NoteResetSigns(bool answered);
   void FailWithoutAttempt();
   std::uint8_t AspiStatus();
   void AbortAspiRequest();
@@ -272,6 +284,9 @@ class AtapiDevice {
   double lastDuration = 0.0;
   bool lastTimedOut = false;
   std::uint8_t flashStatus = 0;
+  // The drive-side program of this update: taken by the drive, and perhaps lost since.
+  bool programLoaded = false;
+  bool programLost = false;
   // What this object holds of its current target's device.
   bool volumeLocked = false;
   bool exclusiveAccess = false;

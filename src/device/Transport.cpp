@@ -66,6 +66,15 @@ void AtapiDevice::RecordAttempt(std::span<const std::uint8_t> senseArea) {
   asc = sense.size() > 12 ? sense[12] : 0;
 }
 
+// An attempt that reached the transport and got no answer, or the drive's report that it was
+// reset, leaves a drive-side program it took in doubt.
+void AtapiDevice::NoteResetSigns(bool answered) {
+  constexpr std::uint8_t kUnitAttention = 0x06;
+  constexpr std::uint8_t kPowerOnOrReset = 0x29;
+  const bool reset = answered && senseKey == kUnitAttention && asc == kPowerOnOrReset;
+  if (programLoaded && (!answered || reset)) programLost = true;
+}
+
 // A command that could not be posted at all: no buffers, no ASPI manager, or a request block that
 // the manager still holds.
 void AtapiDevice::FailWithoutAttempt() {
@@ -110,6 +119,7 @@ bool AtapiDevice::ExecutePassThrough(const CommandBlock& command, DataDirection 
     RecordAttempt(passThroughRequest.senseArea);
 
     const bool answered = completed && !lastTimedOut;
+    NoteResetSigns(answered);
     if (answered && senseKey != 0) {
       lastResult = kSenseData;
       return false;
@@ -179,6 +189,7 @@ bool AtapiDevice::ExecuteAspi(const CommandBlock& command, DataDirection directi
     if (aborted) lastTimedOut = true;
 
     const std::uint8_t status = AspiStatus();
+    NoteResetSigns(!lastTimedOut && (status == platform::SS_COMP || senseKey != 0));
     if (status == platform::SS_COMP && senseKey == 0 && !lastTimedOut) {
       lastResult = kGood;
       return true;

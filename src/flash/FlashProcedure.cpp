@@ -28,9 +28,11 @@ bool AtapiDevice::FlashFirmware(const std::uint8_t* image, std::int32_t imageLen
   ClearThrowOnFailure();
   SendFlashProgram();
 
-  // From here on every command runs in strict mode, and the mode stays on afterwards.
+  // From here on every command runs in strict mode, and the mode stays on afterwards. A drive
+  // that may have lost its drive-side program since it took it is not told to program its flash:
+  // it keeps its old firmware.
   SetThrowOnFailure();
-  if (!TransferImage(image, imageLength)) return false;
+  if (!TransferImage(image, imageLength) || ProgramLost()) return false;
   Delay(kPauseBeforeProgramming);
   // The drive programs its flash during the last command, which must not be cut short; the
   // device keeps the long time-out for whatever follows.

@@ -69,6 +69,7 @@ std::uint8_t* AtapiDevice::LoadFlashProgram(const std::uint8_t identity[4]) {
 }
 
 bool AtapiDevice::SendFlashProgram() {
+  programLoaded = programLost = false;
   if (!BuffersFree()) return false;
   std::memset(outBuffer, 0, kClearedLength);
   if (!ReadFlashId()) return false;
@@ -88,7 +89,11 @@ bool AtapiDevice::SendFlashProgram() {
   size += size & 1;  // an odd program goes with one more (zero) byte
   const auto headerLength = static_cast<std::int32_t>(form.headerLength);
   const std::int32_t length = form.headerCounted ? size + headerLength : size;
-  return WriteBuffer(form.bufferOffset, length, form.control);
+  const std::uint32_t timeout = CommandTimeout();
+  if (form.control == kLoaderForm.control) SetCommandTimeout(kHandOverCommandTimeout);
+  programLoaded = WriteBuffer(form.bufferOffset, length, form.control);
+  SetCommandTimeout(timeout);
+  return programLoaded;
 }
 
 }  // namespace movrel

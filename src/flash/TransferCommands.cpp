@@ -37,17 +37,23 @@ void Put24(CommandBlock& block, std::size_t at, std::int32_t value) {
   block[at + 2] = static_cast<std::uint8_t>(bits);
 }
 
+// Fills the read-back buffer with the complement of the chunk, so that no byte a reply leaves
+// unwritten can match: an ATAPI drive behind libata reports no residue, and a good READ BUFFER
+// that moved nothing reads as a whole reply.
+void Unmatchable(std::uint8_t* in, const std::uint8_t* out) {
+  for (std::int32_t at = 0; at < kChunkSize; ++at) in[at] = static_cast<std::uint8_t>(~out[at]);
+}
+
 // One pass over every chunk: write it, read it back, compare. Stops at the first failure.
 bool TransferAttempt(AtapiDevice& device, const std::uint8_t* image, std::int32_t chunkCount) {
   std::uint8_t* const out = device.OutBuffer();
   std::uint8_t* const in = device.InBuffer();
   for (std::int32_t chunk = 0; chunk < chunkCount; ++chunk) {
     const std::int32_t offset = chunk * kChunkSize;
-    std::memset(out, 0, kChunkSize);
-    std::memset(in, 0, kChunkSize);
     std::memcpy(out, image + offset, kChunkSize);
-    if (!device.WriteBuffer(offset, kChunkSize, 0x00)) return false;
-    if (!device.ReadBuffer(offset, kChunkSize)) return false;
+    Unmatchable(in, out);
+    if (!device.WriteBuffer(offset, kChunkSize, 0x00) || device.ProgramLost()) return false;
+    if (!device.ReadBuffer(offset, kChunkSize) || device.ProgramLost()) return false;
     if (std::memcmp(in, out, kChunkSize) != 0) return false;
   }
   return true;
@@ -88,6 +94,8 @@ bool AtapiDevice::TransferImage(const std::uint8_t* image, std::int32_t imageLen
     // A failed attempt starts again from the first chunk, once the buffers are free to use.
     if (!BuffersFree()) return false;
     if (TransferAttempt(*this, image, chunkCount)) return true;
+    // Another pass cannot bring back the drive-side program of a drive that lost it.
+    if (ProgramLost()) return false;
   }
   return false;
 }

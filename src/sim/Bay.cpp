@@ -138,8 +138,9 @@ class Object {
 };
 
 Fault ReadFault(const Json& json, const std::string& path) {
-  const Object object(json, path,
-                      {"command", "control", "occurrence", "kind", "sense", "byte", "length"});
+  const Object object(
+      json, path,
+      {"command", "control", "occurrence", "kind", "sense", "byte", "length", "residue"});
   Fault fault;
   fault.command = object.Bytes<1>("command", "expected one hex byte")
                       .value_or(std::array<std::uint8_t, 1>{fault.command})[0];
@@ -166,6 +167,7 @@ Fault ReadFault(const Json& json, const std::string& path) {
     fault.byte = static_cast<std::uint32_t>(object.Integer("byte", 0, kLastDataByte, 0));
   }
   fault.length = static_cast<std::uint32_t>(object.Integer("length", 0, kLastDataByte + 1, 0));
+  fault.residue = object.Bool("residue", fault.residue);
   return fault;
 }
 

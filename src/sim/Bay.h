@@ -39,8 +39,11 @@ struct Fault {
   // host reads (the vendor of INQUIRY, the first flash identity byte, the media status of GET
   // EVENT STATUS NOTIFICATION), otherwise the middle one. A data phase too short has no such byte.
   std::optional<std::uint32_t> byte = std::nullopt;
-  // Kind Short: the data bytes that move at most, the first ones of the data phase (0: none).
+  // Kind Short: the data bytes that move at most, the first ones of the data phase (0: none);
+  // and whether the host is told how many moved. An ATAPI drive behind libata reports no residue:
+  // the host reads the whole length as moved.
   std::uint32_t length = 0;
+  bool residue = true;
 };
 
 // How the drive's device answers the SCSI address query.

@@ -100,8 +100,11 @@ Answer SimDrive::Execute(const CommandBytes& command, const DataPhase& data, std
       answer.descriptorSense = true;
       return answer;
     }
-    case FaultKind::Short:
-      return RunShort(command, data, now, fault->length);
+    case FaultKind::Short: {
+      Answer answer = RunShort(command, data, now, fault->length);
+      if (!fault->residue && data.direction != Transfer::None) answer.transferred = data.length;
+      return answer;
+    }
     case FaultKind::Timeout: {
       Answer answer = Run(command, data, now);
       answer.late = true;

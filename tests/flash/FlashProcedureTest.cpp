@@ -94,8 +94,10 @@ TEST_F(FlashProcedure, CommandOrderOfASuccessfulRun) {
   EXPECT_EQ(trace[5], "D program row 19 match");
   EXPECT_EQ(trace.back(), "D 3B 05 01 00 00 00 00 00 00 80 00 00 none 0 good");
   EXPECT_TRUE(machine.device.ThrowOnFailure());
-  // A bounded wait for every command but the programming command; the device keeps its long one.
+  // A bounded wait for every command; minutes for the hand-over to the drive-side program, and
+  // the long one for the programming command, which the device keeps.
   std::vector<std::uint32_t> expectedWaits(trace.size() - 2, 30);  // the note is no command
+  expectedWaits[4] = 300;
   expectedWaits.push_back(108000);
   EXPECT_EQ(waits, expectedWaits);
   EXPECT_EQ(machine.device.CommandTimeout(), AtapiDevice::kProgrammingCommandTimeout);
@@ -154,6 +156,8 @@ TEST_F(FlashProcedure, NoProgramForAnUnreadableOrUnknownFlashPartButTheImageStil
 TEST_F(FlashProcedure, FailedReadBackSendsNoProgrammingCommand) {
   sim::Fault descriptorSense = FaultOn(0x3C, sim::FaultKind::DescriptorSense);
   descriptorSense.sense = {0x05, 0x20, 0x00};
+  sim::Fault unreported = FaultOn(0x3C, sim::FaultKind::Short);
+  unreported.residue = false;
   struct Case {
     const char* name;
     sim::Fault fault;
@@ -164,6 +168,8 @@ TEST_F(FlashProcedure, FailedReadBackSendsNoProgrammingCommand) {
       {"descriptor sense 5/20/00", descriptorSense, Transfer(1)},
       // Good status without data is no answer: strict mode sends it once more.
       {"empty reply", FaultOn(0x3C, sim::FaultKind::Short), {"3B/00", "3C", "3C"}},
+      // The same reply from a drive whose transport reports no residue reads as a whole one.
+      {"empty reply, no residue", unreported, Transfer(1)},
   };
   const std::vector<std::uint8_t> zeros(kOneMiB, 0);
   for (const Case& c : cases) {
@@ -175,6 +181,48 @@ TEST_F(FlashProcedure, FailedReadBackSendsNoProgrammingCommand) {
         Joined({"00", "00", "1B", "DF", "3B/7F", "note"}, Joined(c.pass, Joined(c.pass, c.pass)));
     EXPECT_EQ(Steps(machine.system.Trace()), expected) << c.name;
     EXPECT_TRUE(machine.device.ThrowOnFailure());
+  }
+}
+
+// A command after the drive-side program that gets no answer, or the drive's report of a reset,
+// means the drive may have lost that program: the run ends before any programming command. A
+// drive that took no program has nothing to lose, and its transfer starts again as ever.
+TEST_F(FlashProcedure, ADriveThatMayHaveLostItsProgramIsNotProgrammed) {
+  sim::Fault reset = FaultOn(0x3B, sim::FaultKind::Sense);
+  reset.sense = {0x06, 0x29, 0x00};
+  struct Case {
+    const char* name;
+    sim::FaultKind kind;
+    test::FlashId flashId;
+    std::vector<std::string> fourthChunk;  // then the run stops, or "" for a run that goes on
+  };
+  const test::FlashId known{0xBF, 0xD8, 0, 5};
+  const Case cases[] = {
+      {"timeout", sim::FaultKind::Timeout, known, {"3B/00"}},
+      {"fail", sim::FaultKind::Fail, known, {"3B/00", "3B/00"}},  // strict mode's second try
+      {"unit attention 06/29/00", sim::FaultKind::Sense, known, {"3B/00"}},
+      {"timeout, no program", sim::FaultKind::Timeout, test::FlashId{0xBF, 0xD8, 0, 7}, {}},
+  };
+  for (const Case& c : cases) {
+    sim::DriveConfig drive = Drive("D", 0, c.flashId);
+    sim::Fault fault = reset;
+    fault.kind = c.kind;
+    fault.control = 0x00;
+    fault.occurrence = 4;
+    drive.faults.push_back(fault);
+    SimMachine machine(Bay({drive}));
+    const bool programmed = machine.device.FlashFirmware(image.data(), kOneMiB, 0);
+    const std::vector<std::string> steps = Steps(machine.system.Trace());
+    if (c.fourthChunk.empty()) {
+      EXPECT_TRUE(programmed) << c.name;
+      EXPECT_EQ(steps.back(), "3B/80") << c.name;
+      continue;
+    }
+    EXPECT_FALSE(programmed) << c.name;
+    EXPECT_TRUE(machine.device.ProgramLost()) << c.name;
+    const std::vector<std::string> expected =
+        Joined(Joined({"00", "00", "1B", "DF", "3B/7F", "note"}, Transfer(3)), c.fourthChunk);
+    EXPECT_EQ(steps, expected) << c.name;
   }
 }
 

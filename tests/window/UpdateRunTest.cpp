@@ -170,9 +170,11 @@ TEST_F(UpdateRun, WaitsAreBoundedUntilTheProgrammingCommand) {
 
   const auto programming = std::find(waits.begin(), waits.end(), "3B/80 108000");
   ASSERT_NE(programming, waits.end());
-  const std::vector<std::string> before(waits.begin(), programming);
+  std::vector<std::string> before(waits.begin(), programming);
   EXPECT_THAT(before, ::testing::Contains("DF 30").Times(2));  // discovery's and the update's
   EXPECT_THAT(before, ::testing::Contains("3C 30").Times(64));
+  EXPECT_THAT(before, ::testing::Contains("3B/7F 300"));  // the drive-side program's hand-over
+  before.erase(std::find(before.begin(), before.end(), "3B/7F 300"));
   EXPECT_THAT(before, ::testing::Each(::testing::EndsWith(" 30")));
   EXPECT_THAT(std::vector<std::string>(programming, waits.end()),
               ::testing::ElementsAre("3B/80 108000", "12 108000"));
