@@ -108,12 +108,15 @@ void TMovrelMain::SelectRunDrive(int j, std::int16_t i) {
 // Takes drive j's lock for the run, after the disc-and-tray check when there is one: on Linux the
 // lock would keep the desktop's device manager from answering the drive's eject button, which
 // the check may ask the person to press. Never onto a drive that another flasher is updating:
-// that drive is sent nothing, and the person is told. False for such a drive, and for one whose
-// check nobody was there to finish.
+// that drive is sent nothing, and the person is told. The check moves the tray only of a drive
+// the run has to itself: a drive whose disc is mounted, or that another program holds, is sent
+// nothing (its worker fails, and the person is told why). False for such drives, and for one
+// whose check nobody was there to finish.
 bool TMovrelMain::TakeRunDrive(int j, const movrel::DriveEntry& entry, bool checkDisc) {
+  movrel::AtapiDevice& d = *flashDevices[j];
   bool& busy = runDriveBusy[j];
   busy = checkDisc && movrel::DriveLock::HeldElsewhere(system, osInfo, entry);
-  if (!busy && checkDisc && !CheckDiscAndTray(*flashDevices[j])) return false;
+  if (!busy && checkDisc && (!d.TakeExclusiveAccess() || !CheckDiscAndTray(d))) return false;
   if (!busy) {
     busy = runLocks[j].Take(system, osInfo, entry) == movrel::DriveLock::State::HeldElsewhere;
   }
@@ -203,14 +206,16 @@ void TMovrelMain::FlashDone(const void*) {
   tmr.SetEnabled(false);
   allSucceeded = true;
   UpdateOutcome outcomes[kMaxRunDrives];
-  bool inUse[kMaxRunDrives] = {};
+  const char* inUse[kMaxRunDrives] = {};  // why a drive the system kept in use was not updated
   for (int j = 0; j < flashDeviceCount; ++j) {
     const movrel::DriveEntry* entry =
         mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
     outcomes[j] =
         UpdateOutcome::Of(entry != nullptr ? *entry : movrel::DriveEntry{}, *flashDevices[j]);
     if (flashDevices[j]->FlashStatus() != 0) allSucceeded = false;
-    inUse[j] = flashDevices[j]->DriveInUse();
+    if (flashDevices[j]->DriveInUse()) {
+      inUse[j] = flashDevices[j]->DriveMounted() ? texts::kDriveMounted : texts::kDriveInUse;
+    }
     flashDevices[j].reset();
     workers[j] = nullptr;
   }
@@ -258,7 +263,7 @@ void TMovrelMain::FlashDone(const void*) {
 
   if (!allSucceeded) {
     for (int j = 0; j < flashDeviceCount; ++j) {
-      if (inUse[j] && after[j] != nullptr) TellAboutDrive(texts::kDriveInUse, *after[j]);
+      if (inUse[j] != nullptr && after[j] != nullptr) TellAboutDrive(inUse[j], *after[j]);
     }
     application.ShowMessage(MessageKind::Error, MessageButtons::Ok, texts::kFlashFailed);
     EndProgram(Ending::FlashFailed);

@@ -57,9 +57,10 @@ inline constexpr char kDiscLocked[] =
 inline constexpr char kRemoveDisc[] = "Please remove the disc.";
 // The drive: its letter and colon, or its address (port-path-target-lun) when it has no letter.
 inline constexpr char kDriveBusy[] = "Drive %s is being updated by another flash program.";
+inline constexpr char kDriveMounted[] =
+    "Drive %s is in use: a disc in it is mounted. Unmount the disc, and try again.";
 inline constexpr char kDriveInUse[] =
-    "Drive %s is in use: a disc in it is mounted, or another program has it. Unmount the disc or "
-    "close the program, and try again.";
+    "Drive %s is in use by another program. Close the program, and try again.";
 inline constexpr char kPushTray[] = "Please push the tray in.";
 inline constexpr char kFlashFailed[] =
     "Unable to flash firmware. Please contact with your vendor !";

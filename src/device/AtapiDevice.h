@@ -110,12 +110,15 @@ class AtapiDevice {
   // Windows Vista on the CD-ROM class driver's exclusive access, which keeps every other handle's
   // requests from the drive. Neither is needed for an update; a drive reached without a device
   // handle (the ASPI manager) has neither. False only when the system says the drive is in use
-  // and stays so (ErrorCode::Busy: on Linux a disc of it is mounted, or a disc writer has it):
-  // such a drive is not updated, since nothing would keep the file system's reads from it during
-  // the flash.
+  // and stays so (Linux: a disc of it is mounted, ErrorCode::DriveLocked; another program holds
+  // it exclusively for longer than a media event takes, ErrorCode::Busy): such a drive is sent
+  // no command that moves its tray or updates it, since nothing would keep the file system's
+  // reads from it. Tried once per opening; later calls give the first one's answer.
   bool TakeExclusiveAccess();
-  // Whether TakeExclusiveAccess found the drive in use.
+  // Whether TakeExclusiveAccess found the drive in use, and whether because a disc of it is
+  // mounted.
   bool DriveInUse() const { return driveInUse; }
+  bool DriveMounted() const { return driveMounted; }
   bool VolumeLocked() const { return volumeLocked; }
   bool ExclusiveAccessHeld() const { return exclusiveAccess; }
   void CopyTargetTo(AtapiDevice* other) const;
@@ -217,7 +220,9 @@ class AtapiDevice {
   static constexpr std::uint32_t kAspiReleasePollMilliseconds = 10;
   // The volume lock's attempts and the pause between two of them.
   static constexpr int kVolumeLockAttempts = 20;
+  static constexpr int kDriveHeldAttempts = 7;  // three seconds
   static constexpr std::uint32_t kVolumeLockPauseMilliseconds = 500;
+  static int VolumeLockRetries(std::uint32_t refusal);
 
   void Initialize();
   void DiscoverDrives();
@@ -291,6 +296,8 @@ class AtapiDevice {
   bool volumeLocked = false;
   bool exclusiveAccess = false;
   bool driveInUse = false;
+  bool driveMounted = false;
+  bool exclusiveAccessTried = false;
   // An aborted ASPI request that the manager has not let go of yet: its request block and the
   // data buffers stay out of use until it has.
   bool aspiRequestHeld = false;

@@ -51,19 +51,34 @@ bool AtapiDevice::SelectDrive(std::int16_t index) {
   return true;
 }
 
+// How many times a refusal of the volume lock is tried again: while other handles are open on the
+// volume (Windows), which their programs close in their own time; while another program holds the
+// drive exclusively (Linux), which the device manager does for a moment on a media event. A
+// mounted disc, and any other refusal, stays.
+int AtapiDevice::VolumeLockRetries(std::uint32_t refusal) {
+  if (refusal == platform::ErrorCode::AccessDenied) return kVolumeLockAttempts - 1;
+  if (refusal == platform::ErrorCode::Busy) return kDriveHeldAttempts - 1;
+  return 0;
+}
+
 bool AtapiDevice::TakeExclusiveAccess() {
-  driveInUse = false;
+  // Once per opening: the disc check may have taken it before the update.
+  if (exclusiveAccessTried) return !driveInUse;
+  exclusiveAccessTried = true;
+  driveInUse = driveMounted = false;
   if (deviceHandle == platform::InvalidHandleValue) return true;
   std::uint32_t returned = 0;
-  for (int attempt = 0; attempt < kVolumeLockAttempts && !volumeLocked; ++attempt) {
-    if (attempt != 0) system.Sleep(kVolumeLockPauseMilliseconds);
+  for (int attempt = 0;; ++attempt) {
     volumeLocked = system.DeviceIoControl(deviceHandle, platform::ioctl::FsctlLockVolume, nullptr,
                                           0, nullptr, 0, &returned);
     if (volumeLocked) break;
-    // Only a volume that others have open may be let go of; any other refusal stays.
     const std::uint32_t refusal = system.GetLastError();
-    driveInUse = refusal == platform::ErrorCode::Busy;
-    if (refusal != platform::ErrorCode::AccessDenied) break;
+    if (attempt >= VolumeLockRetries(refusal)) {
+      driveMounted = refusal == platform::ErrorCode::DriveLocked;
+      driveInUse = driveMounted || refusal == platform::ErrorCode::Busy;
+      break;
+    }
+    system.Sleep(kVolumeLockPauseMilliseconds);
   }
   if (driveInUse) return false;
   if (!osInfo.IsNT() || osInfo.MajorVersion() < kFirstExclusiveAccess) return true;
@@ -91,6 +106,7 @@ void AtapiDevice::CloseDrive() {
     volumeLocked = false;
   }
   if (deviceHandle != platform::InvalidHandleValue) system.CloseHandle(deviceHandle);
+  exclusiveAccessTried = false;
   SetAddress(platform::InvalidHandleValue, -1, -1, -1, -1);
   currentIndex = kNoTarget;
 }

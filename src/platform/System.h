@@ -125,9 +125,12 @@ class System {
   //   closed), which the block layer grants while no file system is mounted from the disc and
   //   no other program has it open with O_EXCL (a disc writer), whatever other opens there are;
   //   true, and while the handle is open the kernel polls the drive for no media events (sr
-  //   blocks them for an exclusive writer) and nothing mounts it; false with ErrorCode::Busy
-  //   (EBUSY) otherwise. That refusal does not pass as the other holders close: a mounted disc
-  //   stays mounted until someone unmounts it.
+  //   blocks them for an exclusive writer) and nothing mounts it. False (EBUSY) otherwise: with
+  //   ErrorCode::DriveLocked while a file system is mounted from the disc (listed in
+  //   /proc/self/mountinfo), which stays until someone unmounts it; with ErrorCode::Busy while
+  //   another program holds the drive with O_EXCL: a disc writer, or for a moment the device
+  //   manager, whose cdrom_id (in older systemd versions) opens it so on every media event, such
+  //   as the tray closing.
   // - FsctlUnlockVolume, no buffers: true when the handle held the volume's lock, which is then
   //   let go of (Linux: the exclusive open lasts until the handle's close); false otherwise
   //   (ErrorCode::NotLocked).

@@ -46,6 +46,7 @@ inline constexpr std::uint32_t InvalidFunction = 1;
 inline constexpr std::uint32_t FileNotFound = 2;
 inline constexpr std::uint32_t AccessDenied = 5;
 inline constexpr std::uint32_t InvalidHandle = 6;
+inline constexpr std::uint32_t DriveLocked = 108;
 inline constexpr std::uint32_t NotLocked = 158;
 inline constexpr std::uint32_t Busy = 170;
 inline constexpr std::uint32_t NotOwner = 288;

@@ -80,8 +80,11 @@ class SimSystem : public platform::System {
   // Another program (a disc burner) holds the drive's exclusive access.
   void HoldExclusiveAccessElsewhere(const std::string& name);
   // A file system is mounted from the drive's disc on a system that keeps a mounted drive from
-  // any exclusive open (Linux): its volume lock is refused with ErrorCode::Busy.
+  // any exclusive open (Linux): its volume lock is refused with ErrorCode::DriveLocked.
   void MountVolume(const std::string& name);
+  // Another program holds the drive with an exclusive open (Linux) for `seconds` on the clock
+  // from now: its volume lock is refused with ErrorCode::Busy meanwhile.
+  void HoldDriveElsewhere(const std::string& name, double seconds);
 
   // --- What the machine is -------------------------------------------------------------------
   void SetFamily(Family value);
@@ -223,6 +226,7 @@ class SimSystem : public platform::System {
   std::map<std::size_t, platform::Handle> exclusive;    // drive -> the handle with exclusive access
   std::set<std::size_t> volumesOpenElsewhere;
   std::set<std::size_t> volumesMounted;
+  std::map<std::size_t, std::int64_t> drivesHeldUntil;  // drive -> the clock's end of the hold
   std::uint32_t versionMajor = 5;
   std::uint32_t versionMinor = 1;
   std::uint32_t executionState = platform::ExecutionState::Continuous;

@@ -138,6 +138,13 @@ void SimSystem::MountVolume(const std::string& name) {
   volumesMounted.insert(drive);
 }
 
+void SimSystem::HoldDriveElsewhere(const std::string& name, double seconds) {
+  const std::size_t drive = DriveNamed(name);
+  const auto until = clock.NowNanoseconds() + static_cast<std::int64_t>(seconds * 1e9);
+  platform::Hold hold(lock);
+  drivesHeldUntil[drive] = until;
+}
+
 void SimSystem::HoldExclusiveAccessElsewhere(const std::string& name) {
   const std::size_t drive = DriveNamed(name);
   platform::Hold hold(lock);
@@ -149,6 +156,7 @@ void SimSystem::HoldExclusiveAccessElsewhere(const std::string& name) {
 // does not know the request.
 bool SimSystem::LockVolume(Handle device, std::size_t drive) {
   const bool known = !CallFails("FSCTL_LOCK_VOLUME");
+  const std::int64_t now = clock.NowNanoseconds();
   bool granted = false;
   {
     platform::Hold hold(lock);
@@ -157,11 +165,14 @@ bool SimSystem::LockVolume(Handle device, std::size_t drive) {
       if (opened == drive && handle != device) alone = false;
     }
     const bool mounted = volumesMounted.count(drive) != 0;
-    granted = known && alone && !mounted;
+    const auto heldUntil = drivesHeldUntil.find(drive);
+    const bool held = heldUntil != drivesHeldUntil.end() && now < heldUntil->second;
+    granted = known && alone && !mounted && !held;
     if (granted) volumeLocks[drive] = device;
     if (!granted) {
       lastError = !known    ? ErrorCode::InvalidFunction
-                  : mounted ? ErrorCode::Busy
+                  : mounted ? ErrorCode::DriveLocked
+                  : held    ? ErrorCode::Busy
                             : ErrorCode::AccessDenied;
     }
   }

@@ -130,6 +130,14 @@ class FakeKernel : public LinuxKernel {
     return "";
   }
 
+  bool Mounted(const std::string& path) override {
+    std::lock_guard<std::mutex> hold(lock);
+    for (const Drive& drive : drives) {
+      if (drive.path == path) return drive.mounted;
+    }
+    return false;
+  }
+
   int Open(const std::string& path, int flags) override {
     std::lock_guard<std::mutex> hold(lock);
     opened.push_back(path);

@@ -303,7 +303,7 @@ TEST_F(LinuxSystemTest, TheVolumeLockIsAnExclusiveOpenThatAMountedDiscRefuses) {
     EXPECT_EQ(kernel.LastOpenFlags(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_EXCL);
     EXPECT_EQ(kernel.OpenDescriptors(), before);  // the earlier descriptor was closed
     if (mounted) {
-      EXPECT_EQ(Machine().GetLastError(), ErrorCode::Busy);
+      EXPECT_EQ(Machine().GetLastError(), ErrorCode::DriveLocked);
     } else {
       PassThroughRequest request = Request(ScsiDataDirection::In, nullptr, 0);
       ASSERT_TRUE(Send(device, request));

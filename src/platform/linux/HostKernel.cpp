@@ -9,10 +9,12 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 
 #include "platform/linux/LinuxKernel.h"
 #include "platform/linux/SystemManager.h"
@@ -73,6 +75,19 @@ class Host : public LinuxKernel {
       result = ::flock(descriptor, operation);
     } while (result != 0 && errno == EINTR);
     return result == 0 ? 0 : errno;
+  }
+
+  bool Mounted(const std::string& path) override {
+    struct stat node {};
+    if (::stat(path.c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) return false;
+    const std::string device =
+        std::to_string(major(node.st_rdev)) + ":" + std::to_string(minor(node.st_rdev));
+    std::ifstream mounts("/proc/self/mountinfo");
+    std::string id, parent, numbers, rest;
+    while (mounts >> id >> parent >> numbers && std::getline(mounts, rest)) {
+      if (numbers == device) return true;
+    }
+    return false;
   }
 
   // Not repeated after EINTR: the command may have reached the drive already.

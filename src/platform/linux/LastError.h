@@ -12,6 +12,7 @@ inline constexpr std::uint32_t kInvalidHandle = 6;
 inline constexpr std::uint32_t kNotEnoughMemory = 8;
 inline constexpr std::uint32_t kNotSupported = 50;
 inline constexpr std::uint32_t kDeviceGone = 55;
+inline constexpr std::uint32_t kDriveLocked = 108;
 inline constexpr std::uint32_t kInvalidParameter = 87;
 inline constexpr std::uint32_t kSemaphoreTimeout = 121;
 inline constexpr std::uint32_t kInsufficientBuffer = 122;

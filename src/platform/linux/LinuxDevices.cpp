@@ -168,6 +168,9 @@ bool LinuxSystem::DeviceIoControl(Handle handle, std::uint32_t ioControlCode, vo
 bool LinuxSystem::LockVolume(Handle handle, const Device& device) {
   if (device.exclusive) return true;
   const int descriptor = kernel->Open(device.path, O_RDWR | O_NONBLOCK | O_CLOEXEC | O_EXCL);
+  if (descriptor == -EBUSY && kernel->Mounted(device.path)) {
+    return lasterror::Fail(lasterror::kDriveLocked);
+  }
   if (descriptor < 0) return lasterror::Fail(lasterror::FromErrno(-descriptor));
   auto exclusive = std::make_shared<Device>(*kernel, descriptor, device.path, true);
   std::lock_guard<std::mutex> hold(lock);

@@ -33,6 +33,10 @@ class LinuxKernel {
   // flock(2): 0, or the error number (EWOULDBLOCK when another open of the file holds a lock
   // that conflicts, LOCK_NB given).
   virtual int Flock(int descriptor, int operation) = 0;
+  // Whether a file system is mounted from the block device at `path`: its device number (the
+  // node's st_rdev) is the major:minor field of a line of /proc/self/mountinfo, which lists the
+  // mounts of the process's mount namespace (proc(5)).
+  virtual bool Mounted(const std::string& path) = 0;
   // ioctl(2) SG_IO: 0 when the request ran (its outcome is in `request`), or the error number.
   virtual int SgIo(int descriptor, sg_io_hdr& request) = 0;
   // ioctl(2) SCSI_IOCTL_GET_IDLUN: the device's word, id | lun << 8 | channel << 16 | host << 24,
