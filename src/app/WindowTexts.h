@@ -60,6 +60,9 @@ inline constexpr char kDriveBusy[] = "Drive %s is being updated by another flash
 inline constexpr char kDriveInUse[] =
     "Drive %s is in use: a disc in it is mounted, or another program has it. Unmount the disc or "
     "close the program, and try again.";
+inline constexpr char kOnBattery[] =
+    "The computer is running on battery. Connect the power adapter before updating the drive's "
+    "firmware.";
 inline constexpr char kPushTray[] = "Please push the tray in.";
 inline constexpr char kFlashFailed[] =
     "Unable to flash firmware. Please contact with your vendor !";
