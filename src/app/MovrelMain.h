@@ -30,7 +30,7 @@ enum class Ending {
   Running = -1,
   Normal = 0,        // Close, or the end after a successful run
   FlashFailed = 1,   // after "Unable to flash firmware. ..."
-  BeforeUpdate = 2,  // a failed start-up check, or No to a question
+  BeforeUpdate = 2,  // a failed start-up check, No to a question, or a machine on battery
 };
 
 class TMovrelMain {
@@ -91,6 +91,8 @@ class TMovrelMain {
   void ShowSelectedDrive();
   void SelectRunDrive(int j, std::int16_t i);
   bool TakeRunDrive(int j, const movrel::DriveEntry& entry, bool checkDisc);
+  // False, after telling the person and ending the program, when the machine runs on battery.
+  bool PowerAllowsRun();
   bool CheckDiscAndTray(movrel::AtapiDevice& device);
   bool MayIdentifyAfterRun(std::int16_t i);
   // One box naming the drive: `text` has a %s for it.

@@ -24,6 +24,7 @@ constexpr int kProgressSteps = 330;
 
 void TMovrelMain::cmdUpdateClick(const void*) {
   if (!mainDevice || RunInProgress()) return;
+  if (!PowerAllowsRun()) return;
   flashDeviceCount = 0;
 
   if (options.autoMode == 0) {

@@ -61,6 +61,9 @@ inline constexpr char kDriveMounted[] =
     "Drive %s is in use: a disc in it is mounted. Unmount the disc, and try again.";
 inline constexpr char kDriveInUse[] =
     "Drive %s is in use by another program. Close the program, and try again.";
+inline constexpr char kOnBattery[] =
+    "The computer is running on battery. Connect the power adapter before updating the drive's "
+    "firmware.";
 inline constexpr char kPushTray[] = "Please push the tray in.";
 inline constexpr char kFlashFailed[] =
     "Unable to flash firmware. Please contact with your vendor !";

@@ -13,7 +13,8 @@ Parser::Parser(platform::Application& application, const FlashRequest& flashRequ
     : Thread(application), request(flashRequest), device(flashRequest.device) {
   SetFreeOnTerminate(true);
   SetOnTerminate(std::move(onTerminate));
-  Resume();
+  // A worker the system cannot start fails its drive's run; its termination handler still runs.
+  if (!Resume()) device->SetFlashStatus(kFlashFailed);
 }
 
 void Parser::Execute() {

@@ -161,6 +161,29 @@ class System {
   // returns 0 with ERROR_CALL_NOT_IMPLEMENTED.
   virtual std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) = 0;
 
+  // --- Power -----------------------------------------------------------------------------------
+
+  // Where the machine takes its power from, as the system says; the charge left does not count.
+  enum class PowerSource { Mains, Battery, Unknown };
+  // Mains: an adapter or other outside supply is online. Battery: none is, and the system's
+  // battery is discharging. Unknown: the system keeps no such state, has no battery, or cannot
+  // tell. Any thread; it sends no drive anything.
+  // - Windows: GetSystemPowerStatus, whose ACLineStatus is 0 offline (Battery), 1 online (Mains)
+  //   or 255 unknown (Unknown); a failed call is Unknown. Windows 95 and Windows 2000 on have
+  //   the call and NT 4.0 has none: the backend looks it up and answers Unknown without it.
+  // - Linux: the kernel's power supply class, /sys/class/power_supply/<name>/ (its ABI:
+  //   Documentation/ABI/testing/sysfs-class-power), one directory per supply with one-line
+  //   attributes: `type` ("Battery", "UPS", "Mains", "USB", "Wireless"), `online` for the
+  //   outside supplies (0 offline, 1 online, 2 online through a programmable supply), `status`
+  //   for a battery ("Unknown", "Charging", "Discharging", "Not charging", "Full") and `scope`
+  //   ("System", "Device", "Unknown"; missing on most). A supply of scope "Device" powers a
+  //   peripheral (a wireless mouse's battery, a headset's) and does not count. Mains when any
+  //   supply other than a battery reads `online` above 0, whatever the batteries say: some
+  //   firmware calls the battery "Discharging" while the adapter is plugged in. Otherwise
+  //   Battery when a battery reads `status` "Discharging". Otherwise Unknown (no supply at all, a
+  //   desktop, a battery charging or full with no supply listed, attributes that cannot be read).
+  virtual PowerSource GetPowerSource() = 0;
+
   // --- The event log ---------------------------------------------------------------------------
 
   // RegisterEventSourceA on the local system (`serverName` null): the source's handle, or 0 with

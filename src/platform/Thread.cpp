@@ -12,9 +12,17 @@ Thread::~Thread() {
   thread.Join();
 }
 
-void Thread::Resume() {
-  if (thread.Joinable()) return;
-  thread.Start([this] { Run(); });
+bool Thread::Resume() {
+  if (!resumed) {
+    resumed = true;
+    try {
+      thread.Start([this] { Run(); });
+    } catch (...) {
+      fatalException = std::current_exception();
+      application.Post([this] { DoTerminate(); });
+    }
+  }
+  return thread.Joinable();
 }
 
 void Thread::Run() {

@@ -22,8 +22,10 @@ class Thread {
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
-  // Starts the body. A thread is resumed once; later calls do nothing.
-  void Resume();
+  // Starts the body. A thread is resumed once; later calls do nothing. False when the system
+  // could not start it: its termination handler then runs as for a body that threw, with that
+  // failure as its fatal exception, and the body never runs.
+  bool Resume();
 
   void SetFreeOnTerminate(bool value) { freeOnTerminate = value; }
   void SetOnTerminate(TerminateHandler handler) { onTerminate = std::move(handler); }
@@ -46,6 +48,7 @@ class Thread {
 
   Application& application;
   JoinableThread thread;
+  bool resumed = false;
   bool freeOnTerminate = false;
   TerminateHandler onTerminate;
   std::exception_ptr fatalException;

@@ -156,6 +156,10 @@ class SimSystem : public platform::System {
 
   std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) override;
 
+  // Mains unless set.
+  PowerSource GetPowerSource() override;
+  void SetPowerSource(PowerSource source);
+
   platform::Handle RegisterEventSourceA(const char* serverName, const char* sourceName) override;
   bool ReportEventA(platform::Handle eventLog, std::uint16_t type, std::uint16_t category,
                     std::uint32_t eventId, std::uint16_t numStrings,
@@ -230,6 +234,7 @@ class SimSystem : public platform::System {
   std::uint32_t versionMajor = 5;
   std::uint32_t versionMinor = 1;
   std::uint32_t executionState = platform::ExecutionState::Continuous;
+  PowerSource powerSource = PowerSource::Mains;
   std::map<platform::Handle, std::string> eventSources;
   std::vector<std::string> eventRecords;
   std::unique_ptr<DriveBay> bay;

@@ -1,5 +1,5 @@
-// The machine's power management, which the program asks to stay awake during a run, and its
-// event log.
+// The machine's power management, which the program asks to stay awake during a run, its power
+// source, and its event log.
 #include <cstdio>
 
 #include "sim/DriveBay.h"
@@ -29,6 +29,16 @@ std::uint32_t SimSystem::SetThreadExecutionState(std::uint32_t esFlags) {
   const std::uint32_t previous = executionState;
   executionState = esFlags;
   return previous;
+}
+
+platform::System::PowerSource SimSystem::GetPowerSource() {
+  platform::Hold hold(lock);
+  return powerSource;
+}
+
+void SimSystem::SetPowerSource(PowerSource source) {
+  platform::Hold hold(lock);
+  powerSource = source;
 }
 
 Handle SimSystem::RegisterEventSourceA(const char*, const char* sourceName) {

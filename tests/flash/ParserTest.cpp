@@ -3,6 +3,9 @@
 #include "flash/Parser.h"
 
 #include <gtest/gtest.h>
+#ifdef __GLIBC__
+#include <pthread.h>
+#endif
 
 #include <memory>
 #include <stdexcept>
@@ -131,6 +134,28 @@ TEST(Parser, AnyOtherExceptionEndsAsFailureNeverAsSuccess) {
   ASSERT_TRUE(PumpUntil(application, [&] { return finished.count == 1; }));
   EXPECT_EQ(finished.statuses, std::vector<std::uint8_t>{kFlashFailed});
 }
+
+#ifdef __GLIBC__
+// A worker the system cannot start (here no room for its thread's stack) fails its drive's run,
+// which still ends through its termination handler in the window's thread; the drive is sent
+// nothing.
+TEST(Parser, WorkerThatCannotStartFailsItsDrive) {
+  test::SimMachine machine(Bay({Drive("D", 0)}));
+  const std::size_t commandsBefore = machine.system.Trace().size();
+  const std::vector<std::uint8_t> image(kOneMiB, 0x3D);
+  Finished finished;
+  pthread_attr_t saved, unstartable;
+  ASSERT_EQ(pthread_getattr_default_np(&saved), 0);
+  pthread_attr_init(&unstartable);
+  pthread_attr_setstacksize(&unstartable, std::size_t{1} << 46);
+  ASSERT_EQ(pthread_setattr_default_np(&unstartable), 0);
+  StartWorker(machine.application, machine.device, image, kOneMiB, 0, finished);
+  pthread_setattr_default_np(&saved);
+  ASSERT_TRUE(PumpUntil(machine.application, [&] { return finished.count == 1; }));
+  EXPECT_EQ(finished.statuses, std::vector<std::uint8_t>{kFlashFailed});
+  EXPECT_EQ(machine.system.Trace().size(), commandsBefore);
+}
+#endif
 
 TEST(Parser, SeveralWorkersAtOnceEachLeaveTheirOwnResult) {
   sim::DriveConfig failing = Drive("E", 1);

@@ -68,6 +68,7 @@ class FakeKernel : public LinuxKernel {
   std::deque<int> runStatuses;  // the exit status of each program started, in turn (0 after them)
   int inhibitError = 0;         // what Inhibit fails with; granted when 0
   bool journalPresent = true;
+  std::string powerSupplyClass = "/nonexistent/power_supply";  // a tree of files made by the test
   std::function<void()> onFlock;  // called before each flock(2), e.g. to let another holder go
 
   std::vector<std::string> Inhibitions() {
@@ -236,6 +237,7 @@ class FakeKernel : public LinuxKernel {
     return drive.addressError;
   }
 
+  std::string PowerSupplyClass() override { return powerSupplyClass; }
   bool MayReboot() override { return mayReboot; }
   bool MaySendRawCommands() override { return maySendRawCommands; }
   bool SystemdBooted() override { return systemdBooted; }

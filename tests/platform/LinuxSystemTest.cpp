@@ -8,9 +8,12 @@
 
 #include <cstddef>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "FakeKernel.h"
@@ -397,6 +400,46 @@ TEST_F(LinuxSystemTest, AnInhibitorRefusedByPolkitIsToldApartFromNoLoginManager)
     EXPECT_EQ(machine.SetThreadExecutionState(kAwake), 0u);
     EXPECT_THAT(said.str(), HasSubstr(told));
   }
+}
+
+// The power supply class as the kernel lays it out, one directory of one-line attributes per
+// supply; only an outside supply online tells the adapter, and a peripheral's battery never counts.
+TEST_F(LinuxSystemTest, PowerSourceIsReadFromThePowerSupplyClass) {
+  using Supplies =
+      std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>;
+  const Supplies batteryLow = {
+      {"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "5"}}},
+      {"AC", {{"type", "Mains"}, {"online", "0"}}}};
+  Supplies plugged = batteryLow;
+  plugged[1].second[1].second = "1";
+  const Supplies usbC = {batteryLow[0],
+                         batteryLow[1],
+                         {"ucsi-source-psy-USBC000:001", {{"type", "USB"}, {"online", "2"}}}};
+  const Supplies mouse = {
+      {"hidpp_battery_0", {{"type", "Battery"}, {"scope", "Device"}, {"status", "Discharging"}}}};
+  const Supplies full = {{"BAT1", {{"type", "Battery"}, {"status", "Full"}}}};
+  const Supplies none = {};
+  for (const auto& [supplies, expected] :
+       {std::pair{batteryLow, System::PowerSource::Battery},
+        std::pair{plugged, System::PowerSource::Mains}, std::pair{usbC, System::PowerSource::Mains},
+        std::pair{mouse, System::PowerSource::Unknown},
+        std::pair{full, System::PowerSource::Unknown},
+        std::pair{none, System::PowerSource::Unknown}}) {
+    char tree[] = "/tmp/movrel-power-XXXXXX";
+    ASSERT_NE(::mkdtemp(tree), nullptr);
+    for (const auto& [name, attributes] : supplies) {
+      std::filesystem::create_directory(std::filesystem::path(tree) / name);
+      for (const auto& [attribute, value] : attributes) {
+        std::ofstream(std::filesystem::path(tree) / name / attribute) << value << "\n";
+      }
+    }
+    auto owned = std::make_unique<FakeKernel>();
+    owned->powerSupplyClass = tree;
+    LinuxSystem machine(std::move(owned), notices);
+    EXPECT_EQ(machine.GetPowerSource(), expected) << supplies.size() << " supplies";
+    std::filesystem::remove_all(tree);
+  }
+  EXPECT_EQ(Machine().GetPowerSource(), System::PowerSource::Unknown);  // no class at all
 }
 
 // Each update record: the journal's fields, and where there is no journal, no source.

@@ -302,6 +302,36 @@ TEST_F(UpdateRun, NoToTheUpToDateQuestionEndsWithoutTouchingTheDrive) {
   }
 }
 
+// On battery the run ends before any drive command, in either mode, as a run refused before the
+// update; on the adapter, or where the system cannot tell, it goes on.
+TEST_F(UpdateRun, OnBatteryNoDriveIsUpdated) {
+  using Source = platform::System::PowerSource;
+  for (const auto& [source, autoMode, refused] :
+       {std::tuple{Source::Battery, '0', true}, std::tuple{Source::Battery, '1', true},
+        std::tuple{Source::Mains, '1', false}, std::tuple{Source::Unknown, '1', false}}) {
+    sim::SimSystem system(bay);
+    system.SetPowerSource(source);
+    ScriptedApplication app;
+    auto package = MakePackage(StandardRequest());
+    package.SetOption(Option::AutoMode, autoMode);
+    TMovrelMain form(system, app, package.View());
+    const auto commandsBefore = system.Trace().size();
+    if (autoMode == '0') form.cmdUpdateClick(&form.cmdUpdate);
+    RunUntilIdle(form, app);
+    if (refused) {
+      EXPECT_THAT(Texts(app), ::testing::ElementsAre("Error: The computer is running on battery. "
+                                                     "Connect the power adapter before updating "
+                                                     "the drive's firmware."));
+      EXPECT_EQ(form.GetEnding(), Ending::BeforeUpdate);
+      EXPECT_EQ(system.Trace().size(), commandsBefore);
+    } else {
+      EXPECT_THAT(Texts(app),
+                  ::testing::ElementsAre("Information: Firmware has been updated successfully !"));
+      EXPECT_EQ(system.Drive("D").revision, "RV0D");
+    }
+  }
+}
+
 // BOOTCODE not 0 selects the boot-code variant of the programming command.
 TEST_F(UpdateRun, BootCodeReachesTheProgrammingCommand) {
   for (const auto& [bootCode, control] :

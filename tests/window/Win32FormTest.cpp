@@ -8,9 +8,11 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -241,8 +243,9 @@ TEST_F(Win32Form, ControlsStandAtTheirPlacesWithTheirTextsFontsAndColours) {
   EXPECT_EQ(TextColourOf(window, updateMessage), RGB(128, 0, 0));
 }
 
-// At the system's pixels per inch (96 here; 120 and 144 in their own Wine scenarios) every place
-// and size of the form's design grows with the fonts: the form keeps its proportions, each control
+// At the system's pixels per inch (96 here; 120 and 144 in their own Wine scenarios) and title bar
+// (Windows 10's, taller, in its own) every place and size of the form's design grows with the
+// fonts: the form's client area keeps its proportions whatever the title bar, each control
 // stands at its place with its size, inside the form, and the revision panel's texts do not run
 // into each other.
 TEST_F(Win32Form, NothingIsCutOffAtTheSystemsDpi) {
@@ -252,10 +255,10 @@ TEST_F(Win32Form, NothingIsCutOffAtTheSystemsDpi) {
   ReleaseDC(nullptr, screen);
   const auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
   std::printf("pixels per inch: %d\n", dpi);
-  EXPECT_EQ(SizeOf(window).cx, scaled(460));
-  EXPECT_EQ(SizeOf(window).cy, scaled(167));
   RECT client;
   GetClientRect(window, &client);
+  EXPECT_EQ(client.right, scaled(452));
+  EXPECT_EQ(client.bottom, scaled(140));
   for (const ExpectedControl& expected : kControls) {
     SCOPED_TRACE(std::to_string(expected.left) + "," + std::to_string(expected.top));
     HWND control = ChildAt(window, scaled(expected.left), scaled(expected.top));
@@ -278,20 +281,36 @@ TEST_F(Win32Form, NothingIsCutOffAtTheSystemsDpi) {
   }
 }
 
-// The Update button's glyph has its colours only while the button is enabled.
+// The Update button's glyph has its colours only while the button is enabled, and grows with the
+// system's pixels per inch: its arrow spans 3 to 13 across and 0 to 9 down at 96.
 TEST_F(Win32Form, UpdateGlyphIsGreyWhenDisabled) {
   HWND window = Open();
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  const auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+  const int width = scaled(77), height = scaled(25);
   for (const UINT state : {0u, static_cast<UINT>(ODS_DISABLED)}) {
     HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = CreateBitmap(77, 25, 1, 32, nullptr);
+    HBITMAP bitmap = CreateBitmap(width, height, 1, 32, nullptr);
     SelectObject(dc, bitmap);
-    DRAWITEMSTRUCT item{ODT_BUTTON,     0, 0, ODA_DRAWENTIRE, state, ChildAt(window, 368, 24), dc,
-                        {0, 0, 77, 25}, 0};
+    DRAWITEMSTRUCT item{ODT_BUTTON, 0,
+                        0,          ODA_DRAWENTIRE,
+                        state,      ChildAt(window, scaled(368), scaled(24)),
+                        dc,         {0, 0, width, height},
+                        0};
     SendMessageA(window, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item));
-    bool green = false;
-    for (int i = 0; i < 77 * 25; ++i)
-      green = green || GetPixel(dc, i % 77, i / 77) == RGB(0, 128, 0);
-    EXPECT_EQ(green, state == 0) << "state " << state;
+    RECT green{width, height, -1, -1};
+    for (int i = 0; i < width * height; ++i) {
+      if (GetPixel(dc, i % width, i / width) != RGB(0, 128, 0)) continue;
+      green = {std::min<LONG>(green.left, i % width), std::min<LONG>(green.top, i / width),
+               std::max<LONG>(green.right, i % width), std::max<LONG>(green.bottom, i / width)};
+    }
+    EXPECT_EQ(green.right >= 0, state == 0) << "state " << state;
+    if (state == 0) {
+      EXPECT_EQ(green.right - green.left, scaled(13) - scaled(3));
+      EXPECT_EQ(green.bottom - green.top, scaled(9));
+    }
     DeleteDC(dc);
     DeleteObject(bitmap);
   }
@@ -384,6 +403,37 @@ void RunLoop(app::Win32Application& application) {
   const UINT_PTR timer = SetTimer(nullptr, 0, 10000, GiveUp);
   application.Run();
   KillTimer(nullptr, timer);
+}
+
+// A machine whose power query throws: the Update button's handler fails inside the window
+// procedure.
+class PowerQueryThrows : public sim::SimSystem {
+ public:
+  using SimSystem::SimSystem;
+  PowerSource GetPowerSource() override { throw std::runtime_error("power query broke"); }
+};
+
+// An exception in a handler or in posted work never crosses the system's frames (the process would
+// end there, with other drives in the middle of their update): the loop ends with it kept for the
+// process entry, and no drive was sent anything.
+TEST_F(Win32Form, AnExceptionInAHandlerEndsTheLoopAndIsKeptForTheEntry) {
+  system = std::make_unique<PowerQueryThrows>(bay);
+  package = MakePackage(StandardRequest());
+  form = std::make_unique<app::FrmMovrel>(*system, application, package.View());
+  form->Show();
+  system->ClearTrace();
+  PostMessageA(ChildAt(form->Window(), 368, 24), BM_CLICK, 0, 0);
+  RunLoop(application);
+  ASSERT_NE(application.Failure(), nullptr);
+  EXPECT_THROW(std::rethrow_exception(application.Failure()), std::runtime_error);
+  EXPECT_TRUE(system->Trace().empty());
+
+  // Work handed to the window's thread that throws (a worker's end), the same.
+  app::Win32Application another;
+  another.Post([] { throw std::logic_error("posted work broke"); });
+  RunLoop(another);
+  ASSERT_NE(another.Failure(), nullptr);
+  EXPECT_THROW(std::rethrow_exception(another.Failure()), std::logic_error);
 }
 
 TEST_F(Win32Form, UpdateRunTicksThroughTheMessageLoopAndEndsWithTheSuccessBox) {

@@ -1,10 +1,12 @@
-// movrel-hooked.exe: the Windows flasher on the real Windows backend, with two test hooks that the
+// movrel-hooked.exe: the Windows flasher on the real Windows backend, with test hooks that the
 // environment variable MOVREL_TEST_HOOKS switches on, its words separated by commas:
 //
 //   trace               each device control request and its outcome, on standard output:
 //                       "IOCTL <code, 8 hex digits> ok" or "IOCTL <code> error <last error>"
 //   refuse-volume-lock  FSCTL_LOCK_VOLUME is refused with ERROR_ACCESS_DENIED, as Windows refuses
 //                       it while another handle is open on the volume (Wine grants it always)
+//   on-battery          the power source is the battery, as GetSystemPowerStatus tells it with
+//                       ACLineStatus 0 (Wine answers from the host's power supplies)
 //
 // Only this test build reads them; the flasher that ships, movrel.exe, reads no environment.
 #include <windows.h>
@@ -51,9 +53,14 @@ class HookedSystem : public platform::Win32System {
     return answered;
   }
 
+  PowerSource GetPowerSource() override {
+    return onBattery ? PowerSource::Battery : Win32System::GetPowerSource();
+  }
+
  private:
   const bool trace = Hooked("trace");
   const bool refuseVolumeLock = Hooked("refuse-volume-lock");
+  const bool onBattery = Hooked("on-battery");
 };
 
 }  // namespace

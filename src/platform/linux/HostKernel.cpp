@@ -109,6 +109,8 @@ class Host : public LinuxKernel {
     return ::ioctl(descriptor, SCSI_IOCTL_GET_BUS_NUMBER, &host) == 0 ? 0 : errno;
   }
 
+  std::string PowerSupplyClass() override { return "/sys/class/power_supply"; }
+
   bool MayReboot() override { return ::geteuid() == 0 || HoldsCapability(CAP_SYS_BOOT); }
   bool MaySendRawCommands() override { return HoldsCapability(CAP_SYS_RAWIO); }
 

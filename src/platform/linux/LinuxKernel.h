@@ -45,6 +45,10 @@ class LinuxKernel {
   // ioctl(2) SCSI_IOCTL_GET_BUS_NUMBER: the device's host number; 0 or the error number.
   virtual int GetBusNumber(int descriptor, int& host) = 0;
 
+  // The directory of the kernel's power supply class, /sys/class/power_supply: one entry per
+  // supply (a link to its device's directory), each holding its attributes as files of one line.
+  virtual std::string PowerSupplyClass() = 0;
+
   // Whether the process may reboot the machine: it runs as root or holds CAP_SYS_BOOT.
   virtual bool MayReboot() = 0;
   // Whether the process holds CAP_SYS_RAWIO in its effective set (root normally does).

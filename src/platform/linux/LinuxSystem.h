@@ -80,6 +80,8 @@ class LinuxSystem : public System {
 
   std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) override;
 
+  PowerSource GetPowerSource() override;
+
   Handle RegisterEventSourceA(const char* serverName, const char* sourceName) override;
   bool ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t category,
                     std::uint32_t eventId, std::uint16_t numStrings,

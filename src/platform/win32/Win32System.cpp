@@ -94,9 +94,10 @@ std::uint32_t CallAspiEntry(void* context, void* argument) {
 }
 
 // The calls that a family lacks or only stubs are looked up once (win32::SystemCall): the event log
-// and the token's privileges are the NT family's, and SetThreadExecutionState is not in Windows
-// 95's kernel32 nor known to be in NT 4.0's. Where the system has none, the operation fails as the
-// consumer family's stubs do, with ERROR_CALL_NOT_IMPLEMENTED.
+// and the token's privileges are the NT family's, SetThreadExecutionState is not in Windows 95's
+// kernel32 nor known to be in NT 4.0's, and GetSystemPowerStatus is not in NT 4.0's. Where the
+// system has none, the operation fails as the consumer family's stubs do, with
+// ERROR_CALL_NOT_IMPLEMENTED; the power source is then unknown.
 constexpr char kAdvapi32[] = "ADVAPI32.DLL";
 constexpr char kKernel32[] = "KERNEL32.DLL";
 
@@ -227,6 +228,21 @@ std::uint32_t Win32System::SetThreadExecutionState(std::uint32_t esFlags) {
       Lookup<decltype(&::SetThreadExecutionState)>(kKernel32, "SetThreadExecutionState");
   if (call == nullptr) return NotImplemented(0u);
   return call(esFlags);
+}
+
+System::PowerSource Win32System::GetPowerSource() {
+  static const auto call =
+      Lookup<decltype(&::GetSystemPowerStatus)>(kKernel32, "GetSystemPowerStatus");
+  SYSTEM_POWER_STATUS status{};
+  if (call == nullptr || !call(&status)) return PowerSource::Unknown;
+  switch (status.ACLineStatus) {
+    case 0:
+      return PowerSource::Battery;
+    case 1:
+      return PowerSource::Mains;
+    default:
+      return PowerSource::Unknown;
+  }
 }
 
 Handle Win32System::RegisterEventSourceA(const char* serverName, const char* sourceName) {

@@ -15,9 +15,12 @@ namespace app {
 namespace {
 
 constexpr char kFormClass[] = "TMovrelMain";
-// The form's bounds on the screen, title bar and frame included.
-constexpr int kFormWidth = 460;
-constexpr int kFormHeight = 167;
+// The form's client area. The design's bounds, 460 by 167 with the title bar and the frame, had a
+// 19-pixel title bar and a 4-pixel sizeable frame; the window is sized from the area inside them,
+// so that a taller title bar or a wider frame (Windows XP's styles, Windows 10's metrics) takes
+// nothing from the controls.
+constexpr int kClientWidth = 452;
+constexpr int kClientHeight = 140;
 constexpr UINT_PTR kTimerId = 1;
 // The drop-down list: its closed height, the height of its lines and how many it shows open.
 constexpr int kListHeight = 24;
@@ -59,8 +62,8 @@ constexpr LabelPlace kLabels[] = {
     {&TMovrelMain::lblPercent, 400, 112, FormFont::TahomaBold},
 };
 
-// A button's glyph: filled polygons in a 16 by 16 square, in their colours when the button is
-// enabled and in the grey of disabled text otherwise.
+// A button's glyph: filled polygons in a 16 by 16 square at 96 pixels per inch, scaled with the
+// fonts, in their colours when the button is enabled and in the grey of disabled text otherwise.
 constexpr int kGlyphSize = 16;
 constexpr int kGlyphGap = 4;
 
@@ -81,7 +84,9 @@ constexpr GlyphShape kCloseGlyph[] = {
     {RGB(192, 0, 0), 4, {{13, 2}, {14, 3}, {3, 14}, {2, 13}}},
 };
 
-void DrawGlyph(HDC dc, std::span<const GlyphShape> glyph, int left, int top, bool enabled) {
+// Drawn at `scale` pixels per inch, the glyph's design being at 96.
+void DrawGlyph(HDC dc, std::span<const GlyphShape> glyph, int left, int top, int scale,
+               bool enabled) {
   for (const GlyphShape& shape : glyph) {
     const COLORREF colour = enabled ? shape.colour : GetSysColor(COLOR_GRAYTEXT);
     HBRUSH brush = CreateSolidBrush(colour);
@@ -90,7 +95,8 @@ void DrawGlyph(HDC dc, std::span<const GlyphShape> glyph, int left, int top, boo
     HGDIOBJ oldPen = SelectObject(dc, pen);
     POINT points[7];
     for (int i = 0; i < shape.count; ++i) {
-      points[i] = {left + shape.points[i].x, top + shape.points[i].y};
+      points[i] = {left + MulDiv(shape.points[i].x, scale, 96),
+                   top + MulDiv(shape.points[i].y, scale, 96)};
     }
     Polygon(dc, points, shape.count);
     SelectObject(dc, oldPen);
@@ -142,10 +148,13 @@ FrmMovrel::FrmMovrel(platform::System& system, Win32Application& application, Pa
   CreateForm();
   application.SetDialogOwner(form.get());
   main = std::make_unique<TMovrelMain>(system, application, package, [this] { ShowState(); });
+  application.SetUpdateRunning([this] { return main && main->RunInProgress(); });
   ShowState();
 }
 
-FrmMovrel::~FrmMovrel() = default;
+FrmMovrel::~FrmMovrel() {
+  application.SetUpdateRunning(nullptr);
+}
 
 void FrmMovrel::CreateFonts() {
   HDC screen = GetDC(nullptr);
@@ -192,12 +201,16 @@ void FrmMovrel::CreateForm() {
   RegisterProgressBarClass();
 
   // A caption with the system menu and a sizeable border; no minimise or maximise button.
-  form.reset(CreateWindowExA(WS_EX_CONTROLPARENT, kFormClass, texts::kInitialCaption,
-                             WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN,
-                             (GetSystemMetrics(SM_CXSCREEN) - Scaled(kFormWidth)) / 2,
-                             (GetSystemMetrics(SM_CYSCREEN) - Scaled(kFormHeight)) / 2,
-                             Scaled(kFormWidth), Scaled(kFormHeight), nullptr, nullptr, instance,
-                             this));
+  const DWORD style = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN;
+  const DWORD extendedStyle = WS_EX_CONTROLPARENT;
+  RECT bounds{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
+  AdjustWindowRectEx(&bounds, style, FALSE, extendedStyle);
+  const int width = bounds.right - bounds.left;
+  const int height = bounds.bottom - bounds.top;
+  form.reset(CreateWindowExA(extendedStyle, kFormClass, texts::kInitialCaption, style,
+                             (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                             (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, nullptr,
+                             nullptr, instance, this));
   if (!form) throw std::runtime_error("Cannot create the window");
 
   // Created in tab order: cboDrives, pbar, cmdUpdate, cmdClose; then the labels, and the frame
@@ -268,7 +281,12 @@ LRESULT CALLBACK FrmMovrel::WindowProc(HWND window, UINT message, WPARAM wParam,
   }
   auto* self = reinterpret_cast<FrmMovrel*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
-  return self->OnMessage(window, message, wParam, lParam);
+  try {
+    return self->OnMessage(window, message, wParam, lParam);
+  } catch (...) {
+    self->application.Fail(std::current_exception());
+    return 0;
+  }
 }
 
 LRESULT FrmMovrel::OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -301,7 +319,8 @@ LRESULT FrmMovrel::OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_CLOSE:
       return 0;  // the title bar offers no Close: only the Close button ends the program
     // A shutdown, log-off or sleep in the middle of a flash leaves a drive half programmed: while
-    // a run lasts, the session's end and a suspend asked of the applications are refused.
+    // a run lasts, the session's end and a suspend asked of the applications are refused. Only
+    // Windows up to XP asks before a suspend; from Vista on it sleeps without asking.
     case WM_QUERYENDSESSION:
       return main->RunInProgress() ? FALSE : TRUE;
     case WM_POWERBROADCAST:
@@ -371,12 +390,14 @@ void FrmMovrel::DrawButton(const DRAWITEMSTRUCT& item) const {
   RECT measured{};
   DrawTextA(dc, caption.c_str(), -1, &measured, DT_CALCRECT | DT_SINGLELINE);
   const int shift = pushed ? 1 : 0;
-  const int left =
-      (bounds.left + bounds.right - kGlyphSize - kGlyphGap - measured.right) / 2 + shift;
-  const int top = (bounds.top + bounds.bottom - kGlyphSize) / 2 + shift;
-  DrawGlyph(dc, item.hwndItem == cmdUpdate ? kUpdateGlyph : kCloseGlyph, left, top, enabled);
+  const int glyphSize = Scaled(kGlyphSize);
+  const int glyphGap = Scaled(kGlyphGap);
+  const int left = (bounds.left + bounds.right - glyphSize - glyphGap - measured.right) / 2 + shift;
+  const int top = (bounds.top + bounds.bottom - glyphSize) / 2 + shift;
+  DrawGlyph(dc, item.hwndItem == cmdUpdate ? kUpdateGlyph : kCloseGlyph, left, top, pixelsPerInch,
+            enabled);
 
-  RECT text{left + kGlyphSize + kGlyphGap, bounds.top + shift, bounds.right, bounds.bottom + shift};
+  RECT text{left + glyphSize + glyphGap, bounds.top + shift, bounds.right, bounds.bottom + shift};
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
   DrawTextA(dc, caption.c_str(), -1, &text, DT_SINGLELINE | DT_VCENTER | DT_LEFT);

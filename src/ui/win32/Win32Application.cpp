@@ -44,7 +44,13 @@ Win32Application::~Win32Application() {
 LRESULT CALLBACK Win32Application::PostedWorkProc(HWND window, UINT message, WPARAM wParam,
                                                   LPARAM lParam) {
   if (message == kRunPosted) {
-    reinterpret_cast<Win32Application*>(lParam)->RunPosted();
+    auto* application = reinterpret_cast<Win32Application*>(lParam);
+    try {
+      application->RunPosted();
+    } catch (...) {
+      application->Fail(std::current_exception());
+      application->WorkPosted();  // the work after the one that failed still runs
+    }
     return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
@@ -67,7 +73,19 @@ void Win32Application::Dispatch(MSG& message) {
 
 void Win32Application::Run() {
   MSG message;
-  while (!Terminated() && GetMessageA(&message, nullptr, 0, 0) > 0) Dispatch(message);
+  while (!Terminated() && GetMessageA(&message, nullptr, 0, 0) > 0) {
+    Dispatch(message);
+    EndAfterFailure();
+  }
+}
+
+void Win32Application::Fail(std::exception_ptr caught) {
+  if (!failure) failure = std::move(caught);
+  EndAfterFailure();
+}
+
+void Win32Application::EndAfterFailure() {
+  if (failure && !Terminated() && !(updateRunning && updateRunning())) Terminate();
 }
 
 void Win32Application::ProcessToolkitMessages() {

@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <exception>
+#include <functional>
+
 #include "platform/Application.h"
 
 namespace app {
@@ -23,6 +26,15 @@ class Win32Application : public platform::Application {
   // The message loop: dispatches the thread's messages until the application is terminated.
   void Run();
 
+  // An exception that a window procedure or posted work caught: it must not cross the system's
+  // frames (the toolchain's unwinder cannot pass them, and the process would end at once, in the
+  // middle of other drives' updates). The first one is kept, and the application is terminated
+  // as soon as no update is running; the process entry then reports it.
+  void Fail(std::exception_ptr failure);
+  std::exception_ptr Failure() const { return failure; }
+  // Whether an update is running, which a failure must not end; none until set.
+  void SetUpdateRunning(std::function<bool()> running) { updateRunning = std::move(running); }
+
   platform::MessageAnswer ShowMessage(platform::MessageKind kind, platform::MessageButtons buttons,
                                       const std::string& text) override;
   void ShowPlainError(const std::string& text, const std::string& title) override;
@@ -35,9 +47,12 @@ class Win32Application : public platform::Application {
  private:
   static LRESULT CALLBACK PostedWorkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void Dispatch(MSG& message);
+  void EndAfterFailure();
 
   HWND dialogOwner = nullptr;
   HWND postedWorkWindow = nullptr;
+  std::exception_ptr failure;
+  std::function<bool()> updateRunning;
 };
 
 }  // namespace app

@@ -17,9 +17,12 @@ int Win32Main(platform::System& system, Win32Application& application) {
     FrmMovrel form(system, application, EmbeddedPackage());
     // A start-up that ended the program (a damaged package, no drive to update, No to the NOTICE)
     // ends it before any update, as the terminal view says with its status.
-    if (application.Terminated()) return form.Main().ExitStatus();
-    form.Show();
-    application.Run();
+    if (!application.Terminated()) {
+      form.Show();
+      application.Run();
+    }
+    // A failure that a window procedure or posted work caught ends the program as one here does.
+    if (application.Failure()) std::rethrow_exception(application.Failure());
     return form.Main().ExitStatus();
   } catch (const std::exception& error) {
     application.ShowPlainError(error.what(), texts::kInitialCaption);

@@ -11,7 +11,8 @@ namespace app {
 class Win32Application;
 
 // Builds the window on `system` with the package embedded in this executable and runs the message
-// loop. Returns the exit status: 0, or 1 when an exception escaped (shown in an error box).
+// loop. Returns the exit status: 0, or 1 when an exception escaped or a window procedure caught
+// one (shown in an error box).
 int Win32Main(platform::System& system, Win32Application& application);
 
 }  // namespace app
