@@ -95,6 +95,7 @@ class TMovrelMain {
   bool PowerAllowsRun();
   bool CheckDiscAndTray(movrel::AtapiDevice& device);
   bool MayIdentifyAfterRun(std::int16_t i);
+  void IdentifyAfterRun(std::int16_t i);
   // One box naming the drive: `text` has a %s for it.
   void TellAboutDrive(const char* text, const movrel::DriveEntry& entry);
   void TellDriveBusy(const movrel::DriveEntry& entry) { TellAboutDrive(texts::kDriveBusy, entry); }

@@ -33,6 +33,18 @@ UpdateOutcome UpdateOutcome::Of(const movrel::DriveEntry& entry, movrel::AtapiDe
   return outcome;
 }
 
+bool UpdateOutcome::KeptOldRevision(const movrel::DriveEntry& after,
+                                    std::string_view newRevision) const {
+  constexpr std::size_t kRevisionLength = 4;
+  const auto revision = [](std::string_view text) {
+    text = text.substr(0, kRevisionLength);
+    return text.substr(0, text.find('\0'));
+  };
+  const std::string_view old = revision({before.revision, kRevisionLength});
+  return succeeded && revision({after.revision, kRevisionLength}) == old &&
+         revision(newRevision) != old;
+}
+
 void RecordUpdates(platform::System& system, const PackageView& package,
                    const UpdateOutcome* outcomes, const movrel::DriveEntry* const* after,
                    int count) {

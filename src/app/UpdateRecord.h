@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "device/AtapiDevice.h"
 #include "package/PackageBlock.h"
@@ -24,6 +25,11 @@ struct UpdateOutcome {
   std::uint8_t asc = 0;
 
   static UpdateOutcome Of(const movrel::DriveEntry& entry, movrel::AtapiDevice& device);
+  // Whether the drive, identified again as `after`, took an update it was told it took: one that
+  // still reports the revision it had, where the bank installs another, kept its old firmware
+  // (the drive may refuse an image without saying so). A changed revision counts, even if it is
+  // not the bank's own.
+  bool KeptOldRevision(const movrel::DriveEntry& after, std::string_view newRevision) const;
 };
 
 // One record per outcome, with the revision that `after` (the drive's entry identified again)

@@ -171,6 +171,12 @@ bool TMovrelMain::MayIdentifyAfterRun(std::int16_t i) {
   return entry != nullptr && !movrel::DriveLock::HeldElsewhere(system, osInfo, *entry);
 }
 
+void TMovrelMain::IdentifyAfterRun(std::int16_t i) {
+  if (!MayIdentifyAfterRun(i)) return;
+  mainDevice->SelectDrive(i);
+  mainDevice->IdentifyCurrent();
+}
+
 void TMovrelMain::TellAboutDrive(const char* text, const movrel::DriveEntry& entry) {
   char drive[32];
   if (entry.driveRoot[0] != '\0') {
@@ -230,18 +236,16 @@ void TMovrelMain::FlashDone(const void*) {
   // for them as long as the programming command did.
   mainDevice->SetCommandTimeout(movrel::AtapiDevice::kProgrammingCommandTimeout);
   if (options.autoMode == 0) {
+    // The run's drive, whose revision tells whether it took the update, and the line selected
+    // now, which the person may have changed during the run.
     const int selected = cboDrives.ItemIndex();
-    if (MayIdentifyAfterRun(static_cast<std::int16_t>(selected))) {
-      mainDevice->SelectDrive(static_cast<std::int16_t>(selected));
-      mainDevice->IdentifyCurrent();
-    }
+    IdentifyAfterRun(flashDriveIndex[0]);
+    if (selected != flashDriveIndex[0]) IdentifyAfterRun(static_cast<std::int16_t>(selected));
     FillDriveList();
     cboDrives.SetItemIndex(selected);
   } else {
     for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
-      if (!MayIdentifyAfterRun(static_cast<std::int16_t>(i))) continue;
-      mainDevice->SelectDrive(static_cast<std::int16_t>(i));
-      mainDevice->IdentifyCurrent();
+      IdentifyAfterRun(static_cast<std::int16_t>(i));
     }
     FillDriveList();
     mainDevice->CloseDrive();
@@ -256,6 +260,13 @@ void TMovrelMain::FlashDone(const void*) {
   const movrel::DriveEntry* after[kMaxRunDrives] = {};
   for (int j = 0; j < flashDeviceCount; ++j) {
     after[j] = mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
+    // A restart comes first where the package asks for one: the drive's revision is only read
+    // after it, so nothing is judged here.
+    UpdateOutcome& outcome = outcomes[j];
+    if (options.reboot == 0 && after[j] != nullptr &&
+        outcome.KeptOldRevision(*after[j], package.NewRevision(outcome.bank))) {
+      outcome.succeeded = allSucceeded = false;
+    }
   }
   RecordUpdates(system, package, outcomes, after, flashDeviceCount);
 

@@ -46,6 +46,9 @@ sim::Fault FailingProgramming() {
   return fault;
 }
 
+constexpr char kFailed[] = "Error: Unable to flash firmware. Please contact with your vendor !";
+constexpr char kSucceeded[] = "Information: Firmware has been updated successfully !";
+
 class UpdateRun : public ::testing::Test {
  protected:
   sim::BayConfig bay;
@@ -261,6 +264,33 @@ TEST_F(UpdateRun, AutomaticRunWithOneFailureReportsOnceAfterBoth) {
   EXPECT_THAT(system.EventRecords()[1], ::testing::EndsWith("|success|"));
 }
 
+// A drive that took every command but still reports its old revision was not updated; where the
+// package restarts the system, the restart comes first and nothing is judged.
+TEST_F(UpdateRun, ADriveThatKeepsItsOldRevisionFailsTheRun) {
+  for (const char reboot : {'0', '1'}) {
+    SCOPED_TRACE(reboot);
+    sim::SimSystem system(bay);
+    ScriptedApplication app;
+    auto package = MakePackage(StandardRequest());
+    package.SetOption(Option::Reboot, reboot);
+    const std::string marker = "MOVREL-SIM-IMAGE";  // without it the drive keeps its identity
+    const auto image =
+        std::search(package.block.begin(), package.block.end(), marker.begin(), marker.end());
+    ASSERT_NE(image, package.block.end());
+    *image = 'X';
+    TMovrelMain form(system, app, package.View());
+    form.cmdUpdateClick(&form.cmdUpdate);
+    RunUntilIdle(form, app);
+    EXPECT_EQ(system.Drive("D").flashCount, 1);
+    EXPECT_EQ(Texts(app), std::vector<std::string>{reboot == '0' ? kFailed : kSucceeded});
+    EXPECT_EQ(form.GetEnding(), reboot == '0' ? Ending::FlashFailed : Ending::Normal);
+    EXPECT_THAT(system.EventRecords(),
+                ::testing::ElementsAre(::testing::AllOf(
+                    ::testing::HasSubstr("|RV05|RV05|0|"),
+                    ::testing::HasSubstr(reboot == '0' ? "|failure|" : "|success|"))));
+  }
+}
+
 TEST_F(UpdateRun, AutomaticModeStillAsksTheNoticeFirst) {
   sim::SimSystem system(bay);
   auto package = MakePackage(StandardRequest());
@@ -373,8 +403,6 @@ TEST_F(UpdateRun, UnusableBankFailsTheRunWithoutAnyCommand) {
 // --- The run's hold on its drives ------------------------------------------------------------
 
 constexpr char kBusyD[] = "Warning: Drive D: is being updated by another flash program.";
-constexpr char kFailed[] = "Error: Unable to flash firmware. Please contact with your vendor !";
-constexpr char kSucceeded[] = "Information: Firmware has been updated successfully !";
 
 bool CommandTo(const std::string& line, char drive) {
   return line.size() > 2 && line[0] == drive && line[1] == ' ';
