@@ -149,6 +149,10 @@ class AtapiDevice {
   bool SenseIs(std::uint8_t key, std::uint8_t code) const;
   bool SenseKeyIs(std::uint8_t key) const;
   bool WaitUnitReady(std::int32_t seconds);
+  // TEST UNIT READY until the drive answers at all (good status or sense data, whatever they
+  // say), each one waiting the device's time-out; commands that fail at once are repeated for
+  // at most `seconds`. False when no answer came.
+  bool WaitUntilAnswering(std::int32_t seconds);
   bool MediumAbsent();
   void WaitWhileUnitAttention();
   bool TrayOpen();
@@ -222,6 +226,7 @@ class AtapiDevice {
   static constexpr int kVolumeLockAttempts = 20;
   static constexpr int kDriveHeldAttempts = 7;  // three seconds
   static constexpr std::uint32_t kVolumeLockPauseMilliseconds = 500;
+  static constexpr std::uint32_t kAnswerPollMilliseconds = 1000;
   static int VolumeLockRetries(std::uint32_t refusal);
 
   void Initialize();

@@ -102,6 +102,18 @@ bool AtapiDevice::WaitUnitReady(std::int32_t seconds) {
   return !timedOut;
 }
 
+bool AtapiDevice::WaitUntilAnswering(std::int32_t seconds) {
+  waitTimer.Start();
+  bool answered = false;
+  for (;;) {
+    answered = TestUnitReady() || LastResult() != kNoAnswer;
+    if (answered || waitTimer.LapSeconds() >= static_cast<double>(seconds)) break;
+    system.Sleep(kAnswerPollMilliseconds);
+  }
+  waitTimer.Stop();
+  return answered;
+}
+
 bool AtapiDevice::MediumAbsent() {
   WaitUnitReady(kMediumWaitSeconds);
   return SenseIs(kNotReady, kMediumNotPresent);

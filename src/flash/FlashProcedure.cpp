@@ -8,6 +8,9 @@ namespace movrel {
 namespace {
 constexpr std::int32_t kReadyLimitSeconds = 60;
 constexpr double kPauseBeforeProgramming = 1.0;
+// How long a drive whose commands fail at once (no answer, but no wait either) is asked again
+// after programming.
+constexpr std::int32_t kAnswerLimitSeconds = 60;
 }  // namespace
 
 bool AtapiDevice::FlashFirmware(const std::uint8_t* image, std::int32_t imageLength,
@@ -37,7 +40,16 @@ bool AtapiDevice::FlashFirmware(const std::uint8_t* image, std::int32_t imageLen
   // The drive programs its flash during the last command, which must not be cut short; the
   // device keeps the long time-out for whatever follows.
   SetCommandTimeout(kProgrammingCommandTimeout);
-  return WriteBuffer(0, 0, bootCode != 0 ? kProgramWithBootCode : kProgram);
+  const bool programmed = WriteBuffer(0, 0, bootCode != 0 ? kProgramWithBootCode : kProgram);
+  // A drive may go on writing its flash after it answered. Until it answers again, nothing but
+  // this device's long waits may reach it: an open of its node makes the kernel send it TEST UNIT
+  // READY with the kernel's own 30 s, and a reset when that runs out. So the device keeps the
+  // drive open and watches it here, and identifies it before anything closes it. A refused
+  // programming command leaves its sense data for the record.
+  if (!programmed) return false;
+  WaitUntilAnswering(kAnswerLimitSeconds);
+  IdentifyCurrent();
+  return true;
 }
 
 }  // namespace movrel

@@ -48,6 +48,10 @@ std::vector<std::string> Joined(std::vector<std::string> first,
   return first;
 }
 
+// The programming command, then the drive watched on the same device until it answers (the
+// power-on unit attention of its new firmware), and identified there.
+const std::vector<std::string> kProgrammed{"3B/80", "00", "12"};
+
 sim::Fault FaultOn(std::uint8_t command, sim::FaultKind kind) {
   sim::Fault fault;
   fault.command = command;
@@ -82,23 +86,24 @@ TEST_F(FlashProcedure, CommandOrderOfASuccessfulRun) {
 
   const std::vector<std::string> trace = machine.system.Trace();
   // One second on the clock between the verified transfer and the programming command.
-  EXPECT_EQ(commandsBeforePause, trace.size() - 1);
+  EXPECT_EQ(commandsBeforePause, trace.size() - 3);
   const double paused =
       static_cast<double>(machine.system.GetClock().NowNanoseconds() - pauseStart) / 1e9;
   EXPECT_GE(paused, 1.0);
   EXPECT_LT(paused, 1.01);
   const std::vector<std::string> expected =
-      Joined(Joined({"00", "00", "1B", "DF", "3B/7F", "note"}, Transfer(64)), {"3B/80"});
+      Joined(Joined({"00", "00", "1B", "DF", "3B/7F", "note"}, Transfer(64)), kProgrammed);
   EXPECT_EQ(Steps(trace), expected);
   EXPECT_EQ(trace[2], "D 1B 00 00 00 00 00 00 00 00 00 00 00 none 0 good");
   EXPECT_EQ(trace[5], "D program row 19 match");
-  EXPECT_EQ(trace.back(), "D 3B 05 01 00 00 00 00 00 00 80 00 00 none 0 good");
+  EXPECT_EQ(trace[trace.size() - 3], "D 3B 05 01 00 00 00 00 00 00 80 00 00 none 0 good");
+  EXPECT_EQ(trace[trace.size() - 2], "D 00 00 00 00 00 00 00 00 00 00 00 00 none 0 sense 06/29/00");
   EXPECT_TRUE(machine.device.ThrowOnFailure());
   // A bounded wait for every command; minutes for the hand-over to the drive-side program, and
-  // the long one for the programming command, which the device keeps.
-  std::vector<std::uint32_t> expectedWaits(trace.size() - 2, 30);  // the note is no command
+  // the long one for the programming command and the watch after it, which the device keeps.
+  std::vector<std::uint32_t> expectedWaits(trace.size() - 4, 30);  // the note is no command
   expectedWaits[4] = 300;
-  expectedWaits.push_back(108000);
+  expectedWaits.insert(expectedWaits.end(), {108000, 108000, 108000});
   EXPECT_EQ(waits, expectedWaits);
   EXPECT_EQ(machine.device.CommandTimeout(), AtapiDevice::kProgrammingCommandTimeout);
 }
@@ -110,9 +115,9 @@ TEST_F(FlashProcedure, BootCodeChangesOnlyTheProgrammingCommand) {
   EXPECT_TRUE(with.device.FlashFirmware(image.data(), kOneMiB, 1));
   std::vector<std::string> traceWithout = without.system.Trace();
   std::vector<std::string> traceWith = with.system.Trace();
-  EXPECT_EQ(traceWith.back(), "D 3B 05 01 00 00 00 00 00 00 A0 00 00 none 0 good");
-  traceWithout.pop_back();
-  traceWith.pop_back();
+  EXPECT_EQ(traceWith[traceWith.size() - 3], "D 3B 05 01 00 00 00 00 00 00 A0 00 00 none 0 good");
+  traceWithout.erase(traceWithout.end() - 3);
+  traceWith.erase(traceWith.end() - 3);
   EXPECT_EQ(traceWith, traceWithout);
 }
 
@@ -141,7 +146,7 @@ TEST_F(FlashProcedure, DriveThatStaysNotReadyIsWaitedForSixtySecondsThenFlashed)
 
 TEST_F(FlashProcedure, NoProgramForAnUnreadableOrUnknownFlashPartButTheImageStillGoes) {
   const std::vector<std::string> expected =
-      Joined(Joined({"00", "00", "1B", "DF"}, Transfer(64)), {"3B/80"});
+      Joined(Joined({"00", "00", "1B", "DF"}, Transfer(64)), kProgrammed);
   for (const test::FlashId& identity :
        {test::FlashId{0, 0, 0, 0}, test::FlashId{0xBF, 0xD8, 0, 7}}) {
     SimMachine machine(Bay({Drive("D", 0, identity)}));
@@ -215,7 +220,7 @@ TEST_F(FlashProcedure, ADriveThatMayHaveLostItsProgramIsNotProgrammed) {
     const std::vector<std::string> steps = Steps(machine.system.Trace());
     if (c.fourthChunk.empty()) {
       EXPECT_TRUE(programmed) << c.name;
-      EXPECT_EQ(steps.back(), "3B/80") << c.name;
+      EXPECT_EQ(std::vector(steps.end() - 3, steps.end()), kProgrammed) << c.name;
       continue;
     }
     EXPECT_FALSE(programmed) << c.name;
@@ -248,7 +253,7 @@ TEST_F(FlashProcedure, PreparationFailuresAreNotRetried) {
   machine.device.SetThrowOnFailure();
   EXPECT_TRUE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
   const std::vector<std::string> expected =
-      Joined(Joined({"00", "00", "1B", "DF"}, Transfer(64)), {"3B/80"});
+      Joined(Joined({"00", "00", "1B", "DF"}, Transfer(64)), kProgrammed);
   EXPECT_EQ(Steps(machine.system.Trace()), expected);
 }
 

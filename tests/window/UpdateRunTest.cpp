@@ -109,7 +109,11 @@ TEST_F(UpdateRun, ManualRunShowsTheNewRevisionAndStaysOpen) {
   const auto programmed =
       std::find(trace.begin(), trace.end(), "E 3B 05 01 00 00 00 00 00 00 80 00 00 none 0 good");
   ASSERT_NE(unlockedVolume, trace.end());
-  EXPECT_LT(programmed, unlockedVolume);
+  // The drive answers and is identified on the run's own device before that device lets go of it.
+  ASSERT_EQ(programmed + 3, unlockedVolume);
+  EXPECT_THAT(
+      std::vector(programmed + 1, unlockedVolume),
+      ::testing::ElementsAre(::testing::StartsWith("E 00 "), ::testing::StartsWith("E 12 ")));
   EXPECT_THAT(*(unlockedVolume + 1), ::testing::StartsWith("E 12 "));  // identified again
   EXPECT_THAT(std::vector(trace.end() - 2, trace.end()),
               ::testing::ElementsAre("- unlock E", "- execution state 80000000"));
@@ -180,7 +184,7 @@ TEST_F(UpdateRun, WaitsAreBoundedUntilTheProgrammingCommand) {
   before.erase(std::find(before.begin(), before.end(), "3B/7F 300"));
   EXPECT_THAT(before, ::testing::Each(::testing::EndsWith(" 30")));
   EXPECT_THAT(std::vector<std::string>(programming, waits.end()),
-              ::testing::ElementsAre("3B/80 108000", "12 108000"));
+              ::testing::ElementsAre("3B/80 108000", "00 108000", "12 108000", "12 108000"));
   EXPECT_EQ(form.MainDevice()->CommandTimeout(), movrel::AtapiDevice::kBoundedCommandTimeout);
 }
 
