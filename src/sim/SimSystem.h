@@ -40,8 +40,8 @@ class SimSystem : public platform::System {
   // "<drive> program row <n> match" or "<drive> program mismatch". Each restart request
   // (ExitWindowsEx) in its place among them: "- restart <flags>", or "- restart <flags> refused";
   // each change of the execution state: "- execution state <flags as 8 hex digits>" (with
-  // " refused" when it failed). The program's hold on a drive: its named lock taken, "- lock
-  // <drive>" (" held elsewhere" when the wait timed out, " abandoned" when it was taken from a
+  // " refused" when it failed). The program's hold on a drive: its lock taken, "- lock
+  // <drive>" (" held elsewhere" when another holder has it, " abandoned" when it was taken from a
   // flasher that ended holding it) and let go of, "- unlock <drive>"; its volume lock, "- lock
   // volume <drive>" (" refused"), "- unlock volume <drive>"; its exclusive access, "- exclusive
   // access <drive>" (" refused"), "- end exclusive access <drive>".
