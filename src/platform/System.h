@@ -227,11 +227,13 @@ class System {
   //   takes it.
   // Linux: flock(2), exclusive, on the file /run/movrel/<host>:<channel>:<id>:<lun>, opened with
   //   O_NOFOLLOW and created readable and writable by its owner alone (anyone who can open a file
-  //   can flock it). The directory is made 0755 by the first flasher; one that exists and is not
-  //   a directory of root's that only root may write is refused (ErrorCode::AccessDenied), and
-  //   so is a lock file that is a symbolic link: in a directory that others may write, any user
-  //   could create and hold the file and so keep every flasher from every drive. Another open of
-  //   the file, in this process or another, keeps the lock out; none is abandoned.
+  //   can flock it). The directory is made 0755 (less the umask) by the first flasher; one that
+  //   exists and is not root's, or that others may write (a symbolic link's mode is 0777), is
+  //   refused (ErrorCode::AccessDenied), and so is a lock file that is a symbolic link: in a
+  //   directory that others may write, any user could create and hold the file and so keep every
+  //   flasher from every drive. Another open of the file, in this process or another, keeps the
+  //   lock out; none is abandoned. Root alone may create the directory and its files: another
+  //   user's flasher finds no lock to be had (ErrorCode::AccessDenied).
   virtual DriveLockState LockDrive(const ScsiAddress& address, Handle& lock) = 0;
   // UnlockDrive: lets go of a lock that LockDrive gave, on the thread that took it, and closes its
   // handle. True when `lock` was such a handle; false with ErrorCode::InvalidHandle otherwise.
