@@ -27,11 +27,12 @@ std::uint32_t AddressKey(const ScsiAddress& address) {
 // A security descriptor whose DACL grants Everyone what taking and letting go of a mutex needs,
 // and nothing more (no WRITE_DAC: no flasher can change who may take it). Everyone rather than
 // the interactive users: a flasher started by a deployment service, or with runas from another
-// logon, takes part as well. The security calls are the NT family's: looked up, and where one is
-// missing or fails there are no attributes (the creator's default DACL).
+// logon, takes part as well. The security calls are the NT family's: looked up, made on it alone,
+// and where one is missing or fails there are no attributes (the creator's default DACL).
 class EveryoneMayTake {
  public:
-  EveryoneMayTake() {
+  // The attributes, or null where they cannot be made.
+  SECURITY_ATTRIBUTES* Attributes() {
     static const auto initializeAcl = Lookup<decltype(&::InitializeAcl)>("InitializeAcl");
     static const auto addAce = Lookup<decltype(&::AddAccessAllowedAce)>("AddAccessAllowedAce");
     static const auto initializeDescriptor =
@@ -40,23 +41,21 @@ class EveryoneMayTake {
         Lookup<decltype(&::SetSecurityDescriptorDacl)>("SetSecurityDescriptorDacl");
     if (initializeAcl == nullptr || addAce == nullptr || initializeDescriptor == nullptr ||
         setDacl == nullptr) {
-      return;
+      return nullptr;
     }
     ACL* acl = reinterpret_cast<ACL*>(aclBuffer);
-    ready = initializeAcl(acl, sizeof aclBuffer, ACL_REVISION) &&
-            addAce(acl, ACL_REVISION, SYNCHRONIZE | MUTEX_MODIFY_STATE, &everyone) &&
-            initializeDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-            setDacl(&descriptor, TRUE, acl, FALSE);
-    attributes.lpSecurityDescriptor = &descriptor;
+    const bool made = initializeAcl(acl, sizeof aclBuffer, ACL_REVISION) &&
+                      addAce(acl, ACL_REVISION, SYNCHRONIZE | MUTEX_MODIFY_STATE, &everyone) &&
+                      initializeDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                      setDacl(&descriptor, TRUE, acl, FALSE);
+    return made ? &attributes : nullptr;
   }
-  SECURITY_ATTRIBUTES* Attributes() { return ready ? &attributes : nullptr; }
 
  private:
   SID everyone{SID_REVISION, 1, SECURITY_WORLD_SID_AUTHORITY, {SECURITY_WORLD_RID}};
   DWORD aclBuffer[16] = {};  // an ACL with one ACE for a SID of one sub-authority
   SECURITY_DESCRIPTOR descriptor{};
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
-  bool ready = false;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
 };
 
 }  // namespace
