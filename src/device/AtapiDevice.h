@@ -235,6 +235,8 @@ class AtapiDevice {
   // What the SCSI address query of a drive root gave.
   enum class AddressAnswer { None, Refused, Given };
   AddressAnswer GetScsiAddress(const char* root, platform::ScsiAddress& address);
+  // Whether another flasher holds the lock of the drive at that address.
+  bool AddressHeldElsewhere(const platform::ScsiAddress& address);
   void ScanAspi();
   std::int16_t CountCdromRoots();
   void SortDrives();

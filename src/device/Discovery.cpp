@@ -129,8 +129,13 @@ void AtapiDevice::ScanPassThrough() {
     DriveEntry& entry = drives[slot];
     std::strncpy(entry.driveRoot, root, sizeof entry.driveRoot - 1);
     entry.viaAspi = 0;
+    // A drive that another flasher holds is not opened: the open alone would reach it, and may
+    // wait behind that flasher's command. The system may tell its address without an open.
     platform::ScsiAddress address{};
-    const AddressAnswer answer = GetScsiAddress(root, address);
+    const bool heldElsewhere =
+        system.GetDriveAddress(root, address) && AddressHeldElsewhere(address);
+    const AddressAnswer answer =
+        heldElsewhere ? AddressAnswer::Given : GetScsiAddress(root, address);
     if (answer == AddressAnswer::Refused) {
       entry.valid = 1;
       entry.portNumber = static_cast<std::int16_t>(kFirstMadeUpPort + unaddressed);
@@ -146,6 +151,15 @@ void AtapiDevice::ScanPassThrough() {
     ++slot;
     return true;
   });
+}
+
+bool AtapiDevice::AddressHeldElsewhere(const platform::ScsiAddress& address) {
+  DriveEntry entry{};
+  entry.portNumber = address.PortNumber;
+  entry.pathId = address.PathId;
+  entry.targetId = address.TargetId;
+  entry.lun = address.Lun;
+  return DriveLock::HeldElsewhere(system, osInfo, entry);
 }
 
 AtapiDevice::AddressAnswer AtapiDevice::GetScsiAddress(const char* root,

@@ -1,25 +1,9 @@
 #include "device/DriveLock.h"
 
-#include <cstdio>
-
 #include "device/AtapiDevice.h"
-#include "platform/OSInfo.h"
 #include "platform/System.h"
 
 namespace movrel {
-
-namespace {
-// Windows 2000 and later: the namespace that every session shares.
-constexpr std::uint32_t kFirstGlobalNamespace = 5;
-}  // namespace
-
-std::string DriveLock::Name(const platform::OSInfo& os, const DriveEntry& entry) {
-  const bool global = os.IsNT() && os.MajorVersion() >= kFirstGlobalNamespace;
-  char name[48];
-  std::snprintf(name, sizeof name, "%sMovrel-%d-%d-%d-%d", global ? "Global\\" : "",
-                entry.portNumber, entry.pathId, entry.targetId, entry.lun);
-  return name;
-}
 
 bool DriveLock::HeldElsewhere(platform::System& system, const platform::OSInfo& os,
                               const DriveEntry& entry) {
@@ -27,30 +11,31 @@ bool DriveLock::HeldElsewhere(platform::System& system, const platform::OSInfo& 
   return look.Take(system, os, entry) == State::HeldElsewhere;
 }
 
-DriveLock::State DriveLock::Take(platform::System& on, const platform::OSInfo& os,
+DriveLock::State DriveLock::Take(platform::System& on, const platform::OSInfo&,
                                  const DriveEntry& entry) {
   Release();
   system = &on;
-  handle = system->CreateMutexA(Name(os, entry).c_str());
-  if (handle == 0) return state;
-  switch (system->WaitForSingleObject(handle, kWaitMilliseconds)) {
-    case platform::WaitResult::Object0:
-    case platform::WaitResult::Abandoned:
+  platform::ScsiAddress address{};
+  address.Length = sizeof address;
+  address.PortNumber = static_cast<std::uint8_t>(entry.portNumber);
+  address.PathId = static_cast<std::uint8_t>(entry.pathId);
+  address.TargetId = static_cast<std::uint8_t>(entry.targetId);
+  address.Lun = static_cast<std::uint8_t>(entry.lun);
+  switch (system->LockDrive(address, handle)) {
+    case platform::DriveLockState::Held:
       state = State::Held;
       break;
-    case platform::WaitResult::Timeout:
+    case platform::DriveLockState::HeldElsewhere:
       state = State::HeldElsewhere;
       break;
-    default:
+    case platform::DriveLockState::Unavailable:
       break;
   }
   return state;
 }
 
 void DriveLock::Release() {
-  if (handle == 0) return;
-  if (state == State::Held) system->ReleaseMutex(handle);
-  system->CloseHandle(handle);
+  if (state == State::Held) system->UnlockDrive(handle);
   handle = 0;
   state = State::Free;
 }

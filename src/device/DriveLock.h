@@ -1,12 +1,8 @@
-// A drive's named lock, by which flashers on one machine keep out of each other's way: one per
-// drive, named after its address, "Movrel-<port>-<path>-<target>-<lun>", in the namespace that
-// every session shares where the system has one. Looking at it, taking it and letting go of it
-// send the drive nothing. Only another flasher's hold keeps a drive from an update; the update
-// does without a lock that the system cannot give (the call refused, no device at that address).
+// A drive's lock, by which flashers on one machine keep out of each other's way: one per drive,
+// after its address (System::LockDrive). Looking at it, taking it and letting go of it send the
+// drive nothing. Only another flasher's hold keeps a drive from an update; the update does without
+// a lock that the system cannot give.
 #pragma once
-
-#include <cstdint>
-#include <string>
 
 #include "platform/WinTypes.h"
 
@@ -21,9 +17,6 @@ struct DriveEntry;
 
 class DriveLock {
  public:
-  // A look, not a wait: a lock held elsewhere is another flasher's.
-  static constexpr std::uint32_t kWaitMilliseconds = 0;
-
   enum class State { Free, Held, HeldElsewhere };
 
   DriveLock() = default;
@@ -31,8 +24,8 @@ class DriveLock {
   DriveLock(const DriveLock&) = delete;
   DriveLock& operator=(const DriveLock&) = delete;
 
-  static std::string Name(const platform::OSInfo& os, const DriveEntry& entry);
-  // Whether another flasher holds the drive's lock: the lock is taken and let go of at once.
+  // Whether another flasher holds the drive's lock: the lock is taken and let go of at once. The
+  // system's version does not matter: the backend names the lock.
   static bool HeldElsewhere(platform::System& system, const platform::OSInfo& os,
                             const DriveEntry& entry);
 

@@ -146,8 +146,8 @@ class System {
   virtual bool DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* inBuffer,
                                std::uint32_t inBufferSize, void* outBuffer,
                                std::uint32_t outBufferSize, std::uint32_t* bytesReturned) = 0;
-  // CloseHandle for every kind of handle (device, event, named lock, token): true when it was
-  // open. A device's volume lock and exclusive access end with its handle.
+  // CloseHandle for a device, event or token handle: true when it was open. A device's volume lock
+  // and exclusive access end with its handle.
   virtual bool CloseHandle(Handle handle) = 0;
 
   // --- Keeping the system awake ----------------------------------------------------------------
@@ -217,40 +217,65 @@ class System {
   // FreeLibrary: true when the module was loaded.
   virtual bool FreeLibrary(Module module) = 0;
 
-  // --- Events, named locks and waits -------------------------------------------------------------
+  // --- Events and waits -----------------------------------------------------------------------
 
   // CreateEventA without security attributes or name: the event's handle, or 0 when none can be
   // created. The ASPI manager signals it, from its own thread, when a request completes.
   virtual Handle CreateEventA(bool manualReset, bool initialState) = 0;
-  // CreateMutexA without security attributes, not owned, with a name: the handle of the named lock
-  // that every process naming it shares (created by the first), or 0 with the last error set.
-  // The program names a drive's lock "Movrel-<port>-<path>-<target>-<lun>" after the drive's
-  // address, and takes it with WaitForSingleObject and lets it go with ReleaseMutex.
-  // - Windows: a mutex. From Windows 2000 on, the prefix "Global\" puts it in the namespace that
-  //   every session shares (otherwise each logon session has its own); Windows NT 4.0 and the
-  //   consumer family have one namespace and take no backslash in a name. A name that another
-  //   kind of object holds fails (ErrorCode::InvalidHandle). The mutex belongs to the thread that
-  //   took it: a wait by that thread again succeeds and counts (one ReleaseMutex each), a wait by
-  //   any other thread, of this process or another, times out; a thread that ends holding it
-  //   leaves it abandoned, and the next wait takes it with WaitResult::Abandoned. Closing a handle
-  //   does not let go of it; the object ends with its last handle.
-  // - Linux: the lock is flock(2), exclusive, on the device node of the optical drive whose SCSI
-  //   address (host, channel, id, lun) the name gives, with or without "Global\": the lock that
-  //   the device manager (systemd-udevd) respects, leaving a locked drive's events until it is
-  //   let go of, and takes shared while it processes an event of the drive (a wait outlasts that
-  //   hold, up to 5 s, whatever its time: it is no flasher's). 0 with
-  //   ErrorCode::FileNotFound when no drive has that address. The lock belongs to the handle, not
-  //   to a thread: a second handle of the same name is kept out like another process, and any
-  //   thread lets go of it. It ends with its handle (and with the process); none is abandoned.
-  virtual Handle CreateMutexA(const char* name) = 0;
-  // ReleaseMutex: true when the lock was held (through this handle on Linux, by the calling
-  // thread on Windows) and is let go of once; false with ErrorCode::NotOwner otherwise.
-  virtual bool ReleaseMutex(Handle mutex) = 0;
-  // WaitForSingleObject on an event or a named lock, waiting at most the given milliseconds (0:
-  // just a look). An event: WaitResult::Object0 once it is signalled. A named lock: Object0 once
-  // the caller holds it (Abandoned as above). WaitResult::Timeout when the time passed first,
-  // WaitResult::Failed for a handle that is neither.
+  // WaitForSingleObject on an event, waiting at most the given milliseconds (0: just a look):
+  // WaitResult::Object0 once it is signalled, WaitResult::Timeout when the time passed first,
+  // WaitResult::Failed for a handle that is not an event.
   virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
+
+  // --- Drive locks -----------------------------------------------------------------------------
+
+  // The lock by which flashers on one machine keep out of each other's way: one for each SCSI
+  // address, the same for every process and session. Looking at it, taking it and letting go of
+  // it open no device and send no drive anything.
+  //
+  // LockDrive is a look, never a wait:
+  // - DriveLockState::Held, with `lock` the handle that holds it until UnlockDrive (or the end of
+  //   the process). A lock whose holder ended while holding it is taken too.
+  // - DriveLockState::HeldElsewhere: another holder has it, another process or another handle of
+  //   this one.
+  // - DriveLockState::Unavailable, with the last error set: the system gives no lock (the program
+  //   goes on without it: only another flasher's hold keeps a drive from an update).
+  // Windows: the mutex "Movrel-<port>-<path>-<target>-<lun>", from Windows 2000 on in the namespace
+  //   every session shares ("Global\" before it; NT 4.0 and the consumer family have one
+  //   namespace). On the NT family it is created with a DACL that grants Everyone SYNCHRONIZE and
+  //   MUTEX_MODIFY_STATE, the rights that waiting and releasing need: without one it would get the
+  //   creator's default DACL, and another user's flasher (fast user switching) would be refused
+  //   its open. An open refused (ERROR_ACCESS_DENIED, a mutex that some other DACL keeps from
+  //   this user) or a name that another kind of object holds (ERROR_INVALID_HANDLE) is
+  //   HeldElsewhere. A mutex belongs to the thread that took it: UnlockDrive is called on that
+  //   thread, and a second LockDrive of the same address by any thread of the process is
+  //   HeldElsewhere. A thread that ends holding it leaves it abandoned, and the next LockDrive
+  //   takes it.
+  // Linux: flock(2), exclusive, on the file /run/movrel/<host>:<channel>:<id>:<lun>, opened with
+  //   O_NOFOLLOW and created readable and writable by its owner alone (anyone who can open a file
+  //   can flock it). The directory is made 0755 (less the umask) by the first flasher; one that
+  //   exists and is not root's, or that others may write (a symbolic link's mode is 0777), is
+  //   refused (ErrorCode::AccessDenied), and so is a lock file that is a symbolic link: in a
+  //   directory that others may write, any user could create and hold the file and so keep every
+  //   flasher from every drive. Another open of the file, in this process or another, keeps the
+  //   lock out; none is abandoned. Root alone may create the directory and its files: another
+  //   user's flasher finds no lock to be had (ErrorCode::AccessDenied).
+  virtual DriveLockState LockDrive(const ScsiAddress& address, Handle& lock) = 0;
+  // UnlockDrive: lets go of a lock that LockDrive gave, on the thread that took it, and closes its
+  // handle. True when `lock` was such a handle; false with ErrorCode::InvalidHandle otherwise.
+  virtual bool UnlockDrive(Handle lock) = 0;
+  // The SCSI address of the optical drive at a root such as "D:\", learnt without opening its
+  // device, so that a drive another flasher holds can be left alone before anything reaches it.
+  // Linux: each open of /dev/srN makes the sr driver check the drive's medium (TEST UNIT READY,
+  //   GET EVENT STATUS NOTIFICATION), and on kernels whose sr driver serialises its ioctls
+  //   (cd->lock, 6.1 among them) the address query waits behind another flasher's pass-through
+  //   command, uninterruptibly, for as long as that command runs. sysfs names the address
+  //   instead: /sys/class/block/srN/device links to the SCSI device, whose name is
+  //   "<host>:<channel>:<id>:<lun>". True with the address; false (ErrorCode::FileNotFound) for a
+  //   root without such a link, or an address wider than SCSI_ADDRESS's bytes.
+  // Windows: false (ErrorCode::InvalidFunction): the address is IOCTL_SCSI_GET_ADDRESS's, on an
+  //   open device; the class driver's open sends the drive nothing.
+  virtual bool GetDriveAddress(const char* rootPathName, ScsiAddress& address) = 0;
 
   // --- The plain message box -------------------------------------------------------------------
 

@@ -171,6 +171,9 @@ struct ScsiAddress {  // SCSI_ADDRESS
 };
 static_assert(sizeof(ScsiAddress) == 8);
 
+// What a look at a drive's lock found (System::LockDrive).
+enum class DriveLockState { Held, HeldElsewhere, Unavailable };
+
 // The pass-through's data direction (SCSI_IOCTL_DATA_*).
 namespace ScsiDataDirection {
 inline constexpr std::uint8_t Out = 0;

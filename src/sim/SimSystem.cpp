@@ -229,20 +229,13 @@ bool SimSystem::HeapFree(Handle heap, std::uint32_t, void* memory) {
   return true;
 }
 
-// A device's volume lock and exclusive access end with its handle; a named lock's object with its
-// last handle.
+// A device's volume lock and exclusive access end with its handle.
 bool SimSystem::CloseHandle(Handle handle) {
   const std::vector<std::string> released = ReleaseDevice(handle);
   bool closed = false;
   {
     platform::Hold hold(lock);
-    if (const auto named = lockHandles.find(handle); named != lockHandles.end()) {
-      const auto object = namedLocks.find(named->second);
-      if (--object->second.handles == 0 && !object->second.elsewhere) namedLocks.erase(object);
-      lockHandles.erase(named);
-      closed = true;
-    }
-    closed = tokens.erase(handle) + events.erase(handle) + devices.erase(handle) != 0 || closed;
+    closed = tokens.erase(handle) + events.erase(handle) + devices.erase(handle) != 0;
   }
   for (const std::string& line : released) bay->Note(line);
   return closed;
@@ -267,21 +260,15 @@ bool SimSystem::SetEvent(Handle handle) {
 }
 
 std::uint32_t SimSystem::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
-  std::string lockName;
   {
     platform::Hold hold(lock);
-    if (const auto named = lockHandles.find(handle); named != lockHandles.end()) {
-      lockName = named->second;
-    } else {
-      auto found = events.find(handle);
-      if (found == events.end()) return platform::WaitResult::Failed;
-      if (found->second.signalled) {
-        if (!found->second.manualReset) found->second.signalled = false;
-        return platform::WaitResult::Object0;
-      }
+    auto found = events.find(handle);
+    if (found == events.end()) return platform::WaitResult::Failed;
+    if (found->second.signalled) {
+      if (!found->second.manualReset) found->second.signalled = false;
+      return platform::WaitResult::Object0;
     }
   }
-  if (!lockName.empty()) return WaitForLock(lockName, milliseconds);
   clock.Sleep(milliseconds);
   return platform::WaitResult::Timeout;
 }

@@ -14,7 +14,6 @@
 
 #include "platform/Lock.h"
 #include "platform/System.h"
-#include "platform/ThreadId.h"
 #include "sim/Bay.h"
 #include "sim/Clock.h"
 #include "sim/DriveState.h"
@@ -41,8 +40,8 @@ class SimSystem : public platform::System {
   // "<drive> program row <n> match" or "<drive> program mismatch". Each restart request
   // (ExitWindowsEx) in its place among them: "- restart <flags>", or "- restart <flags> refused";
   // each change of the execution state: "- execution state <flags as 8 hex digits>" (with
-  // " refused" when it failed). The program's hold on a drive: its named lock taken, "- lock
-  // <drive>" (" held elsewhere" when the wait timed out, " abandoned" when it was taken from a
+  // " refused" when it failed). The program's hold on a drive: its lock taken, "- lock
+  // <drive>" (" held elsewhere" when another holder has it, " abandoned" when it was taken from a
   // flasher that ended holding it) and let go of, "- unlock <drive>"; its volume lock, "- lock
   // volume <drive>" (" refused"), "- unlock volume <drive>"; its exclusive access, "- exclusive
   // access <drive>" (" refused"), "- end exclusive access <drive>".
@@ -70,10 +69,9 @@ class SimSystem : public platform::System {
   // Device handles opened with CreateFileA and not yet closed.
   std::size_t OpenDevices() const;
 
-  // Another flasher takes (or lets go of) the drive's named lock, "Movrel-<port>-<path>-<target>-
-  // <lun>" after the drive's address ("Global\\" before it on NT 5 and later).
+  // Another flasher takes (or lets go of) the lock of the drive's address.
   void LockElsewhere(const std::string& name, bool locked = true);
-  // Another flasher ended while it held the drive's named lock.
+  // Another flasher ended while it held the drive's lock.
   void AbandonLockElsewhere(const std::string& name);
   // Another program (Explorer, an indexer) has the drive's volume open: its lock is refused.
   void OpenVolumeElsewhere(const std::string& name);
@@ -97,7 +95,7 @@ class SimSystem : public platform::System {
   // Makes the named call fail ("GetVersionExA", "OpenProcessToken", "ExitWindowsEx",
   // "GetProcessHeap", "HeapAlloc", "CreateEventA", "GetLogicalDriveStringsA",
   // "SetThreadExecutionState", "RegisterEventSourceA" (a machine without an event log),
-  // "CreateMutexA", "FSCTL_LOCK_VOLUME" (a machine without volume locks), ...).
+  // "LockDrive", "FSCTL_LOCK_VOLUME" (a machine without volume locks), ...).
   void FailCall(const std::string& name, bool fail = true);
   bool CallFails(const std::string& name) const;
 
@@ -145,11 +143,13 @@ class SimSystem : public platform::System {
   bool FreeLibrary(platform::Module module) override;
 
   platform::Handle CreateEventA(bool manualReset, bool initialState) override;
-  // A named lock belongs to the thread that took it, as on Windows; none is abandoned by a thread
-  // of the program.
-  platform::Handle CreateMutexA(const char* name) override;
-  bool ReleaseMutex(platform::Handle mutex) override;
   std::uint32_t WaitForSingleObject(platform::Handle handle, std::uint32_t milliseconds) override;
+  // A drive's lock as on Windows; none is abandoned by a thread of the program. No root tells its
+  // drive's address without an open.
+  platform::DriveLockState LockDrive(const platform::ScsiAddress& address,
+                                     platform::Handle& lock) override;
+  bool UnlockDrive(platform::Handle lock) override;
+  bool GetDriveAddress(const char* rootPathName, platform::ScsiAddress& address) override;
   void Sleep(std::uint32_t milliseconds) override;
   // Signals an event (the ASPI manager's completion).
   bool SetEvent(platform::Handle handle);
@@ -186,10 +186,10 @@ class SimSystem : public platform::System {
   bool Failed(std::uint32_t error);
   // The drive of this name; throws std::invalid_argument when there is none.
   std::size_t DriveNamed(const std::string& name) const;
-  // The drive whose named lock this is, when one has the address it names.
-  std::optional<std::size_t> DriveOfLock(const std::string& name) const;
-  std::string LockName(std::size_t drive) const;
-  std::uint32_t WaitForLock(const std::string& name, std::uint32_t milliseconds);
+  // The drive at that address, when there is one.
+  std::optional<std::size_t> DriveAt(std::uint32_t address) const;
+  // A drive's address as one number, the key of its lock.
+  std::uint32_t AddressKey(std::size_t drive) const;
   bool LockVolume(platform::Handle device, std::size_t drive);
   bool UnlockVolume(platform::Handle device, std::size_t drive);
   bool ExclusiveAccess(platform::Handle device, std::size_t drive, const void* inBuffer,
@@ -217,15 +217,13 @@ class SimSystem : public platform::System {
   std::map<platform::Handle, Event> events;
   std::vector<RootConfig> otherRoots;
   std::map<platform::Handle, std::size_t> devices;  // open device handle -> drive
-  struct NamedLock {
-    int handles = 0;
-    std::optional<platform::ThreadId> owner;  // the program's thread holding it
-    int count = 0;                            // its waits not yet released
-    bool elsewhere = false;                   // another flasher holds it
-    bool abandoned = false;                   // ... and ended holding it
+  struct DriveHold {
+    platform::Handle holder = 0;  // the program's handle holding it
+    bool elsewhere = false;       // another flasher holds it
+    bool abandoned = false;       // ... and ended holding it
   };
-  std::map<std::string, NamedLock> namedLocks;          // by name
-  std::map<platform::Handle, std::string> lockHandles;  // open named lock handle -> name
+  std::map<std::uint32_t, DriveHold> driveLocks;               // by address
+  std::map<platform::Handle, std::uint32_t> driveLockHandles;  // held lock handle -> address
   std::map<std::size_t, platform::Handle> volumeLocks;  // drive -> the handle holding its volume
   std::map<std::size_t, platform::Handle> exclusive;    // drive -> the handle with exclusive access
   std::set<std::size_t> volumesOpenElsewhere;

@@ -1,8 +1,7 @@
-// The holds on a drive, as Windows keeps them: the named locks by which flashers keep out of each
+// The holds on a drive, as Windows keeps them: the drive locks by which flashers keep out of each
 // other's way, the volume lock that the file system grants only to the one handle open on a
 // volume, and the CD-ROM class driver's exclusive access.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -17,7 +16,6 @@ namespace {
 
 constexpr std::uint32_t kErrorInvalidParameter = 87;
 constexpr std::uint32_t kErrorBadCommand = 22;  // a file system is mounted
-constexpr char kGlobalPrefix[] = "Global\\";
 // The hold another program has: no handle of the program's is 0.
 constexpr Handle kOtherProcess = 0;
 
@@ -30,100 +28,93 @@ std::size_t SimSystem::DriveNamed(const std::string& name) const {
   throw std::invalid_argument("no simulated drive named " + name);
 }
 
-std::string SimSystem::LockName(std::size_t drive) const {
-  const auto& address = bay->Config(drive).address;
-  bool global = false;
-  {
-    platform::Hold hold(lock);
-    global = family == Family::NT && versionMajor >= 5;
-  }
-  char name[64];
-  std::snprintf(name, sizeof name, "%sMovrel-%d-%d-%d-%d", global ? kGlobalPrefix : "", address[0],
-                address[1], address[2], address[3]);
-  return name;
+namespace {
+
+std::uint32_t Key(int port, int path, int target, int lun) {
+  return static_cast<std::uint32_t>(port & 0xFF) << 24 |
+         static_cast<std::uint32_t>(path & 0xFF) << 16 |
+         static_cast<std::uint32_t>(target & 0xFF) << 8 | static_cast<std::uint32_t>(lun & 0xFF);
 }
 
-std::optional<std::size_t> SimSystem::DriveOfLock(const std::string& name) const {
+}  // namespace
+
+std::uint32_t SimSystem::AddressKey(std::size_t drive) const {
+  const auto& address = bay->Config(drive).address;
+  return Key(address[0], address[1], address[2], address[3]);
+}
+
+std::optional<std::size_t> SimSystem::DriveAt(std::uint32_t address) const {
   for (std::size_t drive = 0; drive < bay->Count(); ++drive) {
-    if (LockName(drive) == name) return drive;
+    if (AddressKey(drive) == address) return drive;
   }
   return std::nullopt;
 }
 
-Handle SimSystem::CreateMutexA(const char* name) {
-  if (name == nullptr || CallFails("CreateMutexA")) {
+DriveLockState SimSystem::LockDrive(const ScsiAddress& address, Handle& handle) {
+  if (CallFails("LockDrive")) {
     Failed(kErrorInvalidParameter);
-    return 0;
+    return DriveLockState::Unavailable;
   }
-  platform::Hold hold(lock);
-  ++namedLocks[name].handles;
-  const Handle handle = NewHandle();
-  lockHandles[handle] = name;
-  return handle;
-}
-
-std::uint32_t SimSystem::WaitForLock(const std::string& name, std::uint32_t milliseconds) {
-  std::uint32_t result = WaitResult::Timeout;
+  const std::uint32_t key = Key(address.PortNumber, address.PathId, address.TargetId, address.Lun);
+  DriveLockState result = DriveLockState::HeldElsewhere;
+  bool abandoned = false;
   {
     platform::Hold hold(lock);
-    NamedLock& named = namedLocks[name];
-    const platform::ThreadId me = platform::CurrentThreadId();
-    if (named.elsewhere && named.abandoned) {
-      named = NamedLock{named.handles, me, 1};
-      result = WaitResult::Abandoned;
-    } else if (!named.elsewhere && (!named.owner || *named.owner == me)) {
-      named.owner = me;
-      ++named.count;
-      result = WaitResult::Object0;
+    DriveHold& held = driveLocks[key];
+    if (held.elsewhere && held.abandoned) {
+      held = DriveHold{};
+      abandoned = true;
+    }
+    if (!held.elsewhere && held.holder == 0) {
+      handle = held.holder = NewHandle();
+      driveLockHandles[handle] = key;
+      result = DriveLockState::Held;
     }
   }
-  if (result == WaitResult::Timeout) clock.Sleep(milliseconds);
-  if (const auto drive = DriveOfLock(name)) {
-    const char* outcome = result == WaitResult::Object0     ? ""
-                          : result == WaitResult::Abandoned ? " abandoned"
-                                                            : " held elsewhere";
+  if (const auto drive = DriveAt(key)) {
+    const char* outcome = result == DriveLockState::HeldElsewhere ? " held elsewhere"
+                          : abandoned                             ? " abandoned"
+                                                                  : "";
     bay->Note("- lock " + bay->Config(*drive).name + outcome);
   }
   return result;
 }
 
-bool SimSystem::ReleaseMutex(Handle mutex) {
-  std::string name;
+bool SimSystem::UnlockDrive(Handle handle) {
+  std::uint32_t key = 0;
   {
     platform::Hold hold(lock);
-    const auto handle = lockHandles.find(mutex);
-    if (handle == lockHandles.end()) {
+    const auto held = driveLockHandles.find(handle);
+    if (held == driveLockHandles.end()) {
       lastError = ErrorCode::InvalidHandle;
       return false;
     }
-    NamedLock& named = namedLocks[handle->second];
-    if (named.owner != platform::CurrentThreadId()) {
-      lastError = ErrorCode::NotOwner;
-      return false;
-    }
-    if (--named.count != 0) return true;
-    named.owner.reset();
-    name = handle->second;
+    key = held->second;
+    driveLockHandles.erase(held);
+    driveLocks[key].holder = 0;
   }
-  if (const auto drive = DriveOfLock(name)) bay->Note("- unlock " + bay->Config(*drive).name);
+  if (const auto drive = DriveAt(key)) bay->Note("- unlock " + bay->Config(*drive).name);
   return true;
 }
 
+bool SimSystem::GetDriveAddress(const char*, ScsiAddress&) {
+  return Failed(ErrorCode::InvalidFunction);
+}
+
 void SimSystem::LockElsewhere(const std::string& name, bool locked) {
-  const std::string lockName = LockName(DriveNamed(name));
+  const std::uint32_t key = AddressKey(DriveNamed(name));
   platform::Hold hold(lock);
-  NamedLock& named = namedLocks[lockName];
-  named.elsewhere = locked;
-  named.abandoned = false;
-  if (!locked && named.handles == 0) namedLocks.erase(lockName);
+  DriveHold& held = driveLocks[key];
+  held.elsewhere = locked;
+  held.abandoned = false;
 }
 
 void SimSystem::AbandonLockElsewhere(const std::string& name) {
-  const std::string lockName = LockName(DriveNamed(name));
+  const std::uint32_t key = AddressKey(DriveNamed(name));
   platform::Hold hold(lock);
-  NamedLock& named = namedLocks[lockName];
-  named.elsewhere = true;
-  named.abandoned = true;
+  DriveHold& held = driveLocks[key];
+  held.elsewhere = true;
+  held.abandoned = true;
 }
 
 void SimSystem::OpenVolumeElsewhere(const std::string& name) {

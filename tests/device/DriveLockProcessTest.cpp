@@ -1,5 +1,5 @@
-// Two flashers on one drive, each a process of its own on the Linux backend; a temporary file
-// stands for the drive's device node and is locked for real, as the drive's named lock.
+// Two flashers on one drive, each a process of its own on the Linux backend, whose kernels share
+// real files: the drive's lock is locked for real.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -21,21 +21,21 @@ using platform::FakeKernel;
 using platform::LinuxSystem;
 using test_support::QuietApplication;
 
-std::unique_ptr<FakeKernel> KernelWithNode(const std::string& node) {
-  auto kernel = std::make_unique<FakeKernel>();
+std::unique_ptr<FakeKernel> KernelWithDrive(const std::string& files) {
+  auto kernel = std::make_unique<FakeKernel>(files);
   kernel->drives.push_back({"/dev/sr0"});
-  kernel->drives[0].file = node;
   return kernel;
 }
 
 // The first flasher: its run holds the drive's lock until the parent says it is done. Tells the
 // parent 'L' once it holds the lock.
-[[noreturn]] void HoldDrive(const std::string& node, int ready, int done) {
+[[noreturn]] void HoldDrive(const std::string& files, int ready, int done) {
   std::ostringstream quiet;
-  LinuxSystem system(KernelWithNode(node), quiet);
-  const platform::Handle lock = system.CreateMutexA("Global\\Movrel-0-0-0-0");
+  LinuxSystem system(KernelWithDrive(files), quiet);
+  platform::Handle lock = 0;
   const bool locked =
-      lock != 0 && system.WaitForSingleObject(lock, 0) == platform::WaitResult::Object0;
+      system.LockDrive(platform::ScsiAddress{sizeof(platform::ScsiAddress), 0, 0, 0, 0}, lock) ==
+      platform::DriveLockState::Held;
   const char told = locked ? 'L' : 'X';
   char go = 0;
   const bool talked = ::write(ready, &told, 1) == 1 && ::read(done, &go, 1) == 1;
@@ -43,21 +43,18 @@ std::unique_ptr<FakeKernel> KernelWithNode(const std::string& node) {
 }
 
 TEST(DriveLockProcesses, DiscoveryInAnotherProcessLeavesTheLockedDriveAloneUntilItIsLetGo) {
-  char node[] = "/tmp/movrel-sr0-XXXXXX";
-  const int created = ::mkstemp(node);
-  ASSERT_GE(created, 0);
-  ::close(created);
+  const FakeKernel files;  // the machine's real files, which both flashers share
   int ready[2], done[2];
   ASSERT_EQ(::pipe(ready), 0);
   ASSERT_EQ(::pipe(done), 0);
   const pid_t first = ::fork();
   ASSERT_GE(first, 0);
-  if (first == 0) HoldDrive(node, ready[1], done[0]);
+  if (first == 0) HoldDrive(files.Real(""), ready[1], done[0]);
   char told = 0;
   ASSERT_EQ(::read(ready[0], &told, 1), 1);
   EXPECT_EQ(told, 'L');
 
-  auto owned = KernelWithNode(node);
+  auto owned = KernelWithDrive(files.Real(""));
   FakeKernel& kernel = *owned;
   std::ostringstream notices;
   LinuxSystem system(std::move(owned), notices);
@@ -69,6 +66,7 @@ TEST(DriveLockProcesses, DiscoveryInAnotherProcessLeavesTheLockedDriveAloneUntil
     EXPECT_STREQ(second.BusyDriveAt(0).driveRoot, "D:\\");
   }
   EXPECT_EQ(kernel.SgIoCount(), 0);
+  EXPECT_THAT(kernel.Opened(), ::testing::Not(::testing::Contains("/dev/sr0")));
 
   ASSERT_EQ(::write(done[1], "x", 1), 1);
   int status = 0;
@@ -76,7 +74,6 @@ TEST(DriveLockProcesses, DiscoveryInAnotherProcessLeavesTheLockedDriveAloneUntil
   EXPECT_EQ(status, 0);
   EXPECT_EQ(AtapiDevice(system, application).DriveCount(), 1);
   EXPECT_GT(kernel.SgIoCount(), 0);
-  ::unlink(node);
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
 // A Linux kernel made up for tests: optical devices that open or refuse as told and answer their
-// address, locks on them (on a real file standing for the node when one is given, so that other
-// processes see them), an SG_IO that records each request and answers as told, a reboot
-// permission, the exit statuses of the programs the system starts, an inhibitor that is granted
-// or refused, and a journal that keeps its records. Safe to use from several threads.
+// address, in the device ioctls and as sysfs links; every other path a real one under a temporary
+// folder of its own or one given (so that another process's kernel shares its files and their
+// flock(2) locks), whose files the test's own user owns as root does; an SG_IO that records each
+// request and answers as told, a reboot permission, the exit statuses of the programs the system
+// starts, an inhibitor that is granted or refused, and a journal that keeps its records. Safe to
+// use from several threads.
 #pragma once
 
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,10 +19,9 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <functional>
+#include <filesystem>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -35,8 +37,7 @@ class FakeKernel : public LinuxKernel {
     std::uint32_t idLun = 0;
     int host = 0;
     int addressError = 0;
-    std::string file = {};  // a real file standing for the node: opened and locked for real
-    bool mounted = false;   // a file system is mounted from it: no O_EXCL open
+    bool mounted = false;  // a file system is mounted from it: no O_EXCL open
   };
   // What SG_IO does with the next requests.
   struct Answer {
@@ -60,7 +61,26 @@ class FakeKernel : public LinuxKernel {
     int descriptor = 0;
   };
 
+  // Its own temporary folder for every path but the drives', or `files` (another kernel's).
+  explicit FakeKernel(std::string files = {}) : files(std::move(files)) {
+    if (!this->files.empty()) return;
+    std::string made = "/tmp/movrel-kernel-XXXXXX";
+    if (::mkdtemp(made.data()) == nullptr) return;
+    this->files = ownFiles = made;
+    ::mkdir(Real("/run").c_str(), 0755);
+  }
+  ~FakeKernel() override {
+    std::error_code ignored;
+    if (!ownFiles.empty()) std::filesystem::remove_all(ownFiles, ignored);
+  }
+  FakeKernel(const FakeKernel&) = delete;
+  FakeKernel& operator=(const FakeKernel&) = delete;
+
+  // Where a path other than a drive's lies for real.
+  std::string Real(const std::string& path) const { return files + path; }
+
   std::vector<Drive> drives;
+  std::map<std::string, unsigned> owners;  // made-up owners of real paths, by path
   Answer answer;
   bool mayReboot = true;
   bool maySendRawCommands = true;
@@ -69,7 +89,6 @@ class FakeKernel : public LinuxKernel {
   int inhibitError = 0;         // what Inhibit fails with; granted when 0
   bool journalPresent = true;
   std::string powerSupplyClass = "/nonexistent/power_supply";  // a tree of files made by the test
-  std::function<void()> onFlock;  // called before each flock(2), e.g. to let another holder go
 
   std::vector<std::string> Inhibitions() {
     std::lock_guard<std::mutex> hold(lock);
@@ -82,15 +101,6 @@ class FakeKernel : public LinuxKernel {
   int SgIoCount() {
     std::lock_guard<std::mutex> hold(lock);
     return sgIoCount;
-  }
-
-  // Whether a descriptor holds the exclusive lock of the drive (without a real file).
-  bool FlockHeld(const std::string& path) {
-    std::lock_guard<std::mutex> hold(lock);
-    for (std::size_t i = 0; i < drives.size(); ++i) {
-      if (drives[i].path == path) return exclusive[i] != 0;
-    }
-    return false;
   }
 
   std::vector<std::string> Opened() {
@@ -120,15 +130,34 @@ class FakeKernel : public LinuxKernel {
     return paths;
   }
 
-  // sysfs names the node of the drive at the address, whether or not it opens.
-  std::string NodeAt(int host, int channel, int id, int lun) override {
-    const std::uint32_t idLun = static_cast<std::uint32_t>(id | lun << 8 | channel << 16);
+  // sysfs's link from the block device to its SCSI device, for a drive that answers its address.
+  int ReadLink(const std::string& path, std::string& target) override {
     for (const Drive& drive : drives) {
-      if (drive.addressError == 0 && drive.host == host && (drive.idLun & 0xFFFFFF) == idLun) {
-        return drive.path;
+      if (drive.addressError != 0 ||
+          path != "/sys/class/block/" + drive.path.substr(drive.path.rfind('/') + 1) + "/device") {
+        continue;
       }
+      target = "../../../" + std::to_string(drive.host) + ":" +
+               std::to_string(drive.idLun >> 16 & 0xFF) + ":" + std::to_string(drive.idLun & 0xFF) +
+               ":" + std::to_string(drive.idLun >> 8 & 0xFF);
+      return 0;
     }
-    return "";
+    return ENOENT;
+  }
+
+  int MakeDirectory(const std::string& path, unsigned mode) override {
+    return ::mkdir(Real(path).c_str(), static_cast<mode_t>(mode)) == 0 ? 0 : errno;
+  }
+
+  int Status(const std::string& path, unsigned& owner, unsigned& mode) override {
+    struct stat status {};
+    if (::lstat(Real(path).c_str(), &status) != 0) return errno;
+    const auto madeUp = owners.find(path);
+    owner = madeUp != owners.end()         ? madeUp->second
+            : status.st_uid == ::geteuid() ? 0
+                                           : status.st_uid;
+    mode = status.st_mode;
+    return 0;
   }
 
   bool Mounted(const std::string& path) override {
@@ -148,26 +177,25 @@ class FakeKernel : public LinuxKernel {
       if (drives[i].openError != 0) return -drives[i].openError;
       const bool exclusive = (flags & O_EXCL) != 0;
       if (exclusive && (drives[i].mounted || exclusiveOpens.count(i) != 0)) return -EBUSY;
-      const int descriptor =
-          drives[i].file.empty() ? nextDescriptor++ : ::open(drives[i].file.c_str(), O_RDWR);
-      if (descriptor < 0) return -errno;
+      const int descriptor = nextDescriptor++;
       ++open;
       descriptors[descriptor] = i;
       if (exclusive) exclusiveOpens[i] = descriptor;
       return descriptor;
     }
-    return -ENOENT;
+    if (path.rfind("/dev/", 0) == 0) return -ENOENT;
+    const int descriptor = ::open(Real(path).c_str(), flags, S_IRUSR | S_IWUSR);
+    if (descriptor < 0) return -errno;
+    ++open;
+    descriptors[descriptor] = kRealFile;
+    return descriptor;
   }
 
   void Close(int descriptor) override {
     std::lock_guard<std::mutex> hold(lock);
     --open;
     const std::size_t drive = descriptors.at(descriptor);
-    if (drive != kInhibitor && !drives[drive].file.empty()) ::close(descriptor);
-    for (auto& [drive, holder] : exclusive) {
-      if (holder == descriptor) holder = 0;
-    }
-    for (auto& [drive, holders] : shared) holders.erase(descriptor);
+    if (drive == kRealFile) ::close(descriptor);
     if (const auto held = exclusiveOpens.find(drive);
         held != exclusiveOpens.end() && held->second == descriptor) {
       exclusiveOpens.erase(held);
@@ -175,30 +203,13 @@ class FakeKernel : public LinuxKernel {
     descriptors.erase(descriptor);
   }
 
-  // Without a real file, as flock(2) does: an exclusive lock keeps every other descriptor's lock
-  // out, a shared one every other exclusive lock.
+  // On real files only: the backend locks no device.
   int Flock(int descriptor, int operation) override {
-    if (onFlock) onFlock();
-    std::lock_guard<std::mutex> hold(lock);
-    const std::size_t drive = descriptors.at(descriptor);
-    if (!drives[drive].file.empty()) return ::flock(descriptor, operation) == 0 ? 0 : errno;
-    int& holder = exclusive[drive];
-    std::set<int>& sharers = shared[drive];
-    if ((operation & LOCK_UN) != 0) {
-      if (holder == descriptor) holder = 0;
-      sharers.erase(descriptor);
-      return 0;
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      if (descriptors.at(descriptor) != kRealFile) return EINVAL;
     }
-    if (holder != 0 && holder != descriptor) return EWOULDBLOCK;
-    if ((operation & LOCK_SH) != 0) {
-      if (holder == descriptor) holder = 0;
-      sharers.insert(descriptor);
-      return 0;
-    }
-    if (sharers.size() > sharers.count(descriptor)) return EWOULDBLOCK;
-    sharers.erase(descriptor);
-    holder = descriptor;
-    return 0;
+    return ::flock(descriptor, operation) == 0 ? 0 : errno;
   }
 
   int SgIo(int descriptor, sg_io_hdr& request) override {
@@ -274,12 +285,15 @@ class FakeKernel : public LinuxKernel {
 
  private:
   static constexpr std::size_t kInhibitor = static_cast<std::size_t>(-1);
+  static constexpr std::size_t kRealFile = static_cast<std::size_t>(-2);
 
   const Drive& DriveOf(int descriptor) {
     std::lock_guard<std::mutex> hold(lock);
     return drives.at(descriptors.at(descriptor));
   }
 
+  std::string files;
+  std::string ownFiles;  // the temporary folder it made, removed with it
   std::mutex lock;
   std::vector<std::string> opened;
   int openFlags = 0;
@@ -287,10 +301,8 @@ class FakeKernel : public LinuxKernel {
   Sent sent;
   std::vector<std::string> ran;
   int nextDescriptor = 100;
-  std::map<int, std::size_t> descriptors;       // open descriptor -> drive (or the inhibitor)
-  std::map<std::size_t, int> exclusive;         // drive -> the descriptor holding its lock
-  std::map<std::size_t, std::set<int>> shared;  // drive -> the descriptors sharing its lock
-  std::map<std::size_t, int> exclusiveOpens;    // drive -> its descriptor opened with O_EXCL
+  std::map<int, std::size_t> descriptors;     // open descriptor -> drive (or the inhibitor)
+  std::map<std::size_t, int> exclusiveOpens;  // drive -> its descriptor opened with O_EXCL
   int sgIoCount = 0;
   std::vector<std::string> inhibitions;
   std::vector<std::vector<std::string>> journal;

@@ -5,11 +5,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -120,51 +122,82 @@ TEST_F(LinuxSystemTest, AddressIsTheKernelsHostChannelIdLun) {
   EXPECT_NE(system->GetLastError(), ErrorCode::Success);
 }
 
-// A drive's named lock is flock on the node of the drive at the address the name gives, opened
-// for reading, and no other drive's node is opened. Another flasher's exclusive hold keeps it
-// out; the device manager's shared hold is waited out.
-TEST_F(LinuxSystemTest, DriveLocksAreFlockOnTheNodeOfTheNamedAddress) {
-  kernel.drives = {{"/dev/sr0", 0, 0, 0}, {"/dev/sr1", EACCES}, {"/dev/sr2", 0, 3 | 1u << 16, 2}};
-  const char* malformed[] = {"Movrel-2-1-3",    "Movrel-2-1-3-0x",       "Movrel-256-0-0-0",
-                             "Movrel-2-1-3-0 ", "Local\\Movrel-2-1-3-0", nullptr};
-  for (const char* name : malformed) {
-    EXPECT_EQ(Machine().CreateMutexA(name), 0) << (name ? name : "null");
-    EXPECT_EQ(system->GetLastError(), 87u) << (name ? name : "null");  // invalid parameter
-  }
-  EXPECT_EQ(system->CreateMutexA("Movrel-2-1-3-1"), 0);
+// A drive's address comes from sysfs and its lock is flock on a file after the address in a
+// directory the first flasher makes: no device is opened for either.
+TEST_F(LinuxSystemTest, DriveLocksAreFilesAfterTheSysfsAddressAndOpenNoDevice) {
+  kernel.drives = {{"/dev/sr0", 0, 0, 0}, {"/dev/sr1", 0, 3 | 1u << 16, 2}};
+  kernel.drives[0].addressError = ENOTTY;
+  ScsiAddress address{};
+  EXPECT_FALSE(Machine().GetDriveAddress("D:\\", address));
   EXPECT_EQ(system->GetLastError(), ErrorCode::FileNotFound);
+  ASSERT_TRUE(system->GetDriveAddress("E:\\", address));
+  EXPECT_EQ(address.PortNumber, 2);
+  EXPECT_EQ(address.PathId, 1);
+  EXPECT_EQ(address.TargetId, 3);
+  EXPECT_EQ(address.Lun, 0);
+
+  Handle mine = 0, second = 0;
+  ASSERT_EQ(system->LockDrive(address, mine), DriveLockState::Held);
+  EXPECT_EQ(kernel.LastOpenFlags() & (O_NOFOLLOW | O_CLOEXEC), O_NOFOLLOW | O_CLOEXEC);
+  struct stat directory {};
+  ASSERT_EQ(::stat(kernel.Real("/run/movrel").c_str(), &directory), 0);
+  EXPECT_EQ(directory.st_mode & ~0755u, unsigned{S_IFDIR});  // 0755 less the umask
+  const int otherProcess = ::open(kernel.Real("/run/movrel/2:1:3:0").c_str(), O_RDONLY);
+  EXPECT_EQ(::flock(otherProcess, LOCK_EX | LOCK_NB), -1);
+  EXPECT_TRUE(system->UnlockDrive(mine));
+  ASSERT_EQ(::flock(otherProcess, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(system->LockDrive(address, second), DriveLockState::HeldElsewhere);
+  ::close(otherProcess);
+  ASSERT_EQ(system->LockDrive(address, second), DriveLockState::Held);
+  EXPECT_TRUE(system->UnlockDrive(second));
+  for (const std::string& path : kernel.Opened())
+    EXPECT_EQ(path.rfind("/dev/", 0), std::string::npos);
   EXPECT_EQ(kernel.OpenDescriptors(), 0);
+  EXPECT_EQ(notices.str(), "");
+}
 
-  const std::size_t opened = kernel.Opened().size();
-  const Handle lock = system->CreateMutexA("Global\\Movrel-2-1-3-0");
-  ASSERT_NE(lock, 0);
-  const std::vector<std::string> all = kernel.Opened();
-  EXPECT_THAT(std::vector(all.begin() + opened, all.end()), ElementsAre("/dev/sr2"));
-  EXPECT_EQ(kernel.LastOpenFlags() & (O_ACCMODE | O_NONBLOCK), O_RDONLY | O_NONBLOCK);
-  EXPECT_EQ(kernel.OpenDescriptors(), 1);
-  const int otherProcess = kernel.Open("/dev/sr2", O_RDONLY);
-  ASSERT_EQ(kernel.Flock(otherProcess, LOCK_EX | LOCK_NB), 0);
-  EXPECT_EQ(system->WaitForSingleObject(lock, 0), WaitResult::Timeout);
-  EXPECT_FALSE(system->ReleaseMutex(lock));
-  kernel.Close(otherProcess);
-
-  // The device manager shares the lock while it processes an event of the drive: waited out.
-  const int deviceManager = kernel.Open("/dev/sr2", O_RDONLY);
-  ASSERT_EQ(kernel.Flock(deviceManager, LOCK_SH | LOCK_NB), 0);
-  int looks = 0;
-  kernel.onFlock = [&] {
-    if (++looks == 5) kernel.Close(deviceManager);
+// A lock directory that others may write, or a lock file that is a link, gives no lock: the
+// update goes on without one, and the person is told once.
+TEST_F(LinuxSystemTest, ALockDirectoryOthersMayWriteGivesNoLock) {
+  struct Row {
+    const char* name;
+    std::function<void(FakeKernel&)> prepare;
   };
-  EXPECT_EQ(system->WaitForSingleObject(lock, 0), WaitResult::Object0);
-  EXPECT_GT(looks, 5);
-  kernel.onFlock = nullptr;
-  EXPECT_TRUE(kernel.FlockHeld("/dev/sr2"));
-  EXPECT_TRUE(system->ReleaseMutex(lock));
-  EXPECT_FALSE(kernel.FlockHeld("/dev/sr2"));
-  EXPECT_EQ(system->WaitForSingleObject(lock, 0), WaitResult::Object0);
-  EXPECT_TRUE(system->CloseHandle(lock));  // and with it the lock
-  EXPECT_FALSE(kernel.FlockHeld("/dev/sr2"));
-  EXPECT_EQ(kernel.OpenDescriptors(), 0);
+  const auto directory = [](FakeKernel& kernel, mode_t mode) {
+    ::mkdir(kernel.Real("/run/movrel").c_str(), 0755);
+    ::chmod(kernel.Real("/run/movrel").c_str(), mode);
+  };
+  const Row rows[] = {
+      {"another user's",
+       [&](FakeKernel& k) { directory(k, 0755), k.owners["/run/movrel"] = 1000; }},
+      {"group-writable", [&](FakeKernel& k) { directory(k, 0775); }},
+      {"world-writable", [&](FakeKernel& k) { directory(k, 01777); }},
+      {"a link to a directory",
+       [&](FakeKernel& k) {
+         directory(k, 0755);
+         ::rename(k.Real("/run/movrel").c_str(), k.Real("/run/elsewhere").c_str());
+         ::symlink("elsewhere", k.Real("/run/movrel").c_str());
+       }},
+      {"a lock file that is a link",
+       [&](FakeKernel& k) {
+         directory(k, 0755);
+         ::close(::open(k.Real("/run/held").c_str(), O_CREAT | O_RDWR, 0600));
+         ::symlink("../held", k.Real("/run/movrel/0:0:0:0").c_str());
+       }},
+  };
+  for (const Row& row : rows) {
+    auto owned = std::make_unique<FakeKernel>();
+    row.prepare(*owned);
+    std::ostringstream told;
+    LinuxSystem machine(std::move(owned), told);
+    ScsiAddress address{};
+    Handle lock = 0;
+    EXPECT_EQ(machine.LockDrive(address, lock), DriveLockState::Unavailable) << row.name;
+    EXPECT_EQ(machine.GetLastError(), ErrorCode::AccessDenied) << row.name;
+    EXPECT_EQ(machine.LockDrive(address, lock), DriveLockState::Unavailable) << row.name;
+    EXPECT_THAT(told.str(), HasSubstr("cannot lock /run/movrel/0:0:0:0")) << row.name;
+    EXPECT_EQ(told.str().find('\n'), told.str().size() - 1) << row.name;  // once
+  }
 }
 
 // How one request goes to SG_IO: the data phase and the time-out.

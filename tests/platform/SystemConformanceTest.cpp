@@ -16,9 +16,6 @@
 #include "sim/SimSystem.h"
 
 #ifdef MOVREL_LINUX_BACKEND
-#include <unistd.h>
-
-#include <cstdlib>
 #include <iostream>
 
 #include "FakeKernel.h"
@@ -33,19 +30,6 @@
 namespace {
 
 using namespace platform;
-
-std::uint32_t MajorVersion(System& system) {
-  OsVersionInfo info{};
-  info.dwOSVersionInfoSize = sizeof info;
-  return system.GetVersionExA(info) && info.dwPlatformId == VerPlatform::Win32NT
-             ? info.dwMajorVersion
-             : 0;
-}
-
-// The named lock of the optical drive, as the program names it.
-std::string DriveLockName(System& system) {
-  return std::string(MajorVersion(system) >= 5 ? "Global\\" : "") + "Movrel-0-0-0-0";
-}
 
 // Runs `body` on a thread of its own and waits for it.
 template <typename Body>
@@ -75,29 +59,17 @@ struct SimBackend {
   static constexpr char kMissingDevice[] = "\\\\.\\Q:";
   static constexpr std::uint32_t kTickGranularity = 0;
   static constexpr VolumeLock kVolumeLock = VolumeLock::OnlyHandle;
-  static constexpr bool kLocksBelongToThreads = true;
-  static constexpr bool kAbandonedWhenThreadEnds = false;
   static bool ExclusiveAccessKnown(System&) { return true; }
   static bool Emulated() { return false; }
 };
 
 #ifdef MOVREL_LINUX_BACKEND
-// The Linux backend on a kernel with one optical device, /dev/sr0, whose node a real file stands
-// for: its locks are the kernel's own.
+// The Linux backend on a kernel with one optical device, /dev/sr0, whose files are real: its locks
+// are the kernel's own.
 struct LinuxBackend {
-  struct Node {
-    std::string path = "/tmp/movrel-conformance-sr0-XXXXXX";
-    Node() {
-      const int created = ::mkstemp(path.data());
-      if (created >= 0) ::close(created);
-    }
-    ~Node() { ::unlink(path.c_str()); }
-  };
   static std::unique_ptr<System> Machine() {
-    static const Node node;
     auto kernel = std::make_unique<FakeKernel>();
     kernel->drives.push_back({"/dev/sr0"});
-    kernel->drives[0].file = node.path;
     return std::make_unique<LinuxSystem>(std::move(kernel), std::cerr);
   }
   static constexpr char kOpticalRoot[] = "D:\\";
@@ -106,8 +78,6 @@ struct LinuxBackend {
   static constexpr char kMissingDevice[] = "\\\\.\\Q:";
   static constexpr std::uint32_t kTickGranularity = 0;
   static constexpr VolumeLock kVolumeLock = VolumeLock::ExclusiveOpen;
-  static constexpr bool kLocksBelongToThreads = false;
-  static constexpr bool kAbandonedWhenThreadEnds = false;
   static bool ExclusiveAccessKnown(System&) { return false; }
   static bool Emulated() { return false; }
 };
@@ -124,9 +94,12 @@ struct Win32Backend {
   // The tick count moves in steps of the system's clock interrupt, 10 to 16 ms.
   static constexpr std::uint32_t kTickGranularity = 16;
   static constexpr VolumeLock kVolumeLock = VolumeLock::OnlyHandle;
-  static constexpr bool kLocksBelongToThreads = true;
-  static constexpr bool kAbandonedWhenThreadEnds = true;
-  static bool ExclusiveAccessKnown(System& system) { return MajorVersion(system) >= 6; }
+  static bool ExclusiveAccessKnown(System& system) {
+    OsVersionInfo info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    return system.GetVersionExA(info) && info.dwPlatformId == VerPlatform::Win32NT &&
+           info.dwMajorVersion >= 6;
+  }
   // Under Wine a drive backed by a folder has no SCSI address, a volume lock is granted to every
   // handle, the CD-ROM class driver's exclusive access does not exist and the event log keeps
   // nothing: those cases need a real Windows.
@@ -388,73 +361,29 @@ TYPED_TEST(SystemConformance, ExclusiveAccessServesOneHandleUntilItLetsGo) {
   EXPECT_TRUE(system.CloseHandle(holder));
 }
 
-// A drive's named lock keeps every other holder out until it is let go of; who the other holders
-// are (another thread, or another handle) is the backend's.
-TYPED_TEST(SystemConformance, ANamedLockKeepsOtherHoldersOutUntilLetGo) {
+// A drive's lock keeps every other holder out, another handle of this process as another
+// process, until it is let go of; each address has its own.
+TYPED_TEST(SystemConformance, ADriveLockKeepsOtherHoldersOutUntilLetGo) {
   System& system = this->system;
-  const std::string name = DriveLockName(system);
-  const Handle mine = system.CreateMutexA(name.c_str());
-  const Handle second = system.CreateMutexA(name.c_str());
-  ASSERT_NE(mine, 0);
-  ASSERT_NE(second, 0);
-  EXPECT_EQ(system.WaitForSingleObject(mine, 0), WaitResult::Object0);
-  std::uint32_t otherWait = 0, otherRelease = 1, otherError = 0;
-  OnAnotherThread([&] {
-    otherWait = system.WaitForSingleObject(second, 20);
-    otherRelease = system.ReleaseMutex(second);
-    otherError = system.GetLastError();
-  });
-  EXPECT_EQ(otherWait, WaitResult::Timeout);
-  EXPECT_FALSE(otherRelease);
-  EXPECT_EQ(otherError, ErrorCode::NotOwner);
-  // The holder's thread through a second handle: the same holder on Windows, another on Linux.
-  const std::uint32_t sameThread = system.WaitForSingleObject(second, 0);
-  EXPECT_EQ(sameThread,
-            TypeParam::kLocksBelongToThreads ? WaitResult::Object0 : WaitResult::Timeout);
-  if (sameThread == WaitResult::Object0) {
-    EXPECT_TRUE(system.ReleaseMutex(second));
-  }
+  ScsiAddress address{sizeof(ScsiAddress), 0, 0, 0, 0};
+  ScsiAddress next{sizeof(ScsiAddress), 0, 0, 1, 0};
+  Handle mine = 0, other = 0, nextLock = 0;
+  ASSERT_EQ(system.LockDrive(address, mine), DriveLockState::Held);
+  EXPECT_EQ(system.LockDrive(address, other), DriveLockState::HeldElsewhere);
+  DriveLockState otherThread = DriveLockState::Held;
+  OnAnotherThread([&] { otherThread = system.LockDrive(address, other); });
+  EXPECT_EQ(otherThread, DriveLockState::HeldElsewhere);
+  ASSERT_EQ(system.LockDrive(next, nextLock), DriveLockState::Held);
+  EXPECT_TRUE(system.UnlockDrive(nextLock));
 
-  EXPECT_TRUE(system.ReleaseMutex(mine));
-  EXPECT_FALSE(system.ReleaseMutex(mine));
-  EXPECT_EQ(system.GetLastError(), ErrorCode::NotOwner);
+  EXPECT_TRUE(system.UnlockDrive(mine));
+  EXPECT_FALSE(system.UnlockDrive(mine));
+  EXPECT_EQ(system.GetLastError(), ErrorCode::InvalidHandle);
   OnAnotherThread([&] {
-    otherWait = system.WaitForSingleObject(second, 0);
-    otherRelease = system.ReleaseMutex(second);
+    otherThread = system.LockDrive(address, other);
+    if (otherThread == DriveLockState::Held) system.UnlockDrive(other);
   });
-  EXPECT_EQ(otherWait, WaitResult::Object0);
-  EXPECT_TRUE(otherRelease);
-  EXPECT_TRUE(system.CloseHandle(mine));
-  EXPECT_TRUE(system.CloseHandle(second));
-  EXPECT_EQ(system.WaitForSingleObject(second, 0), WaitResult::Failed);
-}
-
-// A holder that goes away: its last handle closed, or (on Windows) its thread ended.
-TYPED_TEST(SystemConformance, ANamedLockOutlivesNoHolder) {
-  System& system = this->system;
-  const std::string name = DriveLockName(system);
-  Handle first = system.CreateMutexA(name.c_str());
-  ASSERT_EQ(system.WaitForSingleObject(first, 0), WaitResult::Object0);
-  EXPECT_TRUE(system.CloseHandle(first));
-  std::uint32_t taken = 0;
-  OnAnotherThread([&] {
-    const Handle next = system.CreateMutexA(name.c_str());
-    taken = system.WaitForSingleObject(next, 0);
-    system.ReleaseMutex(next);
-    system.CloseHandle(next);
-  });
-  EXPECT_EQ(taken, WaitResult::Object0);
-
-  const Handle kept = system.CreateMutexA(name.c_str());
-  OnAnotherThread([&] {
-    first = system.CreateMutexA(name.c_str());
-    taken = system.WaitForSingleObject(first, 0);
-  });  // the thread ends holding it
-  EXPECT_EQ(taken, WaitResult::Object0);
-  EXPECT_EQ(system.WaitForSingleObject(kept, 0),
-            TypeParam::kAbandonedWhenThreadEnds ? WaitResult::Abandoned : WaitResult::Timeout);
-  system.CloseHandle(first);
-  system.CloseHandle(kept);
+  EXPECT_EQ(otherThread, DriveLockState::Held);
 }
 
 TYPED_TEST(SystemConformance, TheSystemIsKeptAwakeUntilLetGo) {

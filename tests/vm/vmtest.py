@@ -221,7 +221,7 @@ def prepare(work):
             shutil.rmtree(older)
         unpack_kernel(package, kernel)
     entries = [(path, 0o040755, None) for path in
-               ("bin", "dev", "proc", "sys", "tmp", "lib", "lib/modules", "scenario")]
+               ("bin", "dev", "proc", "run", "sys", "tmp", "lib", "lib/modules", "scenario")]
     lock_door = work / "lock-door"
     run(["cc", "-static", "-O2", "-Wall", "-Werror", "-o", str(lock_door), str(HERE / "lock-door.c")])
     entries += [("bin/busybox", 0o100755, Path("/bin/busybox").read_bytes()),
@@ -395,7 +395,8 @@ echo "@@ one drive exit $? ran $started $(cut -d' ' -f1 /proc/uptime)"
 kill $server
 wait $server
 """
-SERVE_BAY = "movrel-kernel-drive /scenario/bay.json /tmp/drive-trace /tmp/drive-control &\n"
+# With "program_ms", the drives' programming commands take that long.
+SERVE_BAY = "movrel-kernel-drive {options}/scenario/bay.json /tmp/drive-trace /tmp/drive-control &\n"
 REPORT_TRACE = "sed 's/^/@@ trace /' /tmp/drive-trace\n"
 # With "flash_is_image", the drives first note in the trace what their flash memory holds.
 NOTE_FLASHES = """printf 'note-flashes\\n' >/tmp/drive-control
@@ -428,7 +429,9 @@ def kernel_drive_files(scenario, binaries):
     after = ""
     if scenario.get("flash_is_image"):
         after = NOTE_FLASHES.format(drives=len(bay["drives"]))
-    return files + [("scenario/serve", 0o100644, (serve + SERVE_BAY).encode()),
+    options = f"--program-ms {scenario['program_ms']} " if "program_ms" in scenario else ""
+    serve += SERVE_BAY.format(options=options)
+    return files + [("scenario/serve", 0o100644, serve.encode()),
                     ("scenario/after", 0o100644, (after + REPORT_TRACE).encode())]
 
 
@@ -547,6 +550,17 @@ def check_flasher_cpu(limit, console, failures):
     say(f"vm: the flasher's CPU time: {user:.2f} s in user space, {system:.2f} s in the kernel")
     if user + system > limit:
         failures.append(f"the flasher took {user + system:.2f} s of CPU time, more than {limit}")
+
+
+def check_flasher_seconds(limit, console, failures):
+    """The flasher's wall time in the guest, from its start to its end: at most `limit` seconds."""
+    seconds = guest_seconds(r"^@@ ran", console)
+    if seconds is None:
+        failures.append("no time of the flasher's run")
+        return
+    say(f"vm: the flasher ran {seconds:.2f} s in the guest")
+    if seconds > limit:
+        failures.append(f"the flasher ran {seconds:.2f} s in the guest, more than {limit} s")
 
 
 # ---- checks ----
@@ -773,6 +787,8 @@ def run_scenario(name, work, binaries, windows):
         compare_one_drive(scenario["one_drive_first"], console, failures)
     if "flasher_cpu" in scenario:
         check_flasher_cpu(scenario["flasher_cpu"], console, failures)
+    if "flasher_seconds" in scenario:
+        check_flasher_seconds(scenario["flasher_seconds"], console, failures)
     if scenario.get("at_once"):
         check_at_once(commands, len(scenario["kernel_drive"]["drives"]), failures)
     (folder / "qmp-events.json").write_text(json.dumps(machine.events, indent=1))

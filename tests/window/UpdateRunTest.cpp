@@ -565,7 +565,7 @@ TEST_F(UpdateRun, ALockLeftBehindOrNotToBeHadKeepsNoDriveFromItsUpdate) {
     if (leftBehind) {
       system.AbandonLockElsewhere("D");
     } else {
-      system.FailCall("CreateMutexA");
+      system.FailCall("LockDrive");
     }
     system.ClearTrace();
     form.cmdUpdateClick(&form.cmdUpdate);

@@ -1,4 +1,5 @@
 // platform-report.exe [--window CAPTION] [--box CAPTION TEXT ok|okcancel|yesno]... [--hang]
+// platform-report.exe --hold-denied-lock SECONDS
 //
 // Without options, reports what the Windows under test answers to the calls the flasher makes,
 // made through the flasher's own Windows backend (Win32System), one fact a line:
@@ -10,6 +11,9 @@
 //   pass-through ok | error <last error>               TEST UNIT READY on \\.\D:
 //   volume lock ok | error <last error>                FSCTL_LOCK_VOLUME on \\.\D:
 //   open \\.\E: twice ok | error <last error>         the second open while the first is held
+//   drive lock held | ...                              LockDrive of the address 2-0-0-0
+//   drive lock ace <SID> <access mask in hex>          each entry of that mutex's DACL
+//   drive lock again held elsewhere | ...              a second LockDrive of it
 //   aspi support <hex> | aspi load error <last error>
 //   aspi unload ok | error <last error>
 //   restart flags <hex>, shutdown privilege enabled|disabled|missing|unknown
@@ -25,10 +29,17 @@
 // With options, it drives box-answerer.exe's tests instead: --window opens a main window, each
 // --box shows a message box (TEXT's "\n" is a line break) and prints "RESULT <button>", and
 // --hang then waits for ever. The exit code is the last box's result (0 without a box).
+//
+// --hold-denied-lock creates the mutex of the drive lock of D: (no SCSI address under Wine: the
+// address 2-0-0-0) with an empty DACL, which lets no flasher open it, prints "denied lock held"
+// and holds it for SECONDS.
 #include <windows.h>
+//
+#include <sddl.h>
 
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -118,6 +129,61 @@ void ReportSharing(System& system) {
   if (first != InvalidHandleValue) system.CloseHandle(first);
 }
 
+const char* LockStateName(DriveLockState state) {
+  return state == DriveLockState::Held            ? "held"
+         : state == DriveLockState::HeldElsewhere ? "held elsewhere"
+                                                  : "unavailable";
+}
+
+// Where the drive's lock is a mutex, who may open it.
+void ReportDriveLock(System& system) {
+  const ScsiAddress address{sizeof(ScsiAddress), 2, 0, 0, 0};
+  Handle lock = 0, again = 0;
+  const DriveLockState state = system.LockDrive(address, lock);
+  std::printf("drive lock %s\n", LockStateName(state));
+  if (state != DriveLockState::Held) return;
+  const HANDLE mutex = reinterpret_cast<HANDLE>(lock);
+  DWORD needed = 0;
+  GetKernelObjectSecurity(mutex, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  std::vector<unsigned char> descriptor(needed);
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL* dacl = nullptr;
+  if (needed != 0 &&
+      GetKernelObjectSecurity(mutex, DACL_SECURITY_INFORMATION, descriptor.data(), needed,
+                              &needed) &&
+      GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) && present &&
+      dacl != nullptr) {
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+      void* entry = nullptr;
+      char* sid = nullptr;
+      if (!GetAce(dacl, i, &entry)) continue;
+      auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+      if (ConvertSidToStringSidA(&allowed->SidStart, &sid)) {
+        std::printf("drive lock ace %s 0x%08X\n", sid, static_cast<unsigned>(allowed->Mask));
+        LocalFree(sid);
+      }
+    }
+  }
+  std::printf("drive lock again %s\n", LockStateName(system.LockDrive(address, again)));
+  system.UnlockDrive(lock);
+}
+
+// Another user's flasher, as far as this one can tell: a mutex it may not open.
+int HoldDeniedLock(unsigned seconds) {
+  SECURITY_DESCRIPTOR descriptor{};
+  ACL empty{};
+  InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+  const HANDLE mutex = CreateMutexA(&attributes, TRUE, "Global\\Movrel-2-0-0-0");
+  if (mutex == nullptr) return 1;
+  std::printf("denied lock held\n");
+  std::fflush(stdout);
+  Sleep(seconds * 1000);
+  return 0;
+}
+
 void ReportAspi(System& system) {
   const Module aspi = system.LoadLibraryA("WNASPI32");
   if (!aspi) {
@@ -157,6 +223,7 @@ void Report() {
   std::printf("drive D: type %u\n", static_cast<unsigned>(system.GetDriveTypeA("D:\\")));
   ReportDrive(system);
   ReportSharing(system);
+  ReportDriveLock(system);
   ReportAspi(system);
   if (!OSInfo(system).RestartSystem())
     std::printf("restart not asked, error %u\n", static_cast<unsigned>(system.GetLastError()));
@@ -212,6 +279,9 @@ int main(int argc, char** argv) {
   if (argc == 1) {
     Report();
     return 0;
+  }
+  if (argc == 3 && std::string_view(argv[1]) == "--hold-denied-lock") {
+    return HoldDeniedLock(static_cast<unsigned>(std::atoi(argv[2])));
   }
   HWND owner = nullptr;
   int result = 0;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <fstream>
 
 #include "platform/linux/LinuxKernel.h"
@@ -45,24 +46,31 @@ class Host : public LinuxKernel {
     return paths;
   }
 
-  std::string NodeAt(int host, int channel, int id, int lun) override {
-    const std::string pattern = "/sys/bus/scsi/devices/" + std::to_string(host) + ":" +
-                                std::to_string(channel) + ":" + std::to_string(id) + ":" +
-                                std::to_string(lun) + "/block/*";
-    std::string node;
-    glob_t found{};
-    if (::glob(pattern.c_str(), 0, nullptr, &found) == 0 && found.gl_pathc == 1) {
-      const std::string entry = found.gl_pathv[0];
-      node = "/dev/" + entry.substr(entry.rfind('/') + 1);
-    }
-    ::globfree(&found);
-    return node;
+  int ReadLink(const std::string& path, std::string& target) override {
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink(path.c_str(), buffer, sizeof buffer);
+    if (length < 0) return errno;
+    if (static_cast<std::size_t>(length) == sizeof buffer) return ENAMETOOLONG;
+    target.assign(buffer, static_cast<std::size_t>(length));
+    return 0;
+  }
+
+  int MakeDirectory(const std::string& path, unsigned mode) override {
+    return ::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0 ? 0 : errno;
+  }
+
+  int Status(const std::string& path, unsigned& owner, unsigned& mode) override {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return errno;
+    owner = status.st_uid;
+    mode = status.st_mode;
+    return 0;
   }
 
   int Open(const std::string& path, int flags) override {
     int descriptor = -1;
     do {
-      descriptor = ::open(path.c_str(), flags);
+      descriptor = ::open(path.c_str(), flags, S_IRUSR | S_IWUSR);
     } while (descriptor < 0 && errno == EINTR);
     return descriptor < 0 ? -errno : descriptor;
   }

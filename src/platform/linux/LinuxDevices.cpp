@@ -106,6 +106,34 @@ std::uint32_t LinuxSystem::GetDriveTypeA(const char* rootPathName) {
   return DriveType::NoRootDir;
 }
 
+// The link's target ends in the SCSI device's name, "<host>:<channel>:<id>:<lun>".
+bool LinuxSystem::GetDriveAddress(const char* rootPathName, ScsiAddress& address) {
+  const auto number =
+      rootPathName != nullptr && std::strlen(rootPathName) == 3 && rootPathName[2] == '\\'
+          ? LetterNumber(rootPathName)
+          : std::nullopt;
+  std::string target;
+  if (!number ||
+      kernel->ReadLink("/sys/class/block/sr" + std::to_string(*number) + "/device", target) != 0) {
+    return lasterror::Fail(lasterror::kFileNotFound);
+  }
+  const std::string name = target.substr(target.rfind('/') + 1);
+  unsigned host = 0, channel = 0, id = 0, lun = 0;
+  int end = 0;
+  if (std::sscanf(name.c_str(), "%3u:%3u:%3u:%3u%n", &host, &channel, &id, &lun, &end) != 4 ||
+      name[static_cast<std::size_t>(end)] != '\0' || host > 255 || channel > 255 || id > 255 ||
+      lun > 255) {
+    return lasterror::Fail(lasterror::kFileNotFound);
+  }
+  address = ScsiAddress{};
+  address.Length = sizeof address;
+  address.PortNumber = static_cast<std::uint8_t>(host);
+  address.PathId = static_cast<std::uint8_t>(channel);
+  address.TargetId = static_cast<std::uint8_t>(id);
+  address.Lun = static_cast<std::uint8_t>(lun);
+  return true;
+}
+
 // --- Devices --------------------------------------------------------------------------------
 
 // Opened without waiting for a medium, so that an empty drive opens too.

@@ -20,14 +20,16 @@ class LinuxKernel {
 
   // The optical devices (/dev/sr0, /dev/sr1, ...), in any order.
   virtual std::vector<std::string> OpticalDevices() = 0;
-  // The node of the block device of the SCSI device at host:channel:id:lun, found without
-  // opening a device (each open makes the sr driver check the drive's medium: TEST UNIT READY and
-  // GET EVENT STATUS NOTIFICATION). sysfs lists the SCSI device as
-  // /sys/bus/scsi/devices/<host>:<channel>:<id>:<lun>, and the block device a driver made of it
-  // under its block/ directory by name; /dev/<name> is that device's node (devtmpfs and udev name
-  // the nodes of block devices so). Empty when there is no such device or block device.
-  virtual std::string NodeAt(int host, int channel, int id, int lun) = 0;
-  // open(2): the descriptor, or the negated error number.
+  // readlink(2): 0 with the link's target, or the error number.
+  virtual int ReadLink(const std::string& path, std::string& target) = 0;
+  // mkdir(2) with the given mode (less the process's umask): 0, or the error number (EEXIST when
+  // the path exists, whatever it is).
+  virtual int MakeDirectory(const std::string& path, unsigned mode) = 0;
+  // lstat(2) of the path itself, a symbolic link not followed: 0 with its owner's user ID and its
+  // st_mode (type and permission bits), or the error number.
+  virtual int Status(const std::string& path, unsigned& owner, unsigned& mode) = 0;
+  // open(2): the descriptor, or the negated error number. A file that O_CREAT creates is readable
+  // and writable by its owner alone (0600).
   virtual int Open(const std::string& path, int flags) = 0;
   virtual void Close(int descriptor) = 0;
   // flock(2): 0, or the error number (EWOULDBLOCK when another open of the file holds a lock

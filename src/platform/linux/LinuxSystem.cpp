@@ -179,14 +179,8 @@ bool LinuxSystem::HeapFree(Handle heap, std::uint32_t, void* memory) {
 
 bool LinuxSystem::CloseHandle(Handle handle) {
   std::shared_ptr<Device> device;  // closed once no call uses it, outside the lock
-  std::shared_ptr<NodeLock> nodeLock;
   std::lock_guard<std::mutex> hold(lock);
   if (tokens.erase(handle) + events.erase(handle) != 0) return true;
-  if (const auto locked = nodeLocks.find(handle); locked != nodeLocks.end()) {
-    nodeLock = std::move(locked->second);
-    nodeLocks.erase(locked);
-    return true;
-  }
   const auto found = devices.find(handle);
   if (found == devices.end()) return lasterror::Fail(lasterror::kInvalidHandle);
   device = std::move(found->second);
@@ -222,9 +216,6 @@ bool LinuxSystem::SetEvent(Handle handle) {
 }
 
 std::uint32_t LinuxSystem::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
-  if (const std::shared_ptr<NodeLock> nodeLock = FindLock(handle)) {
-    return WaitForLock(*nodeLock, milliseconds);
-  }
   const std::shared_ptr<Event> event = FindEvent(handle);
   if (!event) {
     lasterror::Set(lasterror::kInvalidHandle);

@@ -4,15 +4,16 @@
 // is an orderly reboot through the system manager, which the process may ask for when it runs as
 // root or holds CAP_SYS_BOOT. The last error is per thread.
 //
-// A drive's named lock (CreateMutexA) is flock(2) on its node, exclusive, as the system manager's
-// device manager understands it too: it leaves a locked drive alone. There is no volume lock and
-// no exclusive access. Keeping the system awake is an inhibitor lock of the login manager
-// (shutdown, sleep, idle and the power and suspend keys, blocked); the event log is the system
-// journal, one record with structured fields per event.
+// A drive's lock is flock(2) on a file after its address in /run/movrel, and the address comes from
+// sysfs, without an open of the drive's node. There is no volume lock and no exclusive access.
+// Keeping the system awake is an inhibitor lock of the login manager (shutdown, sleep, idle and the
+// power and suspend keys, blocked); the event log is the system journal, one record with structured
+// fields per event.
 //
 // What the user must know goes to a notice stream (standard error), once per device and reason:
-// a device that cannot be opened, a command the kernel refuses without CAP_SYS_RAWIO (it lets
-// WRITE BUFFER through only with it); and once, that the system cannot be kept awake.
+// a device that cannot be opened, a drive lock that cannot be had, a command the kernel refuses
+// without CAP_SYS_RAWIO (it lets WRITE BUFFER through only with it); and once, that the system
+// cannot be kept awake.
 #pragma once
 
 #include <functional>
@@ -74,9 +75,11 @@ class LinuxSystem : public System {
   Handle CreateEventA(bool manualReset, bool initialState) override;
   // SetEvent: wakes the waits on the event; false for a handle that is not an open event.
   bool SetEvent(Handle handle);
-  Handle CreateMutexA(const char* name) override;
-  bool ReleaseMutex(Handle mutex) override;
   std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
+
+  DriveLockState LockDrive(const ScsiAddress& address, Handle& lock) override;
+  bool UnlockDrive(Handle lock) override;
+  bool GetDriveAddress(const char* rootPathName, ScsiAddress& address) override;
 
   std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) override;
 
@@ -93,18 +96,18 @@ class LinuxSystem : public System {
  private:
   struct Device;
   struct Event;
-  struct NodeLock;
+  struct DriveLock;
 
   Handle NewHandle();
   std::shared_ptr<Device> FindDevice(Handle device);
   std::shared_ptr<Event> FindEvent(Handle event);
-  std::shared_ptr<NodeLock> FindLock(Handle lock);
   // The drive's address on an open descriptor: 0, or the kernel's error number.
   int AddressOf(int descriptor, ScsiAddress& address);
   bool LockVolume(Handle handle, const Device& device);
   bool QueryAddress(Device& device, void* outBuffer, std::uint32_t outBufferSize,
                     std::uint32_t* bytesReturned);
-  std::uint32_t WaitForLock(NodeLock& lock, std::uint32_t milliseconds);
+  // Whether the drives' lock directory may hold their locks: 0, or the kernel's error number.
+  int LockDirectoryError();
   bool PassThrough(Device& device, void* inBuffer, std::uint32_t inBufferSize, void* outBuffer,
                    std::uint32_t outBufferSize, std::uint32_t* bytesReturned);
   // Tells the user once per device and reason what keeps the flasher from the drive.
@@ -119,9 +122,10 @@ class LinuxSystem : public System {
   std::set<Handle> tokens;
   std::map<Handle, std::shared_ptr<Device>> devices;
   std::map<Handle, std::shared_ptr<Event>> events;
-  std::map<Handle, std::shared_ptr<NodeLock>> nodeLocks;
+  std::map<Handle, std::shared_ptr<DriveLock>> driveLocks;
   std::set<std::string> toldCannotOpen;
   std::set<std::string> toldRawIoRefused;
+  std::set<std::string> toldNoLock;
   std::set<std::string> toldNotAwake;
   std::uint32_t executionState = ExecutionState::Continuous;
   int inhibitor = -1;  // the login manager's lock while the system is kept awake

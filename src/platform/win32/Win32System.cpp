@@ -289,14 +289,6 @@ Handle Win32System::CreateEventA(bool manualReset, bool initialState) {
       ::CreateEventA(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, nullptr));
 }
 
-Handle Win32System::CreateMutexA(const char* name) {
-  return Seam(::CreateMutexA(nullptr, FALSE, name));
-}
-
-bool Win32System::ReleaseMutex(Handle mutex) {
-  return ::ReleaseMutex(Native(mutex)) != FALSE;
-}
-
 std::uint32_t Win32System::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
   return ::WaitForSingleObject(Native(handle), milliseconds);
 }

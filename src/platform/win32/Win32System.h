@@ -3,6 +3,10 @@
 // The Wine tests' flasher derives from it to trace and refuse requests (tests/wine).
 #pragma once
 
+#include <cstdint>
+#include <map>
+
+#include "platform/Lock.h"
 #include "platform/System.h"
 
 namespace platform {
@@ -52,11 +56,17 @@ class Win32System : public System {
   bool FreeLibrary(Module module) override;
 
   Handle CreateEventA(bool manualReset, bool initialState) override;
-  Handle CreateMutexA(const char* name) override;
-  bool ReleaseMutex(Handle mutex) override;
   std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
 
+  DriveLockState LockDrive(const ScsiAddress& address, Handle& lock) override;
+  bool UnlockDrive(Handle lock) override;
+  bool GetDriveAddress(const char* rootPathName, ScsiAddress& address) override;
+
   int MessageBoxA(const char* text, const char* caption, std::uint32_t type) override;
+
+ private:
+  Lock heldLock;
+  std::map<Handle, std::uint32_t> heldDrives;  // this process's drive locks -> their addresses
 };
 
 }  // namespace platform

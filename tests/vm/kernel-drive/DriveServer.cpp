@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include "package/ImageHash.h"
 #include "sim/SimDrive.h"
@@ -20,6 +21,10 @@ constexpr std::uint8_t kCheckCondition = 0x02;
 // gives a command that it ends without the device's answer (transport_send_task_abort), and the
 // kernel's SCSI layer passes it to SG_IO without sense data and without a retry.
 constexpr std::uint8_t kTaskAborted = 0x40;
+// WRITE BUFFER, and the controls (byte 9) by which it has the drive program its flash memory.
+constexpr std::uint8_t kWriteBuffer = 0x3B;
+constexpr std::uint8_t kProgramFlash = 0x80;
+constexpr std::uint8_t kProgramBootCode = 0xA0;
 
 // The operation codes of SPC and MMC whose data go to the device: FORMAT UNIT, WRITE (6), MODE
 // SELECT (6), SEND DIAGNOSTIC, WRITE (10), WRITE AND VERIFY (10), WRITE BUFFER, LOG SELECT, SEND
@@ -47,8 +52,9 @@ void CheckServable(const sim::BayConfig& bay) {
   }
 }
 
-DriveServer::DriveServer(const sim::BayConfig& bay, int trace)
-    : drives(bay.drives, clock.NowNanoseconds()), trace(trace) {}
+DriveServer::DriveServer(const sim::BayConfig& bay, int trace,
+                         std::chrono::milliseconds programTime)
+    : drives(bay.drives, clock.NowNanoseconds()), trace(trace), programTime(programTime) {}
 
 RingReply DriveServer::Execute(std::size_t drive, const RingCommand& command) {
   sim::CommandBytes bytes{};
@@ -72,6 +78,9 @@ RingReply DriveServer::Execute(std::size_t drive, const RingCommand& command) {
 
   const sim::Answer answer = drives.Execute(drive, bytes, phase, clock.NowNanoseconds());
   WriteTrace();
+  if (bytes[0] == kWriteBuffer && (bytes[9] == kProgramFlash || bytes[9] == kProgramBootCode)) {
+    std::this_thread::sleep_for(programTime);
+  }
 
   RingReply reply;
   switch (answer.status) {

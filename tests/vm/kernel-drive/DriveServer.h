@@ -5,6 +5,7 @@
 // appended to a file line by line as it grows.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -24,8 +25,10 @@ void CheckServable(const sim::BayConfig& bay);
 
 class DriveServer {
  public:
-  // `trace` is an open file descriptor the trace is written to.
-  DriveServer(const sim::BayConfig& bay, int trace);
+  // `trace` is an open file descriptor the trace is written to. A programming command (WRITE
+  // BUFFER with control 0x80 or 0xA0) is answered `programTime` after it came.
+  DriveServer(const sim::BayConfig& bay, int trace,
+              std::chrono::milliseconds programTime = std::chrono::milliseconds(0));
 
   std::size_t Count() const { return drives.Count(); }
   const std::string& Name(std::size_t drive) const { return drives.Config(drive).name; }
@@ -48,6 +51,7 @@ class DriveServer {
   sim::DriveBay drives;
   std::mutex writing;  // the ring's thread and the main thread both write the trace
   int trace;
+  std::chrono::milliseconds programTime;
   std::vector<std::uint8_t> data;  // one command's data phase, kept between commands
 };
 

@@ -1,4 +1,4 @@
-// movrel-kernel-drive BAY TRACE CONTROL
+// movrel-kernel-drive [--program-ms N] BAY TRACE CONTROL
 //
 // Serves the optical drives of a simulated machine's bay description (the file that
 // MOVREL_SIM_BAY names for the simulated flashers) to the kernel's own SCSI layer, through the
@@ -10,7 +10,9 @@
 //
 // CONTROL is a FIFO on which the person at the machine acts, a line each: "take-disc-out
 // <drive>", answered with "done: <the line>" once done; "note-flashes" adds to the trace the
-// SHA-256 of what each drive's flash memory holds. A drive whose vanish fault fires has its
+// SHA-256 of what each drive's flash memory holds. With --program-ms, a programming command is
+// answered N milliseconds after it came, as a drive answers once its flash memory is written. A
+// drive whose vanish fault fires has its
 // LUN removed, as a drive that is unplugged. SIGTERM or SIGINT removes the LUNs and the devices,
 // and ends the program. Lines for the log start with "@@ kernel drive".
 #include <fcntl.h>
@@ -21,7 +23,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -133,7 +137,8 @@ void Act(DriveServer& drives, const std::string& line) {
   }
 }
 
-int Serve(const std::string& bayPath, const std::string& tracePath, const std::string& control) {
+int Serve(const std::string& bayPath, const std::string& tracePath, const std::string& control,
+          std::chrono::milliseconds programTime) {
   const sim::BayConfig bay = sim::LoadBay(bayPath);
   CheckServable(bay);
   const int trace =
@@ -148,7 +153,7 @@ int Serve(const std::string& bayPath, const std::string& tracePath, const std::s
   Checked(::pthread_sigmask(SIG_BLOCK, &ending, nullptr), "sigprocmask");
   const int signals = Checked(::signalfd(-1, &ending, SFD_CLOEXEC), "signalfd");
 
-  DriveServer drives(bay, trace);
+  DriveServer drives(bay, trace, programTime);
   std::vector<std::unique_ptr<TcmuDevice>> devices;
   for (std::size_t drive = 0; drive < drives.Count(); ++drive) {
     devices.push_back(std::make_unique<TcmuDevice>(drives.Name(drive)));
@@ -194,12 +199,18 @@ int Serve(const std::string& bayPath, const std::string& tracePath, const std::s
 }  // namespace kerneldrive
 
 int main(int argc, char** argv) {
+  std::chrono::milliseconds programTime{0};
+  if (argc == 6 && std::string(argv[1]) == "--program-ms") {
+    programTime = std::chrono::milliseconds(std::strtoul(argv[2], nullptr, 10));
+    argv += 2;
+    argc -= 2;
+  }
   if (argc != 4) {
-    std::cerr << "usage: movrel-kernel-drive BAY TRACE CONTROL\n";
+    std::cerr << "usage: movrel-kernel-drive [--program-ms N] BAY TRACE CONTROL\n";
     return 2;
   }
   try {
-    return kerneldrive::Serve(argv[1], argv[2], argv[3]);
+    return kerneldrive::Serve(argv[1], argv[2], argv[3], programTime);
   } catch (const std::exception& error) {
     std::cerr << "movrel-kernel-drive: " << error.what() << '\n';
     return 1;
