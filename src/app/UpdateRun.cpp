@@ -98,31 +98,30 @@ void TMovrelMain::cmdUpdateClick(const void*) {
   }
 }
 
-// Device j of the run, on drive-table entry i.
+// Device j of the run, on drive-table entry i, under the drive's lock for the run. A drive that
+// another flasher is updating is not even opened: an open makes the kernel send the drive its
+// media checks, and on some kernels waits for the other flasher's command to end.
 void TMovrelMain::SelectRunDrive(int j, std::int16_t i) {
-  runDriveBusy[j] = false;
+  const movrel::DriveEntry* entry = mainDevice->EntryAt(static_cast<std::uint32_t>(i));
+  runDriveBusy[j] = entry != nullptr && runLocks[j].Take(system, osInfo, *entry) ==
+                                            movrel::DriveLock::State::HeldElsewhere;
   flashDevices[j] = std::make_unique<movrel::AtapiDevice>(system, application, false);
   mainDevice->CopyTargetTo(flashDevices[j].get());
-  flashDevices[j]->SelectDrive(i);
+  if (!runDriveBusy[j]) flashDevices[j]->SelectDrive(i);
 }
 
-// Takes drive j's lock for the run, after the disc-and-tray check when there is one: on Linux the
-// lock would keep the desktop's device manager from answering the drive's eject button, which
-// the check may ask the person to press. Never onto a drive that another flasher is updating:
-// that drive is sent nothing, and the person is told. The check moves the tray only of a drive
+// Whether drive j is the run's to update: never one that another flasher is updating, which is
+// sent nothing, and the person is told. The disc-and-tray check moves the tray only of a drive
 // the run has to itself: a drive whose disc is mounted, or that another program holds, is sent
 // nothing (its worker fails, and the person is told why). False for such drives, and for one
 // whose check nobody was there to finish.
 bool TMovrelMain::TakeRunDrive(int j, const movrel::DriveEntry& entry, bool checkDisc) {
   movrel::AtapiDevice& d = *flashDevices[j];
-  bool& busy = runDriveBusy[j];
-  busy = checkDisc && movrel::DriveLock::HeldElsewhere(system, osInfo, entry);
-  if (!busy && checkDisc && (!d.TakeExclusiveAccess() || !CheckDiscAndTray(d))) return false;
-  if (!busy) {
-    busy = runLocks[j].Take(system, osInfo, entry) == movrel::DriveLock::State::HeldElsewhere;
+  if (runDriveBusy[j]) {
+    TellDriveBusy(entry);
+    return false;
   }
-  if (busy) TellDriveBusy(entry);
-  return !busy;
+  return !checkDisc || (d.TakeExclusiveAccess() && CheckDiscAndTray(d));
 }
 
 // Repeats until the drive reports no medium and a closed tray, which takes the person at the
