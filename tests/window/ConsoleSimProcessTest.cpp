@@ -77,14 +77,26 @@ TEST_F(ConsoleSimProcess, UpdatesTheDriveAndTracesTheWholeConversation) {
   EXPECT_THAT(trace, HasSubstr("D 3B 05 01 00 00 00 00 00 00 80 00 00 none 0 good\n"));
 }
 
+// A refused programming command; and a chunk after the drive-side program that times out, fails
+// without sense data, or finds the drive reset, after which no programming command is sent.
 TEST_F(ConsoleSimProcess, FailedFlashEndsWithStatusOne) {
   Package("--option REBOOT=0");
-  const std::string bay = R"({"drives": [{"name": "D", "root": "D:\\", "vendor": "Dornavex",
-    "product": "DVDRW KTR-207M", "revision": "RV05",
-    "faults": [{"command": "3B", "control": "80", "kind": "sense", "sense": "03 0C 00"}]}]})";
-  EXPECT_EQ(Run(bay, "y\nu\n"), 1);
-  EXPECT_THAT(Read(dir / "output.txt"),
-              HasSubstr("[Error] Unable to flash firmware. Please contact with your vendor !\n"));
+  const std::string programming = R"("control": "80", "kind": "sense", "sense": "03 0C 00")";
+  const std::string fourthChunk = R"("control": "00", "occurrence": 4, "kind": )";
+  for (const std::string& fault :
+       {programming, fourthChunk + R"("timeout")", fourthChunk + R"("fail")",
+        fourthChunk + R"("sense", "sense": "06 29 00")"}) {
+    SCOPED_TRACE(fault);
+    const std::string bay = R"({"drives": [{"name": "D", "root": "D:\\", "vendor": "Dornavex",
+      "product": "DVDRW KTR-207M", "revision": "RV05", "flash_id": "BF D8 00 05",
+      "faults": [{"command": "3B", )" +
+                            fault + "}]}]}";
+    EXPECT_EQ(Run(bay, "y\nu\n"), 1);
+    EXPECT_THAT(Read(dir / "output.txt"),
+                HasSubstr("[Error] Unable to flash firmware. Please contact with your vendor !\n"));
+    const std::string programmed = "D 3B 05 01 00 00 00 00 00 00 80 00 00 none 0 ";
+    EXPECT_EQ(Read(dir / "trace.txt").find(programmed) != std::string::npos, fault == programming);
+  }
 }
 
 // A flasher damaged after packaging, by one byte of its image, says so and sends no command.
