@@ -30,12 +30,15 @@ FLASHER = "movrel-packaged.exe"  # in the scenario's folder "wine"
 ANSWER_LIMIT = 150  # seconds the box answerer lets the flasher run, within the boot limit
 
 # The guest's /flasher: the chroot, then the run inside it. The host's files do not change while
-# the guest runs, so the guest may keep what it read of them (cache=loose).
+# the guest runs, so the guest may keep what it read of them (cache=loose). The host's own /tmp,
+# which the chroot's /tmp in memory covers, stays in reach as /tmp/.host: a work tree may be there.
 GUEST = """#!/bin/sh
-mkdir -p /host
+mkdir -p /host /host-tmp
 mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 host /host &&
+  mount -o bind /host/tmp /host-tmp &&
   mount -t proc proc /host/proc && mount -t sysfs sysfs /host/sys &&
-  mount -t devtmpfs devtmpfs /host/dev && mount -t tmpfs tmpfs /host/tmp ||
+  mount -t devtmpfs devtmpfs /host/dev && mount -t tmpfs tmpfs /host/tmp &&
+  mkdir /host/tmp/.host && mount -o bind /host-tmp /host/tmp/.host ||
   { echo "@@ wine: the host's root cannot be mounted"; exit 125; }
 cp /scenario/wine-run /host/tmp/wine-run
 exec chroot /host /bin/bash /tmp/wine-run
@@ -43,9 +46,12 @@ exec chroot /host /bin/bash /tmp/wine-run
 
 # Inside the chroot, with the host's tools: the prefix's copy (its drive links as they are, and D:'s
 # device the kernel's /dev/sr0), the family and the ASPI manager, then the box answerer running
-# the flasher. The programs are copied too: a host folder under /tmp is hidden in the chroot. The
-# box answerer's output, once it has ended, is the flasher's output; its exit status the flasher's.
+# the flasher, host paths under /tmp taken where the chroot shows them. The box answerer's output,
+# once it has ended, is the flasher's output; its exit status the flasher's.
 CHROOT = r"""set -u
+for path in prefix programs; do
+  case ${!path} in /tmp/*) printf -v "$path" '/tmp/.host/%s' "${!path#/tmp/}" ;; esac
+done
 export HOME=/tmp WINEPREFIX=/tmp/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cp -as "$prefix" "$WINEPREFIX"
 for file in system.reg user.reg userdef.reg; do
