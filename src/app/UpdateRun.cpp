@@ -103,8 +103,8 @@ void TMovrelMain::cmdUpdateClick(const void*) {
 // media checks, and on some kernels waits for the other flasher's command to end.
 void TMovrelMain::SelectRunDrive(int j, std::int16_t i) {
   const movrel::DriveEntry* entry = mainDevice->EntryAt(static_cast<std::uint32_t>(i));
-  runDriveBusy[j] = entry != nullptr && runLocks[j].Take(system, osInfo, *entry) ==
-                                            movrel::DriveLock::State::HeldElsewhere;
+  runDriveBusy[j] = entry != nullptr &&
+                    runLocks[j].Take(system, *entry) == movrel::DriveLock::State::HeldElsewhere;
   flashDevices[j] = std::make_unique<movrel::AtapiDevice>(system, application, false);
   mainDevice->CopyTargetTo(flashDevices[j].get());
   if (!runDriveBusy[j]) flashDevices[j]->SelectDrive(i);
@@ -167,7 +167,7 @@ bool TMovrelMain::MayIdentifyAfterRun(std::int16_t i) {
     if (flashDriveIndex[j] == i) return !runDriveBusy[j];
   }
   const movrel::DriveEntry* entry = mainDevice->EntryAt(static_cast<std::uint32_t>(i));
-  return entry != nullptr && !movrel::DriveLock::HeldElsewhere(system, osInfo, *entry);
+  return entry != nullptr && !movrel::DriveLock::HeldElsewhere(system, *entry);
 }
 
 void TMovrelMain::IdentifyAfterRun(std::int16_t i) {

@@ -99,7 +99,7 @@ void AtapiDevice::DiscoverDrives() {
   const std::uint16_t found = driveCount;  // the first entries, after the sort
   busyCount = 0;
   for (std::int16_t j = 0; j < found; ++j) {
-    if (DriveLock::HeldElsewhere(system, osInfo, drives[j])) {
+    if (DriveLock::HeldElsewhere(system, drives[j])) {
       busyDrives[busyCount++] = drives[j];
       drives[j].valid = 0;
       continue;
@@ -159,7 +159,7 @@ bool AtapiDevice::AddressHeldElsewhere(const platform::ScsiAddress& address) {
   entry.pathId = address.PathId;
   entry.targetId = address.TargetId;
   entry.lun = address.Lun;
-  return DriveLock::HeldElsewhere(system, osInfo, entry);
+  return DriveLock::HeldElsewhere(system, entry);
 }
 
 AtapiDevice::AddressAnswer AtapiDevice::GetScsiAddress(const char* root,

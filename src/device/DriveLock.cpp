@@ -5,14 +5,12 @@
 
 namespace movrel {
 
-bool DriveLock::HeldElsewhere(platform::System& system, const platform::OSInfo& os,
-                              const DriveEntry& entry) {
+bool DriveLock::HeldElsewhere(platform::System& system, const DriveEntry& entry) {
   DriveLock look;
-  return look.Take(system, os, entry) == State::HeldElsewhere;
+  return look.Take(system, entry) == State::HeldElsewhere;
 }
 
-DriveLock::State DriveLock::Take(platform::System& on, const platform::OSInfo&,
-                                 const DriveEntry& entry) {
+DriveLock::State DriveLock::Take(platform::System& on, const DriveEntry& entry) {
   Release();
   system = &on;
   platform::ScsiAddress address{};

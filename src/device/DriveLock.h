@@ -7,7 +7,6 @@
 #include "platform/WinTypes.h"
 
 namespace platform {
-class OSInfo;
 class System;
 }  // namespace platform
 
@@ -24,14 +23,12 @@ class DriveLock {
   DriveLock(const DriveLock&) = delete;
   DriveLock& operator=(const DriveLock&) = delete;
 
-  // Whether another flasher holds the drive's lock: the lock is taken and let go of at once. The
-  // system's version does not matter: the backend names the lock.
-  static bool HeldElsewhere(platform::System& system, const platform::OSInfo& os,
-                            const DriveEntry& entry);
+  // Whether another flasher holds the drive's lock: the lock is taken and let go of at once.
+  static bool HeldElsewhere(platform::System& system, const DriveEntry& entry);
 
   // Takes the drive's lock for the calling thread, which lets go of it (Release) when it is done.
   // A lock that a flasher left behind when it ended is taken too.
-  State Take(platform::System& system, const platform::OSInfo& os, const DriveEntry& entry);
+  State Take(platform::System& system, const DriveEntry& entry);
   void Release();
 
  private:
