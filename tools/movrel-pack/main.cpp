@@ -71,7 +71,7 @@ constexpr const char* kHelp =
     "  --template EXE               the executable to start from\n"
     "  --template-dir DIR           the Linux flasher in DIR that EXE was made from: DIR/movrel\n"
     "                               or DIR/movrel-console, as the mark that EXE carries names\n"
-    "                               it (how movrel-launch runs a package as root)\n"
+    "                               it\n"
     "\n"
     "Every file is opened once and read only when it is a regular file (a FIFO, a directory\n"
     "or a device is refused); an executable may hold up to 64 MiB.\n"
