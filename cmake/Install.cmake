@@ -1,7 +1,7 @@
 # What "cmake --install" puts where, and the Debian package built from it with CPack
 # ("cpack -G DEB", as scripts/package does): the flashers on this machine's drives (templates
-# that movrel-pack fills), movrel-pack, the launcher with its desktop entry, icon and polkit
-# action, the manual pages and the package's documents.
+# that movrel-pack fills), movrel-pack, the launcher with its desktop entry and icon, the
+# manual pages and the package's documents.
 include(GNUInstallDirs)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -13,23 +13,18 @@ foreach(program IN ITEMS movrel movrel-console movrel-pack)
   endif()
 endforeach()
 
-# --- Desktop integration: launcher, entry, icon, polkit action ---
-# The entry, the polkit action and the launcher itself name the launcher by its installed path;
-# the launcher runs the flashers installed beside it, from root's private copies in /run.
+# --- Desktop integration: launcher, entry, icon ---
+# The entry and the launcher itself name the launcher by its installed path; the launcher checks
+# flashers with the movrel-pack installed beside it.
 set(MOVREL_LAUNCH ${CMAKE_INSTALL_FULL_BINDIR}/movrel-launch)
-set(MOVREL_RUN_DIR /run)
 set(desktop_dir ${PROJECT_SOURCE_DIR}/data/desktop)
 set(desktop_out ${CMAKE_BINARY_DIR}/desktop)
 configure_file(${desktop_dir}/movrel-launch.in ${desktop_out}/movrel-launch @ONLY)
 configure_file(${desktop_dir}/movrel.desktop.in ${desktop_out}/movrel.desktop @ONLY)
-configure_file(${desktop_dir}/org.movrel.flasher.policy.in ${desktop_out}/org.movrel.flasher.policy
-               @ONLY)
 install(PROGRAMS ${desktop_out}/movrel-launch DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${desktop_out}/movrel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${desktop_dir}/movrel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${desktop_out}/org.movrel.flasher.policy
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 
 # --- Manual pages, from their scdoc source, compressed as man-db reads them ---
 find_program(MOVREL_SCDOC scdoc REQUIRED)
@@ -84,7 +79,7 @@ programs its flash.
 This package holds the flashers as templates (movrel, a window, and
 movrel-console, a statically linked terminal program), movrel-pack, which
 writes a firmware package into a copy of a template, and movrel-launch, which
-runs a packaged flasher as root from the desktop through polkit.")
+checks a packaged flasher and runs it from the desktop.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

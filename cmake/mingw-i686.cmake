@@ -16,7 +16,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# The stack protector's guard on every function with an array or an address taken; its runtime
+# (libssp) is linked in with it.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -fstack-protector-strong")
 # This GCC reports false overlaps in std::string's inlined copies when optimising (its bug
 # 105651): that one warning is off.
-set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict")
+set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict -fstack-protector-strong")

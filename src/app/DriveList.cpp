@@ -5,11 +5,13 @@
 #include <string_view>
 
 #include "app/MovrelMain.h"
-#include "app/ShownText.h"
 #include "app/TextCompare.h"
 #include "device/AtapiDevice.h"
+#include "platform/ShownText.h"
 
 namespace app {
+
+using platform::ShownText;
 
 namespace {
 

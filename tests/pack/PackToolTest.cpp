@@ -116,6 +116,9 @@ class PackTool : public ::testing::Test {
                   const std::vector<std::pair<std::string, Json>>& fields) const {
     const Outcome shown = Pack({"show", "--json", exe});
     ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_TRUE(std::all_of(shown.out.begin(), shown.out.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x80;
+    })) << "not ASCII only";
     const Json document = Json::parse(shown.out);
     for (const auto& [pointer, value] : fields) {
       const Json::json_pointer at(pointer);
@@ -573,10 +576,16 @@ TEST_F(PackTool, RepackMovesTheBlockIntoTheTemplateItsMarkNames) {
   const std::string console{"MOVREL FLASHER=movrel-console\0", 30};
   write("window", packaged, window + window);
   write("both", packaged, window + console);
+  // A packaged window flasher whose seal marker was changed, so that its seal is not found.
+  std::vector<unsigned char> unmarked = packaged;
+  unmarked[*pack::LocateSeal(packaged, pack::LocateBlock(packaged))] ^= 1;
+  write("unmarked", unmarked, window);
   fs::create_directory(Path("installed"));
   fs::copy_file(MOVREL_PROBE_PATH, Path("installed/movrel"));
   fs::copy_file(Path("a.bin"), Path("installed/movrel-console"));
 
+  ExpectJson(Path("window"), {{"/flasher", "movrel"}});
+  ExpectJson(Path("packaged"), {{"/flasher", nullptr}});
   const Outcome shown = Pack({"show", Path("packaged")});
   for (const Strings& from :
        {Strings{"--template", MOVREL_PROBE_PATH}, Strings{"--template-dir", Path("installed")}}) {
@@ -614,6 +623,7 @@ TEST_F(PackTool, RepackMovesTheBlockIntoTheTemplateItsMarkNames) {
   } refusals[] = {
       {{Path("packaged"), "--template-dir", dir}, "no mark of a Linux flasher found"},
       {{Path("both"), "--template-dir", dir}, "the marks of more than one flasher"},
+      {{Path("unmarked"), "--template-dir", dir}, "has no seal that can be found"},
       {{MOVREL_PACK_PATH, "--template", MOVREL_PROBE_PATH}, "no package block found"},
       {{Path("packaged"), "--template", MOVREL_PACK_PATH}, "no package block found"},
       {{Path("window"), "--template", Path("installed/missing")}, "cannot open"},

@@ -477,8 +477,16 @@ TEST_F(LinuxSystemTest, PowerSourceIsReadFromThePowerSupplyClass) {
 
 // Each update record: the journal's fields, and where there is no journal, no source.
 TEST_F(LinuxSystemTest, UpdateRecordsGoToTheJournalWithTheirFields) {
-  const char* strings[UpdateRecord::StringCount] = {
-      "\\\\.\\E:", "VENDOR  ", "PRODUCT", "1.00", "1.00", "2", "ab12", "failure", "03/0C"};
+  const char* strings[UpdateRecord::StringCount] = {"\\\\.\\E:",
+                                                    "VEN\x1b"
+                                                    "DOR",
+                                                    "PRODUCT",
+                                                    "1.0\xE9",
+                                                    "1.00",
+                                                    "2",
+                                                    "ab12",
+                                                    "failure",
+                                                    "03/0C"};
   const Handle log = Machine().RegisterEventSourceA(nullptr, UpdateRecord::SourceName);
   ASSERT_NE(log, 0);
   EXPECT_FALSE(
@@ -487,14 +495,16 @@ TEST_F(LinuxSystemTest, UpdateRecordsGoToTheJournalWithTheirFields) {
                                    UpdateRecord::StringCount, strings));
   EXPECT_TRUE(system->DeregisterEventSource(log));
   ASSERT_EQ(kernel.JournalRecords().size(), 1u);
-  EXPECT_THAT(
-      kernel.JournalRecords()[0],
-      ElementsAre("MESSAGE=Drive firmware update of /dev/sr1 (VENDOR   PRODUCT) from 1.00 "
-                  "to 1.00: failure",
-                  ::testing::StartsWith("MESSAGE_ID="), "PRIORITY=3", "SYSLOG_IDENTIFIER=Movrel",
-                  "MOVREL_DEVICE=/dev/sr1", "MOVREL_VENDOR=VENDOR  ", "MOVREL_PRODUCT=PRODUCT",
-                  "MOVREL_REVISION_BEFORE=1.00", "MOVREL_REVISION_AFTER=1.00", "MOVREL_BANK=2",
-                  "MOVREL_IMAGE_SHA256=ab12", "MOVREL_RESULT=failure", "MOVREL_SENSE=03/0C"));
+  EXPECT_THAT(kernel.JournalRecords()[0],
+              ElementsAre("MESSAGE=Drive firmware update of /dev/sr1 (VEN?DOR PRODUCT) from 1.0? "
+                          "to 1.00: failure",
+                          ::testing::StartsWith("MESSAGE_ID="), "PRIORITY=3",
+                          "SYSLOG_IDENTIFIER=Movrel", "MOVREL_DEVICE=/dev/sr1",
+                          "MOVREL_VENDOR=VEN\x1b"
+                          "DOR",
+                          "MOVREL_PRODUCT=PRODUCT", "MOVREL_REVISION_BEFORE=1.0\xE9",
+                          "MOVREL_REVISION_AFTER=1.00", "MOVREL_BANK=2", "MOVREL_IMAGE_SHA256=ab12",
+                          "MOVREL_RESULT=failure", "MOVREL_SENSE=03/0C"));
   kernel.journalPresent = false;
   EXPECT_EQ(system->RegisterEventSourceA(nullptr, UpdateRecord::SourceName), 0);
 }

@@ -59,7 +59,8 @@ Json Bank(const app::PackageView& package, int bank) {
 
 }  // namespace
 
-std::string FormatPackageJson(const app::PackageView& package) {
+std::string FormatPackageJson(const app::PackageView& package,
+                              std::optional<std::string_view> flasher) {
   Json json;
   json["texts"] = Json::object();
   for (const auto& [name, text] : Texts(package)) json["texts"][name] = text;
@@ -71,7 +72,10 @@ std::string FormatPackageJson(const app::PackageView& package) {
   json["banks"] = Json::array();
   for (int b = 0; b < layout::kBankCount; ++b) json["banks"].push_back(Bank(package, b));
   json["seal"] = SealName(app::CheckSeal(package));
-  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  json["flasher"] = flasher ? Json(*flasher) : Json();
+  // ASCII only, every other character as \uXXXX: the document reads the same in any locale, and a
+  // text of the package cannot pass for a control of the terminal or program that reads it.
+  return json.dump(2, ' ', true, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace pack

@@ -2,7 +2,9 @@
 // README.md lists them.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "package/PackageBlock.h"
 
@@ -10,6 +12,8 @@ namespace pack {
 
 // The document, indented, with a line feed at its end. Texts are read as UTF-8, as the flasher
 // shows them; a byte that is not part of valid UTF-8 becomes U+FFFD.
-std::string FormatPackageJson(const app::PackageView& package);
+// `flasher` is the installed Linux flasher the file is a copy of, as its mark names it.
+std::string FormatPackageJson(const app::PackageView& package,
+                              std::optional<std::string_view> flasher);
 
 }  // namespace pack

@@ -71,7 +71,7 @@ constexpr const char* kHelp =
     "  --template EXE               the executable to start from\n"
     "  --template-dir DIR           the Linux flasher in DIR that EXE was made from: DIR/movrel\n"
     "                               or DIR/movrel-console, as the mark that EXE carries names\n"
-    "                               it (how movrel-launch runs a package as root)\n"
+    "                               it\n"
     "\n"
     "Every file is opened once and read only when it is a regular file (a FIFO, a directory\n"
     "or a device is refused); an executable may hold up to 64 MiB.\n"
@@ -83,8 +83,9 @@ void Show(const pack::ShowRequest& request) {
   const std::vector<unsigned char> file =
       pack::ReadWholeFile(request.executablePath, pack::kExecutableLimit);
   const app::PackageView package = pack::LocatePackage(file);
-  const std::string text =
-      request.json ? pack::FormatPackageJson(package) : pack::FormatPackage(package);
+  const std::string text = request.json
+                               ? pack::FormatPackageJson(package, pack::FindFlasherName(file))
+                               : pack::FormatPackage(package);
   std::fputs(text.c_str(), stdout);
 }
 
@@ -160,10 +161,19 @@ void Repack(const pack::RepackRequest& request) {
   std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(from), app::layout::kBlockSize,
               file.begin() + static_cast<std::ptrdiff_t>(to));
   // The seal goes with the block, as it is: a damaged package stays damaged in the copy, and the
-  // copy refuses it at start-up. A package without a seal keeps the template's unsealed one.
-  if (const std::optional<std::size_t> sourceSeal = pack::LocateSeal(source, from)) {
-    const std::optional<std::size_t> seal = pack::LocateSeal(file, to);
-    if (!seal) throw pack::Refusal("'" + templatePath + "' has no seal to carry the package's");
+  // copy refuses it at start-up. A source whose seal cannot be found, where the template has one,
+  // may have lost it on purpose (its marker changed), so it is refused rather than run unsealed.
+  const std::optional<std::size_t> sourceSeal = pack::LocateSeal(source, from);
+  const std::optional<std::size_t> seal = pack::LocateSeal(file, to);
+  if (sourceSeal && !seal) {
+    throw pack::Refusal("'" + templatePath + "' has no seal to carry the package's");
+  }
+  if (!sourceSeal && seal) {
+    throw pack::Refusal("'" + request.executablePath +
+                        "' has no seal that can be found, where its template has one; please "
+                        "obtain the flasher again");
+  }
+  if (sourceSeal) {
     std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(*sourceSeal), app::layout::kSealSize,
                 file.begin() + static_cast<std::ptrdiff_t>(*seal));
   }

@@ -9,7 +9,7 @@
 
 namespace pack {
 
-std::string_view FlasherName(std::span<const unsigned char> file) {
+std::optional<std::string_view> FindFlasherName(std::span<const unsigned char> file) {
   const std::string_view key = app::kFlasherMarkKey;
   const std::boyer_moore_horspool_searcher searcher(key.begin(), key.end());
   std::optional<std::string_view> found;
@@ -26,8 +26,14 @@ std::string_view FlasherName(std::span<const unsigned char> file) {
       found = name;
     }
   }
+  return found;
+}
+
+std::string_view FlasherName(std::span<const unsigned char> file) {
+  const std::optional<std::string_view> found = FindFlasherName(file);
   if (!found) {
-    throw Refusal("no mark of a Linux flasher found (\"" + std::string(key) + "\")");
+    throw Refusal("no mark of a Linux flasher found (\"" + std::string(app::kFlasherMarkKey) +
+                  "\")");
   }
   return *found;
 }

@@ -1,6 +1,7 @@
 // Finding the flasher mark (package/FlasherMark.h) inside an executable file.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -12,5 +13,8 @@ namespace pack {
 // as they all name one program. Throws Refusal when the file carries no mark (a Windows or a
 // simulated flasher, any other file) or marks naming both.
 std::string_view FlasherName(std::span<const unsigned char> file);
+
+// The same, or none when the file carries no mark.
+std::optional<std::string_view> FindFlasherName(std::span<const unsigned char> file);
 
 }  // namespace pack

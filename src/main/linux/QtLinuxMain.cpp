@@ -5,9 +5,13 @@
 #include "ui/qt/QtApplication.h"
 #include "ui/qt/QtMain.h"
 
-int main(int argc, char** argv) {
+int main(int, char** argv) {
   app::EndOnFatalQtMessage();
-  QApplication qt(argc, argv);
+  // Qt is given the program's name only, so that none of its own options (-stylesheet FILE,
+  // -platform NAME, ...) on the flasher's command line is ever obeyed.
+  int qtCount = 1;
+  char* qtArguments[] = {argv[0], nullptr};
+  QApplication qt(qtCount, qtArguments);
   platform::LinuxSystem system;
   app::QtApplication application;
   system.SetMessageBoxScreen([&application](const std::string& text, const std::string& caption) {

@@ -25,9 +25,13 @@ class SimQtApplication : public app::QtApplication {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int, char** argv) {
   app::EndOnFatalQtMessage();
-  QApplication qt(argc, argv);
+  // Qt is given the program's name only, so that none of its own options (-stylesheet FILE,
+  // -platform NAME, ...) on the flasher's command line is ever obeyed.
+  int qtCount = 1;
+  char* qtArguments[] = {argv[0], nullptr};
+  QApplication qt(qtCount, qtArguments);
   std::unique_ptr<app::SimMachine> machine;
   try {
     machine = app::SimMachine::FromEnvironment();

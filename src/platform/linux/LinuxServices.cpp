@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ShownText.h"
 #include "platform/linux/LastError.h"
 #include "platform/linux/LinuxKernel.h"
 #include "platform/linux/LinuxSystem.h"
@@ -102,10 +103,12 @@ bool LinuxSystem::ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_
   values[UpdateRecord::Device] = NodeOf(values[UpdateRecord::Device]);
   const bool failed = type == EventType::Error;
   std::vector<std::string> fields{
-      "MESSAGE=Drive firmware update of " + values[UpdateRecord::Device] + " (" +
-          values[UpdateRecord::Vendor] + " " + values[UpdateRecord::Product] + ") from " +
-          values[UpdateRecord::RevisionBefore] + " to " + values[UpdateRecord::RevisionAfter] +
-          ": " + values[UpdateRecord::Result],
+      // The drive's texts as the views show them; its own fields below keep the bytes.
+      "MESSAGE=" +
+          ShownText("Drive firmware update of " + values[UpdateRecord::Device] + " (" +
+                    values[UpdateRecord::Vendor] + " " + values[UpdateRecord::Product] + ") from " +
+                    values[UpdateRecord::RevisionBefore] + " to " +
+                    values[UpdateRecord::RevisionAfter] + ": " + values[UpdateRecord::Result]),
       kUpdateMessageId,
       "PRIORITY=" + std::to_string(failed ? kPriorityError : kPriorityInformation),
       "SYSLOG_IDENTIFIER=" + source};

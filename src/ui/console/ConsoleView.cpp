@@ -8,13 +8,15 @@
 #include <thread>
 
 #include "app/MovrelMain.h"
-#include "app/ShownText.h"
+#include "platform/ShownText.h"
 
 namespace app {
 
+using platform::LineFeeds;
 using platform::MessageAnswer;
 using platform::MessageButtons;
 using platform::MessageKind;
+using platform::ShownText;
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "app/ShownText.h"
+#include "platform/ShownText.h"
 
-namespace app {
+namespace platform {
 
 std::string ShownText(std::string_view bytes, LineFeeds lineFeeds) {
   std::string shown(bytes);
@@ -12,4 +12,4 @@ std::string ShownText(std::string_view bytes, LineFeeds lineFeeds) {
   return shown;
 }
 
-}  // namespace app
+}  // namespace platform
