@@ -11,6 +11,7 @@
 #include <scsi/sg.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,14 @@ class FakeKernel : public LinuxKernel {
     int host = 0;
     int addressError = 0;
     bool mounted = false;  // a file system is mounted from it: no O_EXCL open
+    // sysfs: the SCSI type of its device (5, an optical drive) and its device number.
+    unsigned scsiType = 5;
+    std::uint64_t rdev = 0;
+    // The file at `path` when it is not the block device sysfs names: a symbolic link (refused
+    // under O_NOFOLLOW) to, or a node of, this mode and device number.
+    bool link = false;
+    unsigned nodeMode = S_IFBLK | 0660;
+    std::optional<std::uint64_t> nodeRdev = std::nullopt;
   };
   // What SG_IO does with the next requests.
   struct Answer {
@@ -175,6 +185,7 @@ class FakeKernel : public LinuxKernel {
     for (std::size_t i = 0; i < drives.size(); ++i) {
       if (drives[i].path != path) continue;
       if (drives[i].openError != 0) return -drives[i].openError;
+      if (drives[i].link && (flags & O_NOFOLLOW) != 0) return -ELOOP;
       const bool exclusive = (flags & O_EXCL) != 0;
       if (exclusive && (drives[i].mounted || exclusiveOpens.count(i) != 0)) return -EBUSY;
       const int descriptor = nextDescriptor++;
@@ -246,6 +257,31 @@ class FakeKernel : public LinuxKernel {
     const Drive& drive = DriveOf(descriptor);
     if (drive.addressError == 0) host = drive.host;
     return drive.addressError;
+  }
+
+  int DescriptorStatus(int descriptor, unsigned& mode, std::uint64_t& device) override {
+    std::lock_guard<std::mutex> hold(lock);
+    const std::size_t at = descriptors.at(descriptor);
+    if (at >= drives.size()) return EBADF;
+    mode = drives[at].nodeMode;
+    device = drives[at].nodeRdev.value_or(drives[at].rdev);
+    return 0;
+  }
+
+  // A drive's sysfs attributes "dev" and "device/type"; no other attribute is there.
+  int ReadAttribute(const std::string& path, std::string& text) override {
+    for (const Drive& drive : drives) {
+      const std::string block = "/sys/class/block/" + drive.path.substr(drive.path.rfind('/') + 1);
+      if (path == block + "/dev") {
+        text = std::to_string(major(drive.rdev)) + ":" + std::to_string(minor(drive.rdev)) + "\n";
+        return 0;
+      }
+      if (path == block + "/device/type") {
+        text = std::to_string(drive.scsiType) + "\n";
+        return 0;
+      }
+    }
+    return ENOENT;
   }
 
   std::string PowerSupplyClass() override { return powerSupplyClass; }
