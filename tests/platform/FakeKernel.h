@@ -57,6 +57,7 @@ class FakeKernel : public LinuxKernel {
     unsigned short driverStatus = 0;
     std::vector<std::uint8_t> sense;
     int resid = 0;
+    std::vector<std::uint8_t> dataIn = {};  // written into a from-device buffer, as far as it goes
   };
   // What the last SG_IO request carried.
   struct Sent {
@@ -69,6 +70,7 @@ class FakeKernel : public LinuxKernel {
     std::array<std::uint8_t, 16> command{};
     unsigned maxSense = 0;
     int descriptor = 0;
+    std::vector<std::uint8_t> dataOut;  // the bytes of a to-device request
   };
 
   // Its own temporary folder for every path but the drives', or `files` (another kernel's).
@@ -234,6 +236,13 @@ class FakeKernel : public LinuxKernel {
     sent.commandLength = request.cmd_len;
     std::memcpy(sent.command.data(), request.cmdp, std::min<unsigned>(request.cmd_len, 16));
     sent.maxSense = request.mx_sb_len;
+    const auto* data = static_cast<const std::uint8_t*>(request.dxferp);
+    if (request.dxfer_direction == SG_DXFER_TO_DEV) {
+      sent.dataOut.assign(data, data + request.dxfer_len);
+    } else if (request.dxfer_direction == SG_DXFER_FROM_DEV) {
+      std::memcpy(request.dxferp, answer.dataIn.data(),
+                  std::min<std::size_t>(answer.dataIn.size(), request.dxfer_len));
+    }
     ++sgIoCount;
     if (answer.error != 0) return answer.error;
     request.status = answer.status;
