@@ -192,5 +192,27 @@ TEST_F(DriveHelperTest, AMalformedRequestEndsTheHelper) {
   }
 }
 
+// What the fake answers, the host kernel answers: a node's own type and number, whichever link
+// led to it unless O_NOFOLLOW refuses the link, and a sysfs attribute's text with its newline.
+TEST(HostKernelTest, DescriptorsTellTheirNodeAndSysfsAttributesTheirText) {
+  const auto host = HostKernel();
+  const FakeKernel folder;
+  const std::string link = folder.Real("/null");
+  ASSERT_EQ(::symlink("/dev/null", link.c_str()), 0);
+  EXPECT_EQ(host->Open(link, O_RDONLY | O_CLOEXEC | O_NOFOLLOW), -ELOOP);
+  const int descriptor = host->Open(link, O_RDONLY | O_CLOEXEC);
+  ::unlink(link.c_str());
+  unsigned mode = 0;
+  std::uint64_t device = 0;
+  ASSERT_EQ(host->DescriptorStatus(descriptor, mode, device), 0);
+  host->Close(descriptor);
+  EXPECT_TRUE(S_ISCHR(mode));
+  EXPECT_EQ(device, makedev(1, 3));
+  std::string text;
+  ASSERT_EQ(host->ReadAttribute("/sys/class/mem/null/dev", text), 0);
+  EXPECT_EQ(text, "1:3\n");
+  EXPECT_EQ(host->ReadAttribute("/sys/class/block/sr999/dev", text), ENOENT);
+}
+
 }  // namespace
 }  // namespace platform
