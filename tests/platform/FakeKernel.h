@@ -1,10 +1,11 @@
 // A Linux kernel made up for tests: optical devices that open or refuse as told and answer their
-// address, in the device ioctls and as sysfs links; every other path a real one under a temporary
-// folder of its own or one given (so that another process's kernel shares its files and their
-// flock(2) locks), whose files the test's own user owns as root does; an SG_IO that records each
-// request and answers as told, a reboot permission, the exit statuses of the programs the system
-// starts, an inhibitor that is granted or refused, and a journal that keeps its records. Safe to
-// use from several threads.
+// address, in the device ioctls and as sysfs links, their SCSI type and device number as sysfs
+// attributes, and whose node an open finds (a symbolic link or another node planted there); every
+// other path a real one under a temporary folder of its own or one given (so that another process's
+// kernel shares its files and their flock(2) locks), whose files the test's own user owns as root
+// does; an SG_IO that records each request and answers as told, a reboot permission, the exit
+// statuses of the programs the system starts, an inhibitor that is granted or refused, and a
+// journal that keeps its records. Safe to use from several threads.
 #pragma once
 
 #include <fcntl.h>

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <iostream>
+#include <span>
 #include <vector>
 
 #include "platform/linux/DriveHelper.h"
