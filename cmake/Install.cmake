@@ -13,6 +13,11 @@ foreach(program IN ITEMS movrel movrel-console movrel-pack)
   endif()
 endforeach()
 
+# The root helper that a flasher run by the person starts through pkexec: no one runs it by hand.
+if(TARGET movrel-drive-helper)
+  install(TARGETS movrel-drive-helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/movrel)
+endif()
+
 # --- Desktop integration: launcher, entry, icon ---
 # The entry and the launcher itself name the launcher by its installed path; the launcher checks
 # flashers with the movrel-pack installed beside it.

@@ -1,16 +1,18 @@
 // A Linux kernel made up for tests: optical devices that open or refuse as told and answer their
-// address, in the device ioctls and as sysfs links; every other path a real one under a temporary
-// folder of its own or one given (so that another process's kernel shares its files and their
-// flock(2) locks), whose files the test's own user owns as root does; an SG_IO that records each
-// request and answers as told, a reboot permission, the exit statuses of the programs the system
-// starts, an inhibitor that is granted or refused, and a journal that keeps its records. Safe to
-// use from several threads.
+// address, in the device ioctls and as sysfs links, their SCSI type and device number as sysfs
+// attributes, and whose node an open finds (a symbolic link or another node planted there); every
+// other path a real one under a temporary folder of its own or one given (so that another process's
+// kernel shares its files and their flock(2) locks), whose files the test's own user owns as root
+// does; an SG_IO that records each request and answers as told, a reboot permission, the exit
+// statuses of the programs the system starts, an inhibitor that is granted or refused, and a
+// journal that keeps its records. Safe to use from several threads.
 #pragma once
 
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +24,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,14 @@ class FakeKernel : public LinuxKernel {
     int host = 0;
     int addressError = 0;
     bool mounted = false;  // a file system is mounted from it: no O_EXCL open
+    // sysfs: the SCSI type of its device (5, an optical drive) and its device number.
+    unsigned scsiType = 5;
+    std::uint64_t rdev = 0;
+    // The file at `path` when it is not the block device sysfs names: a symbolic link (refused
+    // under O_NOFOLLOW) to, or a node of, this mode and device number.
+    bool link = false;
+    unsigned nodeMode = S_IFBLK | 0660;
+    std::optional<std::uint64_t> nodeRdev = std::nullopt;
   };
   // What SG_IO does with the next requests.
   struct Answer {
@@ -47,6 +58,7 @@ class FakeKernel : public LinuxKernel {
     unsigned short driverStatus = 0;
     std::vector<std::uint8_t> sense;
     int resid = 0;
+    std::vector<std::uint8_t> dataIn = {};  // written into a from-device buffer, as far as it goes
   };
   // What the last SG_IO request carried.
   struct Sent {
@@ -59,6 +71,7 @@ class FakeKernel : public LinuxKernel {
     std::array<std::uint8_t, 16> command{};
     unsigned maxSense = 0;
     int descriptor = 0;
+    std::vector<std::uint8_t> dataOut;  // the bytes of a to-device request
   };
 
   // Its own temporary folder for every path but the drives', or `files` (another kernel's).
@@ -175,6 +188,7 @@ class FakeKernel : public LinuxKernel {
     for (std::size_t i = 0; i < drives.size(); ++i) {
       if (drives[i].path != path) continue;
       if (drives[i].openError != 0) return -drives[i].openError;
+      if (drives[i].link && (flags & O_NOFOLLOW) != 0) return -ELOOP;
       const bool exclusive = (flags & O_EXCL) != 0;
       if (exclusive && (drives[i].mounted || exclusiveOpens.count(i) != 0)) return -EBUSY;
       const int descriptor = nextDescriptor++;
@@ -223,6 +237,13 @@ class FakeKernel : public LinuxKernel {
     sent.commandLength = request.cmd_len;
     std::memcpy(sent.command.data(), request.cmdp, std::min<unsigned>(request.cmd_len, 16));
     sent.maxSense = request.mx_sb_len;
+    const auto* data = static_cast<const std::uint8_t*>(request.dxferp);
+    if (request.dxfer_direction == SG_DXFER_TO_DEV) {
+      sent.dataOut.assign(data, data + request.dxfer_len);
+    } else if (request.dxfer_direction == SG_DXFER_FROM_DEV) {
+      std::memcpy(request.dxferp, answer.dataIn.data(),
+                  std::min<std::size_t>(answer.dataIn.size(), request.dxfer_len));
+    }
     ++sgIoCount;
     if (answer.error != 0) return answer.error;
     request.status = answer.status;
@@ -246,6 +267,31 @@ class FakeKernel : public LinuxKernel {
     const Drive& drive = DriveOf(descriptor);
     if (drive.addressError == 0) host = drive.host;
     return drive.addressError;
+  }
+
+  int DescriptorStatus(int descriptor, unsigned& mode, std::uint64_t& device) override {
+    std::lock_guard<std::mutex> hold(lock);
+    const std::size_t at = descriptors.at(descriptor);
+    if (at >= drives.size()) return EBADF;
+    mode = drives[at].nodeMode;
+    device = drives[at].nodeRdev.value_or(drives[at].rdev);
+    return 0;
+  }
+
+  // A drive's sysfs attributes "dev" and "device/type"; no other attribute is there.
+  int ReadAttribute(const std::string& path, std::string& text) override {
+    for (const Drive& drive : drives) {
+      const std::string block = "/sys/class/block/" + drive.path.substr(drive.path.rfind('/') + 1);
+      if (path == block + "/dev") {
+        text = std::to_string(major(drive.rdev)) + ":" + std::to_string(minor(drive.rdev)) + "\n";
+        return 0;
+      }
+      if (path == block + "/device/type") {
+        text = std::to_string(drive.scsiType) + "\n";
+        return 0;
+      }
+    }
+    return ENOENT;
   }
 
   std::string PowerSupplyClass() override { return powerSupplyClass; }

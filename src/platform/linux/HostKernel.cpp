@@ -117,6 +117,28 @@ class Host : public LinuxKernel {
     return ::ioctl(descriptor, SCSI_IOCTL_GET_BUS_NUMBER, &host) == 0 ? 0 : errno;
   }
 
+  int DescriptorStatus(int descriptor, unsigned& mode, std::uint64_t& device) override {
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0) return errno;
+    mode = status.st_mode;
+    device = status.st_rdev;
+    return 0;
+  }
+
+  int ReadAttribute(const std::string& path, std::string& text) override {
+    const int descriptor = Open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (descriptor < 0) return -descriptor;
+    char page[4096];
+    ssize_t length = 0;
+    do {
+      length = ::read(descriptor, page, sizeof page);
+    } while (length < 0 && errno == EINTR);
+    const int error = length < 0 ? errno : 0;
+    ::close(descriptor);
+    if (error == 0) text.assign(page, static_cast<std::size_t>(length));
+    return error;
+  }
+
   std::string PowerSupplyClass() override { return "/sys/class/power_supply"; }
 
   bool MayReboot() override { return ::geteuid() == 0 || HoldsCapability(CAP_SYS_BOOT); }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/linux/DriveLockFile.h"
 #include "platform/linux/LastError.h"
 #include "platform/linux/LinuxKernel.h"
 #include "platform/linux/LinuxSystem.h"
@@ -17,16 +18,40 @@ namespace platform {
 
 namespace {
 
-constexpr char kLockDirectory[] = "/run/movrel";
 constexpr unsigned kLockDirectoryMode = 0755;
 
-std::string LockPath(const ScsiAddress& address) {
-  return std::string(kLockDirectory) + "/" + std::to_string(address.PortNumber) + ":" +
+// The directory is made by the first flasher; one that is there already is taken only when root
+// owns it and nobody else may write it. A symbolic link is not (its mode is 0777, symlink(7)), and
+// a file in its place holds no lock file (ENOTDIR).
+int LockDirectoryError(LinuxKernel& kernel) {
+  const int made = kernel.MakeDirectory(kDriveLockDirectory, kLockDirectoryMode);
+  if (made != 0 && made != EEXIST) return made;
+  unsigned owner = 0, mode = 0;
+  if (const int error = kernel.Status(kDriveLockDirectory, owner, mode); error != 0) return error;
+  if (owner != 0 || (mode & (S_IWGRP | S_IWOTH)) != 0) return EACCES;
+  return 0;
+}
+
+}  // namespace
+
+std::string DriveLockPath(const ScsiAddress& address) {
+  return std::string(kDriveLockDirectory) + "/" + std::to_string(address.PortNumber) + ":" +
          std::to_string(address.PathId) + ":" + std::to_string(address.TargetId) + ":" +
          std::to_string(address.Lun);
 }
 
-}  // namespace
+int LockDriveFile(LinuxKernel& kernel, const ScsiAddress& address, int& descriptor) {
+  if (const int error = LockDirectoryError(kernel); error != 0) return error;
+  const int opened =
+      kernel.Open(DriveLockPath(address), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC);
+  if (opened < 0) return -opened;
+  if (const int error = kernel.Flock(opened, LOCK_EX | LOCK_NB); error != 0) {
+    kernel.Close(opened);
+    return error;
+  }
+  descriptor = opened;
+  return 0;
+}
 
 struct LinuxSystem::DriveLock {
   DriveLock(LinuxKernel& kernel, int descriptor) : kernel(kernel), descriptor(descriptor) {}
@@ -38,35 +63,15 @@ struct LinuxSystem::DriveLock {
   const int descriptor;
 };
 
-// The directory is made by the first flasher; one that is there already is taken only when root
-// owns it and nobody else may write it. A symbolic link is not (its mode is 0777, symlink(7)), and
-// a file in its place holds no lock file (ENOTDIR).
-int LinuxSystem::LockDirectoryError() {
-  const int made = kernel->MakeDirectory(kLockDirectory, kLockDirectoryMode);
-  if (made != 0 && made != EEXIST) return made;
-  unsigned owner = 0, mode = 0;
-  if (const int error = kernel->Status(kLockDirectory, owner, mode); error != 0) return error;
-  if (owner != 0 || (mode & (S_IWGRP | S_IWOTH)) != 0) return EACCES;
-  return 0;
-}
-
 DriveLockState LinuxSystem::LockDrive(const ScsiAddress& address, Handle& handle) {
-  const std::string path = LockPath(address);
-  int error = LockDirectoryError();
   int descriptor = -1;
-  if (error == 0) {
-    descriptor = kernel->Open(path, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC);
-    if (descriptor < 0) error = -descriptor;
-  }
-  if (error == 0) {
-    error = kernel->Flock(descriptor, LOCK_EX | LOCK_NB);
-    if (error != 0) kernel->Close(descriptor);
-    if (error == EWOULDBLOCK) return DriveLockState::HeldElsewhere;
-  }
+  const int error = LockDriveFile(*kernel, address, descriptor);
+  if (error == EWOULDBLOCK) return DriveLockState::HeldElsewhere;
   if (error != 0) {
-    Notice(toldNoLock, kLockDirectory,
+    const std::string path = DriveLockPath(address);
+    Notice(toldNoLock, kDriveLockDirectory,
            "cannot lock " + path + " (" + std::strerror(error) +
-               "): other flashers are not kept from the drive; " + kLockDirectory +
+               "): other flashers are not kept from the drive; " + kDriveLockDirectory +
                " must be a directory of root's that only root may write");
     lasterror::Set(error == ELOOP ? lasterror::kAccessDenied : lasterror::FromErrno(error));
     return DriveLockState::Unavailable;

@@ -47,6 +47,17 @@ class LinuxKernel {
   // ioctl(2) SCSI_IOCTL_GET_BUS_NUMBER: the device's host number; 0 or the error number.
   virtual int GetBusNumber(int descriptor, int& host) = 0;
 
+  // fstat(2) of an open descriptor: 0 with its st_mode and st_rdev (the device number of the
+  // special file it is, in the C library's dev_t encoding, makedev(3)), or the error number. It
+  // tells the file the descriptor holds, whatever path led there: open(2) follows a symbolic link
+  // in the last component unless given O_NOFOLLOW, which then fails with ELOOP.
+  virtual int DescriptorStatus(int descriptor, unsigned& mode, std::uint64_t& device) = 0;
+  // One read(2) of a sysfs attribute file, e.g. /sys/class/block/sr0/dev: 0 with its text as the
+  // kernel shows it (one value, its newline kept, within a page of 4096 bytes), or the error
+  // number (ENOENT when the device or the attribute is not there). sysfs writes the whole value
+  // at the first read (sysfs_kf_seq_show).
+  virtual int ReadAttribute(const std::string& path, std::string& text) = 0;
+
   // The directory of the kernel's power supply class, /sys/class/power_supply: one entry per
   // supply (a link to its device's directory), each holding its attributes as files of one line.
   virtual std::string PowerSupplyClass() = 0;

@@ -106,8 +106,6 @@ class LinuxSystem : public System {
   bool LockVolume(Handle handle, const Device& device);
   bool QueryAddress(Device& device, void* outBuffer, std::uint32_t outBufferSize,
                     std::uint32_t* bytesReturned);
-  // Whether the drives' lock directory may hold their locks: 0, or the kernel's error number.
-  int LockDirectoryError();
   bool PassThrough(Device& device, void* inBuffer, std::uint32_t inBufferSize, void* outBuffer,
                    std::uint32_t outBufferSize, std::uint32_t* bytesReturned);
   // Tells the user once per device and reason what keeps the flasher from the drive.

@@ -1,0 +1,236 @@
+#include "platform/linux/DriveHelper.h"
+
+#include <fcntl.h>
+#include <scsi/sg.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "platform/linux/DriveLockFile.h"
+#include "platform/linux/LinuxKernel.h"
+
+namespace platform {
+
+using drivehelper::Direction;
+using drivehelper::Kind;
+using drivehelper::Reply;
+using drivehelper::Request;
+
+namespace {
+
+constexpr std::string_view kDevicePath = "/dev/sr";
+constexpr std::string_view kOpticalType = "5\n";  // TYPE_ROM
+constexpr int kOpenFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC | O_EXCL | O_NOFOLLOW;
+
+// A decimal number of up to three digits, no greater than `largest`, that makes up all of
+// `text`.
+std::optional<unsigned> Number(std::string_view text, unsigned largest) {
+  if (text.empty() || text.size() > 3) return std::nullopt;
+  unsigned number = 0;
+  for (const char digit : text) {
+    if (digit < '0' || digit > '9') return std::nullopt;
+    number = number * 10 + static_cast<unsigned>(digit - '0');
+  }
+  if (number > largest) return std::nullopt;
+  return number;
+}
+
+// Up to `count` numbers of up to 255 that make up `text` with `separator` between them.
+std::optional<std::array<unsigned, 4>> Numbers(std::string_view text, char separator,
+                                               std::size_t count) {
+  std::array<unsigned, 4> numbers{};
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t end = i + 1 < count ? text.find(separator) : text.size();
+    const auto number = Number(text.substr(0, end), 255);
+    if (end == std::string_view::npos || !number) return std::nullopt;
+    numbers[i] = *number;
+    text.remove_prefix(std::min(text.size(), end + 1));
+  }
+  return numbers;
+}
+
+}  // namespace
+
+struct DriveHelper::Listed {
+  drivehelper::DriveEntry entry;
+  std::uint64_t device = 0;  // the node's device number, as sysfs names it
+};
+
+DriveHelper::DriveHelper(LinuxKernel& kernel, std::ostream& notices)
+    : kernel(kernel), notices(notices) {
+  pending.reserve(drivehelper::kLengthBytes + drivehelper::kLongestRequest);
+}
+
+DriveHelper::~DriveHelper() {
+  for (const auto& [drive, held] : opened) Release(held);
+}
+
+// sysfs names, for block device srN: its device number ("dev", "<major>:<minor>"), and through
+// the link "device" its SCSI device, named "<host>:<channel>:<id>:<lun>", whose "type" is its
+// SCSI peripheral device type.
+std::vector<DriveHelper::Listed> DriveHelper::List() {
+  std::vector<Listed> drives;
+  for (const std::string& path : kernel.OpticalDevices()) {
+    if (path.compare(0, kDevicePath.size(), kDevicePath) != 0) continue;
+    const auto number = Number(std::string_view(path).substr(kDevicePath.size()), 255);
+    if (!number) continue;
+    const std::string block = "/sys/class/block/sr" + std::to_string(*number);
+    std::string type, device, target;
+    if (kernel.ReadAttribute(block + "/device/type", type) != 0 || type != kOpticalType ||
+        kernel.ReadAttribute(block + "/dev", device) != 0 || device.empty() ||
+        device.back() != '\n' || kernel.ReadLink(block + "/device", target) != 0) {
+      continue;
+    }
+    device.pop_back();
+    const auto majorMinor = Numbers(device, ':', 2);
+    const auto address = Numbers(std::string_view(target).substr(target.rfind('/') + 1), ':', 4);
+    if (!majorMinor || !address) continue;
+    Listed listed;
+    listed.entry.drive = static_cast<std::uint8_t>(*number);
+    listed.entry.host = static_cast<std::uint8_t>((*address)[0]);
+    listed.entry.channel = static_cast<std::uint8_t>((*address)[1]);
+    listed.entry.id = static_cast<std::uint8_t>((*address)[2]);
+    listed.entry.lun = static_cast<std::uint8_t>((*address)[3]);
+    listed.device = makedev((*majorMinor)[0], (*majorMinor)[1]);
+    drives.push_back(listed);
+  }
+  std::sort(drives.begin(), drives.end(),
+            [](const Listed& a, const Listed& b) { return a.entry.drive < b.entry.drive; });
+  if (drives.size() > drivehelper::kMostDrives) drives.resize(drivehelper::kMostDrives);
+  return drives;
+}
+
+bool DriveHelper::Take(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& replies) {
+  pending.insert(pending.end(), bytes.begin(), bytes.end());
+  std::size_t at = 0;
+  while (pending.size() - at >= drivehelper::kLengthBytes) {
+    const auto length =
+        drivehelper::BodyLength(std::span<const std::uint8_t, drivehelper::kLengthBytes>(
+                                    pending.data() + at, drivehelper::kLengthBytes),
+                                drivehelper::kLongestRequest);
+    if (!length) return false;
+    if (pending.size() - at - drivehelper::kLengthBytes < *length) break;
+    const auto request = drivehelper::ReadRequest(
+        std::span<const std::uint8_t>(pending.data() + at + drivehelper::kLengthBytes, *length));
+    if (!request) return false;
+    drivehelper::WriteReply(Answer(*request), replies);
+    at += drivehelper::kLengthBytes + *length;
+  }
+  pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(at));
+  return true;
+}
+
+Reply DriveHelper::Answer(const Request& request) {
+  Reply reply;
+  reply.kind = request.kind;
+  switch (request.kind) {
+    case Kind::List:
+      for (const Listed& listed : List()) reply.drives.push_back(listed.entry);
+      break;
+    case Kind::Open:
+      reply.error = Open(request.drive);
+      break;
+    case Kind::SgIo:
+      SgIo(request, reply);
+      break;
+    case Kind::Close:
+      reply.error = Close(request.drive);
+      break;
+  }
+  return reply;
+}
+
+// The lock comes first, so that a drive another flasher is updating is never opened: an open
+// sends the drive the kernel's medium checks.
+std::uint32_t DriveHelper::Open(std::uint8_t drive) {
+  if (opened.count(drive) != 0) return EBUSY;
+  const std::vector<Listed> drives = List();
+  const auto listed = std::find_if(drives.begin(), drives.end(),
+                                   [&](const Listed& each) { return each.entry.drive == drive; });
+  if (listed == drives.end()) return ENODEV;
+  ScsiAddress address{};
+  address.PortNumber = listed->entry.host;
+  address.PathId = listed->entry.channel;
+  address.TargetId = listed->entry.id;
+  address.Lun = listed->entry.lun;
+  Opened held;
+  if (const int error = LockDriveFile(kernel, address, held.lock); error == EWOULDBLOCK) {
+    return EWOULDBLOCK;
+  } else if (error != 0) {
+    notices << "movrel-drive-helper: cannot lock " << DriveLockPath(address) << " ("
+            << std::strerror(error) << "): other flashers are not kept from the drive; "
+            << kDriveLockDirectory << " must be a directory of root's that only root may write"
+            << std::endl;
+  }
+  held.descriptor = kernel.Open(std::string(kDevicePath) + std::to_string(drive), kOpenFlags);
+  int error = held.descriptor < 0 ? -held.descriptor : 0;
+  unsigned mode = 0;
+  std::uint64_t device = 0;
+  if (error == 0 && (kernel.DescriptorStatus(held.descriptor, mode, device) != 0 ||
+                     !S_ISBLK(mode) || device != listed->device)) {
+    error = ENODEV;
+  }
+  if (error != 0) {
+    Release(held);
+    return static_cast<std::uint32_t>(error);
+  }
+  opened[drive] = held;
+  return 0;
+}
+
+void DriveHelper::SgIo(const Request& request, Reply& reply) {
+  const auto found = opened.find(request.drive);
+  if (found == opened.end()) {
+    reply.error = EBADF;
+    return;
+  }
+  std::array<std::uint8_t, drivehelper::kLongestCommand> command = request.command;
+  std::array<std::uint8_t, drivehelper::kLongestSense> sense{};
+  std::vector<std::uint8_t> data = request.direction == Direction::ToDevice
+                                       ? request.data
+                                       : std::vector<std::uint8_t>(request.dataLength);
+  sg_io_hdr_t header{};
+  header.interface_id = 'S';
+  header.dxfer_direction = request.direction == Direction::ToDevice     ? SG_DXFER_TO_DEV
+                           : request.direction == Direction::FromDevice ? SG_DXFER_FROM_DEV
+                                                                        : SG_DXFER_NONE;
+  header.cmd_len = request.commandLength;
+  header.cmdp = command.data();
+  header.mx_sb_len = sense.size();
+  header.sbp = sense.data();
+  header.dxfer_len = request.dataLength;
+  header.dxferp = data.empty() ? nullptr : data.data();
+  header.timeout = request.timeoutMilliseconds;
+  reply.error = static_cast<std::uint32_t>(kernel.SgIo(found->second.descriptor, header));
+  if (reply.error != 0) return;
+  reply.status = header.status;
+  reply.hostStatus = header.host_status;
+  reply.driverStatus = header.driver_status;
+  reply.residue = header.resid;
+  reply.sense.assign(sense.begin(),
+                     sense.begin() + std::min<std::size_t>(header.sb_len_wr, sense.size()));
+  if (request.direction == Direction::FromDevice) reply.data = std::move(data);
+}
+
+std::uint32_t DriveHelper::Close(std::uint8_t drive) {
+  const auto found = opened.find(drive);
+  if (found == opened.end()) return EBADF;
+  Release(found->second);
+  opened.erase(found);
+  return 0;
+}
+
+void DriveHelper::Release(const Opened& held) {
+  if (held.descriptor >= 0) kernel.Close(held.descriptor);
+  if (held.lock >= 0) kernel.Close(held.lock);
+}
+
+}  // namespace platform

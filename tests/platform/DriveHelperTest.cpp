@@ -1,0 +1,218 @@
+// The drive helper over a made-up kernel: a whole exchange, the requests it refuses with an error,
+// and the malformed ones that end it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/sysmacros.h>
+
+#include <functional>
+#include <sstream>
+
+#include "FakeKernel.h"
+#include "platform/linux/DriveHelper.h"
+#include "platform/linux/DriveLockFile.h"
+
+namespace platform {
+namespace {
+
+using namespace drivehelper;
+using ::testing::ElementsAre;
+
+Request Simple(Kind kind, std::uint8_t drive = 0) {
+  Request request;
+  request.kind = kind;
+  request.drive = drive;
+  return request;
+}
+
+Request Command(Direction direction, std::vector<std::uint8_t> command, std::uint32_t length,
+                std::vector<std::uint8_t> data = {}) {
+  Request request = Simple(Kind::SgIo);
+  request.direction = direction;
+  request.commandLength = static_cast<std::uint8_t>(command.size());
+  std::copy(command.begin(), command.end(), request.command.begin());
+  request.timeoutMilliseconds = 5000;
+  request.dataLength = length;
+  request.data = std::move(data);
+  return request;
+}
+
+std::vector<std::uint8_t> Bytes(const std::vector<Request>& requests) {
+  std::vector<std::uint8_t> bytes;
+  for (const Request& request : requests) WriteRequest(request, bytes);
+  return bytes;
+}
+
+class DriveHelperTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // sr0 at 2:0:1:0; sr1 a disk; sr2 a symbolic link planted where the node was; sr3 another
+    // node in the node's place.
+    for (unsigned n = 0; n < 4; ++n) {
+      kernel.drives.push_back({"/dev/sr" + std::to_string(n), 0, n + 1, 2});
+      kernel.drives.back().rdev = makedev(11, n);
+    }
+    kernel.drives[1].scsiType = 0;
+    kernel.drives[2].link = true;
+    kernel.drives[2].nodeRdev = makedev(8, 0);
+    kernel.drives[3].nodeRdev = makedev(8, 0);
+  }
+
+  // The replies to `bytes`, given to the helper one byte at a time; nothing when it ended.
+  std::optional<std::vector<Reply>> Serve(const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::uint8_t> out;
+    for (const std::uint8_t byte : bytes) {
+      if (!helper.Take(std::span(&byte, 1), out)) return std::nullopt;
+    }
+    std::vector<Reply> replies;
+    for (std::size_t at = 0; at < out.size();) {
+      const auto length = BodyLength(std::span<const std::uint8_t, 4>(&out[at], 4), kLongestReply);
+      const auto reply = ReadReply(std::span(&out[at + 4], *length));
+      EXPECT_TRUE(reply);
+      replies.push_back(*reply);
+      at += 4 + *length;
+    }
+    return replies;
+  }
+
+  FakeKernel kernel;
+  std::ostringstream notices;
+  DriveHelper helper{kernel, notices};
+};
+
+TEST_F(DriveHelperTest, ServesTheDrivesListOpenCommandsAndClose) {
+  kernel.answer.sense = {0x70, 0, 0x05};
+  kernel.answer.resid = 4;
+  kernel.answer.dataIn = {0x05, 0x80};
+  const auto replies =
+      Serve(Bytes({Simple(Kind::List), Simple(Kind::Open, 0),
+                   Command(Direction::FromDevice, {0x12, 0, 0, 0, 36, 0}, 36),
+                   Command(Direction::None, {0, 0, 0, 0, 0, 0}, 0),
+                   Command(Direction::ToDevice, {0x3B, 7}, 2, {0xAA, 0xBB}), Simple(Kind::Close, 0),
+                   Command(Direction::None, {0, 0, 0, 0, 0, 0}, 0)}));
+  ASSERT_TRUE(replies);
+  ASSERT_EQ(replies->size(), 7u);
+  EXPECT_THAT(
+      (*replies)[0].drives,
+      ElementsAre(DriveEntry{0, 2, 0, 1, 0}, DriveEntry{2, 2, 0, 3, 0}, DriveEntry{3, 2, 0, 4, 0}));
+  EXPECT_EQ((*replies)[1].error, 0u);
+  EXPECT_EQ(kernel.LastOpenFlags(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_EXCL | O_NOFOLLOW);
+  ASSERT_EQ((*replies)[2].data.size(), 36u);
+  EXPECT_EQ((*replies)[2].data[1], 0x80);
+  EXPECT_EQ((*replies)[2].residue, 4);
+  EXPECT_THAT((*replies)[2].sense, ElementsAre(0x70, 0, 0x05));
+  const FakeKernel::Sent sent = kernel.LastSent();
+  EXPECT_EQ(sent.direction, SG_DXFER_TO_DEV);
+  EXPECT_EQ(sent.commandLength, 2u);
+  EXPECT_EQ(sent.command[1], 7);
+  EXPECT_EQ(sent.timeout, 5000u);
+  EXPECT_THAT(sent.dataOut, ElementsAre(0xAA, 0xBB));
+  EXPECT_EQ((*replies)[5].error, 0u);
+  EXPECT_EQ((*replies)[6].error, static_cast<std::uint32_t>(EBADF));  // after its close
+  EXPECT_EQ(kernel.SgIoCount(), 3);
+  EXPECT_EQ(kernel.OpenDescriptors(), 0);  // the drive and its lock
+}
+
+// Each refused open is answered and the helper goes on; only another flasher's hold and the
+// checks of the node refuse: a lock that cannot be had is told, and the drive opened without it.
+TEST_F(DriveHelperTest, OpensOnlyAListedOpticalDriveThatNoOtherFlasherHolds) {
+  struct Case {
+    const char* what;
+    std::uint8_t drive;
+    std::function<void(FakeKernel&)> arrange;
+    int error;
+  };
+  const auto holdLock = [](FakeKernel& kernel) {
+    int held = -1;
+    ASSERT_EQ(LockDriveFile(kernel, ScsiAddress{0, 2, 0, 1, 0}, held), 0);
+  };
+  const auto othersWrite = [](FakeKernel& kernel) {
+    ::mkdir(kernel.Real("/run/movrel").c_str(), 0777);
+    ::chmod(kernel.Real("/run/movrel").c_str(), 0777);
+  };
+  const Case cases[] = {
+      {"a number past the list", 9, nullptr, ENODEV},
+      {"a disk", 1, nullptr, ENODEV},
+      {"a symbolic link planted", 2, nullptr, ELOOP},
+      {"another node in its place", 3, nullptr, ENODEV},
+      {"another flasher's drive", 0, holdLock, EWOULDBLOCK},
+      {"a lock directory that others may write", 0, othersWrite, 0},
+  };
+  for (const Case& test : cases) {
+    FakeKernel fresh;
+    fresh.drives = kernel.drives;
+    if (test.arrange) test.arrange(fresh);
+    std::ostringstream told;
+    DriveHelper own(fresh, told);
+    std::vector<std::uint8_t> out;
+    ASSERT_TRUE(own.Take(Bytes({Simple(Kind::Open, test.drive)}), out)) << test.what;
+    const auto reply = ReadReply(std::span(out).subspan(4));
+    ASSERT_TRUE(reply) << test.what;
+    EXPECT_EQ(reply->error, static_cast<std::uint32_t>(test.error)) << test.what;
+    EXPECT_EQ(told.str().find("cannot lock /run/movrel/2:0:1:0") != std::string::npos,
+              test.error == 0)
+        << test.what;
+  }
+}
+
+TEST_F(DriveHelperTest, AMalformedRequestEndsTheHelper) {
+  const auto sgIo = [](auto change) {
+    Request request = Command(Direction::FromDevice, {0x12, 0, 0, 0, 36, 0}, 36);
+    change(request);
+    return Bytes({request});
+  };
+  std::vector<std::uint8_t> truncated = Bytes({Simple(Kind::Open)});
+  truncated[0] = 1;
+  truncated.pop_back();
+  std::vector<std::uint8_t> trailing = Bytes({Simple(Kind::List)});
+  trailing[0] = 2;
+  trailing.push_back(0);
+  const std::vector<std::uint8_t> path = {9, 0, 0, 0, 2, '/', 'd', 'e', 'v', '/', 's', 'd', 'a'};
+  const std::vector<std::uint8_t> oversized = {0x1D, 0x00, 0x01, 0x00};  // kLongestRequest + 1
+  const std::vector<std::vector<std::uint8_t>> cases = {
+      path,
+      truncated,
+      trailing,
+      oversized,
+      {5, 0, 0, 0, 9, 0, 0, 0, 0},  // no such request
+      sgIo([](Request& r) { r.commandLength = 17; }),
+      sgIo([](Request& r) { r.commandLength = 0; }),
+      sgIo([](Request& r) { r.commandLength = 4; }),  // a command byte past its length
+      sgIo([](Request& r) { r.dataLength = kLongestData + 1; }),
+      sgIo([](Request& r) { r.timeoutMilliseconds = kLongestTimeout + 1; }),
+      sgIo([](Request& r) { r.timeoutMilliseconds = 0; }),
+      sgIo([](Request& r) { r.direction = Direction::None; }),
+      sgIo([](Request& r) { r.direction = Direction{3}; }),
+      sgIo([](Request& r) { r.direction = Direction::ToDevice; }),  // its data missing
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    DriveHelper own(kernel, notices);
+    std::vector<std::uint8_t> out;
+    EXPECT_FALSE(own.Take(cases[i], out)) << "case " << i;
+    EXPECT_TRUE(out.empty()) << "case " << i;
+  }
+}
+
+// What the fake answers, the host kernel answers: a node's own type and number, whichever link
+// led to it unless O_NOFOLLOW refuses the link, and a sysfs attribute's text with its newline.
+TEST(HostKernelTest, DescriptorsTellTheirNodeAndSysfsAttributesTheirText) {
+  const auto host = HostKernel();
+  const FakeKernel folder;
+  const std::string link = folder.Real("/null");
+  ASSERT_EQ(::symlink("/dev/null", link.c_str()), 0);
+  EXPECT_EQ(host->Open(link, O_RDONLY | O_CLOEXEC | O_NOFOLLOW), -ELOOP);
+  const int descriptor = host->Open(link, O_RDONLY | O_CLOEXEC);
+  ::unlink(link.c_str());
+  unsigned mode = 0;
+  std::uint64_t device = 0;
+  ASSERT_EQ(host->DescriptorStatus(descriptor, mode, device), 0);
+  host->Close(descriptor);
+  EXPECT_TRUE(S_ISCHR(mode));
+  EXPECT_EQ(device, makedev(1, 3));
+  std::string text;
+  ASSERT_EQ(host->ReadAttribute("/sys/class/mem/null/dev", text), 0);
+  EXPECT_EQ(text, "1:3\n");
+  EXPECT_EQ(host->ReadAttribute("/sys/class/block/sr999/dev", text), ENOENT);
+}
+
+}  // namespace
+}  // namespace platform
