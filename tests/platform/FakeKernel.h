@@ -240,7 +240,7 @@ class FakeKernel : public LinuxKernel {
     const auto* data = static_cast<const std::uint8_t*>(request.dxferp);
     if (request.dxfer_direction == SG_DXFER_TO_DEV) {
       sent.dataOut.assign(data, data + request.dxfer_len);
-    } else if (request.dxfer_direction == SG_DXFER_FROM_DEV) {
+    } else if (request.dxfer_direction == SG_DXFER_FROM_DEV && !answer.dataIn.empty()) {
       std::memcpy(request.dxferp, answer.dataIn.data(),
                   std::min<std::size_t>(answer.dataIn.size(), request.dxfer_len));
     }
