@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 #include <sys/sysmacros.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <thread>
 
 #include "FakeKernel.h"
+#include "ServedHelper.h"
 #include "platform/linux/DriveHelper.h"
 #include "platform/linux/DriveLockFile.h"
 #include "platform/linux/HelperKernel.h"
@@ -40,9 +44,13 @@ Request Command(Direction direction, std::vector<std::uint8_t> command, std::uin
   return request;
 }
 
-std::vector<std::uint8_t> Bytes(const std::vector<Request>& requests) {
+// The requests' bytes, each tagged with its place.
+std::vector<std::uint8_t> Bytes(std::vector<Request> requests) {
   std::vector<std::uint8_t> bytes;
-  for (const Request& request : requests) WriteRequest(request, bytes);
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    requests[i].tag = static_cast<std::uint32_t>(0x5A000000 + i);
+    WriteRequest(requests[i], bytes);
+  }
   return bytes;
 }
 
@@ -61,19 +69,21 @@ class DriveHelperTest : public ::testing::Test {
     kernel.drives[3].nodeRdev = makedev(8, 0);
   }
 
-  // The replies to `bytes`, given to the helper one byte at a time; nothing when it ended.
+  // The replies to `bytes`, given to the helper one byte at a time, each written and read back;
+  // nothing when it ended.
   std::optional<std::vector<Reply>> Serve(const std::vector<std::uint8_t>& bytes) {
-    std::vector<std::uint8_t> out;
+    std::vector<Request> requests;
     for (const std::uint8_t byte : bytes) {
-      if (!helper.Take(std::span(&byte, 1), out)) return std::nullopt;
+      if (!helper.Take(std::span(&byte, 1), requests)) return std::nullopt;
     }
     std::vector<Reply> replies;
-    for (std::size_t at = 0; at < out.size();) {
-      const auto length = BodyLength(std::span<const std::uint8_t, 4>(&out[at], 4), kLongestReply);
-      const auto reply = ReadReply(std::span(&out[at + 4], *length));
+    for (const Request& request : requests) {
+      std::vector<std::uint8_t> out;
+      WriteReply(helper.Answer(request), out);
+      const auto reply = ReadReply(std::span(out).subspan(4));
       EXPECT_TRUE(reply);
+      EXPECT_EQ(reply->tag, request.tag);
       replies.push_back(*reply);
-      at += 4 + *length;
     }
     return replies;
   }
@@ -160,11 +170,9 @@ TEST_F(DriveHelperTest, OpensOnlyAListedOpticalDriveThatNoOtherFlasherHolds) {
     if (test.arrange) test.arrange(fresh);
     std::ostringstream told;
     DriveHelper own(fresh, told);
-    std::vector<std::uint8_t> out;
-    ASSERT_TRUE(own.Take(Bytes({Simple(Kind::Open, test.drive)}), out)) << test.what;
-    const auto reply = ReadReply(std::span(out).subspan(4));
-    ASSERT_TRUE(reply) << test.what;
-    EXPECT_EQ(reply->error, static_cast<std::uint32_t>(test.error)) << test.what;
+    EXPECT_EQ(own.Answer(Simple(Kind::Open, test.drive)).error,
+              static_cast<std::uint32_t>(test.error))
+        << test.what;
     EXPECT_EQ(told.str().find("cannot lock /run/movrel/2:0:1:0") != std::string::npos,
               test.error == 0)
         << test.what;
@@ -178,20 +186,21 @@ TEST_F(DriveHelperTest, AMalformedRequestEndsTheHelper) {
     return Bytes({request});
   };
   std::vector<std::uint8_t> truncated = Bytes({Simple(Kind::Open)});
-  truncated[0] = 2;
+  truncated[0] -= 1;
   truncated.pop_back();
   std::vector<std::uint8_t> trailing = Bytes({Simple(Kind::List)});
-  trailing[0] = 2;
+  trailing[0] += 1;
   trailing.push_back(0);
-  const std::vector<std::uint8_t> path = {9, 0, 0, 0, 2, '/', 'd', 'e', 'v', '/', 's', 'd', 'a'};
-  const std::vector<std::uint8_t> oversized = {0x1D, 0x00, 0x01, 0x00};  // kLongestRequest + 1
+  const std::vector<std::uint8_t> path = {13,  0,   0,   0,   0,   0,   0,   0,  2,
+                                          '/', 'd', 'e', 'v', '/', 's', 'd', 'a'};
+  const std::vector<std::uint8_t> oversized = {0x21, 0x00, 0x01, 0x00};  // kLongestRequest + 1
   const std::vector<std::vector<std::uint8_t>> cases = {
       path,
       truncated,
       trailing,
       oversized,
-      {5, 0, 0, 0, 9, 0, 0, 0, 0},  // no such request
-      {3, 0, 0, 0, 2, 0, 2},        // an open neither exclusive nor shared
+      {5, 0, 0, 0, 0, 0, 0, 0, 9},        // no such request
+      {7, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2},  // an open neither exclusive nor shared
       sgIo([](Request& r) { r.commandLength = 17; }),
       sgIo([](Request& r) { r.commandLength = 0; }),
       sgIo([](Request& r) { r.commandLength = 4; }),  // a command byte past its length
@@ -204,10 +213,56 @@ TEST_F(DriveHelperTest, AMalformedRequestEndsTheHelper) {
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     DriveHelper own(kernel, notices);
-    std::vector<std::uint8_t> out;
-    EXPECT_FALSE(own.Take(cases[i], out)) << "case " << i;
-    EXPECT_TRUE(out.empty()) << "case " << i;
+    std::vector<Request> requests;
+    EXPECT_FALSE(own.Take(cases[i], requests)) << "case " << i;
+    EXPECT_TRUE(requests.empty()) << "case " << i;
   }
+}
+
+// Served over its socket, the helper runs each drive's command on a thread of its own: a command
+// that waits for another drive's to end is not waited for, and replies find their requests.
+TEST(DriveHelperServeTest, ADrivesLongCommandHoldsUpNoOtherDrive) {
+  auto served = std::make_shared<ServedHelper>();
+  for (unsigned n = 0; n < 2; ++n) {
+    served->kernel.drives.push_back({"/dev/sr" + std::to_string(n), 0, n});
+    served->kernel.drives.back().rdev = makedev(11, n);
+  }
+  std::mutex lock;
+  std::condition_variable changed;
+  bool otherDone = false, waitedOut = false;
+  served->kernel.whileSent = [&](const std::string& drive) {
+    std::unique_lock<std::mutex> hold(lock);
+    if (drive == "/dev/sr1") {
+      otherDone = true;
+      changed.notify_all();
+    } else if (!changed.wait_for(hold, std::chrono::seconds(20), [&] { return otherDone; })) {
+      waitedOut = true;  // the helper ran the commands one after the other
+    }
+  };
+  auto kernel = ServedHelper::Connect(served, std::make_unique<FakeKernel>());
+  const int first = kernel->Open("/dev/sr0", O_RDWR), second = kernel->Open("/dev/sr1", O_RDWR);
+  ASSERT_GE(first, 0);
+  ASSERT_GE(second, 0);
+  const auto send = [&](int descriptor, int& error) {
+    std::array<std::uint8_t, 6> command{};
+    std::array<std::uint8_t, 32> sense{};
+    sg_io_hdr_t request{};
+    request.dxfer_direction = SG_DXFER_NONE;
+    request.cmd_len = command.size();
+    request.cmdp = command.data();
+    request.mx_sb_len = sense.size();
+    request.sbp = sense.data();
+    request.timeout = 1000;
+    error = kernel->SgIo(descriptor, request);
+  };
+  int firstError = -1, secondError = -1;
+  std::thread long_(send, first, std::ref(firstError));
+  std::thread short_(send, second, std::ref(secondError));
+  long_.join();
+  short_.join();
+  EXPECT_FALSE(waitedOut);
+  EXPECT_EQ(firstError, 0);
+  EXPECT_EQ(secondError, 0);
 }
 
 // The helper started through a stand-in for pkexec, which runs it as the person here: connected

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -102,6 +103,9 @@ class FakeKernel : public LinuxKernel {
   int inhibitError = 0;         // what Inhibit fails with; granted when 0
   bool journalPresent = true;
   std::string powerSupplyClass = "/nonexistent/power_supply";  // a tree of files made by the test
+  // Runs as a command reaches its drive (named by its path), before the kernel's answer and
+  // outside its lock: a drive's command may wait there for another's.
+  std::function<void(const std::string& drive)> whileSent;
 
   std::vector<std::string> Inhibitions() {
     std::lock_guard<std::mutex> hold(lock);
@@ -227,6 +231,7 @@ class FakeKernel : public LinuxKernel {
   }
 
   int SgIo(int descriptor, sg_io_hdr& request) override {
+    if (whileSent) whileSent(DrivePath(descriptor));
     std::lock_guard<std::mutex> hold(lock);
     sent.descriptor = descriptor;
     sent.interfaceId = request.interface_id;
@@ -332,6 +337,12 @@ class FakeKernel : public LinuxKernel {
  private:
   static constexpr std::size_t kInhibitor = static_cast<std::size_t>(-1);
   static constexpr std::size_t kRealFile = static_cast<std::size_t>(-2);
+
+  std::string DrivePath(int descriptor) {
+    std::lock_guard<std::mutex> hold(lock);
+    const std::size_t at = descriptors.at(descriptor);
+    return at < drives.size() ? drives[at].path : std::string();
+  }
 
   const Drive& DriveOf(int descriptor) {
     std::lock_guard<std::mutex> hold(lock);

@@ -9,11 +9,14 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "platform/linux/DriveLockFile.h"
 #include "platform/linux/LinuxKernel.h"
@@ -83,9 +86,25 @@ DriveHelper::DriveHelper(LinuxKernel& kernel, std::ostream& notices)
   pending.reserve(drivehelper::kLengthBytes + drivehelper::kLongestRequest);
 }
 
-DriveHelper::~DriveHelper() {
-  for (const auto& [handle, held] : handles) Release(held);
-}
+// An open drive (its node's descriptor, and the lock taken for it), or a lock alone; closed when
+// its handle is closed and no command runs on it any more.
+struct DriveHelper::Held {
+  Held(LinuxKernel& kernel, std::uint8_t drive) : kernel(kernel), drive(drive) {}
+  ~Held() {
+    if (descriptor >= 0) kernel.Close(descriptor);
+    if (lock >= 0) kernel.Close(lock);
+  }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+
+  LinuxKernel& kernel;
+  const std::uint8_t drive;
+  int descriptor = -1;   // -1 for a lock alone
+  int lock = -1;         // the lock file's descriptor; -1 without one of its own
+  bool running = false;  // a command runs on it
+};
+
+DriveHelper::~DriveHelper() = default;
 
 // sysfs names, for block device srN: its device number ("dev", "<major>:<minor>"), and through
 // the link "device" its SCSI device, named "<host>:<channel>:<id>:<lun>", whose "type" is its
@@ -122,7 +141,7 @@ std::vector<DriveHelper::Listed> DriveHelper::List() {
   return drives;
 }
 
-bool DriveHelper::Take(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& replies) {
+bool DriveHelper::Take(std::span<const std::uint8_t> bytes, std::vector<Request>& requests) {
   pending.insert(pending.end(), bytes.begin(), bytes.end());
   std::size_t at = 0;
   while (pending.size() - at >= drivehelper::kLengthBytes) {
@@ -135,7 +154,7 @@ bool DriveHelper::Take(std::span<const std::uint8_t> bytes, std::vector<std::uin
     const auto request = drivehelper::ReadRequest(
         std::span<const std::uint8_t>(pending.data() + at + drivehelper::kLengthBytes, *length));
     if (!request) return false;
-    drivehelper::WriteReply(Answer(*request), replies);
+    requests.push_back(*request);
     at += drivehelper::kLengthBytes + *length;
   }
   pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(at));
@@ -143,20 +162,58 @@ bool DriveHelper::Take(std::span<const std::uint8_t> bytes, std::vector<std::uin
 }
 
 bool DriveHelper::Serve(int in, int out) {
-  std::vector<std::uint8_t> bytes(drivehelper::kLongestData), replies;
+  std::mutex state;  // guards `running`; held while a reply is written, so replies never mix
+  std::condition_variable ended;
+  int running = 0;
+  const auto reply = [&](const Reply& answer) {
+    std::vector<std::uint8_t> bytes;
+    drivehelper::WriteReply(answer, bytes);
+    // A flasher that has gone is seen at the next read, as the end of its requests.
+    for (std::size_t at = 0; at < bytes.size();) {
+      const ssize_t written = ::write(out, bytes.data() + at, bytes.size() - at);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) break;
+      at += static_cast<std::size_t>(written);
+    }
+  };
+  std::vector<std::uint8_t> bytes(drivehelper::kLongestData);
+  std::vector<Request> requests;
+  bool wellFormed = true;
   for (;;) {
     const ssize_t length = ::read(in, bytes.data(), bytes.size());
     if (length < 0 && errno == EINTR) continue;
-    if (length <= 0) return true;
-    replies.clear();
-    if (!Take(std::span(bytes.data(), static_cast<std::size_t>(length)), replies)) return false;
-    for (std::size_t at = 0; at < replies.size();) {
-      const ssize_t written = ::write(out, replies.data() + at, replies.size() - at);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) return true;  // the flasher is gone
-      at += static_cast<std::size_t>(written);
+    if (length <= 0) break;
+    requests.clear();
+    wellFormed = Take(std::span(bytes.data(), static_cast<std::size_t>(length)), requests);
+    for (const Request& request : requests) {
+      if (request.kind != Kind::SgIo) {
+        const Reply answer = Answer(request);
+        std::lock_guard<std::mutex> hold(state);
+        reply(answer);
+        continue;
+      }
+      {
+        std::lock_guard<std::mutex> hold(state);
+        ++running;
+      }
+      const auto run = [&, request] {
+        const Reply answer = Answer(request);
+        std::lock_guard<std::mutex> done(state);
+        reply(answer);
+        --running;
+        ended.notify_all();
+      };
+      try {
+        std::thread(run).detach();
+      } catch (const std::system_error&) {
+        run();  // no thread to be had: the command runs here, holding up the others
+      }
     }
+    if (!wellFormed) break;
   }
+  std::unique_lock<std::mutex> hold(state);
+  ended.wait(hold, [&] { return running == 0; });
+  return wellFormed;
 }
 
 std::optional<DriveHelper::Listed> DriveHelper::Find(std::uint8_t drive) {
@@ -168,6 +225,7 @@ std::optional<DriveHelper::Listed> DriveHelper::Find(std::uint8_t drive) {
 
 Reply DriveHelper::Answer(const Request& request) {
   Reply reply;
+  reply.tag = request.tag;
   reply.kind = request.kind;
   switch (request.kind) {
     case Kind::List:
@@ -195,19 +253,19 @@ std::uint32_t DriveHelper::Lock(const Listed& listed, int& lock) {
   return static_cast<std::uint32_t>(LockDriveFile(kernel, Address(listed), lock));
 }
 
-bool DriveHelper::LockHeld(std::uint8_t drive) const {
+bool DriveHelper::LockHeld(std::uint8_t drive) {
+  std::lock_guard<std::mutex> hold(lock);
   return std::any_of(handles.begin(), handles.end(), [&](const auto& each) {
-    return each.second.drive == drive && each.second.lock >= 0;
+    return each.second->drive == drive && each.second->lock >= 0;
   });
 }
 
 std::uint32_t DriveHelper::LockAlone(std::uint8_t drive, std::uint8_t& handle) {
   const auto listed = Find(drive);
   if (!listed) return ENODEV;
-  Held held;
-  held.drive = drive;
-  if (const std::uint32_t error = Lock(*listed, held.lock); error != 0) return error;
-  return Keep(held, handle);
+  auto held = std::make_shared<Held>(kernel, drive);
+  if (const std::uint32_t error = Lock(*listed, held->lock); error != 0) return error;
+  return Keep(std::move(held), handle);
 }
 
 // The lock comes first, so that a drive another flasher is updating is never opened exclusively:
@@ -215,10 +273,9 @@ std::uint32_t DriveHelper::LockAlone(std::uint8_t drive, std::uint8_t& handle) {
 std::uint32_t DriveHelper::Open(const Request& request, std::uint8_t& handle) {
   const auto listed = Find(request.drive);
   if (!listed) return ENODEV;
-  Held held;
-  held.drive = request.drive;
+  auto held = std::make_shared<Held>(kernel, request.drive);
   if (request.exclusive && !LockHeld(request.drive)) {
-    if (const std::uint32_t error = Lock(*listed, held.lock); error == EWOULDBLOCK) {
+    if (const std::uint32_t error = Lock(*listed, held->lock); error == EWOULDBLOCK) {
       return error;
     } else if (error != 0) {
       notices << "movrel-drive-helper: cannot lock " << DriveLockPath(Address(*listed)) << " ("
@@ -227,39 +284,47 @@ std::uint32_t DriveHelper::Open(const Request& request, std::uint8_t& handle) {
               << " must be a directory of root's that only root may write" << std::endl;
     }
   }
-  held.descriptor = kernel.Open(std::string(kDevicePath) + std::to_string(request.drive),
-                                kOpenFlags | (request.exclusive ? O_EXCL : 0));
-  int error = held.descriptor < 0 ? -held.descriptor : 0;
+  held->descriptor = kernel.Open(std::string(kDevicePath) + std::to_string(request.drive),
+                                 kOpenFlags | (request.exclusive ? O_EXCL : 0));
+  if (held->descriptor < 0) return static_cast<std::uint32_t>(-held->descriptor);
   unsigned mode = 0;
   std::uint64_t device = 0;
-  if (error == 0 && (kernel.DescriptorStatus(held.descriptor, mode, device) != 0 ||
-                     !S_ISBLK(mode) || device != listed->device)) {
-    error = ENODEV;
+  if (kernel.DescriptorStatus(held->descriptor, mode, device) != 0 || !S_ISBLK(mode) ||
+      device != listed->device) {
+    return ENODEV;
   }
-  if (error != 0) {
-    Release(held);
-    return static_cast<std::uint32_t>(error);
-  }
-  return Keep(held, handle);
+  return Keep(std::move(held), handle);
 }
 
-// The smallest free handle for `held`, or EMFILE (and `held` released) when all are taken.
-std::uint32_t DriveHelper::Keep(const Held& held, std::uint8_t& handle) {
+// The smallest free handle for `held`, or EMFILE (and `held` closed) when all are taken.
+std::uint32_t DriveHelper::Keep(std::shared_ptr<Held> held, std::uint8_t& handle) {
+  std::lock_guard<std::mutex> hold(lock);
   for (std::uint8_t free = 1; free <= drivehelper::kMostHandles; ++free) {
     if (handles.emplace(free, held).second) {
       handle = free;
       return 0;
     }
   }
-  Release(held);
   return EMFILE;
 }
 
+// The handle is marked running while its command runs, and kept open by it even when closed
+// meanwhile.
 void DriveHelper::SgIo(const Request& request, Reply& reply) {
-  const auto found = handles.find(request.handle);
-  if (found == handles.end() || found->second.descriptor < 0) {
-    reply.error = EBADF;
-    return;
+  std::shared_ptr<Held> held;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    const auto found = handles.find(request.handle);
+    if (found == handles.end() || found->second->descriptor < 0) {
+      reply.error = EBADF;
+      return;
+    }
+    if (found->second->running) {
+      reply.error = EBUSY;
+      return;
+    }
+    held = found->second;
+    held->running = true;
   }
   std::array<std::uint8_t, drivehelper::kLongestCommand> command = request.command;
   std::array<std::uint8_t, drivehelper::kLongestSense> sense{};
@@ -278,7 +343,11 @@ void DriveHelper::SgIo(const Request& request, Reply& reply) {
   header.dxfer_len = request.dataLength;
   header.dxferp = data.empty() ? nullptr : data.data();
   header.timeout = request.timeoutMilliseconds;
-  reply.error = static_cast<std::uint32_t>(kernel.SgIo(found->second.descriptor, header));
+  reply.error = static_cast<std::uint32_t>(kernel.SgIo(held->descriptor, header));
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    held->running = false;
+  }
   if (reply.error != 0) return;
   reply.status = header.status;
   reply.hostStatus = header.host_status;
@@ -290,16 +359,13 @@ void DriveHelper::SgIo(const Request& request, Reply& reply) {
 }
 
 std::uint32_t DriveHelper::Close(std::uint8_t handle) {
+  std::shared_ptr<Held> closed;  // closed outside the lock, or by the command still running
+  std::lock_guard<std::mutex> hold(lock);
   const auto found = handles.find(handle);
   if (found == handles.end()) return EBADF;
-  Release(found->second);
+  closed = std::move(found->second);
   handles.erase(found);
   return 0;
-}
-
-void DriveHelper::Release(const Held& held) {
-  if (held.descriptor >= 0) kernel.Close(held.descriptor);
-  if (held.lock >= 0) kernel.Close(held.lock);
 }
 
 }  // namespace platform

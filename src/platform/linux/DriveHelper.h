@@ -8,7 +8,8 @@
 //   taken for the open, first (another flasher's hold refuses it, EWOULDBLOCK; a lock that cannot
 //   be had is told and the drive opened without it).
 // - Lock N: the drive's flasher-to-flasher lock, without opening the drive.
-// - SgIo on an open drive's handle (EBADF otherwise), its fields as the reader checked them.
+// - SgIo on an open drive's handle (EBADF otherwise), its fields as the reader checked them; the
+//   commands of different handles run at once.
 // - Close: an open drive's handle with its node (and the lock taken for it), or a lock's.
 // At most kMostHandles at once (EMFILE past them). A malformed request ends the service; the
 // drives and their locks close with the helper.
@@ -17,6 +18,8 @@
 #include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <vector>
@@ -35,41 +38,41 @@ class DriveHelper {
   DriveHelper(const DriveHelper&) = delete;
   DriveHelper& operator=(const DriveHelper&) = delete;
 
-  // Takes bytes as they came from the flasher and appends to `replies` the reply to each request
-  // they complete. False as soon as a request is malformed (its length or its body): the helper
-  // then ends, answering nothing more.
-  bool Take(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& replies);
-
   struct Listed;  // a drive the list names, with its node's device number
 
+  // Takes bytes as they came from the flasher and appends each request they complete to
+  // `requests`. False as soon as a request is malformed (its length or its body): the helper
+  // then ends, answering nothing more.
+  bool Take(std::span<const std::uint8_t> bytes, std::vector<drivehelper::Request>& requests);
+
+  // The reply to one request. SgIo may run on several threads at once, one per handle (EBUSY for
+  // a handle whose command still runs), beside the other requests on one thread of their own.
+  drivehelper::Reply Answer(const drivehelper::Request& request);
+
   // Serves the requests read from `in` with replies written to `out` until `in` ends (true) or a
-  // request is malformed (false). Both are the flasher's socket.
+  // request is malformed (false), then waits for the commands still running. Both are the
+  // flasher's socket. Each command runs on a thread of its own, so that a drive's long command
+  // (its flash programming) holds up no other drive's.
   bool Serve(int in, int out);
 
  private:
-  // An open drive (its node's descriptor, and the lock taken for it), or a lock alone.
-  struct Held {
-    std::uint8_t drive = 0;
-    int descriptor = -1;  // -1 for a lock alone
-    int lock = -1;        // the lock file's descriptor; -1 without one of its own
-  };
+  struct Held;
 
   std::vector<Listed> List();
   std::optional<Listed> Find(std::uint8_t drive);
-  drivehelper::Reply Answer(const drivehelper::Request& request);
   std::uint32_t Open(const drivehelper::Request& request, std::uint8_t& handle);
   std::uint32_t Lock(const Listed& listed, int& lock);
   std::uint32_t LockAlone(std::uint8_t drive, std::uint8_t& handle);
-  bool LockHeld(std::uint8_t drive) const;
+  bool LockHeld(std::uint8_t drive);
   void SgIo(const drivehelper::Request& request, drivehelper::Reply& reply);
   std::uint32_t Close(std::uint8_t handle);
-  std::uint32_t Keep(const Held& held, std::uint8_t& handle);
-  void Release(const Held& held);
+  std::uint32_t Keep(std::shared_ptr<Held> held, std::uint8_t& handle);
 
   LinuxKernel& kernel;
   std::ostream& notices;
-  std::vector<std::uint8_t> pending;     // the start of a request not yet whole
-  std::map<std::uint8_t, Held> handles;  // by handle, 1..kMostHandles
+  std::vector<std::uint8_t> pending;  // the start of a request not yet whole
+  std::mutex lock;                    // the handles, which the commands' threads look up
+  std::map<std::uint8_t, std::shared_ptr<Held>> handles;  // by handle, 1..kMostHandles
 };
 
 }  // namespace platform

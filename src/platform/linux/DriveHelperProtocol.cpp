@@ -132,8 +132,10 @@ std::optional<Request> ReadRequest(std::span<const std::uint8_t> body) {
   if (body.size() > kLongestRequest) return std::nullopt;
   Fields fields(body);
   std::uint8_t kind = 0;
-  if (!fields.Number(kind) || !KnownKind(kind)) return std::nullopt;
   Request request;
+  if (!fields.Number(request.tag) || !fields.Number(kind) || !KnownKind(kind)) {
+    return std::nullopt;
+  }
   request.kind = static_cast<Kind>(kind);
   bool read = true;
   switch (request.kind) {
@@ -164,7 +166,8 @@ std::optional<Reply> ReadReply(std::span<const std::uint8_t> body) {
   Fields fields(body);
   std::uint8_t kind = 0;
   Reply reply;
-  if (!fields.Number(kind) || !KnownKind(kind) || !fields.Number(reply.error)) {
+  if (!fields.Number(reply.tag) || !fields.Number(kind) || !KnownKind(kind) ||
+      !fields.Number(reply.error)) {
     return std::nullopt;
   }
   reply.kind = static_cast<Kind>(kind);
@@ -180,6 +183,7 @@ std::optional<Reply> ReadReply(std::span<const std::uint8_t> body) {
 
 void WriteRequest(const Request& request, std::vector<std::uint8_t>& out) {
   Framed(out, [&] {
+    Put(out, request.tag);
     Put(out, static_cast<std::uint8_t>(request.kind));
     switch (request.kind) {
       case Kind::List:
@@ -209,6 +213,7 @@ void WriteRequest(const Request& request, std::vector<std::uint8_t>& out) {
 
 void WriteReply(const Reply& reply, std::vector<std::uint8_t>& out) {
   Framed(out, [&] {
+    Put(out, reply.tag);
     Put(out, static_cast<std::uint8_t>(reply.kind));
     Put(out, reply.error);
     if (reply.error != 0) return;

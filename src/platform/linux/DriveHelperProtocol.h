@@ -1,10 +1,12 @@
 // What the flasher and movrel-drive-helper, its root helper, say to each other over a stream
-// socket: the flasher's requests and the helper's replies, one reply to each request, in order.
+// socket: the flasher's requests and the helper's replies, one reply to each request. A reply
+// carries its request's tag: the helper runs the commands of different drives at once, so their
+// replies may come in another order than the requests.
 //
 // Every message is a length and a body. Integers are little-endian.
 //
 //   message      u32 body length, then the body
-//   request      u8 kind, then by kind:
+//   request      u32 tag (the flasher's choice), u8 kind, then by kind:
 //     List  (1)  nothing
 //     Open  (2)  u8 drive: N of /dev/srN, as the list names it; u8 exclusive (0 or 1)
 //     SgIo  (3)  u8 handle (an open drive's), u8 direction (0 none, 1 to the device, 2 from the
@@ -15,7 +17,8 @@
 //                the data when it goes to the device (data length bytes), nothing else
 //     Close (4)  u8 handle (an open drive's or a lock's)
 //     Lock  (5)  u8 drive
-//   reply        u8 kind (the request's), u32 error (0, or the kernel's error number), then, when
+//   reply        u32 tag and u8 kind (the request's), u32 error (0, or the kernel's error number),
+//   then, when
 //                the error is 0, by kind:
 //     List       u8 count (up to kMostDrives), then each drive:
 //                u8 drive, u8 host, u8 channel, u8 id, u8 lun
@@ -53,11 +56,12 @@ inline constexpr std::size_t kMostDrives = 32;
 inline constexpr std::size_t kMostHandles = 16;
 // The longest bodies: an SG_IO request with its data, an SG_IO reply with its sense and data.
 inline constexpr std::uint32_t kLongestRequest =
-    1 + 1 + 1 + 1 + kLongestCommand + 4 + 4 + kLongestData;
+    4 + 1 + 1 + 1 + 1 + kLongestCommand + 4 + 4 + kLongestData;
 inline constexpr std::uint32_t kLongestReply =
-    1 + 4 + 1 + 2 + 2 + 4 + 1 + kLongestSense + 4 + kLongestData;
+    4 + 1 + 4 + 1 + 2 + 2 + 4 + 1 + kLongestSense + 4 + kLongestData;
 
 struct Request {
+  std::uint32_t tag = 0;
   Kind kind = Kind::List;
   std::uint8_t drive = 0;   // Open, Lock
   bool exclusive = false;   // Open
@@ -80,6 +84,7 @@ struct DriveEntry {
 };
 
 struct Reply {
+  std::uint32_t tag = 0;
   Kind kind = Kind::List;
   std::uint32_t error = 0;
   std::uint8_t handle = 0;  // Open, Lock

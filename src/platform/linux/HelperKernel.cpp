@@ -72,34 +72,66 @@ Direction DirectionOf(const sg_io_hdr& request) {
 
 HelperKernel::HelperKernel(std::unique_ptr<LinuxKernel> host, int socket,
                            std::function<void()> ended)
-    : host(std::move(host)), socket(socket), ended(std::move(ended)) {}
+    : host(std::move(host)),
+      socket(socket),
+      ended(std::move(ended)),
+      receiver([this] { Receive(); }) {}
 
 HelperKernel::~HelperKernel() {
+  ::shutdown(socket, SHUT_RDWR);  // the helper ends, and closes its drives and locks
+  receiver.join();
   for (const auto& [descriptor, each] : held) ::close(descriptor);
-  ::close(socket);  // the helper ends, and closes its drives and locks
+  ::close(socket);
   if (ended) ended();
 }
 
+void HelperKernel::Receive() {
+  std::array<std::uint8_t, drivehelper::kLengthBytes> prefix{};
+  std::vector<std::uint8_t> body;
+  for (;;) {
+    std::optional<Reply> reply;
+    if (ReceiveAll(socket, prefix.data(), prefix.size())) {
+      const auto length = drivehelper::BodyLength(prefix, drivehelper::kLongestReply);
+      body.resize(length.value_or(0));
+      if (length && ReceiveAll(socket, body.data(), body.size())) {
+        reply = drivehelper::ReadReply(body);
+      }
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    if (!reply || replies.count(reply->tag) != 0) {
+      gone = true;  // ended, or out of step: nothing it says can be trusted any more
+      arrived.notify_all();
+      return;
+    }
+    replies[reply->tag] = std::move(*reply);
+    arrived.notify_all();
+  }
+}
+
 std::optional<Reply> HelperKernel::Exchange(const Request& request) {
-  std::lock_guard<std::mutex> turn(exchange);
+  Request tagged = request;
   {
     std::lock_guard<std::mutex> hold(lock);
     if (gone) return std::nullopt;
+    tagged.tag = ++lastTag;
   }
   std::vector<std::uint8_t> bytes;
-  drivehelper::WriteRequest(request, bytes);
-  std::array<std::uint8_t, drivehelper::kLengthBytes> prefix{};
-  std::optional<Reply> reply;
-  if (SendAll(socket, bytes) && ReceiveAll(socket, prefix.data(), prefix.size())) {
-    const auto length = drivehelper::BodyLength(prefix, drivehelper::kLongestReply);
-    bytes.resize(length.value_or(0));
-    if (length && ReceiveAll(socket, bytes.data(), bytes.size())) {
-      reply = drivehelper::ReadReply(bytes);
-    }
+  drivehelper::WriteRequest(tagged, bytes);
+  bool sent = false;
+  {
+    std::lock_guard<std::mutex> turn(sending);
+    sent = SendAll(socket, bytes);
   }
-  if (!reply || reply->kind != request.kind) {
-    std::lock_guard<std::mutex> hold(lock);
-    gone = true;  // out of step with the helper: nothing it says can be trusted any more
+  std::unique_lock<std::mutex> hold(lock);
+  if (!sent) gone = true;
+  arrived.wait(hold, [&] { return gone || replies.count(tagged.tag) != 0; });
+  const auto found = replies.find(tagged.tag);
+  if (found == replies.end()) return std::nullopt;
+  Reply reply = std::move(found->second);
+  replies.erase(found);
+  if (reply.kind != request.kind) {
+    gone = true;
+    arrived.notify_all();
     return std::nullopt;
   }
   return reply;

@@ -14,11 +14,13 @@
 //   itself or the system manager is there: logind lets the person of an active session reboot,
 //   as polkit's rule for org.freedesktop.login1.reboot says.
 // A helper that has gone (its socket closed) answers every drive call with EIO. Calls from
-// several threads take turns: one request and its reply at a time.
+// several threads go out one after the other and wait for their own replies, which a thread of
+// the kernel's reads as they come: a drive's long command holds up no other drive's.
 #pragma once
 
 #include <sys/types.h>
 
+#include <condition_variable>
 #include <functional>
 #include <iosfwd>
 #include <map>
@@ -26,6 +28,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/linux/DriveHelperProtocol.h"
 #include "platform/linux/LinuxKernel.h"
@@ -84,14 +87,21 @@ class HelperKernel : public LinuxKernel {
   int Keep(std::uint8_t handle, const drivehelper::DriveEntry& entry);
   std::optional<Held> Find(int descriptor);
 
+  // Reads the helper's replies until it has gone.
+  void Receive();
+
   std::unique_ptr<LinuxKernel> host;
   int socket;
   std::function<void()> ended;
-  std::mutex exchange;  // one request and its reply at a time
-  std::mutex lock;      // the members below
+  std::mutex sending;  // one request written at a time
+  std::mutex lock;     // the members below
+  std::condition_variable arrived;
   bool gone = false;
+  std::uint32_t lastTag = 0;
+  std::map<std::uint32_t, drivehelper::Reply> replies;     // by tag, until their request takes them
   std::map<std::uint8_t, drivehelper::DriveEntry> listed;  // the last list, by drive
   std::map<int, Held> held;                                // by descriptor
+  std::thread receiver;  // last: it starts once the members above are there
 };
 
 // The kernel the flasher reaches the drives through: the host's when the process may send them
