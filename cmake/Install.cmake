@@ -1,7 +1,7 @@
 # What "cmake --install" puts where, and the Debian package built from it with CPack
 # ("cpack -G DEB", as scripts/package does): the flashers on this machine's drives (templates
-# that movrel-pack fills), movrel-pack, the launcher with its desktop entry and icon, the
-# manual pages and the package's documents.
+# that movrel-pack fills), their root drive helper with its polkit action, movrel-pack, the
+# launcher with its desktop entry and icon, the manual pages and the package's documents.
 include(GNUInstallDirs)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -14,9 +14,35 @@ foreach(program IN ITEMS movrel movrel-console movrel-pack)
 endforeach()
 
 # The root helper that a flasher run by the person starts through pkexec: no one runs it by hand.
+# The flasher names it by this path, and so does the polkit action that pkexec authorises it by.
 if(TARGET movrel-drive-helper)
   install(TARGETS movrel-drive-helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/movrel)
 endif()
+
+# --- The polkit action for the drive helper ---
+# pkexec picks the action whose org.freedesktop.policykit.exec.path annotation is the program it
+# runs, so the action names the helper by its installed path. The file is checked against the DTD
+# that polkitd installs (well-formedness alone where it is missing): polkitd skips an action file
+# it cannot parse, and pkexec then asks under its generic action instead.
+set(MOVREL_DRIVE_HELPER ${CMAKE_INSTALL_FULL_LIBEXECDIR}/movrel/movrel-drive-helper)
+set(policy ${CMAKE_BINARY_DIR}/polkit/org.movrel.drive-helper.policy)
+configure_file(${PROJECT_SOURCE_DIR}/data/polkit/org.movrel.drive-helper.policy.in ${policy}
+               @ONLY)
+install(FILES ${policy} DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
+find_program(MOVREL_XMLLINT xmllint REQUIRED)
+find_file(MOVREL_POLKIT_DTD policyconfig-1.dtd PATHS /usr/share/polkit-1 NO_DEFAULT_PATH)
+set(policy_check --noout)
+if(MOVREL_POLKIT_DTD)
+  list(APPEND policy_check --dtdvalid ${MOVREL_POLKIT_DTD})
+endif()
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/polkit/checked
+  COMMAND ${MOVREL_XMLLINT} ${policy_check} ${policy}
+  COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/polkit/checked
+  DEPENDS ${policy}
+  COMMENT "Checking the polkit action org.movrel.drive-helper"
+  VERBATIM)
+add_custom_target(movrel-policy ALL DEPENDS ${CMAKE_BINARY_DIR}/polkit/checked)
 
 # --- Desktop integration: launcher, entry, icon ---
 # The entry and the launcher itself name the launcher by its installed path; the launcher checks
@@ -32,21 +58,24 @@ install(FILES ${desktop_dir}/movrel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
 # --- Manual pages, from their scdoc source, compressed as man-db reads them ---
+# Each is named page.section; it is installed in the directory of its section.
 find_program(MOVREL_SCDOC scdoc REQUIRED)
 set(man_pages)
-foreach(page IN ITEMS movrel movrel-console movrel-launch movrel-pack)
-  set(source ${PROJECT_SOURCE_DIR}/man/${page}.1.scd)
-  set(output ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
+foreach(page IN ITEMS movrel.1 movrel-console.1 movrel-launch.1 movrel-pack.1
+                      movrel-drive-helper.8)
+  string(REGEX REPLACE "^.*\\.([1-9])$" "\\1" section ${page})
+  set(source ${PROJECT_SOURCE_DIR}/man/${page}.scd)
+  set(output ${CMAKE_BINARY_DIR}/man/${page}.gz)
   add_custom_command(
     OUTPUT ${output}
     COMMAND sh -c "'${MOVREL_SCDOC}' < '${source}' | gzip -9n > '${output}'"
     DEPENDS ${source}
-    COMMENT "Manual page ${page}(1)"
+    COMMENT "Manual page ${page}"
     VERBATIM)
   list(APPEND man_pages ${output})
+  install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
 add_custom_target(movrel-man ALL DEPENDS ${man_pages})
-install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # --- Documents: the README, the copyright and the changelog (its first entry is this version) ---
 set(changelog ${PROJECT_SOURCE_DIR}/cmake/debian/changelog)
@@ -82,9 +111,11 @@ and updates them, reading back and comparing every image chunk before the drive
 programs its flash.
 
 This package holds the flashers as templates (movrel, a window, and
-movrel-console, a statically linked terminal program), movrel-pack, which
-writes a firmware package into a copy of a template, and movrel-launch, which
-checks a packaged flasher and runs it from the desktop.")
+movrel-console, a statically linked terminal program), movrel-drive-helper,
+the small root helper through which a flasher run by a person reaches the
+drives after pkexec has asked for an administrator's password, movrel-pack,
+which writes a firmware package into a copy of a template, and movrel-launch,
+which checks a packaged flasher and runs it from the desktop.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
