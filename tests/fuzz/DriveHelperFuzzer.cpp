@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     RequireSameBytes(*request, body, &WriteRequest);
   }
   if (const auto reply = ReadReply(body)) {
-    fuzz::Require(reply->drives.size() <= kMostDrives && reply->sense.size() <= kLongestSense &&
-                      reply->data.size() <= kLongestData,
+    fuzz::Require(reply->drives.size() <= kMostDrives && reply->handle <= kMostHandles &&
+                      reply->sense.size() <= kLongestSense && reply->data.size() <= kLongestData,
                   "a reply field past its limit");
     RequireSameBytes(*reply, body, &WriteReply);
   }

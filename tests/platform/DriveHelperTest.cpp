@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/sysmacros.h>
 
+#include <fstream>
 #include <functional>
 #include <sstream>
 
 #include "FakeKernel.h"
 #include "platform/linux/DriveHelper.h"
 #include "platform/linux/DriveLockFile.h"
+#include "platform/linux/HelperKernel.h"
 
 namespace platform {
 namespace {
@@ -17,16 +19,18 @@ namespace {
 using namespace drivehelper;
 using ::testing::ElementsAre;
 
-Request Simple(Kind kind, std::uint8_t drive = 0) {
+// A request for a drive (Open, Lock) or a handle (Close); an Open is exclusive unless told.
+Request Simple(Kind kind, std::uint8_t number = 0, bool exclusive = true) {
   Request request;
   request.kind = kind;
-  request.drive = drive;
+  request.drive = request.handle = number;
+  request.exclusive = exclusive;
   return request;
 }
 
 Request Command(Direction direction, std::vector<std::uint8_t> command, std::uint32_t length,
-                std::vector<std::uint8_t> data = {}) {
-  Request request = Simple(Kind::SgIo);
+                std::vector<std::uint8_t> data = {}, std::uint8_t handle = 2) {
+  Request request = Simple(Kind::SgIo, handle);
   request.direction = direction;
   request.commandLength = static_cast<std::uint8_t>(command.size());
   std::copy(command.begin(), command.end(), request.command.begin());
@@ -79,37 +83,50 @@ class DriveHelperTest : public ::testing::Test {
   DriveHelper helper{kernel, notices};
 };
 
-TEST_F(DriveHelperTest, ServesTheDrivesListOpenCommandsAndClose) {
+// The flasher's own lock serves its exclusive open; handles are told apart and end at their close.
+TEST_F(DriveHelperTest, ServesTheDrivesListLockOpenCommandsAndClose) {
   kernel.answer.sense = {0x70, 0, 0x05};
   kernel.answer.resid = 4;
   kernel.answer.dataIn = {0x05, 0x80};
-  const auto replies =
-      Serve(Bytes({Simple(Kind::List), Simple(Kind::Open, 0),
-                   Command(Direction::FromDevice, {0x12, 0, 0, 0, 36, 0}, 36),
-                   Command(Direction::None, {0, 0, 0, 0, 0, 0}, 0),
-                   Command(Direction::ToDevice, {0x3B, 7}, 2, {0xAA, 0xBB}), Simple(Kind::Close, 0),
-                   Command(Direction::None, {0, 0, 0, 0, 0, 0}, 0)}));
+  const auto replies = Serve(
+      Bytes({Simple(Kind::List), Simple(Kind::Lock, 0), Simple(Kind::Open, 0),
+             Command(Direction::FromDevice, {0x12, 0, 0, 0, 36, 0}, 36),
+             Command(Direction::None, {0, 0, 0, 0, 0, 0}, 0),
+             Command(Direction::ToDevice, {0x3B, 7}, 2, {0xAA, 0xBB}), Simple(Kind::Open, 0, false),
+             Simple(Kind::Close, 2), Command(Direction::None, {0, 0, 0, 0, 0, 0}, 0),
+             Command(Direction::None, {0, 0, 0, 0, 0, 0}, 0, {}, 1),  // a lock is no drive
+             Simple(Kind::Close, 3), Simple(Kind::Close, 1)}));
   ASSERT_TRUE(replies);
-  ASSERT_EQ(replies->size(), 7u);
+  ASSERT_EQ(replies->size(), 12u);
   EXPECT_THAT(
       (*replies)[0].drives,
       ElementsAre(DriveEntry{0, 2, 0, 1, 0}, DriveEntry{2, 2, 0, 3, 0}, DriveEntry{3, 2, 0, 4, 0}));
-  EXPECT_EQ((*replies)[1].error, 0u);
-  EXPECT_EQ(kernel.LastOpenFlags(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_EXCL | O_NOFOLLOW);
-  ASSERT_EQ((*replies)[2].data.size(), 36u);
-  EXPECT_EQ((*replies)[2].data[1], 0x80);
-  EXPECT_EQ((*replies)[2].residue, 4);
-  EXPECT_THAT((*replies)[2].sense, ElementsAre(0x70, 0, 0x05));
+  EXPECT_EQ((*replies)[1].handle, 1u);
+  EXPECT_EQ((*replies)[2].error, 0u);
+  EXPECT_EQ((*replies)[2].handle, 2u);
+  ASSERT_EQ((*replies)[3].data.size(), 36u);
+  EXPECT_EQ((*replies)[3].data[1], 0x80);
+  EXPECT_EQ((*replies)[3].residue, 4);
+  EXPECT_THAT((*replies)[3].sense, ElementsAre(0x70, 0, 0x05));
   const FakeKernel::Sent sent = kernel.LastSent();
   EXPECT_EQ(sent.direction, SG_DXFER_TO_DEV);
   EXPECT_EQ(sent.commandLength, 2u);
   EXPECT_EQ(sent.command[1], 7);
   EXPECT_EQ(sent.timeout, 5000u);
   EXPECT_THAT(sent.dataOut, ElementsAre(0xAA, 0xBB));
-  EXPECT_EQ((*replies)[5].error, 0u);
-  EXPECT_EQ((*replies)[6].error, static_cast<std::uint32_t>(EBADF));  // after its close
+  EXPECT_EQ((*replies)[6].handle, 3u);
+  EXPECT_EQ(kernel.LastOpenFlags(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+  EXPECT_EQ((*replies)[7].error, 0u);
+  EXPECT_EQ((*replies)[8].error, static_cast<std::uint32_t>(EBADF));  // after its close
+  EXPECT_EQ((*replies)[9].error, static_cast<std::uint32_t>(EBADF));
   EXPECT_EQ(kernel.SgIoCount(), 3);
-  EXPECT_EQ(kernel.OpenDescriptors(), 0);  // the drive and its lock
+  EXPECT_EQ(kernel.OpenDescriptors(), 0);  // the drive, its other opening and the lock
+
+  std::vector<Request> opens(kMostHandles + 1, Simple(Kind::Open, 0, false));
+  const auto many = Serve(Bytes(opens));
+  ASSERT_TRUE(many);
+  EXPECT_EQ(many->back().error, static_cast<std::uint32_t>(EMFILE));
+  EXPECT_EQ(kernel.OpenDescriptors(), static_cast<int>(kMostHandles));
 }
 
 // Each refused open is answered and the helper goes on; only another flasher's hold and the
@@ -161,7 +178,7 @@ TEST_F(DriveHelperTest, AMalformedRequestEndsTheHelper) {
     return Bytes({request});
   };
   std::vector<std::uint8_t> truncated = Bytes({Simple(Kind::Open)});
-  truncated[0] = 1;
+  truncated[0] = 2;
   truncated.pop_back();
   std::vector<std::uint8_t> trailing = Bytes({Simple(Kind::List)});
   trailing[0] = 2;
@@ -174,6 +191,7 @@ TEST_F(DriveHelperTest, AMalformedRequestEndsTheHelper) {
       trailing,
       oversized,
       {5, 0, 0, 0, 9, 0, 0, 0, 0},  // no such request
+      {3, 0, 0, 0, 2, 0, 2},        // an open neither exclusive nor shared
       sgIo([](Request& r) { r.commandLength = 17; }),
       sgIo([](Request& r) { r.commandLength = 0; }),
       sgIo([](Request& r) { r.commandLength = 4; }),  // a command byte past its length
@@ -190,6 +208,34 @@ TEST_F(DriveHelperTest, AMalformedRequestEndsTheHelper) {
     EXPECT_FALSE(own.Take(cases[i], out)) << "case " << i;
     EXPECT_TRUE(out.empty()) << "case " << i;
   }
+}
+
+// The helper started through a stand-in for pkexec, which runs it as the person here: connected
+// by its standard input and output, it answers; a pkexec that finds no agent ends at once, and
+// the flasher goes on with its own kernel, having named sudo.
+TEST(DriveHelperStartTest, AFlasherReachesTheHelperThroughPkexecOrNamesSudo) {
+  const FakeKernel folder;
+  const std::string agent = folder.Real("/agent"), noAgent = folder.Real("/no-agent");
+  std::ofstream(agent) << "#!/bin/sh\n[ \"$#\" = 1 ] || exit 127\nexec \"$1\"\n";
+  std::ofstream(noAgent) << "#!/bin/sh\necho 'No authentication agent found.' >&2\nexit 127\n";
+  ::chmod(agent.c_str(), 0755);
+  ::chmod(noAgent.c_str(), 0755);
+
+  std::ostringstream told;
+  auto host = std::make_unique<FakeKernel>();
+  auto kernel = StartDriveHelper(std::move(host), agent, MOVREL_BUILT_DRIVE_HELPER, told);
+  EXPECT_NE(dynamic_cast<HelperKernel*>(kernel.get()), nullptr) << told.str();
+  EXPECT_EQ(kernel->Open("/dev/sr255", O_RDWR), -ENOENT);  // not an optical drive the helper lists
+  kernel.reset();
+  EXPECT_EQ(told.str().find("sudo"), std::string::npos);
+
+  host = std::make_unique<FakeKernel>();
+  LinuxKernel* const second = host.get();
+  kernel = StartDriveHelper(std::move(host), noAgent, MOVREL_BUILT_DRIVE_HELPER, told);
+  EXPECT_EQ(kernel.get(), second);
+  EXPECT_NE(told.str().find("(pkexec ended with status 127); run "), std::string::npos)
+      << told.str();
+  EXPECT_NE(told.str().find(" with sudo"), std::string::npos);
 }
 
 // What the fake answers, the host kernel answers: a node's own type and number, whichever link

@@ -19,6 +19,7 @@
 #include <iostream>
 
 #include "FakeKernel.h"
+#include "ServedHelper.h"
 #include "platform/linux/LinuxSystem.h"
 #endif
 #ifdef _WIN32
@@ -81,7 +82,20 @@ struct LinuxBackend {
   static bool ExclusiveAccessKnown(System&) { return false; }
   static bool Emulated() { return false; }
 };
-using Backends = ::testing::Types<SimBackend, LinuxBackend>;
+
+// The Linux backend of a flasher run by the person: its drives, /dev/sr0 at 0:0:0:0 and /dev/sr1
+// at 0:0:1:0, served by the drive helper.
+struct HelperBackend : LinuxBackend {
+  static std::unique_ptr<System> Machine() {
+    auto served = std::make_shared<ServedHelper>();
+    served->kernel.drives.push_back({"/dev/sr0"});
+    served->kernel.drives.push_back({"/dev/sr1", 0, 1});
+    served->kernel.drives.back().rdev = 1;
+    return std::make_unique<LinuxSystem>(
+        ServedHelper::Connect(served, std::make_unique<FakeKernel>()), std::cerr);
+  }
+};
+using Backends = ::testing::Types<SimBackend, LinuxBackend, HelperBackend>;
 #elif defined(_WIN32)
 // The Windows backend on the machine the suite runs on, which must have an optical drive D: and
 // no drive Q: (tests/wine sets such a machine up under Wine).

@@ -4,6 +4,7 @@
 #include <scsi/sg.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -28,7 +29,7 @@ namespace {
 
 constexpr std::string_view kDevicePath = "/dev/sr";
 constexpr std::string_view kOpticalType = "5\n";  // TYPE_ROM
-constexpr int kOpenFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC | O_EXCL | O_NOFOLLOW;
+constexpr int kOpenFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
 
 // A decimal number of up to three digits, no greater than `largest`, that makes up all of
 // `text`.
@@ -64,13 +65,26 @@ struct DriveHelper::Listed {
   std::uint64_t device = 0;  // the node's device number, as sysfs names it
 };
 
+namespace {
+
+ScsiAddress Address(const DriveHelper::Listed& listed) {
+  ScsiAddress address{};
+  address.PortNumber = listed.entry.host;
+  address.PathId = listed.entry.channel;
+  address.TargetId = listed.entry.id;
+  address.Lun = listed.entry.lun;
+  return address;
+}
+
+}  // namespace
+
 DriveHelper::DriveHelper(LinuxKernel& kernel, std::ostream& notices)
     : kernel(kernel), notices(notices) {
   pending.reserve(drivehelper::kLengthBytes + drivehelper::kLongestRequest);
 }
 
 DriveHelper::~DriveHelper() {
-  for (const auto& [drive, held] : opened) Release(held);
+  for (const auto& [handle, held] : handles) Release(held);
 }
 
 // sysfs names, for block device srN: its device number ("dev", "<major>:<minor>"), and through
@@ -128,6 +142,30 @@ bool DriveHelper::Take(std::span<const std::uint8_t> bytes, std::vector<std::uin
   return true;
 }
 
+bool DriveHelper::Serve(int in, int out) {
+  std::vector<std::uint8_t> bytes(drivehelper::kLongestData), replies;
+  for (;;) {
+    const ssize_t length = ::read(in, bytes.data(), bytes.size());
+    if (length < 0 && errno == EINTR) continue;
+    if (length <= 0) return true;
+    replies.clear();
+    if (!Take(std::span(bytes.data(), static_cast<std::size_t>(length)), replies)) return false;
+    for (std::size_t at = 0; at < replies.size();) {
+      const ssize_t written = ::write(out, replies.data() + at, replies.size() - at);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return true;  // the flasher is gone
+      at += static_cast<std::size_t>(written);
+    }
+  }
+}
+
+std::optional<DriveHelper::Listed> DriveHelper::Find(std::uint8_t drive) {
+  for (const Listed& listed : List()) {
+    if (listed.entry.drive == drive) return listed;
+  }
+  return std::nullopt;
+}
+
 Reply DriveHelper::Answer(const Request& request) {
   Reply reply;
   reply.kind = request.kind;
@@ -136,41 +174,61 @@ Reply DriveHelper::Answer(const Request& request) {
       for (const Listed& listed : List()) reply.drives.push_back(listed.entry);
       break;
     case Kind::Open:
-      reply.error = Open(request.drive);
+      reply.error = Open(request, reply.handle);
       break;
     case Kind::SgIo:
       SgIo(request, reply);
       break;
     case Kind::Close:
-      reply.error = Close(request.drive);
+      reply.error = Close(request.handle);
+      break;
+    case Kind::Lock:
+      reply.error = LockAlone(request.drive, reply.handle);
       break;
   }
   return reply;
 }
 
-// The lock comes first, so that a drive another flasher is updating is never opened: an open
-// sends the drive the kernel's medium checks.
-std::uint32_t DriveHelper::Open(std::uint8_t drive) {
-  if (opened.count(drive) != 0) return EBUSY;
-  const std::vector<Listed> drives = List();
-  const auto listed = std::find_if(drives.begin(), drives.end(),
-                                   [&](const Listed& each) { return each.entry.drive == drive; });
-  if (listed == drives.end()) return ENODEV;
-  ScsiAddress address{};
-  address.PortNumber = listed->entry.host;
-  address.PathId = listed->entry.channel;
-  address.TargetId = listed->entry.id;
-  address.Lun = listed->entry.lun;
-  Opened held;
-  if (const int error = LockDriveFile(kernel, address, held.lock); error == EWOULDBLOCK) {
-    return EWOULDBLOCK;
-  } else if (error != 0) {
-    notices << "movrel-drive-helper: cannot lock " << DriveLockPath(address) << " ("
-            << std::strerror(error) << "): other flashers are not kept from the drive; "
-            << kDriveLockDirectory << " must be a directory of root's that only root may write"
-            << std::endl;
+// The drive's lock file: 0 with `lock` its descriptor, or the error (EWOULDBLOCK: another
+// flasher holds it).
+std::uint32_t DriveHelper::Lock(const Listed& listed, int& lock) {
+  return static_cast<std::uint32_t>(LockDriveFile(kernel, Address(listed), lock));
+}
+
+bool DriveHelper::LockHeld(std::uint8_t drive) const {
+  return std::any_of(handles.begin(), handles.end(), [&](const auto& each) {
+    return each.second.drive == drive && each.second.lock >= 0;
+  });
+}
+
+std::uint32_t DriveHelper::LockAlone(std::uint8_t drive, std::uint8_t& handle) {
+  const auto listed = Find(drive);
+  if (!listed) return ENODEV;
+  Held held;
+  held.drive = drive;
+  if (const std::uint32_t error = Lock(*listed, held.lock); error != 0) return error;
+  return Keep(held, handle);
+}
+
+// The lock comes first, so that a drive another flasher is updating is never opened exclusively:
+// an open sends the drive the kernel's medium checks.
+std::uint32_t DriveHelper::Open(const Request& request, std::uint8_t& handle) {
+  const auto listed = Find(request.drive);
+  if (!listed) return ENODEV;
+  Held held;
+  held.drive = request.drive;
+  if (request.exclusive && !LockHeld(request.drive)) {
+    if (const std::uint32_t error = Lock(*listed, held.lock); error == EWOULDBLOCK) {
+      return error;
+    } else if (error != 0) {
+      notices << "movrel-drive-helper: cannot lock " << DriveLockPath(Address(*listed)) << " ("
+              << std::strerror(static_cast<int>(error))
+              << "): other flashers are not kept from the drive; " << kDriveLockDirectory
+              << " must be a directory of root's that only root may write" << std::endl;
+    }
   }
-  held.descriptor = kernel.Open(std::string(kDevicePath) + std::to_string(drive), kOpenFlags);
+  held.descriptor = kernel.Open(std::string(kDevicePath) + std::to_string(request.drive),
+                                kOpenFlags | (request.exclusive ? O_EXCL : 0));
   int error = held.descriptor < 0 ? -held.descriptor : 0;
   unsigned mode = 0;
   std::uint64_t device = 0;
@@ -182,13 +240,24 @@ std::uint32_t DriveHelper::Open(std::uint8_t drive) {
     Release(held);
     return static_cast<std::uint32_t>(error);
   }
-  opened[drive] = held;
-  return 0;
+  return Keep(held, handle);
+}
+
+// The smallest free handle for `held`, or EMFILE (and `held` released) when all are taken.
+std::uint32_t DriveHelper::Keep(const Held& held, std::uint8_t& handle) {
+  for (std::uint8_t free = 1; free <= drivehelper::kMostHandles; ++free) {
+    if (handles.emplace(free, held).second) {
+      handle = free;
+      return 0;
+    }
+  }
+  Release(held);
+  return EMFILE;
 }
 
 void DriveHelper::SgIo(const Request& request, Reply& reply) {
-  const auto found = opened.find(request.drive);
-  if (found == opened.end()) {
+  const auto found = handles.find(request.handle);
+  if (found == handles.end() || found->second.descriptor < 0) {
     reply.error = EBADF;
     return;
   }
@@ -220,15 +289,15 @@ void DriveHelper::SgIo(const Request& request, Reply& reply) {
   if (request.direction == Direction::FromDevice) reply.data = std::move(data);
 }
 
-std::uint32_t DriveHelper::Close(std::uint8_t drive) {
-  const auto found = opened.find(drive);
-  if (found == opened.end()) return EBADF;
+std::uint32_t DriveHelper::Close(std::uint8_t handle) {
+  const auto found = handles.find(handle);
+  if (found == handles.end()) return EBADF;
   Release(found->second);
-  opened.erase(found);
+  handles.erase(found);
   return 0;
 }
 
-void DriveHelper::Release(const Opened& held) {
+void DriveHelper::Release(const Held& held) {
   if (held.descriptor >= 0) kernel.Close(held.descriptor);
   if (held.lock >= 0) kernel.Close(held.lock);
 }

@@ -1,19 +1,23 @@
 // movrel-drive-helper's work: the root helper that serves the flasher, run as the person, the
 // optical drives and nothing else. It answers the requests of DriveHelperProtocol.h:
 // - List: /dev/srN whose SCSI device is of type 5 (an optical drive) in sysfs, with its address.
-// - Open N: only a drive the list names, by its number; its flasher-to-flasher lock first (another
-//   flasher's hold refuses it, EWOULDBLOCK; a lock that cannot be had is told and the drive
-//   opened without it), then the node opened exclusively (O_EXCL: EBUSY while a file system is
-//   mounted from it or another program holds it so) and without following a symbolic link, and
-//   refused (ENODEV) unless it is the block device sysfs names.
-// - SgIo on an open drive (EBADF otherwise), its fields as the reader checked them.
-// - Close N: its node and its lock.
-// A malformed request ends the service; the drives and their locks close with the helper.
+// - Open N: only a drive the list names, by its number, opened without following a symbolic link
+//   and refused (ENODEV) unless it is the block device sysfs names. An exclusive open (O_EXCL:
+//   EBUSY while a file system is mounted from the drive or another program holds it so) comes
+//   with the drive's flasher-to-flasher lock: the one this flasher took with Lock, or else one
+//   taken for the open, first (another flasher's hold refuses it, EWOULDBLOCK; a lock that cannot
+//   be had is told and the drive opened without it).
+// - Lock N: the drive's flasher-to-flasher lock, without opening the drive.
+// - SgIo on an open drive's handle (EBADF otherwise), its fields as the reader checked them.
+// - Close: an open drive's handle with its node (and the lock taken for it), or a lock's.
+// At most kMostHandles at once (EMFILE past them). A malformed request ends the service; the
+// drives and their locks close with the helper.
 #pragma once
 
 #include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -36,24 +40,36 @@ class DriveHelper {
   // then ends, answering nothing more.
   bool Take(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& replies);
 
+  struct Listed;  // a drive the list names, with its node's device number
+
+  // Serves the requests read from `in` with replies written to `out` until `in` ends (true) or a
+  // request is malformed (false). Both are the flasher's socket.
+  bool Serve(int in, int out);
+
  private:
-  struct Listed;
-  struct Opened {
-    int descriptor = -1;
-    int lock = -1;  // the lock file's descriptor; -1 without the lock
+  // An open drive (its node's descriptor, and the lock taken for it), or a lock alone.
+  struct Held {
+    std::uint8_t drive = 0;
+    int descriptor = -1;  // -1 for a lock alone
+    int lock = -1;        // the lock file's descriptor; -1 without one of its own
   };
 
   std::vector<Listed> List();
+  std::optional<Listed> Find(std::uint8_t drive);
   drivehelper::Reply Answer(const drivehelper::Request& request);
-  std::uint32_t Open(std::uint8_t drive);
+  std::uint32_t Open(const drivehelper::Request& request, std::uint8_t& handle);
+  std::uint32_t Lock(const Listed& listed, int& lock);
+  std::uint32_t LockAlone(std::uint8_t drive, std::uint8_t& handle);
+  bool LockHeld(std::uint8_t drive) const;
   void SgIo(const drivehelper::Request& request, drivehelper::Reply& reply);
-  std::uint32_t Close(std::uint8_t drive);
-  void Release(const Opened& opened);
+  std::uint32_t Close(std::uint8_t handle);
+  std::uint32_t Keep(const Held& held, std::uint8_t& handle);
+  void Release(const Held& held);
 
   LinuxKernel& kernel;
   std::ostream& notices;
-  std::vector<std::uint8_t> pending;  // the start of a request not yet whole
-  std::map<std::uint8_t, Opened> opened;
+  std::vector<std::uint8_t> pending;     // the start of a request not yet whole
+  std::map<std::uint8_t, Held> handles;  // by handle, 1..kMostHandles
 };
 
 }  // namespace platform

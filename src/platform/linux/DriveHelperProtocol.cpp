@@ -60,7 +60,7 @@ void Framed(std::vector<std::uint8_t>& out, Write write) {
 bool ReadSgIo(Fields& fields, Request& request) {
   std::uint8_t direction = 0;
   std::span<const std::uint8_t> command;
-  if (!fields.Number(request.drive) || !fields.Number(direction) ||
+  if (!fields.Number(request.handle) || !fields.Number(direction) ||
       !fields.Number(request.commandLength) || !fields.Bytes(kLongestCommand, command) ||
       !fields.Number(request.timeoutMilliseconds) || !fields.Number(request.dataLength)) {
     return false;
@@ -115,7 +115,7 @@ bool ReadDrives(Fields& fields, Reply& reply) {
 
 bool KnownKind(std::uint8_t kind) {
   return kind >= static_cast<std::uint8_t>(Kind::List) &&
-         kind <= static_cast<std::uint8_t>(Kind::Close);
+         kind <= static_cast<std::uint8_t>(Kind::Lock);
 }
 
 }  // namespace
@@ -139,9 +139,17 @@ std::optional<Request> ReadRequest(std::span<const std::uint8_t> body) {
   switch (request.kind) {
     case Kind::List:
       break;
-    case Kind::Open:
-    case Kind::Close:
+    case Kind::Open: {
+      std::uint8_t exclusive = 2;
+      read = fields.Number(request.drive) && fields.Number(exclusive) && exclusive <= 1;
+      request.exclusive = exclusive == 1;
+      break;
+    }
+    case Kind::Lock:
       read = fields.Number(request.drive);
+      break;
+    case Kind::Close:
+      read = fields.Number(request.handle);
       break;
     case Kind::SgIo:
       read = ReadSgIo(fields, request);
@@ -163,6 +171,9 @@ std::optional<Reply> ReadReply(std::span<const std::uint8_t> body) {
   bool read = true;
   if (reply.error == 0 && reply.kind == Kind::List) read = ReadDrives(fields, reply);
   if (reply.error == 0 && reply.kind == Kind::SgIo) read = ReadSgIoReply(fields, reply);
+  if (reply.error == 0 && (reply.kind == Kind::Open || reply.kind == Kind::Lock)) {
+    read = fields.Number(reply.handle) && reply.handle >= 1 && reply.handle <= kMostHandles;
+  }
   if (!read || !fields.AtEnd()) return std::nullopt;
   return reply;
 }
@@ -170,9 +181,23 @@ std::optional<Reply> ReadReply(std::span<const std::uint8_t> body) {
 void WriteRequest(const Request& request, std::vector<std::uint8_t>& out) {
   Framed(out, [&] {
     Put(out, static_cast<std::uint8_t>(request.kind));
-    if (request.kind == Kind::List) return;
-    Put(out, request.drive);
-    if (request.kind != Kind::SgIo) return;
+    switch (request.kind) {
+      case Kind::List:
+        return;
+      case Kind::Open:
+        Put(out, request.drive);
+        Put(out, static_cast<std::uint8_t>(request.exclusive));
+        return;
+      case Kind::Lock:
+        Put(out, request.drive);
+        return;
+      case Kind::Close:
+        Put(out, request.handle);
+        return;
+      case Kind::SgIo:
+        break;
+    }
+    Put(out, request.handle);
     Put(out, static_cast<std::uint8_t>(request.direction));
     Put(out, request.commandLength);
     PutBytes(out, request.command);
@@ -204,6 +229,8 @@ void WriteReply(const Reply& reply, std::vector<std::uint8_t>& out) {
       PutBytes(out, reply.sense);
       Put(out, static_cast<std::uint32_t>(reply.data.size()));
       PutBytes(out, reply.data);
+    } else if (reply.kind == Kind::Open || reply.kind == Kind::Lock) {
+      Put(out, reply.handle);
     }
   });
 }

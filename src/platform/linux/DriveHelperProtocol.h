@@ -6,23 +6,26 @@
 //   message      u32 body length, then the body
 //   request      u8 kind, then by kind:
 //     List  (1)  nothing
-//     Open  (2)  u8 drive: N of /dev/srN, as the list names it
-//     SgIo  (3)  u8 drive, u8 direction (0 none, 1 to the device, 2 from the device),
+//     Open  (2)  u8 drive: N of /dev/srN, as the list names it; u8 exclusive (0 or 1)
+//     SgIo  (3)  u8 handle (an open drive's), u8 direction (0 none, 1 to the device, 2 from the
+//                device),
 //                u8 command length (1..16), u8[16] command (bytes past its length 0),
 //                u32 time-out in milliseconds (1..kLongestTimeout),
 //                u32 data length (0 with no direction, 1..kLongestData with one),
 //                the data when it goes to the device (data length bytes), nothing else
-//     Close (4)  u8 drive
+//     Close (4)  u8 handle (an open drive's or a lock's)
+//     Lock  (5)  u8 drive
 //   reply        u8 kind (the request's), u32 error (0, or the kernel's error number), then, when
 //                the error is 0, by kind:
 //     List       u8 count (up to kMostDrives), then each drive:
 //                u8 drive, u8 host, u8 channel, u8 id, u8 lun
-//     Open       nothing
+//     Open       u8 handle (1..kMostHandles)
 //     SgIo       u8 SCSI status, u16 host status, u16 driver status, i32 residue,
 //                u8 sense length (up to kLongestSense), the sense bytes,
 //                u32 data length, the data that came from the device (all of the request's
 //                buffer, whatever the residue; none for the other directions)
 //     Close      nothing
+//     Lock       u8 handle (1..kMostHandles)
 //
 // A body is exactly as long as its fields: a reader refuses one that ends early or goes on.
 #pragma once
@@ -36,7 +39,7 @@
 
 namespace platform::drivehelper {
 
-enum class Kind : std::uint8_t { List = 1, Open = 2, SgIo = 3, Close = 4 };
+enum class Kind : std::uint8_t { List = 1, Open = 2, SgIo = 3, Close = 4, Lock = 5 };
 enum class Direction : std::uint8_t { None = 0, ToDevice = 1, FromDevice = 2 };
 
 inline constexpr std::size_t kLengthBytes = 4;
@@ -45,6 +48,9 @@ inline constexpr std::uint32_t kLongestData = 64 * 1024;
 inline constexpr std::uint32_t kLongestTimeout = 108'000'000;  // 30 hours
 inline constexpr std::size_t kLongestSense = 32;
 inline constexpr std::size_t kMostDrives = 32;
+// Handles open at once, open drives and locks together: two openings of a drive (the window's and
+// the update's) and a lock, for every drive of a machine that has a few.
+inline constexpr std::size_t kMostHandles = 16;
 // The longest bodies: an SG_IO request with its data, an SG_IO reply with its sense and data.
 inline constexpr std::uint32_t kLongestRequest =
     1 + 1 + 1 + 1 + kLongestCommand + 4 + 4 + kLongestData;
@@ -53,7 +59,9 @@ inline constexpr std::uint32_t kLongestReply =
 
 struct Request {
   Kind kind = Kind::List;
-  std::uint8_t drive = 0;
+  std::uint8_t drive = 0;   // Open, Lock
+  bool exclusive = false;   // Open
+  std::uint8_t handle = 0;  // SgIo, Close
   Direction direction = Direction::None;
   std::uint8_t commandLength = 0;
   std::array<std::uint8_t, kLongestCommand> command{};
@@ -74,6 +82,7 @@ struct DriveEntry {
 struct Reply {
   Kind kind = Kind::List;
   std::uint32_t error = 0;
+  std::uint8_t handle = 0;  // Open, Lock
   std::vector<DriveEntry> drives;
   std::uint8_t status = 0;
   std::uint16_t hostStatus = 0;

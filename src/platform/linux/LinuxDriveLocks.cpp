@@ -53,6 +53,10 @@ int LockDriveFile(LinuxKernel& kernel, const ScsiAddress& address, int& descript
   return 0;
 }
 
+int LinuxKernel::LockDrive(const ScsiAddress& address, int& descriptor) {
+  return LockDriveFile(*this, address, descriptor);
+}
+
 struct LinuxSystem::DriveLock {
   DriveLock(LinuxKernel& kernel, int descriptor) : kernel(kernel), descriptor(descriptor) {}
   ~DriveLock() { kernel.Close(descriptor); }  // and with it the lock
@@ -65,7 +69,7 @@ struct LinuxSystem::DriveLock {
 
 DriveLockState LinuxSystem::LockDrive(const ScsiAddress& address, Handle& handle) {
   int descriptor = -1;
-  const int error = LockDriveFile(*kernel, address, descriptor);
+  const int error = kernel->LockDrive(address, descriptor);
   if (error == EWOULDBLOCK) return DriveLockState::HeldElsewhere;
   if (error != 0) {
     const std::string path = DriveLockPath(address);

@@ -14,6 +14,8 @@ struct sg_io_hdr;
 
 namespace platform {
 
+struct ScsiAddress;
+
 class LinuxKernel {
  public:
   virtual ~LinuxKernel() = default;
@@ -39,6 +41,10 @@ class LinuxKernel {
   // node's st_rdev) is the major:minor field of a line of /proc/self/mountinfo, which lists the
   // mounts of the process's mount namespace (proc(5)).
   virtual bool Mounted(const std::string& path) = 0;
+  // The flasher-to-flasher lock of the drive at `address` (DriveLockFile.h): 0 with the
+  // descriptor that holds it until it is closed, or the error number (EWOULDBLOCK: another
+  // flasher holds it).
+  virtual int LockDrive(const ScsiAddress& address, int& descriptor);
   // ioctl(2) SG_IO: 0 when the request ran (its outcome is in `request`), or the error number.
   virtual int SgIo(int descriptor, sg_io_hdr& request) = 0;
   // ioctl(2) SCSI_IOCTL_GET_IDLUN: the device's word, id | lun << 8 | channel << 16 | host << 24,

@@ -13,6 +13,7 @@
 #include <iostream>
 #include <thread>
 
+#include "platform/linux/HelperKernel.h"
 #include "platform/linux/LastError.h"
 #include "platform/linux/LinuxKernel.h"
 
@@ -39,7 +40,7 @@ struct LinuxSystem::Event {
   bool signalled = false;
 };
 
-LinuxSystem::LinuxSystem() : LinuxSystem(HostKernel(), std::cerr) {}
+LinuxSystem::LinuxSystem() : LinuxSystem(FlasherKernel(std::cerr), std::cerr) {}
 
 LinuxSystem::LinuxSystem(std::unique_ptr<LinuxKernel> kernel, std::ostream& notices)
     : kernel(std::move(kernel)), notices(notices) {}
