@@ -780,6 +780,12 @@ def run_scenario(name, work, binaries, windows):
         if not (binaries / tool).is_file():
             say(f"vm {name}: FAILED: no {binaries / tool} (the dev preset builds it)")
             return 1
+    # The flasher looks for the helper where its build's install prefix puts it: /usr in the
+    # package (scripts/package), /usr/local unless a build says otherwise.
+    if "person" in scenario and HELPER.encode() not in (binaries / "movrel-console").read_bytes():
+        say(f"vm {name}: FAILED: {binaries / 'movrel-console'} does not look for the drive helper "
+            f"at {HELPER}: build it with -DCMAKE_INSTALL_PREFIX=/usr, as the package is")
+        return 1
     missing = wine_guest.missing(windows) if "wine" in scenario else None
     if missing:
         say(f"vm {name}: FAILED: {missing}")
