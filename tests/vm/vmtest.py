@@ -14,7 +14,9 @@
                                                they received is compared with what DIR's
                                                movrel-console-sim sends the same drives; a Wine
                                                scenario runs the Windows build's movrel.exe
-                                               under Wine in the guest instead (wine_guest.py)
+                                               under Wine in the guest instead (wine_guest.py);
+                                               a "person" scenario runs the flasher as uid 1000,
+                                               with DIR's drive helper and a pkexec stand-in
 
 Scenarios are in scenarios.json beside this file. Exit status: 0 passed, 1 failed, 77 skipped
 (QEMU cannot start a virtual machine on this host).
@@ -222,10 +224,13 @@ def prepare(work):
         unpack_kernel(package, kernel)
     entries = [(path, 0o040755, None) for path in
                ("bin", "dev", "proc", "run", "sys", "tmp", "lib", "lib/modules", "scenario")]
-    lock_door = work / "lock-door"
-    run(["cc", "-static", "-O2", "-Wall", "-Werror", "-o", str(lock_door), str(HERE / "lock-door.c")])
+    # The guest's own small programs, static: lock-door in every guest; the pkexec stand-in and
+    # watch-run where the person runs the flasher (person_files).
+    for tool in ("lock-door", "pkexec", "watch-run"):
+        run(["cc", "-static", "-O2", "-Wall", "-Wextra", "-Werror", "-o", str(work / tool),
+             str(HERE / f"{tool}.c")])
     entries += [("bin/busybox", 0o100755, Path("/bin/busybox").read_bytes()),
-                ("bin/lock-door", 0o100755, lock_door.read_bytes()),
+                ("bin/lock-door", 0o100755, (work / "lock-door").read_bytes()),
                 ("init", 0o100755, (HERE / "init").read_bytes())]
     entries += [(f"lib/modules/{ko.name}", 0o100644, ko.read_bytes())
                 for ko in sorted((kernel / "modules").glob("*.ko"))]
@@ -414,11 +419,12 @@ def kernel_drive_commands(console):
     return [line[len("@@ trace "):] for line in console.splitlines() if line.startswith("@@ trace ")]
 
 
-def kernel_drive_files(scenario, binaries):
-    """The guest's files that serve the scenario's bay, and what reports its trace."""
+def kernel_drive_files(scenario, binaries, after=""):
+    """The guest's files that serve the scenario's bay, and what reports its trace; `after` is
+    reported after it."""
     bay = scenario.get("kernel_drive")
     if bay is None:
-        return [("scenario/serve", 0o100644, b""), ("scenario/after", 0o100644, b"")]
+        return [("scenario/serve", 0o100644, b""), ("scenario/after", 0o100644, after.encode())]
     serve = SERVE
     files = [("bin/" + KERNEL_DRIVE, 0o100755, (binaries / KERNEL_DRIVE).read_bytes()),
              ("scenario/bay.json", 0o100644, json.dumps(bay).encode())]
@@ -426,13 +432,108 @@ def kernel_drive_files(scenario, binaries):
         one = dict(bay, drives=bay["drives"][:1])
         files.append(("scenario/one-drive.json", 0o100644, json.dumps(one).encode()))
         serve += ONE_DRIVE_FIRST
-    after = ""
+    notes = ""
     if scenario.get("flash_is_image"):
-        after = NOTE_FLASHES.format(drives=len(bay["drives"]))
+        notes = NOTE_FLASHES.format(drives=len(bay["drives"]))
     options = f"--program-ms {scenario['program_ms']} " if "program_ms" in scenario else ""
     serve += SERVE_BAY.format(options=options)
     return files + [("scenario/serve", 0o100644, serve.encode()),
-                    ("scenario/after", 0o100644, (after + REPORT_TRACE).encode())]
+                    ("scenario/after", 0o100644, (notes + REPORT_TRACE + after).encode())]
+
+
+# ---- the flasher run by the person: uid 1000, its drives reached through the root helper ----
+
+HELPER = "/usr/libexec/movrel/movrel-drive-helper"
+PERSON = "1000:1000"
+# What /proc/PID/status shows of the person's flasher at every sample: the person's uid and gid in
+# each of their four places, and no capability permitted or in effect.
+PERSON_IDENTITY = ("Uid: 1000 1000 1000 1000 Gid: 1000 1000 1000 1000 "
+                   "CapPrm: 0000000000000000 CapEff: 0000000000000000")
+# The person (in no group of root's: the drives' nodes are root's own), the FIFO the flasher's
+# XAUTHORITY names (root's, 0600: only root could open it, and none of the run may), and the
+# watcher of the run.
+PERSON_BEFORE = """mkdir -p /etc
+echo 'root:x:0:0::/:/bin/sh' >/etc/passwd
+echo 'user:x:1000:1000::/:/bin/sh' >>/etc/passwd
+printf 'root:x:0:\\nuser:x:1000:\\n' >/etc/group
+chown 0:0 /dev/sr* /dev/sg*
+mkfifo -m 600 /tmp/xauthority
+watch-run /tmp/xauthority /tmp/watch-report &
+echo $! >/tmp/watch-run.pid
+"""
+PERSON_ENVIRONMENT = "XAUTHORITY=/tmp/xauthority"
+PERSON_AFTER = """kill $(cat /tmp/watch-run.pid)
+tries=0
+while [ ! -e /tmp/watch-report ] && [ $tries -lt 100 ]; do
+  sleep 0.1
+  tries=$((tries + 1))
+done
+cat /tmp/watch-report
+if [ -e /run/pkexec-calls ]; then sed 's/^/@@ pkexec /' /run/pkexec-calls; fi
+"""
+
+
+def shared_libraries(program):
+    """The host's paths of the shared libraries a program loads, its loader included (ldd)."""
+    listed = run(["ldd", str(program)], capture_output=True, text=True).stdout
+    return [Path(path) for path in re.findall(r"(?:=> |^\s*)(/\S+) \(0x", listed, re.M)]
+
+
+def person_files(scenario, binaries, work):
+    """The guest's files for a flasher the person runs: the drive helper where it is installed,
+    with the host's copies of the libraries it loads at their own paths; the pkexec stand-in,
+    setuid root, and with "agent": false its file that makes it find no authentication agent;
+    and watch-run."""
+    helper = binaries / "movrel-drive-helper"
+    programs = [(HELPER, 0o100755, helper.read_bytes()),
+                ("/usr/bin/pkexec", 0o104755, (work / "pkexec").read_bytes()),
+                ("/bin/watch-run", 0o100755, (work / "watch-run").read_bytes())]
+    programs += [(str(library), 0o100755, library.read_bytes())
+                 for library in shared_libraries(helper)]
+    if not scenario["person"].get("agent", True):
+        programs.append(("/scenario/pkexec-no-agent", 0o100644, b""))
+    folders = sorted({str(parent) for name, _, _ in programs
+                      for parent in Path(name).parents if str(parent) != "/"})
+    return ([(folder[1:], 0o040755, None) for folder in folders] +
+            [(name[1:], mode, data) for name, mode, data in programs])
+
+
+def check_person(person, console, failures):
+    """pkexec was asked once, for the drive helper alone; every sample of the flasher's process
+    showed the person's identity (PERSON_IDENTITY); the helper was seen running as root where
+    pkexec had an agent to ask, and never where it had none; no process opened the FIFO that the
+    flasher's XAUTHORITY names, nor waited in its open."""
+    calls = re.findall(r"^@@ pkexec (.*)$", console, re.M)
+    if len(calls) != 1:
+        failures.append(f"pkexec was asked {len(calls)} times, not once: {calls}")
+    for call in calls:
+        arguments = call.split(" ")
+        if (len(arguments) != 2 or arguments[0].rpartition("/")[2] != "pkexec"
+                or arguments[1] != HELPER):
+            failures.append(f"pkexec was asked '{call}', not for {HELPER} alone")
+    seen = re.findall(r"^@@ watch (flasher|helper) (.*) seen (\d+)$", console, re.M)
+    flasher = [identity for kind, identity, _ in seen if kind == "flasher"]
+    if not flasher:
+        failures.append("the flasher's process was never seen")
+    for identity in flasher:
+        if identity != PERSON_IDENTITY:
+            failures.append(f"the flasher's process had '{identity}', not '{PERSON_IDENTITY}'")
+    as_root = [identity for kind, identity, _ in seen
+               if kind == "helper" and identity.startswith("Uid: 0 0 0 0 Gid: 0 0 0 0 ")]
+    if person.get("agent", True) and not as_root:
+        failures.append("the drive helper was never seen running as root")
+    if not person.get("agent", True) and any(kind == "helper" for kind, _, _ in seen):
+        failures.append("the drive helper ran though pkexec found no agent")
+    fifo = re.search(r"^@@ watch fifo probes (\d+) readers (\d+) other-errors (\d+) opens (\d+)$",
+                     console, re.M)
+    if not fifo:
+        failures.append("no report on the XAUTHORITY FIFO")
+        return
+    probes, readers, others, opens = map(int, fifo.groups())
+    say(f"vm: XAUTHORITY's FIFO: {probes} probes, {readers} found a reader, {opens} opened it")
+    if probes == 0 or readers or others or opens:
+        failures.append(f"XAUTHORITY's FIFO: {readers} of {probes} probes found a reader, "
+                        f"{others} failed otherwise than with ENXIO, {opens} opens")
 
 
 def simulated_commands(scenario, binaries, folder, failures):
@@ -673,10 +774,18 @@ def run_scenario(name, work, binaries, windows):
         tools.append(scenario["program"])
     if "kernel_drive" in scenario:
         tools += [KERNEL_DRIVE, "movrel-console-sim"]
+    if "person" in scenario:
+        tools.append("movrel-drive-helper")
     for tool in tools:
         if not (binaries / tool).is_file():
             say(f"vm {name}: FAILED: no {binaries / tool} (the dev preset builds it)")
             return 1
+    # The flasher looks for the helper where its build's install prefix puts it: /usr in the
+    # package (scripts/package), /usr/local unless a build says otherwise.
+    if "person" in scenario and HELPER.encode() not in (binaries / "movrel-console").read_bytes():
+        say(f"vm {name}: FAILED: {binaries / 'movrel-console'} does not look for the drive helper "
+            f"at {HELPER}: build it with -DCMAKE_INSTALL_PREFIX=/usr, as the package is")
+        return 1
     missing = wine_guest.missing(windows) if "wine" in scenario else None
     if missing:
         say(f"vm {name}: FAILED: {missing}")
@@ -704,12 +813,16 @@ def run_scenario(name, work, binaries, windows):
     parameters = scenario.get("module_parameters", {})
     modules = "".join(f"{module} {parameters.get(module, '')}\n"
                       for module in load_order(scenario["modules"], depends))
+    person = "person" in scenario  # the flasher run by the person, its drives through the helper
+    before = (PERSON_BEFORE if person else "") + scenario.get("before", "")
     files = [*flasher,
              ("scenario/modules", 0o100644, modules.encode()),
              ("scenario/drives", 0o100644, str(len(scenario["drives"])).encode()),
-             ("scenario/before", 0o100644, scenario.get("before", "").encode()),
-             ("scenario/run_as", 0o100644, scenario.get("run_as", "").encode()),
-             *kernel_drive_files(scenario, binaries)]
+             ("scenario/before", 0o100644, before.encode()),
+             ("scenario/run_as", 0o100644, scenario.get("run_as", PERSON if person else "").encode()),
+             ("scenario/environment", 0o100644, (PERSON_ENVIRONMENT if person else "").encode()),
+             *(person_files(scenario, binaries, work) if person else []),
+             *kernel_drive_files(scenario, binaries, PERSON_AFTER if person else "")]
     (folder / "initrd").write_bytes((work / "base.cpio").read_bytes() + cpio(files))
     if scenario.get("disc") == "iso9660":  # a disc the guest can mount
         (folder / "disc").mkdir()
@@ -787,6 +900,8 @@ def run_scenario(name, work, binaries, windows):
         compare_one_drive(scenario["one_drive_first"], console, failures)
     if "flasher_cpu" in scenario:
         check_flasher_cpu(scenario["flasher_cpu"], console, failures)
+    if "person" in scenario:
+        check_person(scenario["person"], console, failures)
     if "flasher_seconds" in scenario:
         check_flasher_seconds(scenario["flasher_seconds"], console, failures)
     if scenario.get("at_once"):
