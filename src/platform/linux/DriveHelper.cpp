@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -60,6 +61,66 @@ std::optional<std::array<unsigned, 4>> Numbers(std::string_view text, char separ
   }
   return numbers;
 }
+
+// The reply to `request` before it is answered: its tag and kind.
+Reply Answered(const Request& request) {
+  Reply reply;
+  reply.tag = request.tag;
+  reply.kind = request.kind;
+  return reply;
+}
+
+// The replies written to the flasher's socket, whole, one at a time, from the thread that serves
+// the requests and from the commands' threads, which it starts and waits for.
+class ReplyWriter {
+ public:
+  explicit ReplyWriter(int out) : out(out) {}
+
+  // A flasher that has gone is seen at the next read, as the end of its requests.
+  void Write(const Reply& reply) {
+    std::vector<std::uint8_t> bytes;
+    drivehelper::WriteReply(reply, bytes);
+    std::lock_guard<std::mutex> hold(lock);
+    for (std::size_t at = 0; at < bytes.size();) {
+      const ssize_t written = ::write(out, bytes.data() + at, bytes.size() - at);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) break;
+      at += static_cast<std::size_t>(written);
+    }
+  }
+
+  // Runs `work` on a thread of its own, or here when no thread can be had.
+  void Start(std::function<void()> work) {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      ++running;
+    }
+    // The work, and the drive it holds, are let go of before the wait can end.
+    auto run = [this, work = std::move(work)]() mutable {
+      work();
+      work = nullptr;
+      std::lock_guard<std::mutex> hold(lock);
+      --running;
+      ended.notify_all();
+    };
+    try {
+      std::thread(run).detach();  // a copy: `run` stays for the fallback
+    } catch (const std::system_error&) {
+      run();
+    }
+  }
+
+  void WaitForAll() {
+    std::unique_lock<std::mutex> hold(lock);
+    ended.wait(hold, [this] { return running == 0; });
+  }
+
+ private:
+  const int out;
+  std::mutex lock;
+  std::condition_variable ended;
+  int running = 0;
+};
 
 }  // namespace
 
@@ -162,24 +223,11 @@ bool DriveHelper::Take(std::span<const std::uint8_t> bytes, std::vector<Request>
 }
 
 bool DriveHelper::Serve(int in, int out) {
-  std::mutex state;  // guards `running`; held while a reply is written, so replies never mix
-  std::condition_variable ended;
-  int running = 0;
-  const auto reply = [&](const Reply& answer) {
-    std::vector<std::uint8_t> bytes;
-    drivehelper::WriteReply(answer, bytes);
-    // A flasher that has gone is seen at the next read, as the end of its requests.
-    for (std::size_t at = 0; at < bytes.size();) {
-      const ssize_t written = ::write(out, bytes.data() + at, bytes.size() - at);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) break;
-      at += static_cast<std::size_t>(written);
-    }
-  };
+  ReplyWriter replies(out);
   std::vector<std::uint8_t> bytes(drivehelper::kLongestData);
   std::vector<Request> requests;
   bool wellFormed = true;
-  for (;;) {
+  while (wellFormed) {
     const ssize_t length = ::read(in, bytes.data(), bytes.size());
     if (length < 0 && errno == EINTR) continue;
     if (length <= 0) break;
@@ -187,32 +235,22 @@ bool DriveHelper::Serve(int in, int out) {
     wellFormed = Take(std::span(bytes.data(), static_cast<std::size_t>(length)), requests);
     for (const Request& request : requests) {
       if (request.kind != Kind::SgIo) {
-        const Reply answer = Answer(request);
-        std::lock_guard<std::mutex> hold(state);
-        reply(answer);
+        replies.Write(Answer(request));
         continue;
       }
-      {
-        std::lock_guard<std::mutex> hold(state);
-        ++running;
+      Reply answer = Answered(request);
+      const std::shared_ptr<Held> held = Claim(request.handle, answer.error);
+      if (!held) {
+        replies.Write(answer);
+        continue;
       }
-      const auto run = [&, request] {
-        const Reply answer = Answer(request);
-        std::lock_guard<std::mutex> done(state);
-        reply(answer);
-        --running;
-        ended.notify_all();
-      };
-      try {
-        std::thread(run).detach();
-      } catch (const std::system_error&) {
-        run();  // no thread to be had: the command runs here, holding up the others
-      }
+      replies.Start([this, held, request, answer, &replies]() mutable {
+        Run(*held, request, answer);
+        replies.Write(answer);
+      });
     }
-    if (!wellFormed) break;
   }
-  std::unique_lock<std::mutex> hold(state);
-  ended.wait(hold, [&] { return running == 0; });
+  replies.WaitForAll();
   return wellFormed;
 }
 
@@ -224,9 +262,7 @@ std::optional<DriveHelper::Listed> DriveHelper::Find(std::uint8_t drive) {
 }
 
 Reply DriveHelper::Answer(const Request& request) {
-  Reply reply;
-  reply.tag = request.tag;
-  reply.kind = request.kind;
+  Reply reply = Answered(request);
   switch (request.kind) {
     case Kind::List:
       for (const Listed& listed : List()) reply.drives.push_back(listed.entry);
@@ -235,7 +271,7 @@ Reply DriveHelper::Answer(const Request& request) {
       reply.error = Open(request, reply.handle);
       break;
     case Kind::SgIo:
-      SgIo(request, reply);
+      if (const auto held = Claim(request.handle, reply.error)) Run(*held, request, reply);
       break;
     case Kind::Close:
       reply.error = Close(request.handle);
@@ -308,24 +344,25 @@ std::uint32_t DriveHelper::Keep(std::shared_ptr<Held> held, std::uint8_t& handle
   return EMFILE;
 }
 
-// The handle is marked running while its command runs, and kept open by it even when closed
-// meanwhile.
-void DriveHelper::SgIo(const Request& request, Reply& reply) {
-  std::shared_ptr<Held> held;
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    const auto found = handles.find(request.handle);
-    if (found == handles.end() || found->second->descriptor < 0) {
-      reply.error = EBADF;
-      return;
-    }
-    if (found->second->running) {
-      reply.error = EBUSY;
-      return;
-    }
-    held = found->second;
-    held->running = true;
+// The open drive of `handle`, marked running until its command has run (and kept open by it even
+// when closed meanwhile); nothing, with `error` EBADF or EBUSY, for a handle that is not an open
+// drive's or whose command still runs.
+std::shared_ptr<DriveHelper::Held> DriveHelper::Claim(std::uint8_t handle, std::uint32_t& error) {
+  std::lock_guard<std::mutex> hold(lock);
+  const auto found = handles.find(handle);
+  if (found == handles.end() || found->second->descriptor < 0) {
+    error = EBADF;
+    return nullptr;
   }
+  if (found->second->running) {
+    error = EBUSY;
+    return nullptr;
+  }
+  found->second->running = true;
+  return found->second;
+}
+
+void DriveHelper::Run(Held& held, const Request& request, Reply& reply) {
   std::array<std::uint8_t, drivehelper::kLongestCommand> command = request.command;
   std::array<std::uint8_t, drivehelper::kLongestSense> sense{};
   std::vector<std::uint8_t> data = request.direction == Direction::ToDevice
@@ -343,10 +380,10 @@ void DriveHelper::SgIo(const Request& request, Reply& reply) {
   header.dxfer_len = request.dataLength;
   header.dxferp = data.empty() ? nullptr : data.data();
   header.timeout = request.timeoutMilliseconds;
-  reply.error = static_cast<std::uint32_t>(kernel.SgIo(held->descriptor, header));
+  reply.error = static_cast<std::uint32_t>(kernel.SgIo(held.descriptor, header));
   {
     std::lock_guard<std::mutex> hold(lock);
-    held->running = false;
+    held.running = false;
   }
   if (reply.error != 0) return;
   reply.status = header.status;

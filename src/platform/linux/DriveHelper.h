@@ -52,7 +52,7 @@ class DriveHelper {
   // Serves the requests read from `in` with replies written to `out` until `in` ends (true) or a
   // request is malformed (false), then waits for the commands still running. Both are the
   // flasher's socket. Each command runs on a thread of its own, so that a drive's long command
-  // (its flash programming) holds up no other drive's.
+  // (its flash programming) holds up no other drive's; there are no more of them than handles.
   bool Serve(int in, int out);
 
  private:
@@ -64,7 +64,8 @@ class DriveHelper {
   std::uint32_t Lock(const Listed& listed, int& lock);
   std::uint32_t LockAlone(std::uint8_t drive, std::uint8_t& handle);
   bool LockHeld(std::uint8_t drive);
-  void SgIo(const drivehelper::Request& request, drivehelper::Reply& reply);
+  std::shared_ptr<Held> Claim(std::uint8_t handle, std::uint32_t& error);
+  void Run(Held& held, const drivehelper::Request& request, drivehelper::Reply& reply);
   std::uint32_t Close(std::uint8_t handle);
   std::uint32_t Keep(std::shared_ptr<Held> held, std::uint8_t& handle);
 
