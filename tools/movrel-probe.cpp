@@ -6,6 +6,6 @@
 #include "package/PackageBlock.h"
 
 int main() {
-  std::fputs(pack::FormatPackage(app::EmbeddedPackage()).c_str(), stdout);
+  std::fputs(movrel::pack::FormatPackage(movrel::package::EmbeddedPackage()).c_str(), stdout);
   return 0;
 }

@@ -12,15 +12,15 @@
 
 namespace {
 
-using test_support::QuietApplication;
+using movrel::test::QuietApplication;
 
-sim::BayConfig SixteenDrives(sim::Family family) {
-  sim::BayConfig bay;
+movrel::sim::BayConfig SixteenDrives(movrel::sim::Family family) {
+  movrel::sim::BayConfig bay;
   bay.family = family;
-  bay.aspi = family == sim::Family::Consumer;
+  bay.aspi = family == movrel::sim::Family::Consumer;
   bay.hostAdapters = 2;
   for (int i = 0; i < 16; ++i) {
-    sim::DriveConfig drive;
+    movrel::sim::DriveConfig drive;
     drive.name = std::string(1, static_cast<char>('D' + i));
     drive.root = drive.name + ":\\";
     drive.address = {i / 8, 0, i % 8, 0};
@@ -30,21 +30,21 @@ sim::BayConfig SixteenDrives(sim::Family family) {
   return bay;
 }
 
-void Discover(benchmark::State& state, sim::Family family) {
-  sim::SimSystem machine(SixteenDrives(family));
+void Discover(benchmark::State& state, movrel::sim::Family family) {
+  movrel::sim::SimSystem machine(SixteenDrives(family));
   QuietApplication application;
   for (auto _ : state) {
-    movrel::AtapiDevice device(machine, application);
+    movrel::device::AtapiDevice device(machine, application);
     if (device.DriveCount() != 16) state.SkipWithError("not every drive was found");
     machine.ClearTrace();
   }
 }
 
 void BM_DiscoverSixteenDrivesPassThrough(benchmark::State& state) {
-  Discover(state, sim::Family::NT);
+  Discover(state, movrel::sim::Family::NT);
 }
 void BM_DiscoverSixteenDrivesAspi(benchmark::State& state) {
-  Discover(state, sim::Family::Consumer);
+  Discover(state, movrel::sim::Family::Consumer);
 }
 
 BENCHMARK(BM_DiscoverSixteenDrivesPassThrough)->Unit(benchmark::kMicrosecond);

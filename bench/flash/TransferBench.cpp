@@ -27,8 +27,8 @@ std::vector<std::uint8_t> Image() {
 
 void BM_TransferImage(benchmark::State& state) {
   movrel::test::InstantDriveSystem system;
-  test_support::QuietApplication application;
-  movrel::AtapiDevice device(system, application);
+  movrel::test::QuietApplication application;
+  movrel::device::AtapiDevice device(system, application);
   if (!device.SelectDrive(0)) {
     state.SkipWithError("no drive to transfer to");
     return;

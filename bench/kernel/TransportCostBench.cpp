@@ -97,9 +97,9 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
   const std::vector<std::uint8_t> image = Image();
 
-  platform::LinuxSystem system;
-  test_support::QuietApplication application;
-  movrel::AtapiDevice device(system, application);  // discovers the drives
+  movrel::platform::LinuxSystem system;
+  movrel::test::QuietApplication application;
+  movrel::device::AtapiDevice device(system, application);  // discovers the drives
   if (device.DriveCount() == 0 || !device.SelectDrive(0)) {
     std::fprintf(stderr, "movrel-transport-bench: no drive to transfer to\n");
     return 2;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace app {
+namespace movrel::app {
 
 struct Color {
   std::uint8_t red = 0;
@@ -124,4 +124,4 @@ class Timer : public Control {
   unsigned Interval() const { return 100; }  // milliseconds
 };
 
-}  // namespace app
+}  // namespace movrel::app

@@ -9,7 +9,9 @@
 #include "device/AtapiDevice.h"
 #include "platform/ShownText.h"
 
-namespace app {
+namespace movrel::app {
+
+using package::ConstraintEntry;
 
 using platform::ShownText;
 
@@ -26,7 +28,7 @@ std::string Bounded(const char* text, std::size_t limit) {
 }
 
 // The four states of one constraint entry: vendor, product, minimum, maximum.
-bool PassesEntry(const ConstraintEntry& entry, const movrel::DriveEntry& drive) {
+bool PassesEntry(const ConstraintEntry& entry, const movrel::device::DriveEntry& drive) {
   const std::string minimum = Bounded(entry.Minimum(), 4);
   const std::string maximum = Bounded(entry.Maximum(), 4);
   const std::string vendor = Bounded(entry.Vendor(), 8);
@@ -45,7 +47,7 @@ void TMovrelMain::FillDriveList() {
   cboDrives.Clear();
   detectedDrivesText.clear();
   for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
-    const movrel::DriveEntry* e = mainDevice->EntryAt(i);
+    const movrel::device::DriveEntry* e = mainDevice->EntryAt(i);
     if (e == nullptr) continue;
     // The drive's own bytes are shown safely; matching below reads them as they came.
     const std::string identity = ShownText(Bounded(e->identity, sizeof e->identity));
@@ -61,7 +63,7 @@ void TMovrelMain::FillDriveList() {
   MatchDrives();
 
   for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
-    const movrel::DriveEntry* e = mainDevice->EntryAt(i);
+    const movrel::device::DriveEntry* e = mainDevice->EntryAt(i);
     if (e != nullptr && e->valid != 0 && e->allowed != 0) {
       cboDrives.SetItemIndex(static_cast<int>(i));
       break;
@@ -73,7 +75,7 @@ void TMovrelMain::MatchDrives() {
   if (!mainDevice) return;
   const int banks = package.BankCount();
   for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
-    movrel::DriveEntry* e = mainDevice->EntryAt(i);
+    movrel::device::DriveEntry* e = mainDevice->EntryAt(i);
     if (e == nullptr) continue;  // an entry that is not valid is never listed or allowed
     if (e->valid != 1 || package.NoFirmware()) {
       e->allowed = 0;
@@ -109,7 +111,7 @@ void TMovrelMain::cboDrivesChange(const void*) {
 void TMovrelMain::ShowSelectedDrive() {
   if (!mainDevice || cboDrives.ItemIndex() < 0) return;
   const auto index = static_cast<std::uint32_t>(cboDrives.ItemIndex());
-  const movrel::DriveEntry* e = mainDevice->EntryAt(index);
+  const movrel::device::DriveEntry* e = mainDevice->EntryAt(index);
   if (e == nullptr) return;
 
   if (e->allowed == 0) {
@@ -135,4 +137,4 @@ void TMovrelMain::ShowSelectedDrive() {
   if (runningWorkers == 0) mainDevice->SelectDrive(static_cast<std::int16_t>(index));
 }
 
-}  // namespace app
+}  // namespace movrel::app

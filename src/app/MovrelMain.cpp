@@ -10,7 +10,11 @@
 #include "platform/Application.h"
 #include "platform/System.h"
 
-namespace app {
+namespace movrel::app {
+
+using package::CheckSeal;
+using package::PackageView;
+using package::SealState;
 
 using platform::MessageAnswer;
 using platform::MessageButtons;
@@ -72,7 +76,7 @@ void TMovrelMain::StartUp() {
   lblPercent.SetText(texts::kZeroPercent);
   pbar.SetPosition(0);
 
-  mainDevice = std::make_unique<movrel::AtapiDevice>(system, application);
+  mainDevice = std::make_unique<movrel::device::AtapiDevice>(system, application);
   if (!mainDevice->BuffersAllocated()) {
     mainDevice.reset();
     application.ShowPlainError(texts::kDeviceFailed, texts::kDeviceFailedTitle);
@@ -114,7 +118,7 @@ void TMovrelMain::StartUp() {
 int TMovrelMain::CountEligibleDrives() {
   int count = 0;
   for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
-    const movrel::DriveEntry* entry = mainDevice->EntryAt(i);
+    const movrel::device::DriveEntry* entry = mainDevice->EntryAt(i);
     if (entry != nullptr && entry->valid == 1 && entry->allowed == 1) ++count;
   }
   return count;
@@ -154,4 +158,4 @@ void TMovrelMain::FormDestroy() {
   mainDevice.reset();
 }
 
-}  // namespace app
+}  // namespace movrel::app

@@ -12,18 +12,21 @@
 #include "package/PackageBlock.h"
 #include "platform/OSInfo.h"
 
-namespace platform {
+namespace movrel::platform {
 class Application;
 class System;
-}  // namespace platform
+}  // namespace movrel::platform
 
-namespace movrel {
+namespace movrel::flash {
+class Parser;
+}  // namespace movrel::flash
+
+namespace movrel::device {
 class AtapiDevice;
 struct DriveEntry;
-class Parser;
-}  // namespace movrel
+}  // namespace movrel::device
 
-namespace app {
+namespace movrel::app {
 
 // How the program ended, for the exit status of a terminal view.
 enum class Ending {
@@ -39,8 +42,8 @@ class TMovrelMain {
 
   // Builds the form and runs the start-up sequence; a failed check terminates the application.
   // The view's refresh, run after any control's state changed, is bound before start-up runs.
-  TMovrelMain(platform::System& system, platform::Application& application, PackageView package,
-              ViewRefresh refresh = {});
+  TMovrelMain(platform::System& system, platform::Application& application,
+              package::PackageView package, ViewRefresh refresh = {});
   ~TMovrelMain();
   TMovrelMain(const TMovrelMain&) = delete;
   TMovrelMain& operator=(const TMovrelMain&) = delete;
@@ -62,7 +65,7 @@ class TMovrelMain {
   // 1 after a failed update, 2 when it ended before any update.
   int ExitStatus() const { return ending == Ending::Running ? 0 : static_cast<int>(ending); }
   const std::string& DetectedDrivesText() const { return detectedDrivesText; }
-  movrel::AtapiDevice* MainDevice() const { return mainDevice.get(); }
+  movrel::device::AtapiDevice* MainDevice() const { return mainDevice.get(); }
 
  private:
   // Declared before the controls, which keep its address: it is bound before any of them.
@@ -90,15 +93,17 @@ class TMovrelMain {
   void MatchDrives();
   void ShowSelectedDrive();
   void SelectRunDrive(int j, std::int16_t i);
-  bool TakeRunDrive(int j, const movrel::DriveEntry& entry, bool checkDisc);
+  bool TakeRunDrive(int j, const movrel::device::DriveEntry& entry, bool checkDisc);
   // False, after telling the person and ending the program, when the machine runs on battery.
   bool PowerAllowsRun();
-  bool CheckDiscAndTray(movrel::AtapiDevice& device);
+  bool CheckDiscAndTray(movrel::device::AtapiDevice& device);
   bool MayIdentifyAfterRun(std::int16_t i);
   void IdentifyAfterRun(std::int16_t i);
   // One box naming the drive: `text` has a %s for it.
-  void TellAboutDrive(const char* text, const movrel::DriveEntry& entry);
-  void TellDriveBusy(const movrel::DriveEntry& entry) { TellAboutDrive(texts::kDriveBusy, entry); }
+  void TellAboutDrive(const char* text, const movrel::device::DriveEntry& entry);
+  void TellDriveBusy(const movrel::device::DriveEntry& entry) {
+    TellAboutDrive(texts::kDriveBusy, entry);
+  }
   int CountEligibleDrives();
   std::string NoMatchText() const;
   std::string NoticeText() const;
@@ -108,19 +113,19 @@ class TMovrelMain {
 
   platform::System& system;
   platform::Application& application;
-  PackageView package;
-  PackageOptions options;
+  package::PackageView package;
+  package::PackageOptions options;
   std::string caption = texts::kInitialCaption;
   bool closeCommandRemoved = false;
   Ending ending = Ending::Running;
 
-  std::unique_ptr<movrel::AtapiDevice> mainDevice;
-  std::unique_ptr<movrel::AtapiDevice> flashDevices[kMaxRunDrives];
-  movrel::Parser* workers[kMaxRunDrives] = {};
+  std::unique_ptr<movrel::device::AtapiDevice> mainDevice;
+  std::unique_ptr<movrel::device::AtapiDevice> flashDevices[kMaxRunDrives];
+  movrel::flash::Parser* workers[kMaxRunDrives] = {};
   // The drive-table index each device of the run was given, that drive's lock, and whether
   // another flasher held it.
   std::int16_t flashDriveIndex[kMaxRunDrives] = {};
-  movrel::DriveLock runLocks[kMaxRunDrives];
+  movrel::device::DriveLock runLocks[kMaxRunDrives];
   bool runDriveBusy[kMaxRunDrives] = {};
   int flashDeviceCount = 0;
   int runningWorkers = 0;
@@ -132,4 +137,4 @@ class TMovrelMain {
   std::string detectedDrivesText;
 };
 
-}  // namespace app
+}  // namespace movrel::app

@@ -5,7 +5,7 @@
 #include "platform/Application.h"
 #include "platform/System.h"
 
-namespace app {
+namespace movrel::app {
 
 bool TMovrelMain::PowerAllowsRun() {
   if (system.GetPowerSource() != platform::System::PowerSource::Battery) return true;
@@ -15,4 +15,4 @@ bool TMovrelMain::PowerAllowsRun() {
   return false;
 }
 
-}  // namespace app
+}  // namespace movrel::app

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace app {
+namespace movrel::app {
 
 int CompareText(const std::string& left, const std::string& right) {
   const int order = std::strcoll(left.c_str(), right.c_str());
@@ -11,4 +11,4 @@ int CompareText(const std::string& left, const std::string& right) {
   return order;
 }
 
-}  // namespace app
+}  // namespace movrel::app

@@ -4,11 +4,11 @@
 
 #include <string>
 
-namespace app {
+namespace movrel::app {
 
 int CompareText(const std::string& left, const std::string& right);
 inline bool TextEquals(const std::string& left, const std::string& right) {
   return CompareText(left, right) == 0;
 }
 
-}  // namespace app
+}  // namespace movrel::app

@@ -8,13 +8,16 @@
 #include "package/ImageHash.h"
 #include "platform/System.h"
 
-namespace app {
+namespace movrel::app {
+
+using package::ImageSha256;
+using package::PackageView;
 
 namespace {
 
 // The failing command's "KEY/ASC", when the drive answered it with sense data.
 std::string SenseText(const UpdateOutcome& outcome) {
-  if (outcome.succeeded || outcome.lastResult != movrel::AtapiDevice::kSenseData) return {};
+  if (outcome.succeeded || outcome.lastResult != movrel::device::AtapiDevice::kSenseData) return {};
   char text[8];
   std::snprintf(text, sizeof text, "%02X/%02X", outcome.senseKey, outcome.asc);
   return text;
@@ -22,7 +25,8 @@ std::string SenseText(const UpdateOutcome& outcome) {
 
 }  // namespace
 
-UpdateOutcome UpdateOutcome::Of(const movrel::DriveEntry& entry, movrel::AtapiDevice& device) {
+UpdateOutcome UpdateOutcome::Of(const movrel::device::DriveEntry& entry,
+                                movrel::device::AtapiDevice& device) {
   UpdateOutcome outcome;
   outcome.before = entry;
   outcome.bank = entry.bankIndex;
@@ -33,7 +37,7 @@ UpdateOutcome UpdateOutcome::Of(const movrel::DriveEntry& entry, movrel::AtapiDe
   return outcome;
 }
 
-bool UpdateOutcome::KeptOldRevision(const movrel::DriveEntry& after,
+bool UpdateOutcome::KeptOldRevision(const movrel::device::DriveEntry& after,
                                     std::string_view newRevision) const {
   constexpr std::size_t kRevisionLength = 4;
   const auto revision = [](std::string_view text) {
@@ -46,7 +50,7 @@ bool UpdateOutcome::KeptOldRevision(const movrel::DriveEntry& after,
 }
 
 void RecordUpdates(platform::System& system, const PackageView& package,
-                   const UpdateOutcome* outcomes, const movrel::DriveEntry* const* after,
+                   const UpdateOutcome* outcomes, const movrel::device::DriveEntry* const* after,
                    int count) {
   const platform::Handle log =
       system.RegisterEventSourceA(nullptr, platform::UpdateRecord::SourceName);
@@ -58,7 +62,7 @@ void RecordUpdates(platform::System& system, const PackageView& package,
     namespace field = platform::UpdateRecord;
     std::string strings[field::StringCount];
     strings[field::Device] = outcome.before.driveRoot[0] != '\0'
-                                 ? movrel::DeviceNameOf(outcome.before.driveRoot).data()
+                                 ? movrel::device::DeviceNameOf(outcome.before.driveRoot).data()
                                  : "";
     strings[field::Vendor] = outcome.before.vendor;
     strings[field::Product] = outcome.before.product;
@@ -81,4 +85,4 @@ void RecordUpdates(platform::System& system, const PackageView& package,
   system.DeregisterEventSource(log);
 }
 
-}  // namespace app
+}  // namespace movrel::app

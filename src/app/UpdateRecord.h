@@ -9,33 +9,34 @@
 #include "device/AtapiDevice.h"
 #include "package/PackageBlock.h"
 
-namespace platform {
+namespace movrel::platform {
 class System;
-}  // namespace platform
+}  // namespace movrel::platform
 
-namespace app {
+namespace movrel::app {
 
 // What a run's device tells of its drive's update once its worker has ended.
 struct UpdateOutcome {
-  movrel::DriveEntry before{};  // the drive's entry as the run started
+  movrel::device::DriveEntry before{};  // the drive's entry as the run started
   std::uint16_t bank = 0;
   bool succeeded = false;
   std::uint8_t lastResult = 0;  // the last command's outcome, sense key and code
   std::uint8_t senseKey = 0;
   std::uint8_t asc = 0;
 
-  static UpdateOutcome Of(const movrel::DriveEntry& entry, movrel::AtapiDevice& device);
+  static UpdateOutcome Of(const movrel::device::DriveEntry& entry,
+                          movrel::device::AtapiDevice& device);
   // Whether the drive, identified again as `after`, took an update it was told it took: one that
   // still reports the revision it had, where the bank installs another, kept its old firmware
   // (the drive may refuse an image without saying so). A changed revision counts, even if it is
   // not the bank's own.
-  bool KeptOldRevision(const movrel::DriveEntry& after, std::string_view newRevision) const;
+  bool KeptOldRevision(const movrel::device::DriveEntry& after, std::string_view newRevision) const;
 };
 
 // One record per outcome, with the revision that `after` (the drive's entry identified again)
 // reports. Nothing is recorded where the system keeps no event log.
-void RecordUpdates(platform::System& system, const PackageView& package,
-                   const UpdateOutcome* outcomes, const movrel::DriveEntry* const* after,
+void RecordUpdates(platform::System& system, const package::PackageView& package,
+                   const UpdateOutcome* outcomes, const movrel::device::DriveEntry* const* after,
                    int count);
 
-}  // namespace app
+}  // namespace movrel::app

@@ -12,7 +12,9 @@
 #include "platform/Application.h"
 #include "platform/System.h"
 
-namespace app {
+namespace movrel::app {
+
+using package::BankImage;
 
 using platform::MessageAnswer;
 using platform::MessageButtons;
@@ -29,7 +31,7 @@ void TMovrelMain::cmdUpdateClick(const void*) {
 
   if (options.autoMode == 0) {
     const int selected = cboDrives.ItemIndex();
-    const movrel::DriveEntry* e =
+    const movrel::device::DriveEntry* e =
         selected < 0 ? nullptr : mainDevice->EntryAt(static_cast<std::uint32_t>(selected));
     if (e == nullptr) return;
     if (e->upToDate == 1 && options.n2oMessage != 0 &&
@@ -41,7 +43,7 @@ void TMovrelMain::cmdUpdateClick(const void*) {
     flashDriveIndex[flashDeviceCount++] = static_cast<std::int16_t>(selected);
   } else {
     for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
-      const movrel::DriveEntry* e = mainDevice->EntryAt(i);
+      const movrel::device::DriveEntry* e = mainDevice->EntryAt(i);
       if (e == nullptr || e->valid != 1 || e->allowed != 1) continue;
       flashDriveIndex[flashDeviceCount++] = static_cast<std::int16_t>(i);
     }
@@ -57,8 +59,8 @@ void TMovrelMain::cmdUpdateClick(const void*) {
   // not be taken for the last one.
   runningWorkers = flashDeviceCount;
   for (int j = 0; j < flashDeviceCount; ++j) {
-    movrel::AtapiDevice& d = *flashDevices[j];
-    const movrel::DriveEntry* entry =
+    movrel::device::AtapiDevice& d = *flashDevices[j];
+    const movrel::device::DriveEntry* entry =
         mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
     const BankImage image = package.Image(entry != nullptr ? entry->bankIndex : 0);
 
@@ -70,7 +72,7 @@ void TMovrelMain::cmdUpdateClick(const void*) {
     // A bank that is not a usable image, a drive that another flasher is updating, or one whose
     // check nobody can finish, goes to the worker without an image: it refuses it before it sends
     // any command, and the run ends as failed.
-    movrel::FlashRequest request{};
+    movrel::flash::FlashRequest request{};
     request.device = &d;
     request.image = image.usable && ours ? image.data : nullptr;
     request.imageLength = image.usable && ours ? image.size : 0;
@@ -83,8 +85,8 @@ void TMovrelMain::cmdUpdateClick(const void*) {
       system.SetThreadExecutionState(platform::ExecutionState::Continuous |
                                      platform::ExecutionState::SystemRequired);
     }
-    workers[j] = new movrel::Parser(application, request,
-                                    [this](platform::Thread& sender) { FlashDone(&sender); });
+    workers[j] = new movrel::flash::Parser(
+        application, request, [this](platform::Thread& sender) { FlashDone(&sender); });
   }
 
   if (runningWorkers != 0) {
@@ -102,10 +104,10 @@ void TMovrelMain::cmdUpdateClick(const void*) {
 // another flasher is updating is not even opened: an open makes the kernel send the drive its
 // media checks, and on some kernels waits for the other flasher's command to end.
 void TMovrelMain::SelectRunDrive(int j, std::int16_t i) {
-  const movrel::DriveEntry* entry = mainDevice->EntryAt(static_cast<std::uint32_t>(i));
-  runDriveBusy[j] = entry != nullptr &&
-                    runLocks[j].Take(system, *entry) == movrel::DriveLock::State::HeldElsewhere;
-  flashDevices[j] = std::make_unique<movrel::AtapiDevice>(system, application, false);
+  const movrel::device::DriveEntry* entry = mainDevice->EntryAt(static_cast<std::uint32_t>(i));
+  runDriveBusy[j] = entry != nullptr && runLocks[j].Take(system, *entry) ==
+                                            movrel::device::DriveLock::State::HeldElsewhere;
+  flashDevices[j] = std::make_unique<movrel::device::AtapiDevice>(system, application, false);
   mainDevice->CopyTargetTo(flashDevices[j].get());
   if (!runDriveBusy[j]) flashDevices[j]->SelectDrive(i);
 }
@@ -115,8 +117,8 @@ void TMovrelMain::SelectRunDrive(int j, std::int16_t i) {
 // the run has to itself: a drive whose disc is mounted, or that another program holds, is sent
 // nothing (its worker fails, and the person is told why). False for such drives, and for one
 // whose check nobody was there to finish.
-bool TMovrelMain::TakeRunDrive(int j, const movrel::DriveEntry& entry, bool checkDisc) {
-  movrel::AtapiDevice& d = *flashDevices[j];
+bool TMovrelMain::TakeRunDrive(int j, const movrel::device::DriveEntry& entry, bool checkDisc) {
+  movrel::device::AtapiDevice& d = *flashDevices[j];
   if (runDriveBusy[j]) {
     TellDriveBusy(entry);
     return false;
@@ -129,8 +131,8 @@ bool TMovrelMain::TakeRunDrive(int j, const movrel::DriveEntry& entry, bool chec
 // (a sense reply is an answer): the drive is gone, and its worker will fail. Before each eject
 // the door is unlocked, as a desktop locks it while a disc is in. False when a box that asks the
 // person to act finds nobody to answer it: the check can never end, and the drive is not updated.
-bool TMovrelMain::CheckDiscAndTray(movrel::AtapiDevice& d) {
-  const auto answered = [&d] { return d.LastResult() != movrel::AtapiDevice::kNoAnswer; };
+bool TMovrelMain::CheckDiscAndTray(movrel::device::AtapiDevice& d) {
+  const auto answered = [&d] { return d.LastResult() != movrel::device::AtapiDevice::kNoAnswer; };
   lblMsg.SetText(texts::kCheckDisc);
   for (;;) {
     const bool absent = d.MediumAbsent();
@@ -166,8 +168,8 @@ bool TMovrelMain::MayIdentifyAfterRun(std::int16_t i) {
   for (int j = 0; j < flashDeviceCount; ++j) {
     if (flashDriveIndex[j] == i) return !runDriveBusy[j];
   }
-  const movrel::DriveEntry* entry = mainDevice->EntryAt(static_cast<std::uint32_t>(i));
-  return entry != nullptr && !movrel::DriveLock::HeldElsewhere(system, *entry);
+  const movrel::device::DriveEntry* entry = mainDevice->EntryAt(static_cast<std::uint32_t>(i));
+  return entry != nullptr && !movrel::device::DriveLock::HeldElsewhere(system, *entry);
 }
 
 void TMovrelMain::IdentifyAfterRun(std::int16_t i) {
@@ -176,7 +178,7 @@ void TMovrelMain::IdentifyAfterRun(std::int16_t i) {
   mainDevice->IdentifyCurrent();
 }
 
-void TMovrelMain::TellAboutDrive(const char* text, const movrel::DriveEntry& entry) {
+void TMovrelMain::TellAboutDrive(const char* text, const movrel::device::DriveEntry& entry) {
   char drive[32];
   if (entry.driveRoot[0] != '\0') {
     std::snprintf(drive, sizeof drive, "%.2s", entry.driveRoot);
@@ -214,10 +216,10 @@ void TMovrelMain::FlashDone(const void*) {
   UpdateOutcome outcomes[kMaxRunDrives];
   const char* inUse[kMaxRunDrives] = {};  // why a drive the system kept in use was not updated
   for (int j = 0; j < flashDeviceCount; ++j) {
-    const movrel::DriveEntry* entry =
+    const movrel::device::DriveEntry* entry =
         mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
-    outcomes[j] =
-        UpdateOutcome::Of(entry != nullptr ? *entry : movrel::DriveEntry{}, *flashDevices[j]);
+    outcomes[j] = UpdateOutcome::Of(entry != nullptr ? *entry : movrel::device::DriveEntry{},
+                                    *flashDevices[j]);
     if (flashDevices[j]->FlashStatus() != 0) allSucceeded = false;
     if (flashDevices[j]->DriveInUse()) {
       inUse[j] = flashDevices[j]->DriveMounted() ? texts::kDriveMounted : texts::kDriveInUse;
@@ -233,7 +235,7 @@ void TMovrelMain::FlashDone(const void*) {
 
   // The drives of the run may still be busy with their flash memory: the identification waits
   // for them as long as the programming command did.
-  mainDevice->SetCommandTimeout(movrel::AtapiDevice::kProgrammingCommandTimeout);
+  mainDevice->SetCommandTimeout(movrel::device::AtapiDevice::kProgrammingCommandTimeout);
   if (options.autoMode == 0) {
     // The run's drive, whose revision tells whether it took the update, and the line selected
     // now, which the person may have changed during the run.
@@ -249,14 +251,14 @@ void TMovrelMain::FlashDone(const void*) {
     FillDriveList();
     mainDevice->CloseDrive();
   }
-  mainDevice->SetCommandTimeout(movrel::AtapiDevice::kBoundedCommandTimeout);
+  mainDevice->SetCommandTimeout(movrel::device::AtapiDevice::kBoundedCommandTimeout);
 
   // The run's commands are over: its drives' locks are let go of, the system may sleep again
   // (and restart, below), and each drive's update goes to the event log with the revision it
   // reports now.
-  for (movrel::DriveLock& lock : runLocks) lock.Release();
+  for (movrel::device::DriveLock& lock : runLocks) lock.Release();
   system.SetThreadExecutionState(platform::ExecutionState::Continuous);
-  const movrel::DriveEntry* after[kMaxRunDrives] = {};
+  const movrel::device::DriveEntry* after[kMaxRunDrives] = {};
   for (int j = 0; j < flashDeviceCount; ++j) {
     after[j] = mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
     // A restart comes first where the package asks for one: the drive's revision is only read
@@ -297,4 +299,4 @@ void TMovrelMain::FlashDone(const void*) {
   }
 }
 
-}  // namespace app
+}  // namespace movrel::app

@@ -1,7 +1,7 @@
 // The fixed texts of the window and its message boxes, byte for byte.
 #pragma once
 
-namespace app::texts {
+namespace movrel::app::texts {
 
 inline constexpr char kInitialCaption[] = "Movrel";
 inline constexpr char kUntitledCaption[] = "Movrel %s";
@@ -77,4 +77,4 @@ inline constexpr char kProgrammingFull[] = "Programming ..........";
 inline constexpr char kInquiry[] = "Inquiry ...";
 inline constexpr char kDone[] = "Done.";
 
-}  // namespace app::texts
+}  // namespace movrel::app::texts

@@ -4,7 +4,7 @@
 #include "device/AtapiDevice.h"
 #include "platform/System.h"
 
-namespace movrel {
+namespace movrel::device {
 
 namespace {
 constexpr char kLibraryName[] = "WNASPI32";
@@ -76,4 +76,4 @@ void AtapiDevice::UnloadAspi() {
   sendAspiCommand = {};
 }
 
-}  // namespace movrel
+}  // namespace movrel::device

@@ -9,7 +9,7 @@
 #include "platform/Application.h"
 #include "platform/System.h"
 
-namespace movrel {
+namespace movrel::device {
 
 namespace {
 // The first byte of `storage` (kBufferAllocation bytes) that starts a page; null for null.
@@ -106,4 +106,4 @@ DriveEntry* AtapiDevice::EntryAt(std::uint32_t index) {
   return drives[index].valid != 0 ? &drives[index] : nullptr;
 }
 
-}  // namespace movrel
+}  // namespace movrel::device

@@ -15,12 +15,12 @@
 #include "platform/PassThrough.h"
 #include "platform/WinTypes.h"
 
-namespace platform {
+namespace movrel::platform {
 class Application;
 class System;
-}  // namespace platform
+}  // namespace movrel::platform
 
-namespace movrel {
+namespace movrel::device {
 
 // A 12-byte command descriptor block; every command is sent with a command length of 12.
 using CommandBlock = std::array<std::uint8_t, 12>;
@@ -310,4 +310,4 @@ class AtapiDevice {
   bool aspiRequestHeld = false;
 };
 
-}  // namespace movrel
+}  // namespace movrel::device

@@ -4,7 +4,7 @@
 
 #include <array>
 
-namespace movrel {
+namespace movrel::device {
 
 using DeviceName = std::array<char, 7>;
 
@@ -13,4 +13,4 @@ inline DeviceName DeviceNameOf(const char* root) {
   return name;
 }
 
-}  // namespace movrel
+}  // namespace movrel::device

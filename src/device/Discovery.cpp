@@ -1,6 +1,7 @@
 // Drive discovery: the scan through the pass-through (drive roots and SCSI addresses) or through
 // the ASPI manager, the fall-back from ASPI to pass-through, the sort by address, and the
 // identification of every drive found.
+#include <algorithm>
 #include <cstring>
 
 #include "device/AtapiDevice.h"
@@ -8,7 +9,7 @@
 #include "device/DriveLock.h"
 #include "platform/System.h"
 
-namespace movrel {
+namespace movrel::device {
 
 namespace {
 
@@ -68,6 +69,11 @@ std::int32_t SortKey(const DriveEntry& entry) {
   return std::int32_t{entry.portNumber} * 4096 + std::int32_t{entry.pathId} * 256 +
          std::int32_t{entry.targetId} * 16 + entry.lun;
 }
+
+// The flash identity query, sent to every drive found.
+constexpr CommandBlock kReadFlashIdBlock{0xDF, 0x11, 0x00, 0x00, 0x00, 0x00,
+                                         0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+constexpr std::uint32_t kFlashIdReplyLength = 128;
 
 }  // namespace
 
@@ -264,4 +270,14 @@ bool AtapiDevice::InquireIdentityRepeatedly() {
   return false;
 }
 
-}  // namespace movrel
+bool AtapiDevice::ReadFlashId() {
+  // A reply shorter than 128 bytes must not be completed by bytes of an earlier reply.
+  if (BuffersFree()) std::memset(inBuffer, 0, kFlashIdReplyLength);
+  if (!ExecuteCommand(kReadFlashIdBlock, DataDirection::FromDrive, kFlashIdReplyLength)) {
+    return false;
+  }
+  return std::any_of(inBuffer, inBuffer + kFlashIdReplyLength,
+                     [](std::uint8_t byte) { return byte != 0; });
+}
+
+}  // namespace movrel::device

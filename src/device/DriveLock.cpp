@@ -3,7 +3,7 @@
 #include "device/AtapiDevice.h"
 #include "platform/System.h"
 
-namespace movrel {
+namespace movrel::device {
 
 bool DriveLock::HeldElsewhere(platform::System& system, const DriveEntry& entry) {
   DriveLock look;
@@ -38,4 +38,4 @@ void DriveLock::Release() {
   state = State::Free;
 }
 
-}  // namespace movrel
+}  // namespace movrel::device

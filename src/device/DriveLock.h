@@ -6,11 +6,11 @@
 
 #include "platform/WinTypes.h"
 
-namespace platform {
+namespace movrel::platform {
 class System;
-}  // namespace platform
+}  // namespace movrel::platform
 
-namespace movrel {
+namespace movrel::device {
 
 struct DriveEntry;
 
@@ -37,4 +37,4 @@ class DriveLock {
   State state = State::Free;
 };
 
-}  // namespace movrel
+}  // namespace movrel::device

@@ -6,7 +6,7 @@
 #include "device/DeviceName.h"
 #include "platform/System.h"
 
-namespace movrel {
+namespace movrel::device {
 
 namespace {
 constexpr std::uint8_t kIdentityReplyLength = 96;
@@ -162,4 +162,4 @@ void AtapiDevice::CopyTargetTo(AtapiDevice* other) const {
   other->currentIndex = kNoTarget;
 }
 
-}  // namespace movrel
+}  // namespace movrel::device

@@ -6,7 +6,7 @@
 #include "device/AtapiDevice.h"
 #include "platform/System.h"
 
-namespace movrel {
+namespace movrel::device {
 
 namespace {
 constexpr CommandBlock kGetEventStatusTemplate{0x4A};
@@ -146,4 +146,4 @@ bool AtapiDevice::StopUnit() {
   return StartStopUnit(0, 0, 0, 0);
 }
 
-}  // namespace movrel
+}  // namespace movrel::device

@@ -10,7 +10,7 @@
 #include "device/AtapiDevice.h"
 #include "platform/System.h"
 
-namespace movrel {
+namespace movrel::device {
 
 namespace {
 constexpr std::uint8_t kCdbLength = 12;
@@ -228,4 +228,4 @@ bool AtapiDevice::AspiRequestReleased(std::uint32_t graceMilliseconds) {
   return true;
 }
 
-}  // namespace movrel
+}  // namespace movrel::device

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace movrel {
+namespace movrel::flash {
 
 class ErrCodeException {
  public:
@@ -13,4 +13,4 @@ class ErrCodeException {
   std::uint8_t code;
 };
 
-}  // namespace movrel
+}  // namespace movrel::flash

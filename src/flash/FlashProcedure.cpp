@@ -3,7 +3,12 @@
 #include "device/AtapiDevice.h"
 #include "flash/TransferLimits.h"
 
-namespace movrel {
+// The flash procedure is an operation of the device's class (device/AtapiDevice.h).
+namespace movrel::device {
+
+using flash::ImageLengthUsable;
+using flash::kProgram;
+using flash::kProgramWithBootCode;
 
 namespace {
 constexpr std::int32_t kReadyLimitSeconds = 60;
@@ -52,4 +57,4 @@ bool AtapiDevice::FlashFirmware(const std::uint8_t* image, std::int32_t imageLen
   return true;
 }
 
-}  // namespace movrel
+}  // namespace movrel::device

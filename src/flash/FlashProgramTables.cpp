@@ -1,6 +1,6 @@
 #include "flash/FlashProgramTables.h"
 
-namespace movrel {
+namespace movrel::flash {
 
 const std::uint8_t FlashProgramTable[kFlashProgramRows][6] = {
     {0xDA, 0xC8, 0x00, 0x00, 0x01, 0x3A},  //  0: 314
@@ -34,4 +34,4 @@ const std::int32_t FlashProgramGroups[kFlashProgramRows] = {
     0, 1, 2, 2, 3, 4, 5, 6, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 17, 17, 17, 18, 19,
 };
 
-}  // namespace movrel
+}  // namespace movrel::flash

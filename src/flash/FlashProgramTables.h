@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace movrel {
+namespace movrel::flash {
 
 inline constexpr int kFlashProgramRows = 25;
 inline constexpr std::size_t kFlashProgramAreaSize = 17850;
@@ -25,4 +25,4 @@ extern const std::uint8_t FlashProgramArea[kFlashProgramAreaSize];
 // found by walking the group numbers from row 1 to `row`.
 std::size_t FlashProgramOffset(int row);
 
-}  // namespace movrel
+}  // namespace movrel::flash

@@ -5,7 +5,30 @@
 #include "device/AtapiDevice.h"
 #include "flash/FlashProgramTables.h"
 
-namespace movrel {
+namespace movrel::flash {
+
+using device::AtapiDevice;
+
+std::size_t FlashProgramOffset(int row) {
+  std::size_t offset = 0;
+  for (int i = 1; i <= row; ++i) {
+    if (FlashProgramGroups[i] != FlashProgramGroups[i - 1]) {
+      offset += static_cast<std::size_t>(AtapiDevice::FlashProgramSize(i - 1));
+    }
+  }
+  return offset;
+}
+
+}  // namespace movrel::flash
+
+// Finding, copying and sending a flash program are operations of the device's class
+// (device/AtapiDevice.h).
+namespace movrel::device {
+
+using flash::FlashProgramArea;
+using flash::FlashProgramOffset;
+using flash::FlashProgramTable;
+using flash::kFlashProgramRows;
 
 namespace {
 
@@ -34,16 +57,6 @@ const SendingForm& FormOf(int row) {
 }
 
 }  // namespace
-
-std::size_t FlashProgramOffset(int row) {
-  std::size_t offset = 0;
-  for (int i = 1; i <= row; ++i) {
-    if (FlashProgramGroups[i] != FlashProgramGroups[i - 1]) {
-      offset += static_cast<std::size_t>(AtapiDevice::FlashProgramSize(i - 1));
-    }
-  }
-  return offset;
-}
 
 int AtapiDevice::FindFlashProgram(const std::uint8_t identity[4]) {
   for (int row = 0; row < kFlashProgramRows; ++row) {
@@ -96,4 +109,4 @@ bool AtapiDevice::SendFlashProgram() {
   return programLoaded;
 }
 
-}  // namespace movrel
+}  // namespace movrel::device

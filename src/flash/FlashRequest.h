@@ -4,16 +4,18 @@
 
 #include <cstdint>
 
-namespace movrel {
-
+namespace movrel::device {
 class AtapiDevice;
+}  // namespace movrel::device
+
+namespace movrel::flash {
 
 struct FlashRequest {
-  AtapiDevice* device;
+  device::AtapiDevice* device;
   const std::uint8_t* image;  // shared with the other workers, only read
   std::int32_t imageLength;
   std::uint8_t bootCode;  // 1: program the boot code as well
   void* owner;            // the window that started the worker; carried, never read
 };
 
-}  // namespace movrel
+}  // namespace movrel::flash

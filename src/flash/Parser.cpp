@@ -6,7 +6,7 @@
 #include "flash/ErrCodeException.h"
 #include "flash/TransferLimits.h"
 
-namespace movrel {
+namespace movrel::flash {
 
 Parser::Parser(platform::Application& application, const FlashRequest& flashRequest,
                TerminateHandler onTerminate)
@@ -44,4 +44,4 @@ bool Parser::RunFlash() {
   return false;
 }
 
-}  // namespace movrel
+}  // namespace movrel::flash

@@ -8,9 +8,11 @@
 #include "flash/FlashRequest.h"
 #include "platform/Thread.h"
 
-namespace movrel {
-
+namespace movrel::device {
 class AtapiDevice;
+}  // namespace movrel::device
+
+namespace movrel::flash {
 
 inline constexpr std::uint8_t kFlashFailed = 42;
 
@@ -23,10 +25,10 @@ class Parser : public platform::Thread {
   bool RunFlash();
 
   FlashRequest request;
-  AtapiDevice* device;
+  device::AtapiDevice* device;
 
  protected:
   void Execute() override;
 };
 
-}  // namespace movrel
+}  // namespace movrel::flash

@@ -1,5 +1,6 @@
-// The firmware transfer commands: the flash identity query, READ BUFFER and WRITE BUFFER with the
-// update's mode and buffer numbers, the verified image transfer, and the timed pause.
+// The firmware transfer commands: READ BUFFER and WRITE BUFFER with the update's mode and buffer
+// numbers, the verified image transfer, and the timed pause. (The flash identity query, which
+// discovery sends to every drive, is in device/Discovery.cpp.)
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -9,12 +10,16 @@
 #include "platform/Application.h"
 #include "platform/System.h"
 
-namespace movrel {
+// The firmware commands are operations of the device's class (device/AtapiDevice.h).
+namespace movrel::device {
+
+using flash::ImageLengthUsable;
+using flash::kChunkSize;
+using flash::kProgram;
+using flash::kProgramWithBootCode;
 
 namespace {
 
-constexpr CommandBlock kReadFlashIdBlock{0xDF, 0x11, 0x00, 0x00, 0x00, 0x00,
-                                         0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 // READ BUFFER, mode 1 (vendor specific), buffer 1.
 constexpr CommandBlock kReadBufferBlock{0x3C, 0x01, 0x01, 0x00, 0x00, 0x00,
                                         0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
@@ -22,7 +27,6 @@ constexpr CommandBlock kReadBufferBlock{0x3C, 0x01, 0x01, 0x00, 0x00, 0x00,
 constexpr CommandBlock kWriteBufferBlock{0x3B, 0x05, 0x01, 0x00, 0x00, 0x00,
                                          0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
-constexpr std::uint32_t kFlashIdReplyLength = 128;
 constexpr int kTransferAttempts = 3;
 
 constexpr bool IsProgrammingControl(std::uint8_t control) {
@@ -60,16 +64,6 @@ bool TransferAttempt(AtapiDevice& device, const std::uint8_t* image, std::int32_
 }
 
 }  // namespace
-
-bool AtapiDevice::ReadFlashId() {
-  // A reply shorter than 128 bytes must not be completed by bytes of an earlier reply.
-  if (BuffersFree()) std::memset(inBuffer, 0, kFlashIdReplyLength);
-  if (!ExecuteCommand(kReadFlashIdBlock, DataDirection::FromDrive, kFlashIdReplyLength)) {
-    return false;
-  }
-  return std::any_of(inBuffer, inBuffer + kFlashIdReplyLength,
-                     [](std::uint8_t byte) { return byte != 0; });
-}
 
 bool AtapiDevice::ReadBuffer(std::int32_t offset, std::int32_t length) {
   CommandBlock block = kReadBufferBlock;
@@ -113,4 +107,4 @@ void AtapiDevice::Delay(double seconds) {
   waitTimer.Stop();
 }
 
-}  // namespace movrel
+}  // namespace movrel::device

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace movrel {
+namespace movrel::flash {
 
 inline constexpr std::int32_t kChunkSize = 16384;
 inline constexpr std::int32_t kMaxImageLength = 16 * 1024 * 1024;
@@ -20,4 +20,4 @@ constexpr bool ImageLengthUsable(std::int32_t length) {
   return length > 0 && length <= kMaxImageLength && length % kChunkSize == 0;
 }
 
-}  // namespace movrel
+}  // namespace movrel::flash

@@ -7,11 +7,11 @@
 #include <array>
 #include <string_view>
 
-namespace app {
+namespace movrel::package {
 
 inline constexpr std::string_view kFlasherMarkKey = "MOVREL FLASHER=";
 
 // The window and the terminal flasher.
 inline constexpr std::array<std::string_view, 2> kFlasherNames = {"movrel", "movrel-console"};
 
-}  // namespace app
+}  // namespace movrel::package

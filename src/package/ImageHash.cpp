@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace app {
+namespace movrel::package {
 
 namespace {
 
@@ -88,4 +88,4 @@ std::string ImageSha256(const BankImage& image) {
   return Sha256Hex(image.data, static_cast<std::size_t>(image.size));
 }
 
-}  // namespace app
+}  // namespace movrel::package

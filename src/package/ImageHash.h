@@ -8,7 +8,7 @@
 
 #include "package/PackageBlock.h"
 
-namespace app {
+namespace movrel::package {
 
 // The SHA-256 of `size` bytes at `data`, as 64 lower-case hexadecimal digits.
 std::string Sha256Hex(const void* data, std::size_t size);
@@ -16,4 +16,4 @@ std::string Sha256Hex(const void* data, std::size_t size);
 // The image's SHA-256 (Sha256Hex); empty for an image that is not usable.
 std::string ImageSha256(const BankImage& image);
 
-}  // namespace app
+}  // namespace movrel::package

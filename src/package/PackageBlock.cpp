@@ -7,7 +7,7 @@
 
 #include "package/PackageLayout.h"
 
-namespace app {
+namespace movrel::package {
 
 namespace {
 
@@ -177,4 +177,4 @@ bool PackageView::NoFirmware() const {
          0;
 }
 
-}  // namespace app
+}  // namespace movrel::package

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace app {
+namespace movrel::package {
 
 // One 48-byte constraint record. Each text stops at its first zero byte or at its length limit.
 class ConstraintEntry {
@@ -94,4 +94,4 @@ class PackageView {
 // The block and the seal embedded in this executable, as the packaging step left them.
 PackageView EmbeddedPackage();
 
-}  // namespace app
+}  // namespace movrel::package

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace app::layout {
+namespace movrel::package::layout {
 
 inline constexpr std::size_t kBannerOffset = 0x000, kBannerSize = 21;
 inline constexpr std::size_t kVersionOffset = 0x015, kVersionSize = 13;
@@ -115,4 +115,4 @@ inline constexpr std::size_t kBankAreaMarkerCompared = 19;
 // A firmware image is sent to the drive in pieces of this size.
 inline constexpr std::size_t kImageUnit = 16384;
 
-}  // namespace app::layout
+}  // namespace movrel::package::layout

@@ -8,7 +8,7 @@
 #include "package/PackageLayout.h"
 #include "package/Seal.h"
 
-namespace app {
+namespace movrel::package {
 
 // Every field is followed by zero bytes up to the next one.
 struct PackageConstraint {
@@ -161,4 +161,4 @@ PackageView EmbeddedPackage() {
   return PackageView(block, seal);
 }
 
-}  // namespace app
+}  // namespace movrel::package

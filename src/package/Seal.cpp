@@ -6,7 +6,7 @@
 #include "package/ImageHash.h"
 #include "package/PackageLayout.h"
 
-namespace app {
+namespace movrel::package {
 
 namespace {
 
@@ -39,4 +39,4 @@ SealState CheckSeal(const PackageView& package) {
              : SealState::Damaged;
 }
 
-}  // namespace app
+}  // namespace movrel::package

@@ -10,7 +10,7 @@
 
 #include "package/PackageBlock.h"
 
-namespace app {
+namespace movrel::package {
 
 namespace layout {
 
@@ -39,4 +39,4 @@ enum class SealState {
 // template's byte for byte, so no change of a byte or two turns a seal into no seal.
 SealState CheckSeal(const PackageView& package);
 
-}  // namespace app
+}  // namespace movrel::package

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace platform {
+namespace movrel::platform {
 
 const char* MessageTitle(MessageKind kind) {
   switch (kind) {
@@ -59,4 +59,4 @@ int Application::RunPosted() {
   }
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -10,7 +10,7 @@
 #include "platform/Lock.h"
 #include "platform/ThreadId.h"
 
-namespace platform {
+namespace movrel::platform {
 
 enum class MessageKind { Warning, Error, Information };
 enum class MessageButtons { Ok, YesNo };
@@ -70,4 +70,4 @@ class Application {
   std::deque<std::function<void()>> queue;
 };
 
-}  // namespace platform
+}  // namespace movrel::platform

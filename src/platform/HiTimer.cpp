@@ -2,7 +2,7 @@
 
 #include "platform/System.h"
 
-namespace platform {
+namespace movrel::platform {
 
 namespace {
 constexpr std::int64_t kTickCountFrequency = 1000;  // the fallback counts milliseconds
@@ -61,4 +61,4 @@ double HiTimer::ElapsedSeconds() const {
   return static_cast<double>(accumulated) / static_cast<double>(frequency);
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace movrel::platform {
 
 class System;
 
@@ -38,4 +38,4 @@ class HiTimer {
   bool noCounter = false;
 };
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -18,7 +18,7 @@
 #include <thread>
 #endif
 
-namespace platform {
+namespace movrel::platform {
 
 class JoinableThread {
  public:
@@ -45,4 +45,4 @@ class JoinableThread {
 #endif
 };
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -15,7 +15,7 @@
 #include <mutex>
 #endif
 
-namespace platform {
+namespace movrel::platform {
 
 class Lock {
  public:
@@ -58,4 +58,4 @@ class Hold {
   Lock& lock;
 };
 
-}  // namespace platform
+}  // namespace movrel::platform

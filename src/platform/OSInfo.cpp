@@ -2,7 +2,7 @@
 
 #include "platform/System.h"
 
-namespace platform {
+namespace movrel::platform {
 
 OSInfo::OSInfo(System& system) : system(&system) {
   OsVersionInfo info{};
@@ -35,4 +35,4 @@ bool OSInfo::RestartSystem() {
   return ShutDownSystem(ExitFlags::Reboot);
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace movrel::platform {
 
 class System;
 
@@ -30,4 +30,4 @@ class OSInfo {
   std::uint32_t majorVersion = 0;
 };
 
-}  // namespace platform
+}  // namespace movrel::platform

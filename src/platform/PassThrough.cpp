@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace platform {
+namespace movrel::platform {
 
 namespace {
 constexpr std::uint32_t kStructureSize = sizeof(ScsiPassThroughDirect);
@@ -90,4 +90,4 @@ bool JudgeCompletedPassThrough(void* out, std::uint32_t outSize) {
   return true;
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -10,7 +10,7 @@
 
 #include "platform/WinTypes.h"
 
-namespace platform {
+namespace movrel::platform {
 
 // The request the program hands over: the SCSI_PASS_THROUGH_DIRECT structure, then the sense
 // area (at offset 48 in a 32-bit build, right after the larger structure in a 64-bit build).
@@ -95,4 +95,4 @@ bool CompletePassThrough(const ScsiExchange& exchange, const ScsiOutcome& outcom
 // data are unusable. The Windows backend then fails the call.
 bool JudgeCompletedPassThrough(void* out, std::uint32_t outSize);
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -1,6 +1,6 @@
 #include "platform/ShownText.h"
 
-namespace platform {
+namespace movrel::platform {
 
 std::string ShownText(std::string_view bytes, LineFeeds lineFeeds) {
   std::string shown(bytes);
@@ -12,4 +12,4 @@ std::string ShownText(std::string_view bytes, LineFeeds lineFeeds) {
   return shown;
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace movrel::platform {
 
 // Every byte below 0x20, 0x7F and every byte above 0x7E becomes '?'; a line feed stays one where
 // the text is a message of several lines.
 enum class LineFeeds { Replace, Keep };
 std::string ShownText(std::string_view bytes, LineFeeds lineFeeds = LineFeeds::Replace);
 
-}  // namespace platform
+}  // namespace movrel::platform

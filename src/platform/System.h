@@ -16,7 +16,7 @@
 
 #include "platform/WinTypes.h"
 
-namespace platform {
+namespace movrel::platform {
 
 class System {
  public:
@@ -285,4 +285,4 @@ class System {
   virtual int MessageBoxA(const char* text, const char* caption, std::uint32_t type) = 0;
 };
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -4,7 +4,7 @@
 
 #include "platform/Application.h"
 
-namespace platform {
+namespace movrel::platform {
 
 Thread::Thread(Application& application) : application(application) {}
 
@@ -44,4 +44,4 @@ void Thread::DoTerminate() {
   if (freeAfterHandler) delete this;
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -11,7 +11,7 @@
 
 #include "platform/JoinableThread.h"
 
-namespace platform {
+namespace movrel::platform {
 
 class Application;
 
@@ -54,4 +54,4 @@ class Thread {
   std::exception_ptr fatalException;
 };
 
-}  // namespace platform
+}  // namespace movrel::platform

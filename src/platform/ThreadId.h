@@ -6,7 +6,7 @@
 #include <thread>
 #endif
 
-namespace platform {
+namespace movrel::platform {
 
 #ifdef _WIN32
 using ThreadId = unsigned long;
@@ -18,4 +18,4 @@ using ThreadId = std::thread::id;
 // has while the calling thread runs.
 ThreadId CurrentThreadId();
 
-}  // namespace platform
+}  // namespace movrel::platform

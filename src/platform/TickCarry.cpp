@@ -1,6 +1,6 @@
 #include "platform/TickCarry.h"
 
-namespace platform {
+namespace movrel::platform {
 
 std::uint64_t TickCarry::Extend(std::uint32_t now) {
   const Hold hold(lock);
@@ -9,4 +9,4 @@ std::uint64_t TickCarry::Extend(std::uint32_t now) {
   return (wraps << 32) | now;
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

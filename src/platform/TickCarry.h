@@ -7,7 +7,7 @@
 
 #include "platform/Lock.h"
 
-namespace platform {
+namespace movrel::platform {
 
 class TickCarry {
  public:
@@ -19,4 +19,4 @@ class TickCarry {
   std::uint64_t wraps = 0;
 };
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace platform {
+namespace movrel::platform {
 
 // Handles. The invalid-handle value marks a device that is not open; 0 marks "no event",
 // "no token" and "no library".
@@ -312,4 +312,4 @@ struct ProcAddress {
   std::uint32_t operator()(void* argument = nullptr) const { return thunk(context, argument); }
 };
 
-}  // namespace platform
+}  // namespace movrel::platform

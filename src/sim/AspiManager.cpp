@@ -6,7 +6,7 @@
 #include "sim/DriveBay.h"
 #include "sim/SimSystem.h"
 
-namespace sim {
+namespace movrel::sim {
 
 using namespace platform;
 
@@ -194,4 +194,4 @@ void AspiManager::Complete(SrbExecScsiCmd& request, std::uint8_t result) {
   }
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -11,7 +11,7 @@
 #include "platform/WinTypes.h"
 #include "sim/Bay.h"
 
-namespace sim {
+namespace movrel::sim {
 
 class DriveBay;
 class SimSystem;
@@ -54,4 +54,4 @@ class AspiManager {
   std::set<platform::SrbExecScsiCmd*> pending;
 };
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <utility>
 
-namespace sim {
+namespace movrel::sim {
 
 namespace {
 
@@ -358,4 +358,4 @@ BayConfig LoadBay(const std::string& path) {
   return ParseBay(text.str());
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -13,7 +13,7 @@
 #include "sim/Clock.h"
 #include "sim/DriveCommand.h"
 
-namespace sim {
+namespace movrel::sim {
 
 enum class Family { NT, Consumer };
 
@@ -95,4 +95,4 @@ class BayError : public std::runtime_error {
 BayConfig ParseBay(const std::string& jsonText);
 BayConfig LoadBay(const std::string& path);
 
-}  // namespace sim
+}  // namespace movrel::sim

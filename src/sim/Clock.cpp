@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-namespace sim {
+namespace movrel::sim {
 
 namespace {
 std::int64_t HostNanoseconds() {
@@ -39,4 +39,4 @@ void Clock::Advance(std::int64_t nanoseconds) {
   }
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-namespace sim {
+namespace movrel::sim {
 
 class Clock {
  public:
@@ -39,4 +39,4 @@ class Clock {
   std::int64_t realOrigin = 0;
 };
 
-}  // namespace sim
+}  // namespace movrel::sim

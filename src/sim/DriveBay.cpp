@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-namespace sim {
+namespace movrel::sim {
 
 namespace {
 
@@ -134,4 +134,4 @@ void DriveBay::WithDrive(const std::string& name, const std::function<void(SimDr
   throw std::invalid_argument("no simulated drive named " + name);
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -12,7 +12,7 @@
 #include "platform/Lock.h"
 #include "sim/SimDrive.h"
 
-namespace sim {
+namespace movrel::sim {
 
 class DriveBay {
  public:
@@ -48,4 +48,4 @@ class DriveBay {
   std::vector<std::string> trace;
 };
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-namespace sim {
+namespace movrel::sim {
 
 using CommandBytes = std::array<std::uint8_t, 12>;
 using SenseData = std::array<std::uint8_t, 3>;  // key, ASC, ASCQ
@@ -42,4 +42,4 @@ struct Answer {
 using Responder =
     std::function<bool(const CommandBytes& command, const DataPhase& data, Answer& answer)>;
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace movrel::sim {
 
 // A drive-side flash program as the drive received it.
 struct ProgramReceipt {
@@ -33,4 +33,4 @@ struct DriveState {
   std::optional<ProgramReceipt> lastProgram;
 };
 
-}  // namespace sim
+}  // namespace movrel::sim

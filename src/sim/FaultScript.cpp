@@ -1,6 +1,6 @@
 #include "sim/FaultScript.h"
 
-namespace sim {
+namespace movrel::sim {
 
 FaultScript::FaultScript(std::vector<Fault> faults) {
   for (const Fault& fault : faults) Add(fault);
@@ -22,4 +22,4 @@ std::optional<Fault> FaultScript::Next(std::uint8_t operationCode, std::uint8_t 
   return fired;
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -8,7 +8,7 @@
 
 #include "sim/Bay.h"
 
-namespace sim {
+namespace movrel::sim {
 
 class FaultScript {
  public:
@@ -26,4 +26,4 @@ class FaultScript {
   std::vector<Watch> watches;
 };
 
-}  // namespace sim
+}  // namespace movrel::sim

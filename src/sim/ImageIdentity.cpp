@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace sim {
+namespace movrel::sim {
 
 namespace {
 
@@ -39,4 +39,4 @@ void StampImageIdentity(std::uint8_t* image, const ImageIdentity& identity) {
   PutText(image + kRevisionAt, identity.revision, 4);
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

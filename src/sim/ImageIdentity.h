@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace sim {
+namespace movrel::sim {
 
 inline constexpr std::size_t kImageIdentitySize = 64;
 
@@ -25,4 +25,4 @@ std::optional<ImageIdentity> ReadImageIdentity(const std::uint8_t* image, std::s
 // space-padded or cut to their widths.
 void StampImageIdentity(std::uint8_t* image, const ImageIdentity& identity);
 
-}  // namespace sim
+}  // namespace movrel::sim

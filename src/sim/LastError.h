@@ -8,7 +8,7 @@
 #include "platform/Lock.h"
 #include "platform/ThreadId.h"
 
-namespace sim {
+namespace movrel::sim {
 
 class LastError {
  public:
@@ -30,4 +30,4 @@ class LastError {
   std::map<platform::ThreadId, std::uint32_t> values;
 };
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace sim {
+namespace movrel::sim {
 
 namespace {
 
@@ -76,4 +76,4 @@ int CheckProgram(const std::array<std::uint8_t, 4>& flashId, std::uint32_t offse
   return std::equal(expected.header.begin(), headerEnd, bytes) ? row : -1;
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

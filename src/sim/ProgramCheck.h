@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace sim {
+namespace movrel::sim {
 
 // Rows 0 and 1 take their program with an ordinary WRITE BUFFER at this offset.
 inline constexpr std::uint32_t kLowProgramOffset = 0x80000;
@@ -22,4 +22,4 @@ int CheckProgram(const std::array<std::uint8_t, 4>& flashId, std::uint32_t offse
                  std::uint8_t control, std::uint32_t length, const std::uint8_t* bytes,
                  std::size_t received);
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -6,7 +6,7 @@
 
 #include "sim/SimDriveAnswers.h"
 
-namespace sim {
+namespace movrel::sim {
 
 using namespace answers;
 
@@ -272,4 +272,4 @@ DriveState SimDrive::State() const {
   return state;
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

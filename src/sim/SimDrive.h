@@ -14,7 +14,7 @@
 #include "sim/DriveState.h"
 #include "sim/FaultScript.h"
 
-namespace sim {
+namespace movrel::sim {
 
 // The sense data of a CHECK CONDITION as the drive sends them: fixed format (response code 0x70,
 // the key in byte 2, additional length 10, ASC and ASCQ in bytes 12 and 13), or descriptor format
@@ -84,4 +84,4 @@ class SimDrive {
   std::optional<ProgramReceipt> lastProgram;
 };
 
-}  // namespace sim
+}  // namespace movrel::sim

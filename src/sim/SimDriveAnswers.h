@@ -7,7 +7,7 @@
 
 #include "sim/SimDrive.h"
 
-namespace sim::answers {
+namespace movrel::sim::answers {
 
 inline Answer Good() {
   return Answer{};
@@ -48,4 +48,4 @@ inline std::uint32_t Received(std::uint32_t wanted, const DataPhase& data) {
   return std::min(wanted, data.length);
 }
 
-}  // namespace sim::answers
+}  // namespace movrel::sim::answers

@@ -8,7 +8,7 @@
 #include "sim/SimDrive.h"
 #include "sim/SimDriveAnswers.h"
 
-namespace sim {
+namespace movrel::sim {
 
 using namespace answers;
 
@@ -107,4 +107,4 @@ Answer SimDrive::ReadBuffer(const CommandBytes& command, const DataPhase& data) 
   return Reply(reply.data(), length, data);
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -8,7 +8,7 @@
 #include "sim/AspiManager.h"
 #include "sim/DriveBay.h"
 
-namespace sim {
+namespace movrel::sim {
 
 using platform::Handle;
 
@@ -292,4 +292,4 @@ std::vector<std::string> SimSystem::MessageBoxes() const {
   return messageBoxes;
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -19,7 +19,7 @@
 #include "sim/DriveState.h"
 #include "sim/LastError.h"
 
-namespace sim {
+namespace movrel::sim {
 
 class AspiManager;
 class DriveBay;
@@ -239,4 +239,4 @@ class SimSystem : public platform::System {
   std::unique_ptr<AspiManager> aspi;
 };
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -12,7 +12,7 @@
 #include "sim/DriveBay.h"
 #include "sim/SimSystem.h"
 
-namespace sim {
+namespace movrel::sim {
 
 using namespace platform;
 
@@ -221,4 +221,4 @@ bool SimSystem::FreeLibrary(Module module) {
   return Failed(kErrorInvalidHandle);
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

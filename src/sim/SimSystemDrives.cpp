@@ -6,7 +6,7 @@
 #include "sim/DriveBay.h"
 #include "sim/SimSystem.h"
 
-namespace sim {
+namespace movrel::sim {
 
 std::vector<std::string> SimSystem::Trace() const {
   return bay->Trace();
@@ -64,4 +64,4 @@ std::size_t SimSystem::OpenDevices() const {
   return devices.size();
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

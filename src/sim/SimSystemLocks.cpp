@@ -8,7 +8,7 @@
 #include "sim/DriveBay.h"
 #include "sim/SimSystem.h"
 
-namespace sim {
+namespace movrel::sim {
 
 using namespace platform;
 
@@ -255,4 +255,4 @@ std::vector<std::string> SimSystem::ReleaseDevice(Handle device) {
   return released;
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -5,7 +5,7 @@
 #include "sim/DriveBay.h"
 #include "sim/SimSystem.h"
 
-namespace sim {
+namespace movrel::sim {
 
 using platform::Handle;
 
@@ -86,4 +86,4 @@ std::vector<std::string> SimSystem::EventRecords() const {
   return eventRecords;
 }
 
-}  // namespace sim
+}  // namespace movrel::sim

@@ -21,6 +21,8 @@
 
 extern char** environ;
 
+namespace movrel::test {
+
 namespace {
 
 using namespace platform;
@@ -119,3 +121,4 @@ TEST(InhibitorBus, HeldWhileAwakeAndWithoutALoginManagerToldOnce) {
 }
 
 }  // namespace
+}  // namespace movrel::test

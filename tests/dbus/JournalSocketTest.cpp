@@ -17,6 +17,8 @@
 
 #include "platform/linux/SystemManager.h"
 
+namespace movrel::test {
+
 namespace {
 
 using platform::systemmanager::JournalPresent;
@@ -112,3 +114,4 @@ TEST(JournalSocket, TheRecordArrivesWithEveryFieldAndAMissingJournalIsAnError) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -4,7 +4,7 @@
 
 #include "DeviceFixture.h"
 
-namespace devtest {
+namespace movrel::test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -47,7 +47,7 @@ TEST_P(LoadAspi, ReportsEachFailureAndLeavesTheManagerUnloaded) {
   const LoadCase& c = GetParam();
   Machine machine(sim::Family::Consumer, c.installed, c.status, c.missing);
   QuietApplication application;
-  movrel::AtapiDevice device(machine, application, false);
+  device::AtapiDevice device(machine, application, false);
   EXPECT_FALSE(device.AspiLoaded());
   EXPECT_FALSE(device.AspiPresent());
   EXPECT_THAT(machine.MessageBoxes(), ElementsAre(c.message));
@@ -77,7 +77,7 @@ TEST(LoadAspiOk, KeepsTheLibraryUntilUnloaded) {
   Machine machine(sim::Family::Consumer, true);
   QuietApplication application;
   {
-    movrel::AtapiDevice device(machine, application, false);
+    device::AtapiDevice device(machine, application, false);
     EXPECT_TRUE(device.AspiLoaded());
     EXPECT_TRUE(device.AspiPresent());
     EXPECT_THAT(machine.MessageBoxes(), IsEmpty());
@@ -104,7 +104,7 @@ TEST(AspiAvailable, IsSilentReleasesTheLibraryAndChangesNothing) {
                         Case{false, platform::SS_COMP, nullptr, false}}) {
     Machine machine(sim::Family::NT, c.installed, c.status, c.missing);
     QuietApplication application;
-    movrel::AtapiDevice device(machine, application, false);
+    device::AtapiDevice device(machine, application, false);
     ASSERT_FALSE(device.AspiLoaded());
     EXPECT_EQ(device.AspiAvailable(), c.available);
     EXPECT_FALSE(device.AspiLoaded());
@@ -114,4 +114,4 @@ TEST(AspiAvailable, IsSilentReleasesTheLibraryAndChangesNothing) {
 }
 
 }  // namespace
-}  // namespace devtest
+}  // namespace movrel::test

@@ -15,9 +15,7 @@
 #include "sim/SimDriveAnswers.h"
 #include "sim/SimSystem.h"
 
-namespace devtest {
-
-using test_support::QuietApplication;
+namespace movrel::test {
 
 // How the drive answers one command.
 struct Answer {
@@ -108,7 +106,7 @@ enum class Path { PassThrough, Aspi };
 struct SelectedDevice {
   explicit SelectedDevice(Path path) : machine(sim::Family::NT, path == Path::Aspi) {
     application.SetTag(path == Path::Aspi ? 32767 : 0);
-    device = std::make_unique<movrel::AtapiDevice>(machine, application);
+    device = std::make_unique<device::AtapiDevice>(machine, application);
     device->SelectDrive(0);
     machine.sent.clear();
   }
@@ -119,7 +117,7 @@ struct SelectedDevice {
 
   ScriptedMachine machine;
   QuietApplication application;
-  std::unique_ptr<movrel::AtapiDevice> device;
+  std::unique_ptr<device::AtapiDevice> device;
 };
 
 inline Answer Sense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq = 0) {
@@ -154,4 +152,4 @@ inline Answer Taking(std::uint32_t milliseconds) {
   return answer;
 }
 
-}  // namespace devtest
+}  // namespace movrel::test

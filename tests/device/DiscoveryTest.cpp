@@ -8,10 +8,10 @@
 
 #include "DeviceFixture.h"
 
-namespace devtest {
+namespace movrel::test {
 namespace {
 
-using movrel::AtapiDevice;
+using device::AtapiDevice;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -85,7 +85,7 @@ TEST(DiscoverySequence, SameCommandsThroughTheAspiManager) {
   bay.drives = {Drive('D', {0, 0, 1, 0})};
   Discovered found(bay);
   EXPECT_EQ(found.machine.Trace(), IdentificationOf("D", "sense 02/3A/00"));
-  const movrel::DriveEntry& entry = *found.device->EntryAt(0);
+  const device::DriveEntry& entry = *found.device->EntryAt(0);
   EXPECT_EQ(entry.viaAspi, 1);
   EXPECT_STREQ(entry.driveRoot, "");
   EXPECT_EQ(entry.targetId, 1);
@@ -101,7 +101,7 @@ TEST(Identification, FillsTheEntryWithTheTextsAsSentTrailingSpacesKept) {
   bay.drives[0].product = "Writer 8";
   bay.drives[0].revision = "1.2";
   Discovered found(bay);
-  const movrel::DriveEntry& entry = *found.device->EntryAt(0);
+  const device::DriveEntry& entry = *found.device->EntryAt(0);
   EXPECT_STREQ(entry.vendor, "ABC     ");
   EXPECT_STREQ(entry.product, "Writer 8        ");
   EXPECT_STREQ(entry.revision, "1.2 ");
@@ -170,7 +170,7 @@ TEST(PassThroughScan, RefusedAddressesGetPortsTwoAndThreeInRootOrder) {
   Discovered found(bay);
   EXPECT_THAT(found.Roots(), ElementsAre("E:\\", "H:\\", "F:\\", "G:\\", "D:\\"));
   EXPECT_THAT(found.Ports(), ElementsAre(0, 1, 2, 3, 4));
-  const movrel::DriveEntry& refused = *found.device->EntryAt(2);
+  const device::DriveEntry& refused = *found.device->EntryAt(2);
   EXPECT_EQ(refused.targetId, 0);
   EXPECT_EQ(refused.lun, 0);
   EXPECT_EQ(refused.pathId, 0);
@@ -331,4 +331,4 @@ TEST(AspiScan, WithoutALoadedManagerFindsNothing) {
 }
 
 }  // namespace
-}  // namespace devtest
+}  // namespace movrel::test

@@ -14,12 +14,12 @@
 #include "device/AtapiDevice.h"
 #include "platform/linux/LinuxSystem.h"
 
+namespace movrel::test {
+
 namespace {
 
-using movrel::AtapiDevice;
-using platform::FakeKernel;
+using device::AtapiDevice;
 using platform::LinuxSystem;
-using test_support::QuietApplication;
 
 std::unique_ptr<FakeKernel> KernelWithDrive(const std::string& files) {
   auto kernel = std::make_unique<FakeKernel>(files);
@@ -77,3 +77,4 @@ TEST(DriveLockProcesses, DiscoveryInAnotherProcessLeavesTheLockedDriveAloneUntil
 }
 
 }  // namespace
+}  // namespace movrel::test

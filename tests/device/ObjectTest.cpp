@@ -14,7 +14,7 @@ int failingBufferAllocations = 0;
 }  // namespace
 
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  if (size == movrel::AtapiDevice::kBufferAllocation && failingBufferAllocations > 0) {
+  if (size == movrel::device::AtapiDevice::kBufferAllocation && failingBufferAllocations > 0) {
     --failingBufferAllocations;
     return nullptr;
   }
@@ -25,7 +25,7 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   }
 }
 
-namespace devtest {
+namespace movrel::test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -34,7 +34,7 @@ using ::testing::IsEmpty;
 TEST(Construction, LeavesTheDocumentedInitialState) {
   sim::SimSystem machine;
   QuietApplication application;
-  movrel::AtapiDevice device(machine, application, false);
+  device::AtapiDevice device(machine, application, false);
   EXPECT_TRUE(device.BuffersAllocated());
   for (const std::uint8_t* buffer : {device.InBuffer(), device.OutBuffer()}) {
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer) % 4096, 0u);
@@ -65,7 +65,7 @@ TEST(Construction, WithoutBuffersFailsAndDiscoversNothing) {
     ScriptedMachine machine;
     QuietApplication application;
     failingBufferAllocations = failing;
-    movrel::AtapiDevice device(machine, application);
+    device::AtapiDevice device(machine, application);
     failingBufferAllocations = 0;
     EXPECT_FALSE(device.BuffersAllocated());
     EXPECT_EQ(device.DriveCount(), 0);
@@ -94,7 +94,7 @@ TEST_P(TransportTable, ChoosesTheFirstScan) {
   ScriptedMachine machine(row.family, row.aspiInstalled);
   QuietApplication application;
   application.SetTag(row.tag);
-  movrel::AtapiDevice device(machine, application, false);
+  device::AtapiDevice device(machine, application, false);
   EXPECT_EQ(device.UseAspi(), row.useAspi);
   EXPECT_EQ(device.AspiPresent(), row.aspiInstalled);
   EXPECT_EQ(device.AspiLoaded(), row.aspiLoaded);
@@ -116,12 +116,12 @@ TEST(TransportTable, OnlyAForcedLoadWithoutManagerShowsAMessage) {
   ScriptedMachine consumer(sim::Family::Consumer, false);
   QuietApplication application;
   application.SetTag(32767);
-  movrel::AtapiDevice onNt(nt, application, false);
-  movrel::AtapiDevice onConsumer(consumer, application, false);
+  device::AtapiDevice onNt(nt, application, false);
+  device::AtapiDevice onConsumer(consumer, application, false);
   EXPECT_THAT(nt.MessageBoxes(), IsEmpty());
   EXPECT_THAT(consumer.MessageBoxes(),
               ElementsAre("Error FS 002|LoadLibrary:\nWNASPI32.DLL not found."));
 }
 
 }  // namespace
-}  // namespace devtest
+}  // namespace movrel::test

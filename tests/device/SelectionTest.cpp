@@ -8,10 +8,10 @@
 
 #include "DeviceFixture.h"
 
-namespace devtest {
+namespace movrel::test {
 namespace {
 
-using movrel::AtapiDevice;
+using device::AtapiDevice;
 
 // The current target's state in one line: index, address, whether a device is open.
 struct TargetState {
@@ -166,7 +166,7 @@ TEST(IdentifyCurrent, RetriesWithoutPauseAndRefreshesTheEntry) {
   EXPECT_LT(bay.Seconds() - start, 0.01);
   EXPECT_EQ(bay.machine.Count(0x12), 3);
 
-  const movrel::DriveEntry& entry = *bay.device->EntryAt(0);
+  const device::DriveEntry& entry = *bay.device->EntryAt(0);
   EXPECT_EQ(std::memcmp(entry.vendor, "ABC\0\0\0\0\0", 9), 0);
   EXPECT_EQ(std::memcmp(entry.product, "Drive 2\0\0\0\0\0\0\0\0\0", 17), 0);
   EXPECT_EQ(std::memcmp(entry.revision, "1.0 ", 5), 0);
@@ -208,7 +208,7 @@ TEST(CopyTargetTo, GivesTheCopyTheStateButNoHandle) {
   EXPECT_TRUE(copy.ThrowOnFailure());
   EXPECT_EQ(copy.DriveCount(), 1);
   ASSERT_NE(copy.EntryAt(0), nullptr);
-  EXPECT_EQ(std::memcmp(copy.EntryAt(0), bay.device->EntryAt(0), sizeof(movrel::DriveEntry)), 0);
+  EXPECT_EQ(std::memcmp(copy.EntryAt(0), bay.device->EntryAt(0), sizeof(device::DriveEntry)), 0);
   EXPECT_NE(copy.InBuffer(), bay.device->InBuffer());
 
   // Its own selection opens its own handle; the original keeps its own.
@@ -227,4 +227,4 @@ TEST(CopyTargetTo, GivesTheCopyTheStateButNoHandle) {
 }
 
 }  // namespace
-}  // namespace devtest
+}  // namespace movrel::test

@@ -4,7 +4,7 @@
 
 #include "DeviceFixture.h"
 
-namespace devtest {
+namespace movrel::test {
 namespace {
 
 // The command blocks, directions and lengths of the commands sent since the last clear.
@@ -30,7 +30,7 @@ constexpr sim::Transfer kNone = sim::Transfer::None;
 
 TEST(CommandBlocks, BuildersFillTheirFieldsAndNothingElse) {
   SelectedDevice bay(Path::PassThrough);
-  movrel::AtapiDevice& device = *bay.device;
+  device::AtapiDevice& device = *bay.device;
   device.Inquiry(0, 0, 0, 96, 0);
   device.Inquiry(3, 3, 0x83, 0xFF, 0x5A);  // bits beyond the field are dropped
   device.GetEventStatus(3, 0x10, 0x0108, 0x7E);
@@ -216,4 +216,4 @@ TEST(TrayOpen, ShortReplyDoesNotReuseAnEarlierMediaStatus) {
 }
 
 }  // namespace
-}  // namespace devtest
+}  // namespace movrel::test

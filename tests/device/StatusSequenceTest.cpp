@@ -5,7 +5,7 @@
 
 #include "DeviceFixture.h"
 
-namespace devtest {
+namespace movrel::test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -29,7 +29,7 @@ struct OneDrive {
   }
   sim::SimSystem machine;
   QuietApplication application;
-  movrel::AtapiDevice device;
+  device::AtapiDevice device;
 };
 
 // A device that discovered the one drive and selected it; the trace starts afterwards.
@@ -41,7 +41,7 @@ struct SelectedOne {
   }
   sim::SimSystem machine;
   QuietApplication application;
-  movrel::AtapiDevice device;
+  device::AtapiDevice device;
 };
 
 TEST(TraySequence, EjectSeeOpenLoadWaitAndFindTheDisc) {
@@ -116,4 +116,4 @@ TEST(TimeOut, LateAnswerFailsOnBothPaths) {
 }
 
 }  // namespace
-}  // namespace devtest
+}  // namespace movrel::test

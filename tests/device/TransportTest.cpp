@@ -10,11 +10,11 @@
 #include "DeviceFixture.h"
 #include "platform/PassThrough.h"
 
-namespace devtest {
+namespace movrel::test {
 namespace {
 
-using movrel::CommandBlock;
-using movrel::DataDirection;
+using device::CommandBlock;
+using device::DataDirection;
 
 constexpr CommandBlock kCommand{0x12, 0x01, 0x02, 0x03, 0x04, 0x05,
                                 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B};
@@ -22,7 +22,7 @@ constexpr CommandBlock kCommand{0x12, 0x01, 0x02, 0x03, 0x04, 0x05,
 // --- Request blocks ------------------------------------------------------------------------------
 
 // The pass-through request the device sent last, read as the system reads it.
-platform::ScsiExchange LastPassThrough(const movrel::AtapiDevice& device) {
+platform::ScsiExchange LastPassThrough(const device::AtapiDevice& device) {
   const platform::PassThroughRequest& request = device.PassThroughBlock();
   platform::ScsiExchange exchange;
   EXPECT_TRUE(platform::ReadPassThrough(&request, sizeof request, sizeof request, exchange));
@@ -395,7 +395,7 @@ TEST(AspiPending, APendingRequestsEventIsWaitedForBeforeItIsClosed) {
   LateSignallingManager machine;
   QuietApplication application;
   application.SetTag(32767);  // ASPI first
-  movrel::AtapiDevice device(machine, application);
+  device::AtapiDevice device(machine, application);
   ASSERT_TRUE(device.SelectDrive(0) && device.UseAspi());
   EXPECT_TRUE(device.ExecuteCommand(kCommand, DataDirection::NoData, 0));
   EXPECT_FALSE(machine.signalledAfterClose);
@@ -405,7 +405,7 @@ TEST(AspiPending, HeldRequestKeepsBlockAndBuffersOutOfUseUntilReleased) {
   StubbornManager machine;
   QuietApplication application;
   application.SetTag(32767);
-  movrel::AtapiDevice device(machine, application);
+  device::AtapiDevice device(machine, application);
   ASSERT_TRUE(device.SelectDrive(0));
   machine.sent.clear();
   device.SetCommandTimeout(1);
@@ -461,7 +461,7 @@ TEST(AspiPending, PollWithoutEventIsBoundedByTheTimeOut) {
 TEST(AspiPending, NoManagerLoadedFailsWithoutCallingAnyEntryPoint) {
   ScriptedMachine machine(sim::Family::Consumer, false);
   QuietApplication application;
-  movrel::AtapiDevice device(machine, application, false);
+  device::AtapiDevice device(machine, application, false);
   EXPECT_TRUE(device.UseAspi());
   EXPECT_FALSE(device.AspiLoaded());
   EXPECT_FALSE(device.ExecuteCommand(kCommand, DataDirection::NoData, 0));
@@ -478,8 +478,8 @@ TEST(BothPaths, ReachTheSameDrive) {
   QuietApplication passThrough;
   QuietApplication aspi;
   aspi.SetTag(32767);
-  movrel::AtapiDevice writer(machine, aspi);
-  movrel::AtapiDevice reader(machine, passThrough);
+  device::AtapiDevice writer(machine, aspi);
+  device::AtapiDevice reader(machine, passThrough);
   ASSERT_TRUE(writer.SelectDrive(0) && writer.UseAspi());
   ASSERT_TRUE(reader.SelectDrive(0) && !reader.UseAspi());
   for (int i = 0; i < 16384; ++i) writer.OutBuffer()[i] = static_cast<std::uint8_t>(i * 7);
@@ -489,4 +489,4 @@ TEST(BothPaths, ReachTheSameDrive) {
 }
 
 }  // namespace
-}  // namespace devtest
+}  // namespace movrel::test

@@ -43,7 +43,9 @@ void operator delete[](void* memory, std::size_t) noexcept {
   std::free(memory);
 }
 
-namespace movrel {
+namespace movrel::test {
+
+using device::AtapiDevice;
 namespace {
 
 // ThreadSanitizer brings its own allocator and takes the global operator new over from this
@@ -71,7 +73,7 @@ class Allocations : public Counted {
   }
 
   test::InstantDriveSystem system;
-  test_support::QuietApplication application;
+  test::QuietApplication application;
   std::vector<std::uint8_t> image;
   AtapiDevice device;
 };
@@ -110,4 +112,4 @@ TEST_F(Allocations, NoneDuringAWholeFlashProcedure) {
 }
 
 }  // namespace
-}  // namespace movrel
+}  // namespace movrel::test

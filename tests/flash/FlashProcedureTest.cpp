@@ -7,12 +7,10 @@
 
 #include "SimMachine.h"
 
-namespace movrel {
-namespace {
+namespace movrel::test {
 
-using test::Bay;
-using test::Drive;
-using test::SimMachine;
+using device::AtapiDevice;
+namespace {
 
 constexpr std::int32_t kOneMiB = 1 << 20;
 
@@ -267,4 +265,4 @@ TEST_F(FlashProcedure, ImageThatCannotBeSentWholeIsRefusedBeforeAnyCommand) {
 }
 
 }  // namespace
-}  // namespace movrel
+}  // namespace movrel::test

@@ -9,13 +9,13 @@
 #include "SimMachine.h"
 #include "flash/FlashProgramTables.h"
 
-namespace movrel {
-namespace {
+namespace movrel::test {
 
-using test::Bay;
-using test::Drive;
-using test::FlashId;
-using test::SimMachine;
+using device::AtapiDevice;
+using flash::FlashProgramArea;
+using flash::FlashProgramOffset;
+using flash::kFlashProgramRows;
+namespace {
 
 struct SendCase {
   int row;
@@ -177,4 +177,4 @@ TEST_F(FlashProgramCopy, LoadCopiesTheProgramOfTheIdentityOrNothing) {
 }
 
 }  // namespace
-}  // namespace movrel
+}  // namespace movrel::test

@@ -9,7 +9,15 @@
 #include "device/AtapiDevice.h"
 #include "flash/FlashProgramTables.h"
 
-namespace movrel {
+namespace movrel::test {
+
+using device::AtapiDevice;
+using flash::FlashProgramArea;
+using flash::FlashProgramGroups;
+using flash::FlashProgramOffset;
+using flash::FlashProgramTable;
+using flash::kFlashProgramAreaSize;
+using flash::kFlashProgramRows;
 namespace {
 
 struct ExpectedRow {
@@ -103,4 +111,4 @@ TEST(FlashProgramArea, HoldsTheTwentyProgramsBackToBack) {
 }
 
 }  // namespace
-}  // namespace movrel
+}  // namespace movrel::test

@@ -15,12 +15,13 @@
 #include "SimMachine.h"
 #include "platform/ThreadId.h"
 
-namespace movrel {
-namespace {
+namespace movrel::test {
 
-using test::Bay;
-using test::Drive;
-using test_support::PumpUntil;
+using device::AtapiDevice;
+using flash::FlashRequest;
+using flash::kFlashFailed;
+using flash::Parser;
+namespace {
 
 constexpr std::int32_t kOneMiB = 1 << 20;
 
@@ -125,7 +126,7 @@ class ThrowingSystem : public sim::SimSystem {
 
 TEST(Parser, AnyOtherExceptionEndsAsFailureNeverAsSuccess) {
   ThrowingSystem system(Bay({Drive("D", 0)}));
-  test_support::QuietApplication application;
+  test::QuietApplication application;
   AtapiDevice device(system, application);
   ASSERT_TRUE(device.SelectDrive(0));
   system.armed = true;
@@ -202,4 +203,4 @@ TEST(Parser, SeveralWorkersAtOnceEachLeaveTheirOwnResult) {
 }
 
 }  // namespace
-}  // namespace movrel
+}  // namespace movrel::test

@@ -4,6 +4,8 @@
 
 namespace movrel::test {
 
+using device::CommandBlock;
+
 sim::DriveConfig Drive(const std::string& name, int target, FlashId flashId) {
   sim::DriveConfig drive;
   drive.name = name;

@@ -24,7 +24,7 @@ sim::BayConfig Bay(std::initializer_list<sim::DriveConfig> drives);
 
 // The trace line of one command: the drive, the 12 command bytes, in/out/none, the transfer
 // length and the outcome.
-std::string TraceLine(const std::string& drive, const CommandBlock& command,
+std::string TraceLine(const std::string& drive, const device::CommandBlock& command,
                       const std::string& direction, std::uint32_t length,
                       const std::string& outcome = "good");
 
@@ -40,8 +40,8 @@ class SimMachine {
   explicit SimMachine(const sim::BayConfig& bay);
 
   sim::SimSystem system;
-  test_support::QuietApplication application;
-  AtapiDevice device;
+  test::QuietApplication application;
+  device::AtapiDevice device;
 };
 
 }  // namespace movrel::test

@@ -10,11 +10,8 @@
 #include "QuietApplication.h"
 #include "platform/ThreadId.h"
 
-namespace movrel {
+namespace movrel::test {
 namespace {
-
-using test_support::PumpUntil;
-using test_support::QuietApplication;
 
 struct Record {
   std::atomic<int> bodyRuns{0};
@@ -123,4 +120,4 @@ TEST(Thread, OwnerMayDeleteAThreadThatDoesNotFreeItselfInsideTheHandler) {
 }
 
 }  // namespace
-}  // namespace movrel
+}  // namespace movrel::test

@@ -10,14 +10,11 @@
 #include "InstantDrive.h"
 #include "SimMachine.h"
 
-namespace movrel {
-namespace {
+namespace movrel::test {
 
-using test::Bay;
-using test::CommandsWithCode;
-using test::Drive;
-using test::SimMachine;
-using test::TraceLine;
+using device::AtapiDevice;
+using device::CommandBlock;
+namespace {
 
 constexpr std::int32_t kChunk = 16384;
 constexpr std::int32_t kOneMiB = 1 << 20;
@@ -156,7 +153,7 @@ TEST(ReadFlashId, AllZeroReplyIsNoIdentity) {
 TEST(ReadFlashId, ShortReplyCarriesNoBytesOfAnEarlierOne) {
   test::InstantDriveSystem system({0, 0, 0, 0});
   system.SetFlashIdReplyLength(4);
-  test_support::QuietApplication application;
+  test::QuietApplication application;
   AtapiDevice device(system, application);
   ASSERT_TRUE(device.SelectDrive(0));
   std::memset(device.InBuffer(), 0xEE, 128);
@@ -230,7 +227,7 @@ TEST(TransferImage, FailedWriteEndsThePass) {
 
 TEST(TransferImage, ReadBackWithoutDataNeverPassesForTheChunk) {
   test::InstantDriveSystem system;
-  test_support::QuietApplication application;
+  test::QuietApplication application;
   AtapiDevice device(system, application);
   ASSERT_TRUE(device.SelectDrive(0));
   const std::vector<std::uint8_t> image(4 * kChunk, 0x77);
@@ -285,7 +282,7 @@ TEST(Delay, WaitsTheGivenTimeOnTheClockInShortSleeps) {
 TEST(Delay, EndsOnAMachineWithoutAHighResolutionCounter) {
   sim::SimSystem system(Bay({Drive("D", 0)}));
   system.SetHighResolutionCounter(false);
-  test_support::QuietApplication application;
+  test::QuietApplication application;
   AtapiDevice device(system, application, false);
   const double waited = VirtualSecondsOf(system, [&] { device.Delay(1.0); });
   // The millisecond clock may have started just before its next tick.
@@ -302,4 +299,4 @@ TEST(Delay, LetsTheWindowThreadHandleItsMessages) {
 }
 
 }  // namespace
-}  // namespace movrel
+}  // namespace movrel::test

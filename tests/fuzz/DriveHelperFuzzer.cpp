@@ -9,7 +9,7 @@
 #include "Require.h"
 #include "platform/linux/DriveHelperProtocol.h"
 
-using namespace platform::drivehelper;
+using namespace movrel::platform::drivehelper;
 
 namespace {
 

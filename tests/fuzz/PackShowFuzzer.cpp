@@ -17,7 +17,7 @@
 #include "package/PackageLayout.h"
 #include "package/Seal.h"
 
-namespace layout = app::layout;
+namespace layout = movrel::package::layout;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
@@ -26,13 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<unsigned char> file(data + 4, data + size);
   file.resize(file.size() + zeros);
 
-  std::optional<app::PackageView> found;
+  std::optional<movrel::package::PackageView> found;
   try {
-    found = pack::LocatePackage(file);
-  } catch (const pack::Refusal&) {
+    found = movrel::pack::LocatePackage(file);
+  } catch (const movrel::pack::Refusal&) {
     return 0;
   }
-  const app::PackageView package = *found;
+  const movrel::package::PackageView package = *found;
   const unsigned char* block = package.Data();
   fuzz::Require(block + layout::kBlockSize <= file.data() + file.size(),
                 "the block runs past the file's end");
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   fuzz::CheckPackage(package);
-  const std::string text = pack::FormatPackage(package);
+  const std::string text = movrel::pack::FormatPackage(package);
   fuzz::Require(std::all_of(text.begin(), text.end(),
                             [](unsigned char c) { return c == '\n' || (c >= 0x20 && c <= 0x7E); }),
                 "show prints a byte that is not printable");

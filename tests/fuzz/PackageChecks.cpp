@@ -14,7 +14,7 @@ namespace fuzz {
 
 namespace {
 
-namespace layout = app::layout;
+namespace layout = movrel::package::layout;
 
 // `text` begins at `field`, ends at the field's first zero byte and never runs past its `size`.
 void CheckText(const unsigned char* field, std::size_t size, std::string_view text,
@@ -24,7 +24,7 @@ void CheckText(const unsigned char* field, std::size_t size, std::string_view te
   Require(text.size() == size || field[text.size()] == 0, what);
 }
 
-void CheckEntry(const app::ConstraintEntry& entry, const unsigned char* record) {
+void CheckEntry(const movrel::package::ConstraintEntry& entry, const unsigned char* record) {
   CheckText(record + layout::kEntryMinimumOffset, layout::kEntryMinimumLength, entry.Minimum(),
             "constraint minimum leaves its field");
   CheckText(record + layout::kEntryMaximumOffset, layout::kEntryMaximumLength, entry.Maximum(),
@@ -45,8 +45,8 @@ std::int64_t TenDigits(const unsigned char* digits) {
   return value;
 }
 
-void CheckImage(const app::PackageView& package, int bank) {
-  const app::BankImage image = package.Image(bank);
+void CheckImage(const movrel::package::PackageView& package, int bank) {
+  const movrel::package::BankImage image = package.Image(bank);
   if (!image.usable) {
     Require(image.data == nullptr, "an unusable image has data");
     return;
@@ -71,21 +71,21 @@ std::string Field(std::string_view text, std::size_t size) {
   return field;
 }
 
-void CheckSealState(const app::PackageView& package) {
-  const app::SealState state = app::CheckSeal(package);
+void CheckSealState(const movrel::package::PackageView& package) {
+  const movrel::package::SealState state = movrel::package::CheckSeal(package);
   const unsigned char* seal = package.SealData();
   if (seal == nullptr) {
-    Require(state == app::SealState::NotSealed, "no seal reads as a seal");
+    Require(state == movrel::package::SealState::NotSealed, "no seal reads as a seal");
     return;
   }
   const std::string key = Field(layout::kSealKey, layout::kSealKeySize);
   const std::string fields(reinterpret_cast<const char*>(seal) + layout::kSealKeyOffset,
                            layout::kSealSize - layout::kSealKeyOffset);
-  Require((state == app::SealState::NotSealed) ==
+  Require((state == movrel::package::SealState::NotSealed) ==
               (fields == key + Field(layout::kNotSealed, layout::kSealDigestSize)),
           "the seal reads as not sealed but is not the template's, or the other way round");
-  if (state == app::SealState::Matching) {
-    Require(fields == key + Field(app::Sha256Hex(package.Data(), layout::kBlockSize),
+  if (state == movrel::package::SealState::Matching) {
+    Require(fields == key + Field(movrel::package::Sha256Hex(package.Data(), layout::kBlockSize),
                                   layout::kSealDigestSize),
             "the seal matches but does not hold the block's digest");
   }
@@ -93,7 +93,7 @@ void CheckSealState(const app::PackageView& package) {
 
 }  // namespace
 
-void CheckPackage(const app::PackageView& package) {
+void CheckPackage(const movrel::package::PackageView& package) {
   const unsigned char* block = package.Data();
   CheckText(block + layout::kBannerOffset, layout::kBannerSize, package.Banner(),
             "banner leaves its field");
@@ -110,7 +110,7 @@ void CheckPackage(const app::PackageView& package) {
   CheckText(block + layout::kModelOffset, layout::kModelSize, package.Model(),
             "model leaves its field");
 
-  const app::PackageOptions o = package.Options();
+  const movrel::package::PackageOptions o = package.Options();
   const int values[] = {o.chkDisc, o.n2oMessage, o.bootCode,   o.closeAp,   o.warning,
                         o.reboot,  o.autoMode,   o.howManyBin, o.nbWarning, o.admin};
   Require(std::all_of(std::begin(values), std::end(values), [](int v) { return v <= 9; }),

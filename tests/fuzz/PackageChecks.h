@@ -11,6 +11,6 @@ namespace fuzz {
 
 // Reads every text, constraint entry, option and bank of `package`, and its seal; aborts on a
 // broken promise.
-void CheckPackage(const app::PackageView& package);
+void CheckPackage(const movrel::package::PackageView& package);
 
 }  // namespace fuzz

@@ -10,8 +10,8 @@
 #include "package/Seal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static std::vector<unsigned char> seal(app::layout::kSealSize);
-  static std::vector<unsigned char> block(app::layout::kBlockSize);
+  static std::vector<unsigned char> seal(movrel::package::layout::kSealSize);
+  static std::vector<unsigned char> block(movrel::package::layout::kBlockSize);
   static std::size_t written = 0;  // bytes the previous input left in the block
   const std::size_t sealLength = std::min(size, seal.size());
   std::fill(std::copy(data, data + sealLength, seal.begin()), seal.end(), 0);
@@ -21,6 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (written > length) std::fill(block.begin() + length, block.begin() + written, 0);
   std::copy(data, data + length, block.begin());
   written = length;
-  fuzz::CheckPackage(app::PackageView(block.data(), seal.data()));
+  fuzz::CheckPackage(movrel::package::PackageView(block.data(), seal.data()));
   return 0;
 }

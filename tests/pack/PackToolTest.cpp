@@ -23,6 +23,8 @@
 #include "package/PackageLayout.h"
 #include "package/Seal.h"
 
+namespace movrel::test {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -268,7 +270,7 @@ TEST_F(PackTool, PackagedProbeReadsWhatWasPacked) {
   // The reader over the written file sees the images byte for byte.
   std::vector<unsigned char> file = ReadBytes(out);
   const std::size_t start = pack::LocateBlock(file);
-  const app::PackageView view(file.data() + start);
+  const package::PackageView view(file.data() + start);
   for (int b = 0; b < 4; ++b) {
     const std::vector<unsigned char> image = ReadBytes(Path(std::string(1, 'a' + b) + ".bin"));
     ASSERT_TRUE(view.Image(b).usable) << b;
@@ -279,9 +281,9 @@ TEST_F(PackTool, PackagedProbeReadsWhatWasPacked) {
 
   // Hand-edited bank values that are not ten digits: the image is refused, and show says why.
   const std::pair<std::size_t, std::string> edits[] = {
-      {app::layout::BankStartDigitsOffset(1), "-000032768"},
-      {app::layout::BankSizeDigitsOffset(3), " 000983040"},
-      {app::layout::kNoteOffset, "\xE9"}};
+      {package::layout::BankStartDigitsOffset(1), "-000032768"},
+      {package::layout::BankSizeDigitsOffset(3), " 000983040"},
+      {package::layout::kNoteOffset, "\xE9"}};
   for (const auto& [offset, digits] : edits) {
     std::copy(digits.begin(), digits.end(), file.begin() + start + offset);
   }
@@ -319,7 +321,7 @@ TEST_F(PackTool, VerifySaysWhichBankDiffersAndWhy) {
   bytes = ReadBytes(out);
   const std::string digits = "-000032768";
   std::copy(digits.begin(), digits.end(),
-            bytes.begin() + pack::LocateBlock(bytes) + app::layout::BankStartDigitsOffset(1));
+            bytes.begin() + pack::LocateBlock(bytes) + package::layout::BankStartDigitsOffset(1));
   std::ofstream(Path("edited"), std::ios::binary)
       .write(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 
@@ -379,7 +381,7 @@ TEST_F(PackTool, JsonHasFourBanksAndCountsTheBanksInUpToFour) {
                 .status,
             0);
   std::vector<unsigned char> bytes = ReadBytes(two);
-  const auto& howManyBin = app::layout::SlotOf(app::layout::Option::HowManyBin);
+  const auto& howManyBin = package::layout::SlotOf(package::layout::Option::HowManyBin);
   bytes[pack::LocateBlock(bytes) + howManyBin.offset + howManyBin.key.size() + 1] = '9';
   std::ofstream(nine, std::ios::binary)
       .write(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -405,8 +407,8 @@ TEST_F(PackTool, OnlyTheBlockAndTheSealChangeAndTheModeIsKept) {
   EXPECT_EQ(pack::LocateBlock(after), start);
   EXPECT_EQ(pack::LocateSeal(after, start), seal);
   std::vector<bool> changes(before.size(), false);
-  std::fill_n(changes.begin() + start, app::layout::kBlockSize, true);
-  std::fill_n(changes.begin() + *seal, app::layout::kSealSize, true);
+  std::fill_n(changes.begin() + start, package::layout::kBlockSize, true);
+  std::fill_n(changes.begin() + *seal, package::layout::kSealSize, true);
   for (std::size_t i = 0; i < before.size(); ++i) {
     if (!changes[i]) {
       ASSERT_EQ(before[i], after[i]) << "byte " << i;
@@ -436,9 +438,10 @@ TEST_F(PackTool, SealsWhatItWritesWhereTheTemplateHasASeal) {
     fs::permissions(Path(name), fs::perms::owner_all);
   };
   std::vector<unsigned char> twice = file;
-  twice.insert(twice.end(), file.begin() + seal, file.begin() + seal + app::layout::kSealSize);
+  twice.insert(twice.end(), file.begin() + seal, file.begin() + seal + package::layout::kSealSize);
   write("two-seals", twice);
-  file[seal + app::layout::kSealMarker.size()] = 'S';  // no zero bytes after the marker: no seal
+  file[seal + package::layout::kSealMarker.size()] =
+      'S';  // no zero bytes after the marker: no seal
   write("no-seal", file);
   // A text of the block that reads as the seal's marker is not taken for a seal.
   const Strings request = {"--bank",  "1=" + Path("a.bin"), "--new-fw",
@@ -464,7 +467,7 @@ TEST_F(PackTool, SealsWhatItWritesWhereTheTemplateHasASeal) {
   ASSERT_EQ(pack(MOVREL_PROBE_PATH, "sealed").status, 0);
   std::vector<unsigned char> damaged = ReadBytes(Path("sealed"));
   damaged[*pack::LocateSeal(damaged, pack::LocateBlock(damaged)) +
-          app::layout::kSealDigestOffset] ^= 1;
+          package::layout::kSealDigestOffset] ^= 1;
   write("damaged", damaged);
   EXPECT_NE(Execute(Path("damaged"), {}).out.find(kDamaged), std::string::npos);
   ExpectJson(Path("damaged"), {{"/seal", "damaged"}});
@@ -597,9 +600,9 @@ TEST_F(PackTool, RepackMovesTheBlockIntoTheTemplateItsMarkNames) {
     const std::vector<unsigned char> out = ReadBytes(Path("out"));
     ASSERT_EQ(out.size(), probe.size());
     // The template's bytes but for the block and the seal, which are the package's.
-    const std::size_t start = pack::LocateBlock(probe), end = start + app::layout::kBlockSize;
+    const std::size_t start = pack::LocateBlock(probe), end = start + package::layout::kBlockSize;
     const std::size_t seal = *pack::LocateSeal(probe, start),
-                      sealEnd = seal + app::layout::kSealSize;
+                      sealEnd = seal + package::layout::kSealSize;
     const std::size_t packagedSeal = *pack::LocateSeal(packaged, pack::LocateBlock(packaged));
     ASSERT_TRUE(seal > end || sealEnd < start);
     const std::size_t first = std::min(start, seal), second = std::max(start, seal);
@@ -610,7 +613,7 @@ TEST_F(PackTool, RepackMovesTheBlockIntoTheTemplateItsMarkNames) {
         std::equal(probe.begin() + firstEnd, probe.begin() + second, out.begin() + firstEnd));
     EXPECT_TRUE(std::equal(probe.begin() + secondEnd, probe.end(), out.begin() + secondEnd));
     EXPECT_TRUE(std::equal(packaged.begin() + packagedSeal,
-                           packaged.begin() + packagedSeal + app::layout::kSealSize,
+                           packaged.begin() + packagedSeal + package::layout::kSealSize,
                            out.begin() + seal));
     EXPECT_EQ(Execute(Path("out"), {}).out, shown.out);
     EXPECT_EQ(fs::status(Path("out")).permissions(), fs::status(MOVREL_PROBE_PATH).permissions());
@@ -680,7 +683,8 @@ TEST_F(PackTool, RefusesWithoutWritingAFile) {
       << "BANK_START_FROM_HERE" << std::string(16384 - 20, '\0');
   std::vector<unsigned char> twice = ReadBytes(MOVREL_PROBE_PATH);
   const std::size_t start = pack::LocateBlock(twice);
-  twice.insert(twice.end(), twice.begin() + start, twice.begin() + start + app::layout::kBlockSize);
+  twice.insert(twice.end(), twice.begin() + start,
+               twice.begin() + start + package::layout::kBlockSize);
   std::ofstream(Path("twice"), std::ios::binary)
       .write(reinterpret_cast<char*>(twice.data()), static_cast<std::streamsize>(twice.size()));
   const std::string a = "1=" + Path("a.bin");
@@ -842,3 +846,4 @@ TEST_F(PackTool, UsageErrorsExitWithTwoAndHelpWithZero) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -12,12 +12,14 @@
 #include "package/PackageBlock.h"
 #include "package/PackageLayout.h"
 
+namespace movrel::test {
+
 namespace {
 
-namespace layout = app::layout;
+namespace layout = package::layout;
 
 std::vector<unsigned char> TemplateBlock() {
-  const unsigned char* block = app::EmbeddedPackage().Data();
+  const unsigned char* block = package::EmbeddedPackage().Data();
   return {block, block + layout::kBlockSize};
 }
 
@@ -37,10 +39,10 @@ TEST(PackWrite, PadsIdentitiesAndClearsWhatAnEarlierPackageLeft) {
                   Request({"--constraint", "1=RV01,RV0D,Dorna,KTR", "--bank", "2=b", "--new-fw",
                            "2=AB12", "--constraint", "2=,0V05,,DVDRW KTR-207M X"}),
                   {a, b});
-  const app::PackageView view(block.data());
+  const package::PackageView view(block.data());
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(block.data() + 0x753), 20),
             std::string("HOW_MANY_BIN=2") + std::string(6, '\0'));
-  const app::ConstraintEntry first = view.Constraint(0, 0), second = view.Constraint(1, 0);
+  const package::ConstraintEntry first = view.Constraint(0, 0), second = view.Constraint(1, 0);
   EXPECT_EQ(first.Vendor(), "Dorna   ");
   EXPECT_EQ(first.Product(), "KTR             ");
   EXPECT_EQ(second.Minimum(), "");
@@ -80,3 +82,4 @@ TEST(PackLocate, FindsExactlyOneBlock) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -15,13 +15,15 @@
 #include <windows.h>
 #endif
 
+namespace movrel::test {
+
 namespace {
 
-namespace layout = app::layout;
+namespace layout = package::layout;
 
 // The bytes of `text` and then zero bytes, filling `size` bytes at `offset` of the template.
 void ExpectTemplateField(std::size_t offset, std::size_t size, const std::string& text) {
-  const unsigned char* field = app::EmbeddedPackage().Data() + offset;
+  const unsigned char* field = package::EmbeddedPackage().Data() + offset;
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(field), text.size()), text) << offset;
   for (std::size_t i = text.size(); i < size; ++i) EXPECT_EQ(field[i], 0) << text << " +" << i;
 }
@@ -93,7 +95,7 @@ TEST(PackageLayout, ConstraintEntriesHoldPlaceholdersInTheTemplate) {
       ExpectTemplateField(entry + 8, 8, "#");
       ExpectTemplateField(entry + 16, 12, "#");
       ExpectTemplateField(entry + 28, 20, "#");
-      app::ConstraintEntry read = app::EmbeddedPackage().Constraint(b, e);
+      package::ConstraintEntry read = package::EmbeddedPackage().Constraint(b, e);
       EXPECT_EQ(read.Minimum(), "#FLS");
       EXPECT_EQ(read.Maximum(), "#");
     }
@@ -101,7 +103,7 @@ TEST(PackageLayout, ConstraintEntriesHoldPlaceholdersInTheTemplate) {
 }
 
 TEST(PackageLayout, BankStringsSitInTheirSlots) {
-  const app::PackageView package = app::EmbeddedPackage();
+  const package::PackageView package = package::EmbeddedPackage();
   for (int b = 0; b < 4; ++b) {
     const std::string n = std::to_string(b + 1);
     EXPECT_EQ(layout::BankStartDigitsOffset(b), 0x772u + 22 * b);
@@ -116,7 +118,7 @@ TEST(PackageLayout, BankStringsSitInTheirSlots) {
 }
 
 TEST(PackageLayout, TemplateTextsAndMarkers) {
-  const app::PackageView package = app::EmbeddedPackage();
+  const package::PackageView package = package::EmbeddedPackage();
   ExpectTemplateField(0x000, 21, "MOVREL PACKAGE BLOCK");
   ExpectTemplateField(0x015, 13, "v2.0.3");
   ExpectTemplateField(0x022, 15, "CONTACT_HERE");
@@ -141,7 +143,7 @@ TEST(PackageLayout, TemplateTextsAndMarkers) {
 // read-only memory.
 TEST(PackageLayout, EmbeddedBlockAndSealAreInWritableMemory) {
   for (const unsigned char* data :
-       {app::EmbeddedPackage().Data(), app::EmbeddedPackage().SealData()}) {
+       {package::EmbeddedPackage().Data(), package::EmbeddedPackage().SealData()}) {
 #ifdef _WIN32
     MEMORY_BASIC_INFORMATION region{};
     ASSERT_NE(VirtualQuery(data, &region, sizeof region), 0u);
@@ -169,3 +171,4 @@ TEST(PackageLayout, EmbeddedBlockAndSealAreInWritableMemory) {
 }
 
 }  // namespace
+}  // namespace movrel::test

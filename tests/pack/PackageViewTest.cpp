@@ -13,14 +13,17 @@
 #include "package/PackageBlock.h"
 #include "package/PackageLayout.h"
 
+namespace movrel::test {
+
 namespace {
 
-namespace layout = app::layout;
+namespace layout = package::layout;
 
 // A copy of the template block that a test may change.
 class CraftedBlock : public ::testing::Test {
  protected:
-  CraftedBlock() : bytes(app::EmbeddedPackage().Data(), app::EmbeddedPackage().Data() + kSize) {}
+  CraftedBlock()
+      : bytes(package::EmbeddedPackage().Data(), package::EmbeddedPackage().Data() + kSize) {}
 
   // `text`, then zero bytes up to `size` bytes, at `offset`.
   void Put(std::size_t offset, const std::string& text, std::size_t size) {
@@ -32,7 +35,7 @@ class CraftedBlock : public ::testing::Test {
       if (slot.offset == slotOffset) Put(slot.offset, text, slot.size);
     }
   }
-  app::PackageView View() const { return app::PackageView(bytes.data()); }
+  package::PackageView View() const { return package::PackageView(bytes.data()); }
 
   static constexpr std::size_t kSize = layout::kBlockSize;
   std::vector<unsigned char> bytes;
@@ -45,7 +48,7 @@ TEST_F(CraftedBlock, EachOptionIsReadFromItsOwnSlot) {
   for (std::size_t i = 0; i < layout::kOptionSlots.size(); ++i) {
     PutOption(layout::kOptionSlots[i].offset, texts[i]);
   }
-  const app::PackageOptions o = View().Options();
+  const package::PackageOptions o = View().Options();
   EXPECT_EQ(o.n2oMessage, 1);
   EXPECT_EQ(o.chkDisc, 2);
   EXPECT_EQ(o.bootCode, 3);
@@ -63,9 +66,9 @@ TEST_F(CraftedBlock, OptionValueIsTheLastCharacterAsADigit) {
     std::size_t slot;
     const char* text;
     int expected;
-    std::uint8_t app::PackageOptions::*field;
+    std::uint8_t package::PackageOptions::*field;
   };
-  using O = app::PackageOptions;
+  using O = package::PackageOptions;
   const Row rows[] = {
       {0x735, "WARNING=2", 2, &O::warning},  // not the 1 that shows the notice
       {0x717, "REBOOT=2", 2, &O::reboot},    // not 0, so it restarts
@@ -154,7 +157,7 @@ TEST_F(CraftedBlock, ImageIsUsableOnlyInsideTheBankAreaInWholePieces) {
   for (const Row& row : rows) {
     Put(0x767 + 22 * 2, std::string("BIN_START3=") + row.start, 22);
     Put(0x7BF + 21 * 2, std::string("BIN_SIZE3=") + row.size, 21);
-    const app::BankImage image = View().Image(2);
+    const package::BankImage image = View().Image(2);
     EXPECT_EQ(image.usable, row.reason.empty()) << row.start << " " << row.size;
     EXPECT_EQ(image.reason, row.reason) << row.start << " " << row.size;
     if (row.reason.empty()) {
@@ -171,7 +174,7 @@ TEST_F(CraftedBlock, TextsStopAtTheirLimits) {
   std::memset(bytes.data() + 0x0EE + 384 * 2 + 48 * 5, 'x', 48);
   EXPECT_EQ(View().Title(), std::string(64, 'T'));
   EXPECT_EQ(View().Date(), std::string(12, 'T'));
-  const app::ConstraintEntry entry = View().Constraint(2, 5);
+  const package::ConstraintEntry entry = View().Constraint(2, 5);
   EXPECT_EQ(entry.Minimum(), "xxxx");
   EXPECT_EQ(entry.Maximum(), "xxxx");
   EXPECT_EQ(entry.Vendor(), std::string(8, 'x'));
@@ -182,7 +185,7 @@ TEST_F(CraftedBlock, TextsStopAtTheirLimits) {
   Put(0x0EE + 48 + 8, "", 8);
   Put(0x0EE + 48 + 16, "Dorna", 12);
   Put(0x0EE + 48 + 28, "DVDRW KTR-207M  ", 20);
-  const app::ConstraintEntry second = View().Constraint(0, 1);
+  const package::ConstraintEntry second = View().Constraint(0, 1);
   EXPECT_EQ(second.Minimum(), "RV01");
   EXPECT_EQ(second.Maximum(), "");
   EXPECT_EQ(second.Vendor(), "Dorna");
@@ -220,6 +223,7 @@ TEST(ImageDigest, Sha256OfKnownMessages) {
       {Counting(200), "1901da1c9f699b48f6b2636e65cbf73abf99d0441ef67f5c540a42f7051dec6f"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(app::Sha256Hex(c.message.data(), c.message.size()), c.digest) << c.message.size();
+    EXPECT_EQ(package::Sha256Hex(c.message.data(), c.message.size()), c.digest) << c.message.size();
   }
 }
+}  // namespace movrel::test

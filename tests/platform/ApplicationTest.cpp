@@ -6,9 +6,9 @@
 #include "platform/JoinableThread.h"
 #include "platform/ThreadId.h"
 
-namespace {
+namespace movrel::test {
 
-using test_support::QuietApplication;
+namespace {
 
 TEST(Application, MessageTitlesAreFixed) {
   EXPECT_STREQ(platform::MessageTitle(platform::MessageKind::Warning), "Warning");
@@ -41,3 +41,4 @@ TEST(Application, TagAndTerminate) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -17,10 +17,18 @@
 #include "platform/linux/DriveLockFile.h"
 #include "platform/linux/HelperKernel.h"
 
-namespace platform {
+namespace movrel::test {
+
+using platform::DriveHelper;
+using platform::HelperKernel;
+using platform::HostKernel;
+using platform::LinuxKernel;
+using platform::LockDriveFile;
+using platform::ScsiAddress;
+using platform::StartDriveHelper;
 namespace {
 
-using namespace drivehelper;
+using namespace platform::drivehelper;
 using ::testing::ElementsAre;
 
 // A request for a drive (Open, Lock) or a handle (Close); an Open is exclusive unless told.
@@ -316,4 +324,4 @@ TEST(HostKernelTest, DescriptorsTellTheirNodeAndSysfsAttributesTheirText) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace movrel::test

@@ -31,9 +31,9 @@
 
 #include "platform/linux/LinuxKernel.h"
 
-namespace platform {
+namespace movrel::test {
 
-class FakeKernel : public LinuxKernel {
+class FakeKernel : public platform::LinuxKernel {
  public:
   struct Drive {
     std::string path;
@@ -365,4 +365,4 @@ class FakeKernel : public LinuxKernel {
   std::vector<std::vector<std::string>> journal;
 };
 
-}  // namespace platform
+}  // namespace movrel::test

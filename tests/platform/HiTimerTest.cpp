@@ -5,6 +5,8 @@
 #include "platform/TickCarry.h"
 #include "sim/SimSystem.h"
 
+namespace movrel::test {
+
 namespace {
 
 // On the virtual clock every counter reading costs 100 microseconds: 1000 ticks at 10 MHz.
@@ -106,3 +108,4 @@ TEST(TickCarry, CountsEachWrapOnceAndEqualCountsNone) {
 }
 
 }  // namespace
+}  // namespace movrel::test

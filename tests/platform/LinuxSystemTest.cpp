@@ -22,7 +22,28 @@
 #include "platform/PassThrough.h"
 #include "platform/linux/LinuxSystem.h"
 
-namespace platform {
+namespace movrel::test {
+
+using platform::DriveLockState;
+namespace DriveType = platform::DriveType;
+namespace ErrorCode = platform::ErrorCode;
+namespace EventType = platform::EventType;
+namespace ExecutionState = platform::ExecutionState;
+namespace ExitFlags = platform::ExitFlags;
+using platform::Handle;
+using platform::InvalidHandleValue;
+using platform::LinuxSystem;
+using platform::Luid;
+using platform::PassThroughRequest;
+namespace Privilege = platform::Privilege;
+using platform::ScsiAddress;
+namespace ScsiDataDirection = platform::ScsiDataDirection;
+using platform::ScsiPassThroughDirect;
+using platform::System;
+namespace TokenAccess = platform::TokenAccess;
+namespace UpdateRecord = platform::UpdateRecord;
+namespace WaitResult = platform::WaitResult;
+namespace ioctl = platform::ioctl;
 namespace {
 
 using ::testing::ElementsAre;
@@ -574,4 +595,4 @@ TEST_F(LinuxSystemTest, SetEventWakesAWaitAndAnAutoResetEventRearms) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace movrel::test

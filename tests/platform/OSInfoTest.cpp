@@ -5,6 +5,8 @@
 
 #include "sim/SimSystem.h"
 
+namespace movrel::test {
+
 namespace {
 
 using ::testing::ElementsAre;
@@ -70,3 +72,4 @@ TEST(OSInfo, ShutdownAlwaysAddsForceAndReportsRefusal) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -12,7 +12,18 @@
 
 #include "platform/PassThrough.h"
 
-namespace platform {
+namespace movrel::test {
+
+using platform::CompletePassThrough;
+using platform::FixedFormatOf;
+using platform::FixedSense;
+using platform::JudgeCompletedPassThrough;
+using platform::PassThroughRequest;
+using platform::ReadPassThrough;
+namespace ScsiDataDirection = platform::ScsiDataDirection;
+using platform::ScsiExchange;
+using platform::ScsiPassThroughDirect;
+namespace ScsiStatus = platform::ScsiStatus;
 namespace {
 
 constexpr std::uint32_t kSize = sizeof(PassThroughRequest);
@@ -309,4 +320,4 @@ TEST(CompletePassThrough, AnswersInTheOutputBuffer) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace movrel::test

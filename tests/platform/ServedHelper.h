@@ -14,27 +14,27 @@
 #include "platform/linux/DriveHelper.h"
 #include "platform/linux/HelperKernel.h"
 
-namespace platform {
+namespace movrel::test {
 
 struct ServedHelper {
   FakeKernel kernel;  // the helper's: set up its drives before Connect
   std::ostringstream notices;
-  DriveHelper helper{kernel, notices};
+  platform::DriveHelper helper{kernel, notices};
   std::thread thread;
 
   // A flasher's kernel whose drive calls the helper serves and whose other calls `host` answers;
   // the helper ends once that kernel has gone.
-  static std::unique_ptr<HelperKernel> Connect(std::shared_ptr<ServedHelper> served,
-                                               std::unique_ptr<LinuxKernel> host) {
+  static std::unique_ptr<platform::HelperKernel> Connect(
+      std::shared_ptr<ServedHelper> served, std::unique_ptr<platform::LinuxKernel> host) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return nullptr;
     served->thread = std::thread([served = served.get(), end = ends[1]] {
       served->helper.Serve(end, end);
       ::close(end);
     });
-    return std::make_unique<HelperKernel>(std::move(host), ends[0],
-                                          [served] { served->thread.join(); });
+    return std::make_unique<platform::HelperKernel>(std::move(host), ends[0],
+                                                    [served] { served->thread.join(); });
   }
 };
 
-}  // namespace platform
+}  // namespace movrel::test

@@ -28,6 +28,8 @@
 #include "platform/win32/Win32System.h"
 #endif
 
+namespace movrel::test {
+
 namespace {
 
 using namespace platform;
@@ -447,3 +449,4 @@ TYPED_TEST(SystemConformance, ThreadsUseTheirOwnDevicesAtOnce) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -8,6 +8,8 @@
 #include "platform/JoinableThread.h"
 #include "platform/Lock.h"
 
+namespace movrel::test {
+
 namespace {
 
 void Pause(int steps) {
@@ -58,3 +60,4 @@ TEST(ThreadPrimitives, JoinReturnsOnceTheBodyHasEnded) {
 }
 
 }  // namespace
+}  // namespace movrel::test

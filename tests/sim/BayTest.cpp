@@ -7,6 +7,8 @@
 #include "SimPorts.h"
 #include "sim/Bay.h"
 
+namespace movrel::test {
+
 namespace {
 
 TEST(Bay, ReadsEveryField) {
@@ -99,10 +101,8 @@ TEST(Bay, ADescribedMachineRunsItsDrives) {
           "drives": [{"name": "W", "root": "W:\\", "medium": true,
                       "faults": [{"command": "00", "occurrence": 1, "kind": "sense",
                                   "sense": "02 04 01"}]}]})"));
-  simtest::AspiPort port(system);
-  const auto tur = [&port] {
-    return port.SendTo(0, 0, 0, simtest::TestUnitReady(), simtest::Dir::None, 0);
-  };
+  AspiPort port(system);
+  const auto tur = [&port] { return port.SendTo(0, 0, 0, TestUnitReady(), Dir::None, 0); };
   EXPECT_EQ(tur().SenseText(), "02/04/01");
   EXPECT_TRUE(tur().Good());
   EXPECT_EQ(system.Trace().at(0).substr(0, 5), "W 00 ");
@@ -226,3 +226,4 @@ TEST(Bay, TextThatIsNotJsonIsAnError) {
 }
 
 }  // namespace
+}  // namespace movrel::test

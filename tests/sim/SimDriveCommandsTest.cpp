@@ -5,9 +5,9 @@
 
 #include "SimPorts.h"
 
-namespace {
+namespace movrel::test {
 
-using namespace simtest;
+namespace {
 
 std::string Text(const std::vector<std::uint8_t>& data, std::size_t from, std::size_t length) {
   return std::string(data.begin() + from, data.begin() + from + length);
@@ -179,3 +179,4 @@ TEST_F(DriveCommands, AfterProgrammingTheDriveRestartsWithOneUnitAttention) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -6,9 +6,10 @@
 
 #include "SimPorts.h"
 
+namespace movrel::test {
+
 namespace {
 
-using namespace simtest;
 using namespace platform;
 using sim::FaultKind;
 
@@ -218,3 +219,4 @@ TEST_F(Faults, VanishTakesTheDriveAwayForGood) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace simtest {
+namespace movrel::test {
 
 using namespace platform;
 
@@ -112,4 +112,4 @@ sim::BayConfig OneDrive() {
   return bay;
 }
 
-}  // namespace simtest
+}  // namespace movrel::test

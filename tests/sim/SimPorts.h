@@ -11,7 +11,7 @@
 #include "platform/WinTypes.h"
 #include "sim/SimSystem.h"
 
-namespace simtest {
+namespace movrel::test {
 
 using Cdb = std::array<std::uint8_t, 12>;
 enum class Dir { In, Out, None };
@@ -69,4 +69,4 @@ class AspiPort {
 // One drive "D" (root D:\, address [1, 0, 2, 0], seen by the ASPI manager) with a disc.
 sim::BayConfig OneDrive();
 
-}  // namespace simtest
+}  // namespace movrel::test

@@ -5,9 +5,9 @@
 #include "SimPorts.h"
 #include "sim/ImageIdentity.h"
 
-namespace {
+namespace movrel::test {
 
-using namespace simtest;
+namespace {
 
 sim::BayConfig DriveWithFlash(std::array<std::uint8_t, 4> flashId) {
   sim::BayConfig bay = OneDrive();
@@ -178,3 +178,4 @@ TEST(ImageIdentity, AnImageWithoutTheRecordLeavesTheIdentity) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -3,9 +3,9 @@
 
 #include "SimPorts.h"
 
-namespace {
+namespace movrel::test {
 
-using namespace simtest;
+namespace {
 
 class Readiness : public ::testing::Test {
  protected:
@@ -103,3 +103,4 @@ TEST_F(Readiness, ADiscTakenOutOfAClosedDriveIsNoMediumWithoutAttention) {
 }
 
 }  // namespace
+}  // namespace movrel::test

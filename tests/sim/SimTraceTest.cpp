@@ -8,9 +8,9 @@
 
 #include "SimPorts.h"
 
-namespace {
+namespace movrel::test {
 
-using namespace simtest;
+namespace {
 
 TEST(Trace, OneLinePerCommandWithBytesDirectionLengthAndOutcome) {
   sim::SimSystem system(OneDrive());
@@ -69,3 +69,4 @@ TEST(Trace, IsAppendedToAFile) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -9,9 +9,10 @@
 #include "SimPorts.h"
 #include "platform/JoinableThread.h"
 
+namespace movrel::test {
+
 namespace {
 
-using namespace simtest;
 using namespace platform;
 
 sim::DriveConfig DriveAt(const char* name, const char* root, std::array<int, 4> address) {
@@ -275,3 +276,4 @@ TEST(Workers, OnTwoDrivesAtOnceKeepTheirOwnData) {
 }
 
 }  // namespace
+}  // namespace movrel::test

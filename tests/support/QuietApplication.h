@@ -9,7 +9,7 @@
 
 #include "platform/Application.h"
 
-namespace test_support {
+namespace movrel::test {
 
 class QuietApplication : public platform::Application {
  public:
@@ -32,4 +32,4 @@ inline bool PumpUntil(platform::Application& application, const std::function<bo
   return true;
 }
 
-}  // namespace test_support
+}  // namespace movrel::test

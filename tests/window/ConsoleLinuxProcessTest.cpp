@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+namespace movrel::test {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -67,3 +69,4 @@ TEST(ConsoleLinuxProcess, WithoutOpticalDrivesEndsWithTheNoMatchMessageAndAnEmpt
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+namespace movrel::test {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -131,3 +133,4 @@ TEST_F(ConsoleSimProcess, BadBayIsRefusedNamingTheField) {
 }
 
 }  // namespace
+}  // namespace movrel::test

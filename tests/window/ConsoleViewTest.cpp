@@ -7,13 +7,12 @@
 #include "sim/SimSystem.h"
 #include "ui/console/ConsoleView.h"
 
+namespace movrel::test {
+
 namespace {
 
-using app::layout::Option;
+using package::layout::Option;
 using ::testing::HasSubstr;
-using window_test::Drive;
-using window_test::MakePackage;
-using window_test::StandardRequest;
 
 struct Session {
   int status;
@@ -26,12 +25,12 @@ struct Terminal {
   std::vector<std::string>* discards = nullptr;  // the output so far at each discard of input
 };
 
-Session RunConsole(const std::string& input, const window_test::Package& package,
-                   sim::BayConfig bay, Terminal terminal = {}) {
+Session RunConsole(const std::string& input, const Package& package, sim::BayConfig bay,
+                   Terminal terminal = {}) {
   sim::SimSystem system(bay);
   std::istringstream in(input);
   std::ostringstream out;
-  app::ConsoleView view(in, out, terminal.input, terminal.output);
+  ui::ConsoleView view(in, out, terminal.input, terminal.output);
   if (terminal.discards != nullptr) {
     view.SetTypeAheadDiscard([&] { terminal.discards->push_back(out.str()); });
   }
@@ -182,3 +181,4 @@ TEST(ConsoleView, EndOfInputPressesClose) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -15,7 +15,7 @@ std::atomic<bool> refuseBuffers{false};
 }  // namespace
 
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  if (refuseBuffers && size == movrel::AtapiDevice::kBufferAllocation) return nullptr;
+  if (refuseBuffers && size == movrel::device::AtapiDevice::kBufferAllocation) return nullptr;
   try {
     return ::operator new[](size);  // the ordinary allocation, which delete[] releases
   } catch (const std::bad_alloc&) {
@@ -23,14 +23,16 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   }
 }
 
+namespace movrel::test {
+
 namespace {
 
 TEST(StartUpWithoutMemory, DeviceThatCannotBeCreatedEndsTheProgram) {
   sim::BayConfig bay;
-  bay.drives = {window_test::Drive("D", "D", 0)};
+  bay.drives = {Drive("D", "D", 0)};
   sim::SimSystem system(bay);
-  window_test::ScriptedApplication application;
-  const auto package = window_test::MakePackage(window_test::StandardRequest());
+  ScriptedApplication application;
+  const auto package = MakePackage(StandardRequest());
 
   refuseBuffers = true;
   app::TMovrelMain form(system, application, package.View());
@@ -51,17 +53,17 @@ namespace {
 
 TEST(UpdateRunWithoutMemory, DriveDeviceWithoutBuffersFailsTheRunWithoutAnyCommand) {
   sim::BayConfig bay;
-  bay.drives = {window_test::Drive("D", "D", 0)};
+  bay.drives = {Drive("D", "D", 0)};
   sim::SimSystem system(bay);
-  window_test::ScriptedApplication application;
-  const auto package = window_test::MakePackage(window_test::StandardRequest());
+  ScriptedApplication application;
+  const auto package = MakePackage(StandardRequest());
   app::TMovrelMain form(system, application, package.View());
   const auto commandsBefore = system.Trace().size();
 
   refuseBuffers = true;
   form.cmdUpdateClick(&form.cmdUpdate);
   refuseBuffers = false;
-  window_test::WaitForTheRun(form, application);
+  WaitForTheRun(form, application);
 
   ASSERT_EQ(application.shown.size(), 1u);
   EXPECT_EQ(application.shown[0].text,
@@ -73,3 +75,4 @@ TEST(UpdateRunWithoutMemory, DriveDeviceWithoutBuffersFailsTheRunWithoutAnyComma
 }
 
 }  // namespace
+}  // namespace movrel::test

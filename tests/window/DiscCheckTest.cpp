@@ -9,15 +9,13 @@
 #include "main/sim/SimPerson.h"
 #include "sim/SimSystem.h"
 
+namespace movrel::test {
+
 namespace {
 
 using app::TMovrelMain;
-using app::layout::Option;
+using package::layout::Option;
 using ::testing::ElementsAre;
-using window_test::Drive;
-using window_test::MakePackage;
-using window_test::ScriptedApplication;
-using window_test::StandardRequest;
 
 constexpr char kLocked[] =
     "Disc detected in drive. Unable to eject the disc , maybe locked by other program\n\n"
@@ -40,7 +38,7 @@ CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive, const char* bankSize 
   sim::BayConfig bay;
   bay.drives = {drive};
   sim::SimSystem system(bay);
-  app::SimPerson person(system, {drive.name});
+  main::SimPerson person(system, {drive.name});
   ScriptedApplication application;
   application.personPresent = at == Person::AtTheMachine;
   application.onMessage = [&](const std::string& text) {
@@ -51,7 +49,7 @@ CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive, const char* bankSize 
   package.SetOption(Option::ChkDisc, chkDisc);
   if (bankSize != nullptr) {
     std::copy(bankSize, bankSize + 10,
-              package.block.begin() + app::layout::BankSizeDigitsOffset(0));
+              package.block.begin() + package::layout::BankSizeDigitsOffset(0));
   }
 
   CheckedRun run;
@@ -64,7 +62,7 @@ CheckedRun RunWithDiscCheck(const sim::DriveConfig& drive, const char* bankSize 
   shown = &form;
   const auto commandsBefore = system.Trace().size();
   form.cmdUpdateClick(&form.cmdUpdate);
-  window_test::WaitForTheRun(form, application);
+  WaitForTheRun(form, application);
   for (const auto& message : application.shown) {
     const bool yesNo = message.buttons == platform::MessageButtons::YesNo;
     run.messages.push_back(message.text + (yesNo ? " [Yes/No]" : ""));
@@ -225,3 +223,4 @@ TEST(DiscCheck, UnusableBankIsRefusedWithoutMovingTheTray) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -5,14 +5,12 @@
 #include "device/AtapiDevice.h"
 #include "sim/SimSystem.h"
 
+namespace movrel::test {
+
 namespace {
 
 using app::TMovrelMain;
-using app::layout::Option;
-using window_test::Drive;
-using window_test::MakePackage;
-using window_test::ScriptedApplication;
-using window_test::StandardRequest;
+using package::layout::Option;
 
 struct Outcome {
   bool allowed;
@@ -21,13 +19,13 @@ struct Outcome {
 };
 
 // Starts the window on one drive with the given package and reads the drive's match results.
-Outcome Match(const sim::DriveConfig& drive, const window_test::Package& package) {
+Outcome Match(const sim::DriveConfig& drive, const Package& package) {
   sim::BayConfig bay;
   bay.drives = {drive};
   sim::SimSystem system(bay);
   ScriptedApplication application;
   TMovrelMain form(system, application, package.View());
-  const movrel::DriveEntry* entry = form.MainDevice()->EntryAt(0);
+  const device::DriveEntry* entry = form.MainDevice()->EntryAt(0);
   if (entry == nullptr) return {false, -1, false};
   return {entry->allowed == 1, entry->bankIndex, entry->upToDate == 1};
 }
@@ -109,7 +107,7 @@ TEST(Matching, BankAreaStillTheTemplateMakesEveryDriveIneligible) {
   request.banks[0].anyDrive = true;
   auto package = MakePackage(request);
   const std::string marker = "BANK_START_FROM_HERE";
-  std::copy(marker.begin(), marker.end(), package.block.begin() + app::layout::kBankAreaOffset);
+  std::copy(marker.begin(), marker.end(), package.block.begin() + package::layout::kBankAreaOffset);
   EXPECT_FALSE(Match(At("RV05"), package).allowed);
 }
 
@@ -159,3 +157,4 @@ TEST(DriveList, NotAllowedDriveShowsItsTextAndKeepsTheTarget) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -18,14 +18,12 @@
 #include "ui/qt/FrmMovrel.h"
 #include "ui/qt/QtApplication.h"
 
+namespace movrel::test {
+
 namespace {
 
-using window_test::Drive;
-using window_test::MakePackage;
-using window_test::StandardRequest;
-
 // Answers every box at once, so that no dialog waits for a person.
-class AnsweringApplication : public app::QtApplication {
+class AnsweringApplication : public ui::QtApplication {
  public:
   std::vector<std::string> texts;
   platform::MessageAnswer ShowMessage(platform::MessageKind, platform::MessageButtons buttons,
@@ -62,7 +60,7 @@ TEST(QtForm, ShowsTheDriveListAndPanelAtTheirPlaces) {
   sim::SimSystem system(bay);
   AnsweringApplication application;
   const auto package = MakePackage(StandardRequest());
-  app::FrmMovrel form(system, application, package.View());
+  ui::FrmMovrel form(system, application, package.View());
   form.show();
   QApplication::processEvents();
 
@@ -149,7 +147,7 @@ TEST(QtForm, BoundsIncludeTheWindowManagersFrame) {
   sim::SimSystem system(bay);
   AnsweringApplication application;
   const auto package = MakePackage(StandardRequest());
-  app::FrmMovrel form(system, application, package.View());
+  ui::FrmMovrel form(system, application, package.View());
   form.show();
   ASSERT_TRUE(framed(form, 20000));
   for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -159,6 +157,8 @@ TEST(QtForm, BoundsIncludeTheWindowManagersFrame) {
 }
 
 }  // namespace
+
+}  // namespace movrel::test
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);

@@ -7,17 +7,15 @@
 #include "package/Seal.h"
 #include "sim/SimSystem.h"
 
+namespace movrel::test {
+
 namespace {
 
 using app::Ending;
 using app::TMovrelMain;
-using app::layout::Option;
+using package::layout::Option;
 using platform::MessageAnswer;
 using platform::MessageButtons;
-using window_test::Drive;
-using window_test::MakePackage;
-using window_test::ScriptedApplication;
-using window_test::StandardRequest;
 
 const char kNoticeTwoPoints[] =
     "This flash utility only supports Dornavex DVDRW KTR-207M drive.\n\n"
@@ -149,7 +147,7 @@ TEST_F(StartUp, DrivesThatCannotBeOpenedAreExplainedOnce) {
 // One byte changed after sealing, in a bank, a text, an option or the seal itself: the first box
 // says so (before the administrator's warning that ADMIN=1 would bring) and no drive is touched.
 TEST_F(StartUp, DamagedPackageEndsBeforeAnyDriveIsTouched) {
-  namespace layout = app::layout;
+  namespace layout = package::layout;
   const struct {
     const char* what;
     bool inSeal;
@@ -255,3 +253,4 @@ TEST_F(StartUp, YesToTheNoticeGoesOnAndWarningTwoAsksNothing) {
 }
 
 }  // namespace
+}  // namespace movrel::test

@@ -12,20 +12,18 @@
 #include "package/ImageHash.h"
 #include "sim/SimSystem.h"
 
+namespace movrel::test {
+
 namespace {
 
 using app::Ending;
 using app::TMovrelMain;
-using app::layout::Option;
+using package::layout::Option;
 using platform::MessageAnswer;
-using window_test::Drive;
-using window_test::MakePackage;
-using window_test::ScriptedApplication;
-using window_test::StandardRequest;
 
 // Waits for the run and checks that it ended.
 void RunUntilIdle(TMovrelMain& form, ScriptedApplication& application) {
-  window_test::WaitForTheRun(form, application);
+  WaitForTheRun(form, application);
   ASSERT_FALSE(form.RunInProgress()) << "the run did not end";
 }
 
@@ -142,10 +140,10 @@ TEST_F(UpdateRun, RecordCarriesTheDigestOfTheBankSent) {
   request.banks[1].constraints = {{"RV0E", "RV0E", "Dornavex", "DVDRW KTR-207M"}};
   const auto package = MakePackage(request);
   const auto sha256 = [](const std::vector<unsigned char>& image) {
-    return app::Sha256Hex(image.data(), image.size());
+    return package::Sha256Hex(image.data(), image.size());
   };
-  const std::string bank2 = sha256(window_test::SimImage("RV0F", 524288));
-  ASSERT_NE(bank2, sha256(window_test::SimImage("RV0D", 524288)));
+  const std::string bank2 = sha256(SimImage("RV0F", 524288));
+  ASSERT_NE(bank2, sha256(SimImage("RV0D", 524288)));
 
   TMovrelMain form(system, application, package.View());
   form.cmdUpdateClick(&form.cmdUpdate);
@@ -185,7 +183,7 @@ TEST_F(UpdateRun, WaitsAreBoundedUntilTheProgrammingCommand) {
   EXPECT_THAT(before, ::testing::Each(::testing::EndsWith(" 30")));
   EXPECT_THAT(std::vector<std::string>(programming, waits.end()),
               ::testing::ElementsAre("3B/80 108000", "00 108000", "12 108000", "12 108000"));
-  EXPECT_EQ(form.MainDevice()->CommandTimeout(), movrel::AtapiDevice::kBoundedCommandTimeout);
+  EXPECT_EQ(form.MainDevice()->CommandTimeout(), device::AtapiDevice::kBoundedCommandTimeout);
 }
 
 // The end of the run lets the window's messages through; a selection and an Update click waiting
@@ -390,7 +388,8 @@ TEST_F(UpdateRun, UnusableBankFailsTheRunWithoutAnyCommand) {
   sim::SimSystem system(bay);
   auto package = MakePackage(StandardRequest());
   const std::string size = "0001048577";  // not a multiple of 16384, and past the bank area
-  std::copy(size.begin(), size.end(), package.block.begin() + app::layout::BankSizeDigitsOffset(0));
+  std::copy(size.begin(), size.end(),
+            package.block.begin() + package::layout::BankSizeDigitsOffset(0));
   TMovrelMain form(system, application, package.View());
   const auto commandsBefore = system.Trace().size();
   form.cmdUpdateClick(&form.cmdUpdate);
@@ -586,7 +585,7 @@ std::vector<std::string> RunCommands(sim::SimSystem& system, ScriptedApplication
   TMovrelMain form(system, application, package.View());
   system.ClearTrace();
   form.cmdUpdateClick(&form.cmdUpdate);
-  window_test::WaitForTheRun(form, application);
+  WaitForTheRun(form, application);
   std::vector<std::string> commands;
   for (const std::string& line : system.Trace()) {
     (line[0] == '-' ? notes : &commands)->push_back(line);
@@ -648,3 +647,4 @@ TEST(ProgressDisplay, TimerTextsFollowTheTicks) {
 }
 
 }  // namespace
+}  // namespace movrel::test

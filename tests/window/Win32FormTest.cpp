@@ -24,14 +24,13 @@
 #include "ui/win32/Win32Application.h"
 #include "ui/win32/Win32Main.h"
 
+namespace movrel::test {
+
 namespace {
 
 using Answer = platform::MessageAnswer;
 using platform::MessageButtons;
 using platform::MessageKind;
-using window_test::Drive;
-using window_test::MakePackage;
-using window_test::StandardRequest;
 
 // --- Message boxes, answered through a hook on this thread's windows --------------------------
 
@@ -142,11 +141,11 @@ COLORREF TextColourOf(HWND form, HWND control) {
 class Win32Form : public ::testing::Test {
  protected:
   sim::BayConfig bay;
-  app::Win32Application application;
+  ui::Win32Application application;
   HHOOK hook = SetWindowsHookExA(WH_CBT, AnswerBoxes, nullptr, GetCurrentThreadId());
   std::unique_ptr<sim::SimSystem> system;
-  window_test::Package package;
-  std::unique_ptr<app::FrmMovrel> form;
+  Package package;
+  std::unique_ptr<ui::FrmMovrel> form;
 
   Win32Form() {
     bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1, "Othermak", "CD-ROM X", "1.00")};
@@ -161,7 +160,7 @@ class Win32Form : public ::testing::Test {
   HWND Open(const pack::PackRequest& request = StandardRequest()) {
     system = std::make_unique<sim::SimSystem>(bay);
     package = MakePackage(request);
-    form = std::make_unique<app::FrmMovrel>(*system, application, package.View());
+    form = std::make_unique<ui::FrmMovrel>(*system, application, package.View());
     return form->Window();
   }
 };
@@ -386,7 +385,7 @@ TEST_F(Win32Form, MessageBoxesShowTheirKindAndReturnTheButtonPressed) {
 // before the window shows, and the program ends before any update.
 TEST_F(Win32Form, ProcessEntryEndsAfterAFailedStartUpCheck) {
   sim::SimSystem machine(bay);
-  EXPECT_EQ(app::Win32Main(machine, application), 2);
+  EXPECT_EQ(ui::Win32Main(machine, application), 2);
   ASSERT_EQ(seenBoxes.size(), 1u);
   EXPECT_TRUE(seenBoxes[0].text.starts_with("No matched drive detected !"));
 }
@@ -398,7 +397,7 @@ void CALLBACK GiveUp(HWND, UINT, UINT_PTR, DWORD) {
   guarded->Terminate();
 }
 
-void RunLoop(app::Win32Application& application) {
+void RunLoop(ui::Win32Application& application) {
   guarded = &application;
   const UINT_PTR timer = SetTimer(nullptr, 0, 10000, GiveUp);
   application.Run();
@@ -419,7 +418,7 @@ class PowerQueryThrows : public sim::SimSystem {
 TEST_F(Win32Form, AnExceptionInAHandlerEndsTheLoopAndIsKeptForTheEntry) {
   system = std::make_unique<PowerQueryThrows>(bay);
   package = MakePackage(StandardRequest());
-  form = std::make_unique<app::FrmMovrel>(*system, application, package.View());
+  form = std::make_unique<ui::FrmMovrel>(*system, application, package.View());
   form->Show();
   system->ClearTrace();
   PostMessageA(ChildAt(form->Window(), 368, 24), BM_CLICK, 0, 0);
@@ -429,7 +428,7 @@ TEST_F(Win32Form, AnExceptionInAHandlerEndsTheLoopAndIsKeptForTheEntry) {
   EXPECT_TRUE(system->Trace().empty());
 
   // Work handed to the window's thread that throws (a worker's end), the same.
-  app::Win32Application another;
+  ui::Win32Application another;
   another.Post([] { throw std::logic_error("posted work broke"); });
   RunLoop(another);
   ASSERT_NE(another.Failure(), nullptr);
@@ -456,7 +455,7 @@ TEST_F(Win32Form, UpdateRunTicksThroughTheMessageLoopAndEndsWithTheSuccessBox) {
     return false;
   };
   auto request = StandardRequest();
-  request.options[static_cast<std::size_t>(app::layout::Option::CloseAp)] = '1';
+  request.options[static_cast<std::size_t>(package::layout::Option::CloseAp)] = '1';
   HWND window = Open(request);
   form->Show();
   progress = ChildAt(window, 16, 112);
@@ -478,3 +477,4 @@ TEST_F(Win32Form, UpdateRunTicksThroughTheMessageLoopAndEndsWithTheSuccessBox) {
 }
 
 }  // namespace
+}  // namespace movrel::test

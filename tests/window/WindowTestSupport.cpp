@@ -8,7 +8,7 @@
 #include "movrel-pack/write.h"
 #include "package/Seal.h"
 
-namespace window_test {
+namespace movrel::test {
 
 platform::MessageAnswer ScriptedApplication::ShowMessage(platform::MessageKind kind,
                                                          platform::MessageButtons buttons,
@@ -33,15 +33,15 @@ void WaitForTheRun(app::TMovrelMain& form, platform::Application& application) {
   }
 }
 
-void Package::SetOption(app::layout::Option option, char value) {
-  const auto& slot = app::layout::SlotOf(option);
+void Package::SetOption(package::layout::Option option, char value) {
+  const auto& slot = package::layout::SlotOf(option);
   const auto length = std::strlen(reinterpret_cast<const char*>(block.data() + slot.offset));
   block[slot.offset + length - 1] = static_cast<unsigned char>(value);
 }
 
 void Package::AddSeal(bool sealed) {
-  const unsigned char* embedded = app::EmbeddedPackage().SealData();
-  seal.assign(embedded, embedded + app::layout::kSealSize);
+  const unsigned char* embedded = package::EmbeddedPackage().SealData();
+  seal.assign(embedded, embedded + package::layout::kSealSize);
   if (sealed) pack::WriteSeal(seal.data(), block.data());
 }
 
@@ -62,14 +62,14 @@ pack::PackRequest StandardRequest() {
   request.banks[0].imagePath = "bank1.bin";
   request.banks[0].newRevision = "RV0D";
   request.banks[0].constraints.push_back({"RV01", "RV0D", "Dornavex", "DVDRW KTR-207M"});
-  request.options[static_cast<std::size_t>(app::layout::Option::Reboot)] = '0';
-  request.options[static_cast<std::size_t>(app::layout::Option::Warning)] = '0';
+  request.options[static_cast<std::size_t>(package::layout::Option::Reboot)] = '0';
+  request.options[static_cast<std::size_t>(package::layout::Option::Warning)] = '0';
   return request;
 }
 
 Package UnpackagedTemplate() {
-  const unsigned char* embedded = app::EmbeddedPackage().Data();
-  return Package{std::vector<unsigned char>(embedded, embedded + app::layout::kBlockSize), {}};
+  const unsigned char* embedded = package::EmbeddedPackage().Data();
+  return Package{std::vector<unsigned char>(embedded, embedded + package::layout::kBlockSize), {}};
 }
 
 Package MakePackage(const pack::PackRequest& request) {
@@ -97,4 +97,4 @@ sim::DriveConfig Drive(const std::string& name, const std::string& letter, int p
   return drive;
 }
 
-}  // namespace window_test
+}  // namespace movrel::test

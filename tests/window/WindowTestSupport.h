@@ -12,11 +12,11 @@
 #include "platform/Application.h"
 #include "sim/Bay.h"
 
-namespace app {
+namespace movrel::app {
 class TMovrelMain;
-}
+}  // namespace movrel::app
 
-namespace window_test {
+namespace movrel::test {
 
 struct ShownMessage {
   std::string title;
@@ -56,10 +56,10 @@ void WaitForTheRun(app::TMovrelMain& form, platform::Application& application);
 struct Package {
   std::vector<unsigned char> block;
   std::vector<unsigned char> seal;
-  app::PackageView View() const {
-    return app::PackageView(block.data(), seal.empty() ? nullptr : seal.data());
+  package::PackageView View() const {
+    return package::PackageView(block.data(), seal.empty() ? nullptr : seal.data());
   }
-  void SetOption(app::layout::Option option, char value);
+  void SetOption(package::layout::Option option, char value);
   // The template's seal, unsealed; then, when `sealed`, sealed over the block as it is now.
   void AddSeal(bool sealed);
 };
@@ -78,4 +78,4 @@ sim::DriveConfig Drive(const std::string& name, const std::string& letter, int p
                        const std::string& product = "DVDRW KTR-207M",
                        const std::string& revision = "RV05");
 
-}  // namespace window_test
+}  // namespace movrel::test

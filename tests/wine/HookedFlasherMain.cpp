@@ -27,13 +27,13 @@ bool Hooked(const char* word) {
          ("," + std::string(hooks) + ",").find("," + std::string(word) + ",") != std::string::npos;
 }
 
-class HookedSystem : public platform::Win32System {
+class HookedSystem : public movrel::platform::Win32System {
  public:
-  bool DeviceIoControl(platform::Handle device, std::uint32_t code, void* inBuffer,
+  bool DeviceIoControl(movrel::platform::Handle device, std::uint32_t code, void* inBuffer,
                        std::uint32_t inBufferSize, void* outBuffer, std::uint32_t outBufferSize,
                        std::uint32_t* bytesReturned) override {
     bool answered = false;
-    if (refuseVolumeLock && code == platform::ioctl::FsctlLockVolume) {
+    if (refuseVolumeLock && code == movrel::platform::ioctl::FsctlLockVolume) {
       if (bytesReturned != nullptr) *bytesReturned = 0;
       ::SetLastError(ERROR_ACCESS_DENIED);
     } else {
@@ -67,6 +67,6 @@ class HookedSystem : public platform::Win32System {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   HookedSystem system;
-  app::Win32Application application;
-  return app::Win32Main(system, application);
+  movrel::ui::Win32Application application;
+  return movrel::ui::Win32Main(system, application);
 }

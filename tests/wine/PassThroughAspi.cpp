@@ -93,9 +93,9 @@ HANDLE DeviceOf(int target) {
 
 // Runs the request on its drive: the adapter's and the drive's status, the sense data after a
 // CHECK CONDITION; returns the request's status.
-BYTE Execute(platform::SrbExecScsiCmd& srb) {
+BYTE Execute(movrel::platform::SrbExecScsiCmd& srb) {
   const HANDLE device = DeviceOf(srb.SRB_Target);
-  if (device == INVALID_HANDLE_VALUE) return platform::SS_NO_DEVICE;
+  if (device == INVALID_HANDLE_VALUE) return movrel::platform::SS_NO_DEVICE;
   struct {
     SCSI_PASS_THROUGH_DIRECT sptd;
     UCHAR sense[32];
@@ -103,9 +103,10 @@ BYTE Execute(platform::SrbExecScsiCmd& srb) {
   request.sptd.Length = sizeof request.sptd;
   request.sptd.CdbLength = std::min<UCHAR>(srb.SRB_CDBLen, sizeof request.sptd.Cdb);
   request.sptd.SenseInfoLength = sizeof request.sense;
-  request.sptd.DataIn = (srb.SRB_Flags & platform::SRB_DIR_IN)    ? SCSI_IOCTL_DATA_IN
-                        : (srb.SRB_Flags & platform::SRB_DIR_OUT) ? SCSI_IOCTL_DATA_OUT
-                                                                  : SCSI_IOCTL_DATA_UNSPECIFIED;
+  request.sptd.DataIn = (srb.SRB_Flags & movrel::platform::SRB_DIR_IN) ? SCSI_IOCTL_DATA_IN
+                        : (srb.SRB_Flags & movrel::platform::SRB_DIR_OUT)
+                            ? SCSI_IOCTL_DATA_OUT
+                            : SCSI_IOCTL_DATA_UNSPECIFIED;
   request.sptd.DataTransferLength = srb.SRB_BufLen;
   request.sptd.DataBuffer = srb.SRB_BufLen != 0 ? srb.SRB_BufPointer : nullptr;
   request.sptd.TimeOutValue = kTimeOutSeconds;
@@ -115,22 +116,22 @@ BYTE Execute(platform::SrbExecScsiCmd& srb) {
   if (!DeviceIoControl(device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
                        sizeof request, &returned, nullptr)) {
     srb.SRB_HaStat = kSelectionTimeOut;
-    return platform::SS_ERR;
+    return movrel::platform::SS_ERR;
   }
   srb.SRB_HaStat = kHostAdapterOk;
   srb.SRB_TargStat = request.sptd.ScsiStatus;
-  if (request.sptd.ScsiStatus == 0) return platform::SS_COMP;
+  if (request.sptd.ScsiStatus == 0) return movrel::platform::SS_COMP;
   if (request.sptd.ScsiStatus == kCheckCondition) {
     const std::size_t length = std::min<std::size_t>(srb.SRB_SenseLen, sizeof srb.SenseArea);
     std::memcpy(srb.SenseArea, request.sense, std::min(length, sizeof request.sense));
   }
-  return platform::SS_ERR;
+  return movrel::platform::SS_ERR;
 }
 
 // A request on its way: the block and the manager's own handle to the caller's event, so that
 // the event can be signalled even when the caller, having seen the status, has closed its handle.
 struct Pending {
-  platform::SrbExecScsiCmd* srb;
+  movrel::platform::SrbExecScsiCmd* srb;
   HANDLE event;
 };
 
@@ -151,11 +152,12 @@ DWORD WINAPI RunRequest(void* pending) {
   return 0;
 }
 
-BYTE SendRequest(platform::SrbExecScsiCmd& srb) {
-  if (!Present(srb.SRB_Target, srb.SRB_Lun)) return srb.SRB_Status = platform::SS_NO_DEVICE;
-  srb.SRB_Status = platform::SS_PENDING;
+BYTE SendRequest(movrel::platform::SrbExecScsiCmd& srb) {
+  if (!Present(srb.SRB_Target, srb.SRB_Lun)) return srb.SRB_Status = movrel::platform::SS_NO_DEVICE;
+  srb.SRB_Status = movrel::platform::SS_PENDING;
   const auto caller = static_cast<HANDLE>(srb.SRB_PostProc);
-  const bool notify = (srb.SRB_Flags & platform::SRB_EVENT_NOTIFY) != 0 && caller != nullptr;
+  const bool notify =
+      (srb.SRB_Flags & movrel::platform::SRB_EVENT_NOTIFY) != 0 && caller != nullptr;
   const HANDLE process = GetCurrentProcess();
   HANDLE event = nullptr;
   if (!notify ||
@@ -165,7 +167,7 @@ BYTE SendRequest(platform::SrbExecScsiCmd& srb) {
     const HANDLE thread = CreateThread(nullptr, 0, RunRequest, request, 0, &id);
     if (thread != nullptr) {
       CloseHandle(thread);
-      return platform::SS_PENDING;
+      return movrel::platform::SS_PENDING;
     }
     delete request;
     if (event != nullptr) CloseHandle(event);
@@ -176,7 +178,7 @@ BYTE SendRequest(platform::SrbExecScsiCmd& srb) {
   return srb.SRB_Status;
 }
 
-void AnswerInquiry(platform::SrbHaInquiry& inquiry) {
+void AnswerInquiry(movrel::platform::SrbHaInquiry& inquiry) {
   inquiry.HA_Count = 1;
   inquiry.HA_SCSI_ID = 7;
   std::memcpy(inquiry.HA_ManagerId, "PASS-THROUGH    ", 16);
@@ -202,27 +204,28 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* processEnds) {
 
 // The status in bits 8 to 15, the number of host adapters in bits 0 to 7.
 extern "C" __declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo() {
-  return (DWORD{platform::SS_COMP} << 8) | 1;
+  return (DWORD{movrel::platform::SS_COMP} << 8) | 1;
 }
 
 extern "C" __declspec(dllexport) DWORD __cdecl SendASPI32Command(void* block) {
-  auto& header = *static_cast<platform::SrbHeader*>(block);
-  if (header.SRB_HaId != 0) return header.SRB_Status = platform::SS_INVALID_HA;
+  auto& header = *static_cast<movrel::platform::SrbHeader*>(block);
+  if (header.SRB_HaId != 0) return header.SRB_Status = movrel::platform::SS_INVALID_HA;
   switch (header.SRB_Cmd) {
-    case platform::SC_EXEC_SCSI_CMD:
-      return SendRequest(*static_cast<platform::SrbExecScsiCmd*>(block));
-    case platform::SC_HA_INQUIRY:
-      AnswerInquiry(*static_cast<platform::SrbHaInquiry*>(block));
-      return header.SRB_Status = platform::SS_COMP;
-    case platform::SC_GET_DEV_TYPE: {
-      auto& query = *static_cast<platform::SrbGetDeviceBlock*>(block);
+    case movrel::platform::SC_EXEC_SCSI_CMD:
+      return SendRequest(*static_cast<movrel::platform::SrbExecScsiCmd*>(block));
+    case movrel::platform::SC_HA_INQUIRY:
+      AnswerInquiry(*static_cast<movrel::platform::SrbHaInquiry*>(block));
+      return header.SRB_Status = movrel::platform::SS_COMP;
+    case movrel::platform::SC_GET_DEV_TYPE: {
+      auto& query = *static_cast<movrel::platform::SrbGetDeviceBlock*>(block);
       const bool present = Present(query.SRB_Target, query.SRB_Lun);
-      query.SRB_DeviceType = present ? platform::DTYPE_CDROM : 0;
-      return header.SRB_Status = present ? platform::SS_COMP : platform::SS_NO_DEVICE;
+      query.SRB_DeviceType = present ? movrel::platform::DTYPE_CDROM : 0;
+      return header.SRB_Status =
+                 present ? movrel::platform::SS_COMP : movrel::platform::SS_NO_DEVICE;
     }
-    case platform::SC_ABORT_SRB:
-    case platform::SC_RESCAN_SCSI_BUS:
-      return header.SRB_Status = platform::SS_COMP;
+    case movrel::platform::SC_ABORT_SRB:
+    case movrel::platform::SC_RESCAN_SCSI_BUS:
+      return header.SRB_Status = movrel::platform::SS_COMP;
     default:
       return header.SRB_Status = kInvalidRequest;
   }

@@ -50,7 +50,7 @@
 
 namespace {
 
-using namespace platform;
+using namespace movrel::platform;
 
 void Print(const char* fact, bool ok, System& system) {
   if (ok)

@@ -6,11 +6,11 @@
 
 #include "movrel-pack/error.h"
 
-namespace pack {
+namespace movrel::pack {
 
 namespace {
 
-using app::layout::Option;
+using package::layout::Option;
 
 std::optional<std::string> PackRequest::*TextMember(std::string_view flag) {
   for (const TextField& field : kTextFields) {
@@ -21,7 +21,7 @@ std::optional<std::string> PackRequest::*TextMember(std::string_view flag) {
 
 // "1".."4" as the bank index 0..3.
 int BankIndex(std::string_view number) {
-  if (number.size() != 1 || number[0] < '1' || number[0] > '0' + app::layout::kBankCount) {
+  if (number.size() != 1 || number[0] < '1' || number[0] > '0' + package::layout::kBankCount) {
     throw Refusal("bank number '" + std::string(number) + "' is not one of 1 to 4");
   }
   return number[0] - '1';
@@ -64,11 +64,11 @@ void SetOption(PackRequest& request, std::set<std::string>& given, const std::st
   }
   std::string_view key = std::string_view(setting).substr(0, equals);
   std::string_view value = std::string_view(setting).substr(equals + 1);
-  if (key == app::layout::SlotOf(Option::HowManyBin).key) {
+  if (key == package::layout::SlotOf(Option::HowManyBin).key) {
     throw Refusal("HOW_MANY_BIN is not an option: it is the number of banks given");
   }
-  for (std::size_t i = 0; i < app::layout::kOptionSlots.size(); ++i) {
-    if (app::layout::kOptionSlots[i].key != key) continue;
+  for (std::size_t i = 0; i < package::layout::kOptionSlots.size(); ++i) {
+    if (package::layout::kOptionSlots[i].key != key) continue;
     if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
       throw Refusal("option " + std::string(key) + " takes one digit, got '" + std::string(value) +
                     "'");
@@ -170,7 +170,7 @@ PackRequest ParsePackArguments(const std::vector<std::string>& args) {
     } else if (flag == "--constraint") {
       auto [bank, fields] = BankAndValue(flag, value);
       auto& constraints = request.banks[bank].constraints;
-      if (constraints.size() == app::layout::kEntriesPerBank) {
+      if (constraints.size() == package::layout::kEntriesPerBank) {
         throw Refusal("bank " + std::to_string(bank + 1) + " has room for 8 constraints");
       }
       constraints.push_back(SplitConstraint(fields));
@@ -190,4 +190,4 @@ PackRequest ParsePackArguments(const std::vector<std::string>& args) {
   return request;
 }
 
-}  // namespace pack
+}  // namespace movrel::pack

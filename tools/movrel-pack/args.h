@@ -8,7 +8,7 @@
 
 #include "package/PackageLayout.h"
 
-namespace pack {
+namespace movrel::pack {
 
 struct ConstraintArg {
   std::string minimum, maximum, vendor, product;
@@ -25,9 +25,9 @@ struct PackRequest {
   std::string templatePath;
   std::string outputPath;
   std::optional<std::string> title, version, model, date, note, contact;
-  std::array<BankArgs, app::layout::kBankCount> banks;  // index 0 is bank 1
+  std::array<BankArgs, package::layout::kBankCount> banks;  // index 0 is bank 1
   // Indexed by app::layout::Option; HOW_MANY_BIN always follows the banks given.
-  std::array<std::optional<char>, app::layout::kOptionSlots.size()> options;
+  std::array<std::optional<char>, package::layout::kOptionSlots.size()> options;
 };
 
 // The descriptive texts that --title, --version, ... set, with their fields in the block.
@@ -39,12 +39,14 @@ struct TextField {
 };
 
 inline constexpr TextField kTextFields[] = {
-    {"title", &PackRequest::title, app::layout::kTitleOffset, app::layout::kTitleSize},
-    {"version", &PackRequest::version, app::layout::kVersionOffset, app::layout::kVersionSize},
-    {"model", &PackRequest::model, app::layout::kModelOffset, app::layout::kModelSize},
-    {"date", &PackRequest::date, app::layout::kDateOffset, app::layout::kDateSize},
-    {"note", &PackRequest::note, app::layout::kNoteOffset, app::layout::kNoteSize},
-    {"contact", &PackRequest::contact, app::layout::kContactOffset, app::layout::kContactSize},
+    {"title", &PackRequest::title, package::layout::kTitleOffset, package::layout::kTitleSize},
+    {"version", &PackRequest::version, package::layout::kVersionOffset,
+     package::layout::kVersionSize},
+    {"model", &PackRequest::model, package::layout::kModelOffset, package::layout::kModelSize},
+    {"date", &PackRequest::date, package::layout::kDateOffset, package::layout::kDateSize},
+    {"note", &PackRequest::note, package::layout::kNoteOffset, package::layout::kNoteSize},
+    {"contact", &PackRequest::contact, package::layout::kContactOffset,
+     package::layout::kContactSize},
 };
 
 // "movrel-pack show": the executable, and whether to print JSON.
@@ -91,4 +93,4 @@ RepackRequest ParseRepackArguments(const std::vector<std::string>& args);
 // constraints of a bank).
 PackRequest ParsePackArguments(const std::vector<std::string>& args);
 
-}  // namespace pack
+}  // namespace movrel::pack

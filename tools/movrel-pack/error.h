@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-namespace pack {
+namespace movrel::pack {
 
 // A command line the tool does not understand; exit code 2.
 class UsageError : public std::runtime_error {
@@ -15,4 +15,4 @@ class Refusal : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-}  // namespace pack
+}  // namespace movrel::pack

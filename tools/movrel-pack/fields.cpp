@@ -1,8 +1,8 @@
 #include "movrel-pack/fields.h"
 
-namespace pack {
+namespace movrel::pack {
 
-std::array<NamedText, 7> Texts(const app::PackageView& package) {
+std::array<NamedText, 7> Texts(const package::PackageView& package) {
   return {{{"banner", package.Banner()},
            {"version", package.Version()},
            {"contact", package.Contact()},
@@ -12,11 +12,11 @@ std::array<NamedText, 7> Texts(const app::PackageView& package) {
            {"model", package.Model()}}};
 }
 
-std::array<OptionValue, app::layout::kOptionSlots.size()> OptionValues(
-    const app::PackageView& package) {
-  using app::layout::Option;
-  using app::layout::SlotOf;
-  const app::PackageOptions o = package.Options();
+std::array<OptionValue, package::layout::kOptionSlots.size()> OptionValues(
+    const package::PackageView& package) {
+  using package::layout::Option;
+  using package::layout::SlotOf;
+  const package::PackageOptions o = package.Options();
   return {{{SlotOf(Option::N2oMessage).key, o.n2oMessage},
            {SlotOf(Option::ChkDisc).key, o.chkDisc},
            {SlotOf(Option::BootCode).key, o.bootCode},
@@ -29,4 +29,4 @@ std::array<OptionValue, app::layout::kOptionSlots.size()> OptionValues(
            {SlotOf(Option::HowManyBin).key, o.howManyBin}}};
 }
 
-}  // namespace pack
+}  // namespace movrel::pack

@@ -7,7 +7,7 @@
 #include "package/PackageBlock.h"
 #include "package/PackageLayout.h"
 
-namespace pack {
+namespace movrel::pack {
 
 struct NamedText {
   const char* name;
@@ -15,7 +15,7 @@ struct NamedText {
 };
 
 // banner, version, contact, title, date, note and model.
-std::array<NamedText, 7> Texts(const app::PackageView& package);
+std::array<NamedText, 7> Texts(const package::PackageView& package);
 
 struct OptionValue {
   std::string_view key;
@@ -23,7 +23,7 @@ struct OptionValue {
 };
 
 // The ten options in block order, each by its key with the value the program reads.
-std::array<OptionValue, app::layout::kOptionSlots.size()> OptionValues(
-    const app::PackageView& package);
+std::array<OptionValue, package::layout::kOptionSlots.size()> OptionValues(
+    const package::PackageView& package);
 
-}  // namespace pack
+}  // namespace movrel::pack

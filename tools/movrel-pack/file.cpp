@@ -13,7 +13,7 @@
 
 #include "movrel-pack/error.h"
 
-namespace pack {
+namespace movrel::pack {
 
 namespace fs = std::filesystem;
 
@@ -109,4 +109,4 @@ bool SameFile(const std::string& a, const std::string& b) {
   return fs::equivalent(a, b, error);
 }
 
-}  // namespace pack
+}  // namespace movrel::pack

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace pack {
+namespace movrel::pack {
 
 // The most an executable may hold to be read: far more than any flasher (the package block
 // alone is a little over 1 MiB), and little enough to hold in memory.
@@ -34,4 +34,4 @@ void WriteWholeFile(const std::string& path, const std::vector<unsigned char>& b
 // spelling, links followed).
 bool SameFile(const std::string& a, const std::string& b);
 
-}  // namespace pack
+}  // namespace movrel::pack

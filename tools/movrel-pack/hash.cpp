@@ -3,13 +3,13 @@
 #include "movrel-pack/error.h"
 #include "package/ImageHash.h"
 
-namespace pack {
+namespace movrel::pack {
 
-std::optional<std::string> ImageSha256(const app::BankImage& image) {
+std::optional<std::string> ImageSha256(const package::BankImage& image) {
   if (!image.usable) return std::nullopt;
-  std::string hex = app::ImageSha256(image);
+  std::string hex = package::ImageSha256(image);
   if (hex.empty()) throw Refusal("cannot compute a SHA-256 hash");
   return hex;
 }
 
-}  // namespace pack
+}  // namespace movrel::pack

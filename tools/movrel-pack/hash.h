@@ -6,10 +6,10 @@
 
 #include "package/PackageBlock.h"
 
-namespace pack {
+namespace movrel::pack {
 
 // The SHA-256 of the image's bytes as 64 lowercase hexadecimal digits; none when the image is
 // not usable. Throws Refusal when the library cannot compute it.
-std::optional<std::string> ImageSha256(const app::BankImage& image);
+std::optional<std::string> ImageSha256(const package::BankImage& image);
 
-}  // namespace pack
+}  // namespace movrel::pack

@@ -8,14 +8,14 @@
 #include "package/PackageLayout.h"
 #include "package/Seal.h"
 
-namespace pack {
+namespace movrel::pack {
 
 namespace {
 
-namespace layout = app::layout;
+namespace layout = movrel::package::layout;
 using Json = nlohmann::ordered_json;
 
-Json Constraint(const app::ConstraintEntry& entry, int number) {
+Json Constraint(const package::ConstraintEntry& entry, int number) {
   return {{"entry", number},
           {"placeholder", entry.IsPlaceholder()},
           {"minimum", entry.Minimum()},
@@ -24,20 +24,20 @@ Json Constraint(const app::ConstraintEntry& entry, int number) {
           {"product", entry.Product()}};
 }
 
-const char* SealName(app::SealState state) {
+const char* SealName(package::SealState state) {
   switch (state) {
-    case app::SealState::Matching:
+    case package::SealState::Matching:
       return "matching";
-    case app::SealState::Damaged:
+    case package::SealState::Damaged:
       return "damaged";
-    case app::SealState::NotSealed:
+    case package::SealState::NotSealed:
       break;
   }
   return "none";
 }
 
-Json Bank(const app::PackageView& package, int bank) {
-  const app::BankImage image = package.Image(bank);
+Json Bank(const package::PackageView& package, int bank) {
+  const package::BankImage image = package.Image(bank);
   Json json = {{"number", bank + 1},
                {"start", package.BankStart(bank)},
                {"size", package.BankSize(bank)},
@@ -59,7 +59,7 @@ Json Bank(const app::PackageView& package, int bank) {
 
 }  // namespace
 
-std::string FormatPackageJson(const app::PackageView& package,
+std::string FormatPackageJson(const package::PackageView& package,
                               std::optional<std::string_view> flasher) {
   Json json;
   json["texts"] = Json::object();
@@ -71,11 +71,11 @@ std::string FormatPackageJson(const app::PackageView& package,
   json["banks_in_use"] = package.BankCount();
   json["banks"] = Json::array();
   for (int b = 0; b < layout::kBankCount; ++b) json["banks"].push_back(Bank(package, b));
-  json["seal"] = SealName(app::CheckSeal(package));
+  json["seal"] = SealName(package::CheckSeal(package));
   json["flasher"] = flasher ? Json(*flasher) : Json();
   // ASCII only, every other character as \uXXXX: the document reads the same in any locale, and a
   // text of the package cannot pass for a control of the terminal or program that reads it.
   return json.dump(2, ' ', true, Json::error_handler_t::replace) + "\n";
 }
 
-}  // namespace pack
+}  // namespace movrel::pack

@@ -8,12 +8,12 @@
 
 #include "package/PackageBlock.h"
 
-namespace pack {
+namespace movrel::pack {
 
 // The document, indented, with a line feed at its end. Texts are read as UTF-8, as the flasher
 // shows them; a byte that is not part of valid UTF-8 becomes U+FFFD.
 // `flasher` is the installed Linux flasher the file is a copy of, as its mark names it.
-std::string FormatPackageJson(const app::PackageView& package,
+std::string FormatPackageJson(const package::PackageView& package,
                               std::optional<std::string_view> flasher);
 
-}  // namespace pack
+}  // namespace movrel::pack

@@ -9,9 +9,9 @@
 #include "package/PackageLayout.h"
 #include "package/Seal.h"
 
-namespace pack {
+namespace movrel::pack {
 
-namespace layout = app::layout;
+namespace layout = movrel::package::layout;
 
 namespace {
 
@@ -77,10 +77,10 @@ std::optional<std::size_t> LocateSeal(std::span<const unsigned char> file, std::
   return found;
 }
 
-app::PackageView LocatePackage(std::span<const unsigned char> file) {
+package::PackageView LocatePackage(std::span<const unsigned char> file) {
   const std::size_t block = LocateBlock(file);
   const std::optional<std::size_t> seal = LocateSeal(file, block);
-  return app::PackageView(file.data() + block, seal ? file.data() + *seal : nullptr);
+  return package::PackageView(file.data() + block, seal ? file.data() + *seal : nullptr);
 }
 
-}  // namespace pack
+}  // namespace movrel::pack

@@ -7,7 +7,7 @@
 
 #include "package/PackageBlock.h"
 
-namespace pack {
+namespace movrel::pack {
 
 // The offset of the one package block in `file`: a place where "FW_CONSTRAINTS=" and every
 // option, bank-start, bank-size and new-revision key stand at their offsets, with room for the
@@ -22,6 +22,6 @@ std::size_t LocateBlock(std::span<const unsigned char> file);
 std::optional<std::size_t> LocateSeal(std::span<const unsigned char> file, std::size_t block);
 
 // The package in `file`: its block (LocateBlock) and its seal when the file has one.
-app::PackageView LocatePackage(std::span<const unsigned char> file);
+package::PackageView LocatePackage(std::span<const unsigned char> file);
 
-}  // namespace pack
+}  // namespace movrel::pack

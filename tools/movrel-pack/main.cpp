@@ -79,30 +79,30 @@ constexpr const char* kHelp =
     "exit status: 0 done; 1 refused or failed (pack writes no file), or a bank differs or\n"
     "the seal is damaged (verify); 2 usage error\n";
 
-void Show(const pack::ShowRequest& request) {
+void Show(const movrel::pack::ShowRequest& request) {
   const std::vector<unsigned char> file =
-      pack::ReadWholeFile(request.executablePath, pack::kExecutableLimit);
-  const app::PackageView package = pack::LocatePackage(file);
-  const std::string text = request.json
-                               ? pack::FormatPackageJson(package, pack::FindFlasherName(file))
-                               : pack::FormatPackage(package);
+      movrel::pack::ReadWholeFile(request.executablePath, movrel::pack::kExecutableLimit);
+  const movrel::package::PackageView package = movrel::pack::LocatePackage(file);
+  const std::string text =
+      request.json ? movrel::pack::FormatPackageJson(package, movrel::pack::FindFlasherName(file))
+                   : movrel::pack::FormatPackage(package);
   std::fputs(text.c_str(), stdout);
 }
 
 // 0 when every bank holds its file and the seal is not damaged, 1 otherwise.
-int Verify(const pack::VerifyRequest& request) {
-  std::vector<pack::Bytes> files;
-  for (const pack::BankFile& bank : request.banks) {
-    files.push_back(pack::ReadWholeFile(bank.path, app::layout::kBankAreaSize));
+int Verify(const movrel::pack::VerifyRequest& request) {
+  std::vector<movrel::pack::Bytes> files;
+  for (const movrel::pack::BankFile& bank : request.banks) {
+    files.push_back(movrel::pack::ReadWholeFile(bank.path, movrel::package::layout::kBankAreaSize));
   }
   const std::vector<unsigned char> file =
-      pack::ReadWholeFile(request.executablePath, pack::kExecutableLimit);
-  const app::PackageView package = pack::LocatePackage(file);
+      movrel::pack::ReadWholeFile(request.executablePath, movrel::pack::kExecutableLimit);
+  const movrel::package::PackageView package = movrel::pack::LocatePackage(file);
   int status = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    const pack::BankFile& bank = request.banks[i];
+    const movrel::pack::BankFile& bank = request.banks[i];
     const std::optional<std::string> difference =
-        pack::BankDifference(package, bank.bank, files[i]);
+        movrel::pack::BankDifference(package, bank.bank, files[i]);
     std::string line = "bank " + std::to_string(bank.bank + 1) + ": " +
                        (difference ? "does not hold '" : "holds '") + bank.path + "'";
     if (difference) {
@@ -111,73 +111,78 @@ int Verify(const pack::VerifyRequest& request) {
     }
     std::puts(line.c_str());
   }
-  const app::SealState seal = app::CheckSeal(package);
-  std::printf("seal: %s\n", std::string(pack::SealText(seal)).c_str());
-  return seal == app::SealState::Damaged ? 1 : status;
+  const movrel::package::SealState seal = movrel::package::CheckSeal(package);
+  std::printf("seal: %s\n", std::string(movrel::pack::SealText(seal)).c_str());
+  return seal == movrel::package::SealState::Damaged ? 1 : status;
 }
 
-void Pack(const pack::PackRequest& request) {
-  const int bankCount = pack::BankCountOf(request);
-  if (pack::SameFile(request.templatePath, request.outputPath)) {
-    throw pack::Refusal("the output would overwrite the template");
+void Pack(const movrel::pack::PackRequest& request) {
+  const int bankCount = movrel::pack::BankCountOf(request);
+  if (movrel::pack::SameFile(request.templatePath, request.outputPath)) {
+    throw movrel::pack::Refusal("the output would overwrite the template");
   }
   for (int b = 0; b < bankCount; ++b) {
-    if (pack::SameFile(*request.banks[b].imagePath, request.outputPath)) {
-      throw pack::Refusal("the output would overwrite the bank " + std::to_string(b + 1) +
-                          " image");
+    if (movrel::pack::SameFile(*request.banks[b].imagePath, request.outputPath)) {
+      throw movrel::pack::Refusal("the output would overwrite the bank " + std::to_string(b + 1) +
+                                  " image");
     }
   }
-  std::vector<pack::Bytes> images;
+  std::vector<movrel::pack::Bytes> images;
   for (int b = 0; b < bankCount; ++b) {
-    images.push_back(pack::ReadWholeFile(*request.banks[b].imagePath, app::layout::kBankAreaSize));
+    images.push_back(movrel::pack::ReadWholeFile(*request.banks[b].imagePath,
+                                                 movrel::package::layout::kBankAreaSize));
   }
   unsigned permissions = 0;
-  pack::Bytes file =
-      pack::ReadWholeFile(request.templatePath, pack::kExecutableLimit, &permissions);
-  const std::size_t start = pack::LocateBlock(file);
-  const std::optional<std::size_t> seal = pack::LocateSeal(file, start);
-  pack::FillBlock(file.data() + start, request, images);
-  if (seal) pack::WriteSeal(file.data() + *seal, file.data() + start);
-  pack::WriteWholeFile(request.outputPath, file, permissions);
+  movrel::pack::Bytes file = movrel::pack::ReadWholeFile(
+      request.templatePath, movrel::pack::kExecutableLimit, &permissions);
+  const std::size_t start = movrel::pack::LocateBlock(file);
+  const std::optional<std::size_t> seal = movrel::pack::LocateSeal(file, start);
+  movrel::pack::FillBlock(file.data() + start, request, images);
+  if (seal) movrel::pack::WriteSeal(file.data() + *seal, file.data() + start);
+  movrel::pack::WriteWholeFile(request.outputPath, file, permissions);
   if (!seal)
     std::fputs("movrel-pack: the template has no seal; the output is not sealed\n", stderr);
 }
 
-void Repack(const pack::RepackRequest& request) {
-  const pack::Bytes source = pack::ReadWholeFile(request.executablePath, pack::kExecutableLimit);
-  const std::size_t from = pack::LocateBlock(source);
+void Repack(const movrel::pack::RepackRequest& request) {
+  const movrel::pack::Bytes source =
+      movrel::pack::ReadWholeFile(request.executablePath, movrel::pack::kExecutableLimit);
+  const std::size_t from = movrel::pack::LocateBlock(source);
   const std::string templatePath =
       request.templateDirectory.empty()
           ? request.templatePath
-          : request.templateDirectory + "/" + std::string(pack::FlasherName(source));
+          : request.templateDirectory + "/" + std::string(movrel::pack::FlasherName(source));
   for (const std::string& input : {templatePath, request.executablePath}) {
-    if (pack::SameFile(input, request.outputPath)) {
-      throw pack::Refusal("the output would overwrite '" + input + "'");
+    if (movrel::pack::SameFile(input, request.outputPath)) {
+      throw movrel::pack::Refusal("the output would overwrite '" + input + "'");
     }
   }
   unsigned permissions = 0;
-  pack::Bytes file = pack::ReadWholeFile(templatePath, pack::kExecutableLimit, &permissions);
-  const std::size_t to = pack::LocateBlock(file);
-  std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(from), app::layout::kBlockSize,
-              file.begin() + static_cast<std::ptrdiff_t>(to));
+  movrel::pack::Bytes file =
+      movrel::pack::ReadWholeFile(templatePath, movrel::pack::kExecutableLimit, &permissions);
+  const std::size_t to = movrel::pack::LocateBlock(file);
+  std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(from),
+              movrel::package::layout::kBlockSize, file.begin() + static_cast<std::ptrdiff_t>(to));
   // The seal goes with the block, as it is: a damaged package stays damaged in the copy, and the
   // copy refuses it at start-up. A source whose seal cannot be found, where the template has one,
   // may have lost it on purpose (its marker changed), so it is refused rather than run unsealed.
-  const std::optional<std::size_t> sourceSeal = pack::LocateSeal(source, from);
-  const std::optional<std::size_t> seal = pack::LocateSeal(file, to);
+  const std::optional<std::size_t> sourceSeal = movrel::pack::LocateSeal(source, from);
+  const std::optional<std::size_t> seal = movrel::pack::LocateSeal(file, to);
   if (sourceSeal && !seal) {
-    throw pack::Refusal("'" + templatePath + "' has no seal to carry the package's");
+    throw movrel::pack::Refusal("'" + templatePath + "' has no seal to carry the package's");
   }
   if (!sourceSeal && seal) {
-    throw pack::Refusal("'" + request.executablePath +
-                        "' has no seal that can be found, where its template has one; please "
-                        "obtain the flasher again");
+    throw movrel::pack::Refusal(
+        "'" + request.executablePath +
+        "' has no seal that can be found, where its template has one; please "
+        "obtain the flasher again");
   }
   if (sourceSeal) {
-    std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(*sourceSeal), app::layout::kSealSize,
+    std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(*sourceSeal),
+                movrel::package::layout::kSealSize,
                 file.begin() + static_cast<std::ptrdiff_t>(*seal));
   }
-  pack::WriteWholeFile(request.outputPath, file, permissions);
+  movrel::pack::WriteWholeFile(request.outputPath, file, permissions);
 }
 
 }  // namespace
@@ -185,24 +190,24 @@ void Repack(const pack::RepackRequest& request) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   try {
-    if (args.empty()) throw pack::UsageError("no command given");
+    if (args.empty()) throw movrel::pack::UsageError("no command given");
     const std::string& command = args[0];
     if (command == "--help" || command == "-h") {
       std::fputs(kUsage, stdout);
       std::fputs(kHelp, stdout);
     } else if (command == "show") {
-      Show(pack::ParseShowArguments({args.begin() + 1, args.end()}));
+      Show(movrel::pack::ParseShowArguments({args.begin() + 1, args.end()}));
     } else if (command == "verify") {
-      return Verify(pack::ParseVerifyArguments({args.begin() + 1, args.end()}));
+      return Verify(movrel::pack::ParseVerifyArguments({args.begin() + 1, args.end()}));
     } else if (command == "pack") {
-      Pack(pack::ParsePackArguments({args.begin() + 1, args.end()}));
+      Pack(movrel::pack::ParsePackArguments({args.begin() + 1, args.end()}));
     } else if (command == "repack") {
-      Repack(pack::ParseRepackArguments({args.begin() + 1, args.end()}));
+      Repack(movrel::pack::ParseRepackArguments({args.begin() + 1, args.end()}));
     } else {
-      throw pack::UsageError("unknown command '" + command + "'");
+      throw movrel::pack::UsageError("unknown command '" + command + "'");
     }
     return 0;
-  } catch (const pack::UsageError& error) {
+  } catch (const movrel::pack::UsageError& error) {
     std::fprintf(stderr, "movrel-pack: %s\n%s", error.what(), kUsage);
     return 2;
   } catch (const std::exception& error) {

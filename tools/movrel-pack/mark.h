@@ -5,7 +5,7 @@
 #include <span>
 #include <string_view>
 
-namespace pack {
+namespace movrel::pack {
 
 // The name of the installed Linux flasher that `file` is a copy of, as its marks say: the key
 // followed by one of the flashers' names and a zero byte. A debug build holds its mark twice
@@ -17,4 +17,4 @@ std::string_view FlasherName(std::span<const unsigned char> file);
 // The same, or none when the file carries no mark.
 std::optional<std::string_view> FindFlasherName(std::span<const unsigned char> file);
 
-}  // namespace pack
+}  // namespace movrel::pack

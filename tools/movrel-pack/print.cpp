@@ -7,11 +7,11 @@
 #include "movrel-pack/hash.h"
 #include "package/PackageLayout.h"
 
-namespace pack {
+namespace movrel::pack {
 
 namespace {
 
-namespace layout = app::layout;
+namespace layout = movrel::package::layout;
 
 // The text in double quotes; quotes, backslashes and unprintable bytes escaped.
 std::string Quoted(std::string_view text) {
@@ -37,26 +37,26 @@ const char* YesNo(bool value) {
 
 }  // namespace
 
-std::string_view SealText(app::SealState state) {
+std::string_view SealText(package::SealState state) {
   switch (state) {
-    case app::SealState::Matching:
+    case package::SealState::Matching:
       return "sealed, matches the package";
-    case app::SealState::Damaged:
+    case package::SealState::Damaged:
       return "sealed, does not match the package (damaged)";
-    case app::SealState::NotSealed:
+    case package::SealState::NotSealed:
       break;
   }
   return "not sealed";
 }
 
-std::string FormatPackage(const app::PackageView& package) {
+std::string FormatPackage(const package::PackageView& package) {
   std::string out;
   for (const auto& [name, text] : Texts(package)) {
     out += std::string(name) + ": " + Quoted(text) + "\n";
   }
   out += std::string("title set: ") + YesNo(!package.TitleNotSet()) + "\n";
   out += std::string("firmware written: ") + YesNo(!package.NoFirmware()) + "\n";
-  out += "seal: " + std::string(SealText(app::CheckSeal(package))) + "\n";
+  out += "seal: " + std::string(SealText(package::CheckSeal(package))) + "\n";
 
   for (const auto& [key, value] : OptionValues(package)) {
     out += "option " + std::string(key) + ": " + std::to_string(value) + "\n";
@@ -65,7 +65,7 @@ std::string FormatPackage(const app::PackageView& package) {
 
   for (int b = 0; b < layout::kBankCount; ++b) {
     const std::string bank = "bank " + std::to_string(b + 1);
-    const app::BankImage image = package.Image(b);
+    const package::BankImage image = package.Image(b);
     out += bank + ": start " + std::to_string(package.BankStart(b)) + ", size " +
            std::to_string(package.BankSize(b)) + ", new revision " +
            Quoted(package.NewRevision(b)) + ", image " +
@@ -73,7 +73,7 @@ std::string FormatPackage(const app::PackageView& package) {
     const std::optional<std::string> sha256 = ImageSha256(image);
     out += bank + " sha256: " + sha256.value_or("none (image not usable)") + "\n";
     for (int e = 0; e < layout::kEntriesPerBank; ++e) {
-      const app::ConstraintEntry entry = package.Constraint(b, e);
+      const package::ConstraintEntry entry = package.Constraint(b, e);
       out += bank + " entry " + std::to_string(e + 1) + ": minimum " + Quoted(entry.Minimum()) +
              ", maximum " + Quoted(entry.Maximum()) + ", vendor " + Quoted(entry.Vendor()) +
              ", product " + Quoted(entry.Product()) + "\n";
@@ -82,4 +82,4 @@ std::string FormatPackage(const app::PackageView& package) {
   return out;
 }
 
-}  // namespace pack
+}  // namespace movrel::pack

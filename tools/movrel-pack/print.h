@@ -8,11 +8,11 @@
 #include "package/PackageBlock.h"
 #include "package/Seal.h"
 
-namespace pack {
+namespace movrel::pack {
 
-std::string FormatPackage(const app::PackageView& package);
+std::string FormatPackage(const package::PackageView& package);
 
 // The seal's state as "show" prints it after "seal: ".
-std::string_view SealText(app::SealState state);
+std::string_view SealText(package::SealState state);
 
-}  // namespace pack
+}  // namespace movrel::pack

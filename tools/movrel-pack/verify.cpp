@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cstddef>
 
-namespace pack {
+namespace movrel::pack {
 
-std::optional<std::string> BankDifference(const app::PackageView& package, int bank,
+std::optional<std::string> BankDifference(const package::PackageView& package, int bank,
                                           std::span<const unsigned char> file) {
   if (bank >= package.BankCount()) {
     return "not in use (HOW_MANY_BIN " + std::to_string(package.Options().howManyBin) + ")";
   }
-  const app::BankImage image = package.Image(bank);
+  const package::BankImage image = package.Image(bank);
   if (!image.usable) return "image not usable (" + std::string(image.reason) + ")";
   const std::span<const unsigned char> bytes(image.data, static_cast<std::size_t>(image.size));
   if (bytes.size() != file.size()) {
@@ -22,4 +22,4 @@ std::optional<std::string> BankDifference(const app::PackageView& package, int b
   return "content differs at byte " + std::to_string(differs - bytes.begin());
 }
 
-}  // namespace pack
+}  // namespace movrel::pack

@@ -10,9 +10,9 @@
 #include "package/ImageHash.h"
 #include "package/Seal.h"
 
-namespace pack {
+namespace movrel::pack {
 
-namespace layout = app::layout;
+namespace layout = movrel::package::layout;
 
 namespace {
 
@@ -208,7 +208,7 @@ void FillBlock(unsigned char* block, const PackRequest& request, const std::vect
 void WriteSeal(unsigned char* seal, const unsigned char* block) {
   WriteField(seal + layout::kSealKeyOffset, layout::kSealKeySize, std::string(layout::kSealKey));
   WriteField(seal + layout::kSealDigestOffset, layout::kSealDigestSize,
-             app::Sha256Hex(block, layout::kBlockSize));
+             package::Sha256Hex(block, layout::kBlockSize));
 }
 
-}  // namespace pack
+}  // namespace movrel::pack

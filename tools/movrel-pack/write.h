@@ -5,7 +5,7 @@
 
 #include "movrel-pack/args.h"
 
-namespace pack {
+namespace movrel::pack {
 
 using Bytes = std::vector<unsigned char>;
 
@@ -25,4 +25,4 @@ void FillBlock(unsigned char* block, const PackRequest& request, const std::vect
 // `block` as it now is.
 void WriteSeal(unsigned char* seal, const unsigned char* block);
 
-}  // namespace pack
+}  // namespace movrel::pack

@@ -4,8 +4,8 @@
 #include "ui/console/ConsoleView.h"
 
 int main() {
-  platform::LinuxSystem system;
-  return app::ConsoleMain(system, [&system](app::ConsoleView& view) {
+  movrel::platform::LinuxSystem system;
+  return movrel::ui::ConsoleMain(system, [&system](movrel::ui::ConsoleView& view) {
     system.SetMessageBoxScreen([&view](const std::string& text, const std::string& caption) {
       view.ShowPlainError(text, caption);
     });

@@ -9,7 +9,7 @@
 #include "platform/linux/LinuxKernel.h"
 
 int main() {
-  const auto kernel = platform::HostKernel();
-  platform::DriveHelper helper(*kernel, std::cerr);
+  const auto kernel = movrel::platform::HostKernel();
+  movrel::platform::DriveHelper helper(*kernel, std::cerr);
   return helper.Serve(STDIN_FILENO, STDOUT_FILENO) ? 0 : 1;
 }

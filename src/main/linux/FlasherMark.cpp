@@ -11,8 +11,9 @@ namespace {
 [[gnu::used]] constexpr char kFlasherMark[] = "MOVREL FLASHER=" MOVREL_FLASHER_NAME;
 
 constexpr std::string_view kMark = kFlasherMark;
-static_assert(kMark.starts_with(app::kFlasherMarkKey));
-static_assert(std::ranges::find(app::kFlasherNames, kMark.substr(app::kFlasherMarkKey.size())) !=
-              app::kFlasherNames.end());
+static_assert(kMark.starts_with(movrel::package::kFlasherMarkKey));
+static_assert(std::ranges::find(movrel::package::kFlasherNames,
+                                kMark.substr(movrel::package::kFlasherMarkKey.size())) !=
+              movrel::package::kFlasherNames.end());
 
 }  // namespace

@@ -6,16 +6,16 @@
 #include "ui/qt/QtMain.h"
 
 int main(int, char** argv) {
-  app::EndOnFatalQtMessage();
+  movrel::ui::EndOnFatalQtMessage();
   // Qt is given the program's name only, so that none of its own options (-stylesheet FILE,
   // -platform NAME, ...) on the flasher's command line is ever obeyed.
   int qtCount = 1;
   char* qtArguments[] = {argv[0], nullptr};
   QApplication qt(qtCount, qtArguments);
-  platform::LinuxSystem system;
-  app::QtApplication application;
+  movrel::platform::LinuxSystem system;
+  movrel::ui::QtApplication application;
   system.SetMessageBoxScreen([&application](const std::string& text, const std::string& caption) {
     application.ShowPlainError(text, caption);
   });
-  return app::QtMain(system, application);
+  return movrel::ui::QtMain(system, application);
 }

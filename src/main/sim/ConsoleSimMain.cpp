@@ -7,14 +7,14 @@
 #include "ui/console/ConsoleView.h"
 
 int main() {
-  std::unique_ptr<app::SimMachine> machine;
+  std::unique_ptr<movrel::main::SimMachine> machine;
   try {
-    machine = app::SimMachine::FromEnvironment();
+    machine = movrel::main::SimMachine::FromEnvironment();
   } catch (const std::exception& error) {
     std::cerr << "movrel-console-sim: the simulated machine cannot start: " << error.what() << '\n';
     return 3;
   }
-  return app::ConsoleMain(machine->System(), [&](app::ConsoleView& view) {
+  return movrel::ui::ConsoleMain(machine->System(), [&](movrel::ui::ConsoleView& view) {
     view.SetMessageListener([&](const std::string& text) { machine->MessageShown(text); });
     machine->System().SetMessageBoxScreen(
         [&view](const std::string& text, const std::string& caption) {

@@ -10,31 +10,32 @@
 namespace {
 
 // Message boxes reach the person at the simulated machine as well as the user.
-class SimQtApplication : public app::QtApplication {
+class SimQtApplication : public movrel::ui::QtApplication {
  public:
-  explicit SimQtApplication(app::SimMachine& machine) : machine(machine) {}
-  platform::MessageAnswer ShowMessage(platform::MessageKind kind, platform::MessageButtons buttons,
-                                      const std::string& text) override {
+  explicit SimQtApplication(movrel::main::SimMachine& machine) : machine(machine) {}
+  movrel::platform::MessageAnswer ShowMessage(movrel::platform::MessageKind kind,
+                                              movrel::platform::MessageButtons buttons,
+                                              const std::string& text) override {
     machine.MessageShown(text);
     return QtApplication::ShowMessage(kind, buttons, text);
   }
 
  private:
-  app::SimMachine& machine;
+  movrel::main::SimMachine& machine;
 };
 
 }  // namespace
 
 int main(int, char** argv) {
-  app::EndOnFatalQtMessage();
+  movrel::ui::EndOnFatalQtMessage();
   // Qt is given the program's name only, so that none of its own options (-stylesheet FILE,
   // -platform NAME, ...) on the flasher's command line is ever obeyed.
   int qtCount = 1;
   char* qtArguments[] = {argv[0], nullptr};
   QApplication qt(qtCount, qtArguments);
-  std::unique_ptr<app::SimMachine> machine;
+  std::unique_ptr<movrel::main::SimMachine> machine;
   try {
-    machine = app::SimMachine::FromEnvironment();
+    machine = movrel::main::SimMachine::FromEnvironment();
   } catch (const std::exception& error) {
     std::cerr << "movrel-sim: the simulated machine cannot start: " << error.what() << '\n';
     return 3;
@@ -44,5 +45,5 @@ int main(int, char** argv) {
       [&application](const std::string& text, const std::string& caption) {
         application.ShowPlainError(text, caption);
       });
-  return app::QtMain(machine->System(), application);
+  return movrel::ui::QtMain(machine->System(), application);
 }

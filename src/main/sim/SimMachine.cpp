@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
-namespace app {
+namespace movrel::main {
 
 sim::BayConfig BuiltInBay() {
   sim::BayConfig bay;
@@ -58,4 +58,4 @@ SimMachine::~SimMachine() {
   system.AppendTrace(tracePath);
 }
 
-}  // namespace app
+}  // namespace movrel::main

@@ -10,7 +10,7 @@
 #include "sim/Bay.h"
 #include "sim/SimSystem.h"
 
-namespace app {
+namespace movrel::main {
 
 // Two drives: a "Dornavex" "DVDRW KTR-207M" at "RV05" and a drive of another maker, with timings
 // a person can follow.
@@ -33,4 +33,4 @@ class SimMachine {
   std::string tracePath;
 };
 
-}  // namespace app
+}  // namespace movrel::main

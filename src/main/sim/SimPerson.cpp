@@ -3,7 +3,9 @@
 #include "app/WindowTexts.h"
 #include "sim/SimSystem.h"
 
-namespace app {
+namespace movrel::main {
+
+namespace texts = app::texts;
 
 SimPerson::SimPerson(sim::SimSystem& system, std::vector<std::string> driveNames)
     : system(system), driveNames(std::move(driveNames)) {}
@@ -22,4 +24,4 @@ void SimPerson::Read(const std::string& text) {
   }
 }
 
-}  // namespace app
+}  // namespace movrel::main

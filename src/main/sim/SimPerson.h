@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace movrel::sim {
 class SimSystem;
 }
 
-namespace app {
+namespace movrel::main {
 
 class SimPerson {
  public:
@@ -23,4 +23,4 @@ class SimPerson {
   std::vector<std::string> driveNames;
 };
 
-}  // namespace app
+}  // namespace movrel::main

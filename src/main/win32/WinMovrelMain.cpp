@@ -6,7 +6,7 @@
 #include "ui/win32/Win32Main.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  platform::Win32System system;
-  app::Win32Application application;
-  return app::Win32Main(system, application);
+  movrel::platform::Win32System system;
+  movrel::ui::Win32Application application;
+  return movrel::ui::Win32Main(system, application);
 }

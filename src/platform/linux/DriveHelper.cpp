@@ -22,7 +22,7 @@
 #include "platform/linux/DriveLockFile.h"
 #include "platform/linux/LinuxKernel.h"
 
-namespace platform {
+namespace movrel::platform {
 
 using drivehelper::Direction;
 using drivehelper::Kind;
@@ -405,4 +405,4 @@ std::uint32_t DriveHelper::Close(std::uint8_t handle) {
   return 0;
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

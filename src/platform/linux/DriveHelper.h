@@ -26,7 +26,7 @@
 
 #include "platform/linux/DriveHelperProtocol.h"
 
-namespace platform {
+namespace movrel::platform {
 
 class LinuxKernel;
 
@@ -76,4 +76,4 @@ class DriveHelper {
   std::map<std::uint8_t, std::shared_ptr<Held>> handles;  // by handle, 1..kMostHandles
 };
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace platform::drivehelper {
+namespace movrel::platform::drivehelper {
 
 namespace {
 
@@ -240,4 +240,4 @@ void WriteReply(const Reply& reply, std::vector<std::uint8_t>& out) {
   });
 }
 
-}  // namespace platform::drivehelper
+}  // namespace movrel::platform::drivehelper

@@ -40,7 +40,7 @@
 #include <span>
 #include <vector>
 
-namespace platform::drivehelper {
+namespace movrel::platform::drivehelper {
 
 enum class Kind : std::uint8_t { List = 1, Open = 2, SgIo = 3, Close = 4, Lock = 5 };
 enum class Direction : std::uint8_t { None = 0, ToDevice = 1, FromDevice = 2 };
@@ -111,4 +111,4 @@ std::optional<Reply> ReadReply(std::span<const std::uint8_t> body);
 void WriteRequest(const Request& request, std::vector<std::uint8_t>& out);
 void WriteReply(const Reply& reply, std::vector<std::uint8_t>& out);
 
-}  // namespace platform::drivehelper
+}  // namespace movrel::platform::drivehelper

@@ -20,7 +20,7 @@
 
 extern char** environ;
 
-namespace platform {
+namespace movrel::platform {
 
 namespace {
 
@@ -90,4 +90,4 @@ std::unique_ptr<LinuxKernel> FlasherKernel(std::ostream& notices) {
   return StartDriveHelper(std::move(host), kPkexec, kDriveHelper, notices);
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -6,7 +6,7 @@
 
 #include "platform/WinTypes.h"
 
-namespace platform {
+namespace movrel::platform {
 
 class LinuxKernel;
 
@@ -20,4 +20,4 @@ std::string DriveLockPath(const ScsiAddress& address);
 // it; ELOOP: the lock file is a symbolic link; EACCES: the directory is not root's alone).
 int LockDriveFile(LinuxKernel& kernel, const ScsiAddress& address, int& descriptor);
 
-}  // namespace platform
+}  // namespace movrel::platform

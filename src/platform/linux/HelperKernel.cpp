@@ -11,7 +11,7 @@
 
 #include "platform/WinTypes.h"
 
-namespace platform {
+namespace movrel::platform {
 
 using drivehelper::Direction;
 using drivehelper::DriveEntry;
@@ -339,4 +339,4 @@ int HelperKernel::JournalSend(const std::vector<std::string>& fields) {
   return host->JournalSend(fields);
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -33,7 +33,7 @@
 #include "platform/linux/DriveHelperProtocol.h"
 #include "platform/linux/LinuxKernel.h"
 
-namespace platform {
+namespace movrel::platform {
 
 class HelperKernel : public LinuxKernel {
  public:
@@ -118,4 +118,4 @@ std::unique_ptr<LinuxKernel> StartDriveHelper(std::unique_ptr<LinuxKernel> host,
                                               const std::string& pkexec, const std::string& helper,
                                               std::ostream& notices);
 
-}  // namespace platform
+}  // namespace movrel::platform

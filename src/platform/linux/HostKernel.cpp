@@ -22,7 +22,7 @@
 
 extern char** environ;
 
-namespace platform {
+namespace movrel::platform {
 
 namespace {
 
@@ -182,4 +182,4 @@ std::unique_ptr<LinuxKernel> HostKernel() {
   return std::make_unique<Host>();
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

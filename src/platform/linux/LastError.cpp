@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-namespace platform::lasterror {
+namespace movrel::platform::lasterror {
 
 namespace {
 thread_local std::uint32_t threadValue = 0;
@@ -51,4 +51,4 @@ std::uint32_t FromErrno(int error) {
   }
 }
 
-}  // namespace platform::lasterror
+}  // namespace movrel::platform::lasterror

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace platform::lasterror {
+namespace movrel::platform::lasterror {
 
 inline constexpr std::uint32_t kInvalidFunction = 1;
 inline constexpr std::uint32_t kFileNotFound = 2;
@@ -31,4 +31,4 @@ bool Fail(std::uint32_t error);
 // The code for a kernel error number.
 std::uint32_t FromErrno(int error);
 
-}  // namespace platform::lasterror
+}  // namespace movrel::platform::lasterror

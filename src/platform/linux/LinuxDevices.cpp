@@ -17,7 +17,7 @@
 #include "platform/linux/LinuxSystem.h"
 #include "platform/linux/SgIo.h"
 
-namespace platform {
+namespace movrel::platform {
 
 namespace {
 
@@ -258,4 +258,4 @@ bool LinuxSystem::PassThrough(Device& device, void* inBuffer, std::uint32_t inBu
   return true;
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

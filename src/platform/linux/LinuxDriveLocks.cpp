@@ -14,7 +14,7 @@
 #include "platform/linux/LinuxKernel.h"
 #include "platform/linux/LinuxSystem.h"
 
-namespace platform {
+namespace movrel::platform {
 
 namespace {
 
@@ -97,4 +97,4 @@ bool LinuxSystem::UnlockDrive(Handle handle) {
   return true;
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -12,7 +12,7 @@
 
 struct sg_io_hdr;
 
-namespace platform {
+namespace movrel::platform {
 
 struct ScsiAddress;
 
@@ -93,4 +93,4 @@ class LinuxKernel {
 // The kernel this process runs on.
 std::unique_ptr<LinuxKernel> HostKernel();
 
-}  // namespace platform
+}  // namespace movrel::platform

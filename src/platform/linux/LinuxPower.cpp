@@ -7,7 +7,7 @@
 #include "platform/linux/LinuxKernel.h"
 #include "platform/linux/LinuxSystem.h"
 
-namespace platform {
+namespace movrel::platform {
 
 namespace {
 
@@ -38,4 +38,4 @@ System::PowerSource LinuxSystem::GetPowerSource() {
   return discharging ? PowerSource::Battery : PowerSource::Unknown;
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

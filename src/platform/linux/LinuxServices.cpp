@@ -10,7 +10,7 @@
 #include "platform/linux/LinuxKernel.h"
 #include "platform/linux/LinuxSystem.h"
 
-namespace platform {
+namespace movrel::platform {
 
 namespace {
 
@@ -126,4 +126,4 @@ bool LinuxSystem::DeregisterEventSource(Handle eventLog) {
   return lasterror::Fail(lasterror::kInvalidHandle);
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

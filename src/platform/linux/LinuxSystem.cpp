@@ -17,7 +17,7 @@
 #include "platform/linux/LastError.h"
 #include "platform/linux/LinuxKernel.h"
 
-namespace platform {
+namespace movrel::platform {
 
 namespace {
 
@@ -260,4 +260,4 @@ int LinuxSystem::MessageBoxA(const char* text, const char* caption, std::uint32_
   return MessageBoxResult::Ok;
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

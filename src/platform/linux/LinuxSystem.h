@@ -26,7 +26,7 @@
 
 #include "platform/System.h"
 
-namespace platform {
+namespace movrel::platform {
 
 class LinuxKernel;
 
@@ -130,4 +130,4 @@ class LinuxSystem : public System {
   std::map<Handle, std::string> eventSources;
 };
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -9,7 +9,7 @@
 #include "platform/linux/LastError.h"
 #include "platform/linux/LinuxKernel.h"
 
-namespace platform {
+namespace movrel::platform {
 
 namespace {
 
@@ -89,4 +89,4 @@ SgIoResult SendSgIo(LinuxKernel& kernel, int descriptor, const ScsiExchange& exc
   return result;
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

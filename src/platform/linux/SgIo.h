@@ -6,7 +6,7 @@
 
 #include "platform/PassThrough.h"
 
-namespace platform {
+namespace movrel::platform {
 
 class LinuxKernel;
 
@@ -30,4 +30,4 @@ inline constexpr std::uint32_t kShortestSgIoTimeout = 1;
 // request hands over unchanged.
 SgIoResult SendSgIo(LinuxKernel& kernel, int descriptor, const ScsiExchange& exchange, void* out);
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -15,7 +15,7 @@
 #include "platform/linux/SystemBus.h"
 #include "platform/linux/SystemManager.h"
 
-namespace platform::systemmanager {
+namespace movrel::platform::systemmanager {
 
 namespace {
 constexpr char kJournalSocket[] = "/run/systemd/journal/socket";
@@ -63,4 +63,4 @@ int JournalSend(const std::vector<std::string>& fields) {
   return error == ENOENT ? 0 : error;
 }
 
-}  // namespace platform::systemmanager
+}  // namespace movrel::platform::systemmanager

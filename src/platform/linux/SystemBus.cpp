@@ -16,7 +16,7 @@
 #include <cstring>
 #include <vector>
 
-namespace platform::systemmanager {
+namespace movrel::platform::systemmanager {
 
 namespace {
 
@@ -353,4 +353,4 @@ int BusInhibit(const std::string& what, const std::string& who, const std::strin
   return called != 0 ? called : descriptor;
 }
 
-}  // namespace platform::systemmanager
+}  // namespace movrel::platform::systemmanager

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace platform::systemmanager {
+namespace movrel::platform::systemmanager {
 
 // org.freedesktop.login1.Manager.Inhibit(what, who, why, mode) on the system bus
 // (DBUS_SYSTEM_BUS_ADDRESS's unix path where the environment is the caller's own, else
@@ -14,4 +14,4 @@ namespace platform::systemmanager {
 int BusInhibit(const std::string& what, const std::string& who, const std::string& why,
                const std::string& mode);
 
-}  // namespace platform::systemmanager
+}  // namespace movrel::platform::systemmanager

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::systemmanager {
+namespace movrel::platform::systemmanager {
 
 // As LinuxKernel::Inhibit, JournalPresent and JournalSend.
 int Inhibit(const std::string& what, const std::string& who, const std::string& why,
@@ -14,4 +14,4 @@ int Inhibit(const std::string& what, const std::string& who, const std::string& 
 bool JournalPresent();
 int JournalSend(const std::vector<std::string>& fields);
 
-}  // namespace platform::systemmanager
+}  // namespace movrel::platform::systemmanager

@@ -10,7 +10,7 @@
 
 #include "platform/linux/SystemManager.h"
 
-namespace platform::systemmanager {
+namespace movrel::platform::systemmanager {
 
 namespace {
 constexpr char kJournalSocket[] = "/run/systemd/journal/socket";
@@ -54,4 +54,4 @@ int JournalSend(const std::vector<std::string>& fields) {
   return result < 0 ? -result : 0;
 }
 
-}  // namespace platform::systemmanager
+}  // namespace movrel::platform::systemmanager

@@ -4,7 +4,7 @@
 #include "platform/JoinableThread.h"
 #include "platform/ThreadId.h"
 
-namespace platform {
+namespace movrel::platform {
 
 ThreadId CurrentThreadId() {
   return std::this_thread::get_id();
@@ -26,4 +26,4 @@ void JoinableThread::Join() {
   if (thread.joinable()) thread.join();
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace platform::win32 {
+namespace movrel::platform::win32 {
 
 HMODULE LoadSystemLibrary(const char* fileName) {
   char directory[MAX_PATH];
@@ -18,4 +18,4 @@ FARPROC SystemCall(const char* fileName, const char* procName) {
   return library == nullptr ? nullptr : ::GetProcAddress(library, procName);
 }
 
-}  // namespace platform::win32
+}  // namespace movrel::platform::win32

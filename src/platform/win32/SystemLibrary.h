@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-namespace platform::win32 {
+namespace movrel::platform::win32 {
 
 // LoadLibraryA of "<system directory>\<fileName>" (".DLL" added to a name without an extension):
 // the module, or null when the system directory holds no such library.
@@ -17,4 +17,4 @@ HMODULE LoadSystemLibrary(const char* fileName);
 // refuses to start an executable that imports a call its DLL does not export.
 FARPROC SystemCall(const char* fileName, const char* procName);
 
-}  // namespace platform::win32
+}  // namespace movrel::platform::win32

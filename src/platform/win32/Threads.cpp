@@ -9,7 +9,7 @@
 #include "platform/Lock.h"
 #include "platform/ThreadId.h"
 
-namespace platform {
+namespace movrel::platform {
 
 namespace {
 
@@ -69,4 +69,4 @@ void JoinableThread::Join() {
   handle = nullptr;
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

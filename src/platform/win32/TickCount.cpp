@@ -4,11 +4,11 @@
 
 #include "platform/TickCarry.h"
 
-namespace platform::win32 {
+namespace movrel::platform::win32 {
 
 std::uint64_t TickCount64() {
   static TickCarry carry;
   return carry.Extend(::GetTickCount());
 }
 
-}  // namespace platform::win32
+}  // namespace movrel::platform::win32

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-namespace platform::win32 {
+namespace movrel::platform::win32 {
 
 std::uint64_t TickCount64();
 
-}  // namespace platform::win32
+}  // namespace movrel::platform::win32

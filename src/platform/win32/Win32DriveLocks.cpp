@@ -6,7 +6,7 @@
 #include "platform/win32/SystemLibrary.h"
 #include "platform/win32/Win32System.h"
 
-namespace platform {
+namespace movrel::platform {
 
 namespace {
 
@@ -122,4 +122,4 @@ bool Win32System::GetDriveAddress(const char*, ScsiAddress&) {
   return false;
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

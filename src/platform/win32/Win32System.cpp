@@ -15,7 +15,7 @@
 #include "platform/win32/SystemLibrary.h"
 #include "platform/win32/TickCount.h"
 
-namespace platform {
+namespace movrel::platform {
 
 // The seam's records and constants are the system's own: they pass to the calls unchanged.
 static_assert(sizeof(OsVersionInfo) == sizeof(OSVERSIONINFOA));
@@ -297,4 +297,4 @@ int Win32System::MessageBoxA(const char* text, const char* caption, std::uint32_
   return ::MessageBoxA(nullptr, text, caption, type);
 }
 
-}  // namespace platform
+}  // namespace movrel::platform

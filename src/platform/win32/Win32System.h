@@ -9,7 +9,7 @@
 #include "platform/Lock.h"
 #include "platform/System.h"
 
-namespace platform {
+namespace movrel::platform {
 
 class Win32System : public System {
  public:
@@ -69,4 +69,4 @@ class Win32System : public System {
   std::map<Handle, std::uint32_t> heldDrives;  // this process's drive locks -> their addresses
 };
 
-}  // namespace platform
+}  // namespace movrel::platform

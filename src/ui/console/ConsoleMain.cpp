@@ -10,7 +10,9 @@
 #include "package/PackageBlock.h"
 #include "ui/console/ConsoleView.h"
 
-namespace app {
+namespace movrel::ui {
+
+using package::EmbeddedPackage;
 
 int ConsoleMain(platform::System& system, const std::function<void(ConsoleView&)>& bind) {
   std::setlocale(LC_ALL, "");
@@ -28,4 +30,4 @@ int ConsoleMain(platform::System& system, const std::function<void(ConsoleView&)
   }
 }
 
-}  // namespace app
+}  // namespace movrel::ui

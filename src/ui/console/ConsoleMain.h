@@ -4,11 +4,11 @@
 
 #include <functional>
 
-namespace platform {
+namespace movrel::platform {
 class System;
 }
 
-namespace app {
+namespace movrel::ui {
 
 class ConsoleView;
 
@@ -17,4 +17,4 @@ class ConsoleView;
 // Returns the view's exit status, or 1 when an exception escaped (shown as an error line).
 int ConsoleMain(platform::System& system, const std::function<void(ConsoleView&)>& bind = {});
 
-}  // namespace app
+}  // namespace movrel::ui

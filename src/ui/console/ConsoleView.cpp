@@ -10,7 +10,10 @@
 #include "app/MovrelMain.h"
 #include "platform/ShownText.h"
 
-namespace app {
+namespace movrel::ui {
+
+using app::TMovrelMain;
+using package::PackageView;
 
 using platform::LineFeeds;
 using platform::MessageAnswer;
@@ -191,4 +194,4 @@ int ConsoleView::Run(platform::System& system, PackageView package) {
   return window.ExitStatus();
 }
 
-}  // namespace app
+}  // namespace movrel::ui

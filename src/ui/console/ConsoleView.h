@@ -9,13 +9,15 @@
 #include "package/PackageBlock.h"
 #include "platform/Application.h"
 
-namespace platform {
+namespace movrel::platform {
 class System;
 }
 
-namespace app {
-
+namespace movrel::app {
 class TMovrelMain;
+}  // namespace movrel::app
+
+namespace movrel::ui {
 
 class ConsoleView : public platform::Application {
  public:
@@ -26,7 +28,7 @@ class ConsoleView : public platform::Application {
 
   // Runs the window until the program ends; returns the exit status: 0 normal end, 1 after a
   // failed update, 2 when the program ended before any update.
-  int Run(platform::System& system, PackageView package);
+  int Run(platform::System& system, package::PackageView package);
 
   // On a terminal input, called before a message box reads its answer: it throws away what was
   // typed while the program was busy, so that no key pressed during a run answers a box unseen.
@@ -46,14 +48,14 @@ class ConsoleView : public platform::Application {
   bool AskToAct(platform::MessageKind kind, const std::string& text) override;
 
  private:
-  void ShowList(const TMovrelMain& form);
-  void ShowStatus(const TMovrelMain& form);
+  void ShowList(const app::TMovrelMain& form);
+  void ShowStatus(const app::TMovrelMain& form);
   void EndStatusLine();
   bool ReadLine(std::string& line);
   bool ReadAnswer(std::string& line);
   void WaitForEnter();
   // Returns whether the list is to be shown again.
-  bool Handle(TMovrelMain& form, const std::string& command);
+  bool Handle(app::TMovrelMain& form, const std::string& command);
 
   std::istream& input;
   std::ostream& output;
@@ -65,4 +67,4 @@ class ConsoleView : public platform::Application {
   std::function<void()> discardTypeAhead;
 };
 
-}  // namespace app
+}  // namespace movrel::ui

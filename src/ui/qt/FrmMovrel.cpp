@@ -17,7 +17,12 @@
 #include "app/MovrelMain.h"
 #include "ui/qt/QtApplication.h"
 
-namespace app {
+namespace movrel::ui {
+
+using app::Color;
+using app::Label;
+using app::TMovrelMain;
+using package::PackageView;
 
 namespace {
 
@@ -238,4 +243,4 @@ void FrmMovrel::closeEvent(QCloseEvent* event) {
   }
 }
 
-}  // namespace app
+}  // namespace movrel::ui

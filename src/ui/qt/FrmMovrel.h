@@ -14,22 +14,28 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 
-namespace platform {
+namespace movrel::platform {
 class System;
 }
 
-namespace app {
+namespace movrel::app {
+class TMovrelMain;
+}  // namespace movrel::app
+
+namespace movrel::app {
+class Label;
+}  // namespace movrel::app
+
+namespace movrel::ui {
 
 class QtApplication;
-class TMovrelMain;
-class Label;
 
 class FrmMovrel : public QWidget {
  public:
-  FrmMovrel(platform::System& system, QtApplication& application, PackageView package);
+  FrmMovrel(platform::System& system, QtApplication& application, package::PackageView package);
   ~FrmMovrel() override;
 
-  TMovrelMain& Main() { return *main; }
+  app::TMovrelMain& Main() { return *main; }
 
  protected:
   // The title bar offers no Close; only the Close button ends the program.
@@ -40,7 +46,7 @@ class FrmMovrel : public QWidget {
   void BuildControls();
   void FitOuterSize();
   void ShowState();
-  static void ShowLabel(QLabel* widget, const Label& model, int left, int top);
+  static void ShowLabel(QLabel* widget, const app::Label& model, int left, int top);
 
   QLabel* label1 = nullptr;
   QComboBox* cboDrives = nullptr;
@@ -58,7 +64,7 @@ class FrmMovrel : public QWidget {
   bool closing = false;
   bool outerSizeFitted = false;  // the window system's frame was known and taken off
   bool showingState = false;
-  std::unique_ptr<TMovrelMain> main;
+  std::unique_ptr<app::TMovrelMain> main;
 };
 
-}  // namespace app
+}  // namespace movrel::ui

@@ -6,7 +6,7 @@
 #include <QMetaObject>
 #include <QPushButton>
 
-namespace app {
+namespace movrel::ui {
 
 namespace {
 
@@ -62,4 +62,4 @@ void QtApplication::OnTerminate() {
   QCoreApplication::exit(0);
 }
 
-}  // namespace app
+}  // namespace movrel::ui

@@ -6,7 +6,7 @@
 
 #include "platform/Application.h"
 
-namespace app {
+namespace movrel::ui {
 
 class QtApplication : public platform::Application {
  public:
@@ -26,4 +26,4 @@ class QtApplication : public platform::Application {
   QWidget* dialogOwner = nullptr;
 };
 
-}  // namespace app
+}  // namespace movrel::ui

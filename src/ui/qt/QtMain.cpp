@@ -11,7 +11,9 @@
 #include "ui/qt/FrmMovrel.h"
 #include "ui/qt/QtApplication.h"
 
-namespace app {
+namespace movrel::ui {
+
+using package::EmbeddedPackage;
 
 namespace {
 
@@ -46,4 +48,4 @@ int QtMain(platform::System& system, QtApplication& application) {
   return 1;
 }
 
-}  // namespace app
+}  // namespace movrel::ui

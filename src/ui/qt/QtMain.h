@@ -2,11 +2,11 @@
 // the real ones differ only in the System they pass.
 #pragma once
 
-namespace platform {
+namespace movrel::platform {
 class System;
 }
 
-namespace app {
+namespace movrel::ui {
 
 class QtApplication;
 
@@ -20,4 +20,4 @@ int QtMain(platform::System& system, QtApplication& application);
 // status 1 once Qt has printed them, instead of Qt's abort. Called before the QApplication is made.
 void EndOnFatalQtMessage();
 
-}  // namespace app
+}  // namespace movrel::ui

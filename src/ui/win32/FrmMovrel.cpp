@@ -10,7 +10,17 @@
 #include "platform/win32/SystemLibrary.h"
 #include "ui/win32/Win32Application.h"
 
-namespace app {
+namespace movrel::ui {
+
+using app::Color;
+using app::ComboBox;
+using app::Control;
+using app::Label;
+using app::ProgressBar;
+using app::Timer;
+using app::TMovrelMain;
+namespace texts = app::texts;
+using package::PackageView;
 
 namespace {
 
@@ -508,4 +518,4 @@ void FrmMovrel::RemoveCloseCommand() {
   }
 }
 
-}  // namespace app
+}  // namespace movrel::ui

@@ -13,13 +13,16 @@
 #include "app/Controls.h"
 #include "package/PackageBlock.h"
 
-namespace platform {
+namespace movrel::platform {
 class System;
 }
 
-namespace app {
-
+namespace movrel::app {
 class TMovrelMain;
+}  // namespace movrel::app
+
+namespace movrel::ui {
+
 class Win32Application;
 
 // The fonts of the form and its controls.
@@ -29,12 +32,12 @@ class FrmMovrel {
  public:
   // Creates the window (hidden) and its controls, then the form's logic on them, which runs the
   // start-up checks; the application may be terminated when this returns.
-  FrmMovrel(platform::System& system, Win32Application& application, PackageView package);
+  FrmMovrel(platform::System& system, Win32Application& application, package::PackageView package);
   ~FrmMovrel();
   FrmMovrel(const FrmMovrel&) = delete;
   FrmMovrel& operator=(const FrmMovrel&) = delete;
 
-  TMovrelMain& Main() { return *main; }
+  app::TMovrelMain& Main() { return *main; }
   // The form's window; null once the Close button has destroyed it.
   HWND Window() const { return form.get(); }
   // Shows the window with the focus on the drive list.
@@ -79,15 +82,15 @@ class FrmMovrel {
   HWND cmdUpdate = nullptr;
   HWND cmdClose = nullptr;
   HWND labels[kLabelCount] = {};
-  Color labelColours[kLabelCount] = {};
+  app::Color labelColours[kLabelCount] = {};
   std::vector<std::string> listedItems;
   bool timerRunning = false;
   bool closeCommandRemoved = false;
   int pixelsPerInch = 96;        // the system's, read when the fonts are made
   bool shutdownBlocked = false;  // the session's end is refused with a reason while a run lasts
-  std::unique_ptr<TMovrelMain> main;
+  std::unique_ptr<app::TMovrelMain> main;
   // Declared last: destroyed first, while the logic and the fonts it uses still exist.
   std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer> form;
 };
 
-}  // namespace app
+}  // namespace movrel::ui

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace app {
+namespace movrel::ui {
 
 namespace {
 
@@ -107,4 +107,4 @@ void Win32Application::ShowPlainError(const std::string& text, const std::string
   MessageBoxA(dialogOwner, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
 }
 
-}  // namespace app
+}  // namespace movrel::ui

@@ -11,7 +11,7 @@
 
 #include "platform/Application.h"
 
-namespace app {
+namespace movrel::ui {
 
 class Win32Application : public platform::Application {
  public:
@@ -55,4 +55,4 @@ class Win32Application : public platform::Application {
   std::function<bool()> updateRunning;
 };
 
-}  // namespace app
+}  // namespace movrel::ui

@@ -9,7 +9,10 @@
 #include "ui/win32/FrmMovrel.h"
 #include "ui/win32/Win32Application.h"
 
-namespace app {
+namespace movrel::ui {
+
+namespace texts = app::texts;
+using package::EmbeddedPackage;
 
 int Win32Main(platform::System& system, Win32Application& application) {
   std::setlocale(LC_ALL, "");
@@ -32,4 +35,4 @@ int Win32Main(platform::System& system, Win32Application& application) {
   return 1;
 }
 
-}  // namespace app
+}  // namespace movrel::ui

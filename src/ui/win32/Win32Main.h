@@ -2,11 +2,11 @@
 // test's simulated one differ only in the System they pass.
 #pragma once
 
-namespace platform {
+namespace movrel::platform {
 class System;
 }
 
-namespace app {
+namespace movrel::ui {
 
 class Win32Application;
 
@@ -15,4 +15,4 @@ class Win32Application;
 // one (shown in an error box).
 int Win32Main(platform::System& system, Win32Application& application);
 
-}  // namespace app
+}  // namespace movrel::ui

@@ -38,37 +38,37 @@ bool SendsData(std::uint8_t operationCode) {
 
 }  // namespace
 
-void CheckServable(const sim::BayConfig& bay) {
+void CheckServable(const movrel::sim::BayConfig& bay) {
   for (std::size_t drive = 0; drive < bay.drives.size(); ++drive) {
     const auto& faults = bay.drives[drive].faults;
     for (std::size_t fault = 0; fault < faults.size(); ++fault) {
-      if (faults[fault].kind == sim::FaultKind::Timeout) {
-        throw sim::BayError("drives[" + std::to_string(drive) + "].faults[" +
-                            std::to_string(fault) +
-                            "]: a fault of kind \"timeout\" cannot be served through the kernel, "
-                            "which does not pass on the host's time-out");
+      if (faults[fault].kind == movrel::sim::FaultKind::Timeout) {
+        throw movrel::sim::BayError(
+            "drives[" + std::to_string(drive) + "].faults[" + std::to_string(fault) +
+            "]: a fault of kind \"timeout\" cannot be served through the kernel, "
+            "which does not pass on the host's time-out");
       }
     }
   }
 }
 
-DriveServer::DriveServer(const sim::BayConfig& bay, int trace,
+DriveServer::DriveServer(const movrel::sim::BayConfig& bay, int trace,
                          std::chrono::milliseconds programTime)
     : drives(bay.drives, clock.NowNanoseconds()), trace(trace), programTime(programTime) {}
 
 RingReply DriveServer::Execute(std::size_t drive, const RingCommand& command) {
-  sim::CommandBytes bytes{};
+  movrel::sim::CommandBytes bytes{};
   std::copy_n(command.cdb.begin(), std::min(command.cdb.size(), bytes.size()), bytes.begin());
   std::size_t length = 0;
   for (const auto& buffer : command.buffers) length += buffer.size();
   data.assign(length, 0);
-  sim::DataPhase phase;
-  phase.direction = length == 0           ? sim::Transfer::None
-                    : SendsData(bytes[0]) ? sim::Transfer::Out
-                                          : sim::Transfer::In;
+  movrel::sim::DataPhase phase;
+  phase.direction = length == 0           ? movrel::sim::Transfer::None
+                    : SendsData(bytes[0]) ? movrel::sim::Transfer::Out
+                                          : movrel::sim::Transfer::In;
   phase.bytes = data.data();
   phase.length = static_cast<std::uint32_t>(length);
-  if (phase.direction == sim::Transfer::Out) {
+  if (phase.direction == movrel::sim::Transfer::Out) {
     std::size_t at = 0;
     for (const auto& buffer : command.buffers) {
       std::memcpy(data.data() + at, buffer.data(), buffer.size());
@@ -76,7 +76,7 @@ RingReply DriveServer::Execute(std::size_t drive, const RingCommand& command) {
     }
   }
 
-  const sim::Answer answer = drives.Execute(drive, bytes, phase, clock.NowNanoseconds());
+  const movrel::sim::Answer answer = drives.Execute(drive, bytes, phase, clock.NowNanoseconds());
   WriteTrace();
   if (bytes[0] == kWriteBuffer && (bytes[9] == kProgramFlash || bytes[9] == kProgramBootCode)) {
     std::this_thread::sleep_for(programTime);
@@ -84,18 +84,18 @@ RingReply DriveServer::Execute(std::size_t drive, const RingCommand& command) {
 
   RingReply reply;
   switch (answer.status) {
-    case sim::Answer::Status::Good:
+    case movrel::sim::Answer::Status::Good:
       reply.status = kGood;
       break;
-    case sim::Answer::Status::CheckCondition:
+    case movrel::sim::Answer::Status::CheckCondition:
       reply.status = kCheckCondition;
-      reply.sense = sim::SenseBytes(answer);
+      reply.sense = movrel::sim::SenseBytes(answer);
       return reply;
-    case sim::Answer::Status::Failed:
+    case movrel::sim::Answer::Status::Failed:
       reply.status = kTaskAborted;
       return reply;
   }
-  if (phase.direction == sim::Transfer::In) {
+  if (phase.direction == movrel::sim::Transfer::In) {
     std::size_t at = 0;
     for (const auto& buffer : command.buffers) {
       const std::size_t moved = std::min<std::size_t>(buffer.size(), answer.transferred - at);
@@ -108,15 +108,15 @@ RingReply DriveServer::Execute(std::size_t drive, const RingCommand& command) {
 }
 
 void DriveServer::TakeDiscOut(const std::string& name) {
-  drives.WithDrive(name, [](sim::SimDrive& drive) { drive.TakeDiscOut(); });
+  drives.WithDrive(name, [](movrel::sim::SimDrive& drive) { drive.TakeDiscOut(); });
 }
 
 void DriveServer::NoteFlashes() {
   for (std::size_t drive = 0; drive < drives.Count(); ++drive) {
     std::string digest;
-    drives.WithDrive(Name(drive), [&digest](sim::SimDrive& each) {
+    drives.WithDrive(Name(drive), [&digest](movrel::sim::SimDrive& each) {
       const std::vector<std::uint8_t> flash = each.State().flash;
-      digest = app::Sha256Hex(flash.data(), flash.size());
+      digest = movrel::package::Sha256Hex(flash.data(), flash.size());
     });
     drives.Note("- flash " + Name(drive) + " sha256 " + digest);
   }

@@ -21,13 +21,13 @@ namespace kerneldrive {
 
 // Throws sim::BayError for a description the kernel cannot carry: a fault of kind "timeout" (the
 // target does not pass on the host's time-out, so no answer can come after it).
-void CheckServable(const sim::BayConfig& bay);
+void CheckServable(const movrel::sim::BayConfig& bay);
 
 class DriveServer {
  public:
   // `trace` is an open file descriptor the trace is written to. A programming command (WRITE
   // BUFFER with control 0x80 or 0xA0) is answered `programTime` after it came.
-  DriveServer(const sim::BayConfig& bay, int trace,
+  DriveServer(const movrel::sim::BayConfig& bay, int trace,
               std::chrono::milliseconds programTime = std::chrono::milliseconds(0));
 
   std::size_t Count() const { return drives.Count(); }
@@ -47,8 +47,8 @@ class DriveServer {
  private:
   void WriteTrace();
 
-  sim::Clock clock{sim::Clock::Mode::Real};
-  sim::DriveBay drives;
+  movrel::sim::Clock clock{movrel::sim::Clock::Mode::Real};
+  movrel::sim::DriveBay drives;
   std::mutex writing;  // the ring's thread and the main thread both write the trace
   int trace;
   std::chrono::milliseconds programTime;

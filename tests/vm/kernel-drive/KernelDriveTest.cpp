@@ -154,7 +154,7 @@ TEST(KernelDriveRing, RefusesABufferOutsideTheRegion) {
 // The drives answer the kernel's commands as the simulated machine's: the data of a data-out
 // command gathered from its buffers, a reply scattered into them, the outcome as a SCSI status.
 TEST(KernelDriveServer, RunsTheKernelsCommandsOnTheSimulatedDrives) {
-  sim::BayConfig bay = sim::ParseBay(R"({"drives": [{"name": "D", "faults": [
+  movrel::sim::BayConfig bay = movrel::sim::ParseBay(R"({"drives": [{"name": "D", "faults": [
       {"command": "1B", "occurrence": 1, "kind": "fail"},
       {"command": "1B", "occurrence": 2, "kind": "sense", "sense": "05 24 00"}]}]})");
   std::FILE* trace = std::tmpfile();
@@ -182,18 +182,18 @@ TEST(KernelDriveServer, RunsTheKernelsCommandsOnTheSimulatedDrives) {
 }
 
 TEST(KernelDriveServer, RefusesAFaultTheKernelCannotCarry) {
-  const sim::BayConfig bay = sim::ParseBay(
+  const movrel::sim::BayConfig bay = movrel::sim::ParseBay(
       R"({"drives": [{"faults": [{"command": "3B"}, {"command": "3C", "kind": "timeout"}]}]})");
   EXPECT_THROW(
       {
         try {
           CheckServable(bay);
-        } catch (const sim::BayError& error) {
+        } catch (const movrel::sim::BayError& error) {
           EXPECT_THAT(error.what(), ::testing::StartsWith("drives[0].faults[1]: "));
           throw;
         }
       },
-      sim::BayError);
+      movrel::sim::BayError);
 }
 
 }  // namespace

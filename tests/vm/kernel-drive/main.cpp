@@ -139,7 +139,7 @@ void Act(DriveServer& drives, const std::string& line) {
 
 int Serve(const std::string& bayPath, const std::string& tracePath, const std::string& control,
           std::chrono::milliseconds programTime) {
-  const sim::BayConfig bay = sim::LoadBay(bayPath);
+  const movrel::sim::BayConfig bay = movrel::sim::LoadBay(bayPath);
   CheckServable(bay);
   const int trace =
       Checked(::open(tracePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644),
