@@ -5,8 +5,8 @@
 #include <optional>
 #include <sstream>
 
-#include "sim/AspiManager.h"
 #include "sim/DriveBay.h"
+#include "sim/SimAspiManager.h"
 
 namespace movrel::sim {
 

@@ -17,7 +17,7 @@
 #include "sim/Bay.h"
 #include "sim/Clock.h"
 #include "sim/DriveState.h"
-#include "sim/LastError.h"
+#include "sim/SimLastError.h"
 
 namespace movrel::sim {
 

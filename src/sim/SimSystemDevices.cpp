@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/PassThrough.h"
-#include "sim/AspiManager.h"
 #include "sim/DriveBay.h"
+#include "sim/SimAspiManager.h"
 #include "sim/SimSystem.h"
 
 namespace movrel::sim {

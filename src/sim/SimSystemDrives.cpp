@@ -2,8 +2,8 @@
 // commands.
 #include <fstream>
 
-#include "sim/AspiManager.h"
 #include "sim/DriveBay.h"
+#include "sim/SimAspiManager.h"
 #include "sim/SimSystem.h"
 
 namespace movrel::sim {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "SimMachine.h"
+#include "FlashMachine.h"
 
 namespace movrel::test {
 
@@ -70,7 +70,7 @@ TEST_F(FlashProcedure, CommandOrderOfASuccessfulRun) {
     waits.push_back(data.timeoutSeconds);
     return false;
   };
-  SimMachine machine(Bay({drive}));
+  FlashMachine machine(Bay({drive}));
   waits.clear();
   machine.device.SetCommandTimeout(5);
   // The first look at the window's messages is the pause's: note where the run stands then.
@@ -107,8 +107,8 @@ TEST_F(FlashProcedure, CommandOrderOfASuccessfulRun) {
 }
 
 TEST_F(FlashProcedure, BootCodeChangesOnlyTheProgrammingCommand) {
-  SimMachine without(Bay({Drive("D", 0)}));
-  SimMachine with(Bay({Drive("D", 0)}));
+  FlashMachine without(Bay({Drive("D", 0)}));
+  FlashMachine with(Bay({Drive("D", 0)}));
   EXPECT_TRUE(without.device.FlashFirmware(image.data(), kOneMiB, 0));
   EXPECT_TRUE(with.device.FlashFirmware(image.data(), kOneMiB, 1));
   std::vector<std::string> traceWithout = without.system.Trace();
@@ -122,7 +122,7 @@ TEST_F(FlashProcedure, BootCodeChangesOnlyTheProgrammingCommand) {
 TEST_F(FlashProcedure, DriveThatStaysNotReadyIsWaitedForSixtySecondsThenFlashed) {
   sim::DriveConfig drive = Drive("D", 0);
   drive.notReadySeconds = 3600;
-  SimMachine machine(Bay({drive}));
+  FlashMachine machine(Bay({drive}));
   const std::int64_t start = machine.system.GetClock().NowNanoseconds();
   machine.device.FlashFirmware(image.data(), kOneMiB, 0);
 
@@ -147,7 +147,7 @@ TEST_F(FlashProcedure, NoProgramForAnUnreadableOrUnknownFlashPartButTheImageStil
       Joined(Joined({"00", "00", "1B", "DF"}, Transfer(64)), kProgrammed);
   for (const test::FlashId& identity :
        {test::FlashId{0, 0, 0, 0}, test::FlashId{0xBF, 0xD8, 0, 7}}) {
-    SimMachine machine(Bay({Drive("D", 0, identity)}));
+    FlashMachine machine(Bay({Drive("D", 0, identity)}));
     EXPECT_TRUE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
     EXPECT_EQ(Steps(machine.system.Trace()), expected);
   }
@@ -178,7 +178,7 @@ TEST_F(FlashProcedure, FailedReadBackSendsNoProgrammingCommand) {
   for (const Case& c : cases) {
     sim::DriveConfig drive = Drive("D", 0);
     drive.faults.push_back(c.fault);
-    SimMachine machine(Bay({drive}));
+    FlashMachine machine(Bay({drive}));
     EXPECT_FALSE(machine.device.FlashFirmware(zeros.data(), kOneMiB, 0)) << c.name;
     const std::vector<std::string> expected =
         Joined({"00", "00", "1B", "DF", "3B/7F", "note"}, Joined(c.pass, Joined(c.pass, c.pass)));
@@ -213,7 +213,7 @@ TEST_F(FlashProcedure, ADriveThatMayHaveLostItsProgramIsNotProgrammed) {
     fault.control = 0x00;
     fault.occurrence = 4;
     drive.faults.push_back(fault);
-    SimMachine machine(Bay({drive}));
+    FlashMachine machine(Bay({drive}));
     const bool programmed = machine.device.FlashFirmware(image.data(), kOneMiB, 0);
     const std::vector<std::string> steps = Steps(machine.system.Trace());
     if (c.fourthChunk.empty()) {
@@ -234,7 +234,7 @@ TEST_F(FlashProcedure, FailedProgrammingCommandIsSentOnceMoreInStrictMode) {
   sim::Fault fault = FaultOn(0x3B, sim::FaultKind::Fail);
   fault.control = 0x80;
   drive.faults.push_back(fault);
-  SimMachine machine(Bay({drive}));
+  FlashMachine machine(Bay({drive}));
   EXPECT_FALSE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
   const std::vector<std::string> trace = machine.system.Trace();
   ASSERT_GE(trace.size(), 2u);
@@ -247,7 +247,7 @@ TEST_F(FlashProcedure, PreparationFailuresAreNotRetried) {
   sim::DriveConfig drive = Drive("D", 0);
   drive.faults.push_back(FaultOn(0x1B, sim::FaultKind::Fail));
   drive.faults.push_back(FaultOn(0xDF, sim::FaultKind::Fail));
-  SimMachine machine(Bay({drive}));
+  FlashMachine machine(Bay({drive}));
   machine.device.SetThrowOnFailure();
   EXPECT_TRUE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
   const std::vector<std::string> expected =
@@ -256,7 +256,7 @@ TEST_F(FlashProcedure, PreparationFailuresAreNotRetried) {
 }
 
 TEST_F(FlashProcedure, ImageThatCannotBeSentWholeIsRefusedBeforeAnyCommand) {
-  SimMachine machine(Bay({Drive("D", 0)}));
+  FlashMachine machine(Bay({Drive("D", 0)}));
   for (std::int32_t length : {0, -16384, 16383, kOneMiB + 1, (16 << 20) + 16384}) {
     EXPECT_FALSE(machine.device.FlashFirmware(image.data(), length, 0)) << length;
   }

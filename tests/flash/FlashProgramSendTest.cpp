@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "SimMachine.h"
+#include "FlashMachine.h"
 #include "flash/FlashProgramTables.h"
 
 namespace movrel::test {
@@ -29,7 +29,7 @@ class SendFlashProgram : public ::testing::TestWithParam<SendCase> {};
 
 TEST_P(SendFlashProgram, SendsHeaderAndProgramAsTheRowSays) {
   const SendCase& c = GetParam();
-  SimMachine machine(Bay({Drive("D", 0, c.identity)}));
+  FlashMachine machine(Bay({Drive("D", 0, c.identity)}));
   EXPECT_TRUE(machine.device.SendFlashProgram());
 
   const std::vector<std::string> trace = machine.system.Trace();
@@ -119,14 +119,14 @@ TEST(SendFlashProgramShortLoader, SixUnsentProgramBytesAreZeros) {
 }
 
 TEST(SendFlashProgramRefused, ListedPartWithAnUnlistedVariantSendsNothing) {
-  SimMachine machine(Bay({Drive("D", 0, {0xBF, 0xD8, 0x00, 0x07})}));
+  FlashMachine machine(Bay({Drive("D", 0, {0xBF, 0xD8, 0x00, 0x07})}));
   EXPECT_FALSE(machine.device.SendFlashProgram());
   EXPECT_EQ(machine.system.Trace(),
             (std::vector<std::string>{"D DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good"}));
 }
 
 TEST(SendFlashProgramRefused, NoFlashIdentitySendsNothing) {
-  SimMachine machine(Bay({Drive("D", 0, {0, 0, 0, 0})}));
+  FlashMachine machine(Bay({Drive("D", 0, {0, 0, 0, 0})}));
   EXPECT_FALSE(machine.device.SendFlashProgram());
   EXPECT_EQ(machine.system.Trace().size(), 1u);
 }
@@ -136,7 +136,7 @@ TEST(SendFlashProgramRefused, FailedWriteIsReportedAndNotRepeated) {
   sim::Fault fault;
   fault.command = 0x3B;
   drive.faults.push_back(fault);
-  SimMachine machine(Bay({drive}));
+  FlashMachine machine(Bay({drive}));
   EXPECT_FALSE(machine.device.SendFlashProgram());
   EXPECT_EQ(test::CommandsWithCode(machine.system.Trace(), 0x3B).size(), 1u);
 }
@@ -146,7 +146,7 @@ TEST(SendFlashProgramRefused, FailedWriteIsReportedAndNotRepeated) {
 class FlashProgramCopy : public ::testing::Test {
  protected:
   FlashProgramCopy() : machine(Bay({Drive("D", 0)})) {}
-  SimMachine machine;
+  FlashMachine machine;
 };
 
 TEST_F(FlashProgramCopy, EveryRowCopiesItsProgramFromItsPlace) {

@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "SimMachine.h"
+#include "FlashMachine.h"
 #include "platform/ThreadId.h"
 
 namespace movrel::test {
@@ -61,7 +61,7 @@ struct OneWorker {
     ended = PumpUntil(machine.application, [this] { return finished.count == 1; });
   }
 
-  test::SimMachine machine;
+  test::FlashMachine machine;
   std::vector<std::uint8_t> image;
   Finished finished;
   bool ended = false;
@@ -142,7 +142,7 @@ TEST(Parser, AnyOtherExceptionEndsAsFailureNeverAsSuccess) {
 // which still ends through its termination handler in the window's thread; the drive is sent
 // nothing.
 TEST(Parser, WorkerThatCannotStartFailsItsDrive) {
-  test::SimMachine machine(Bay({Drive("D", 0)}));
+  test::FlashMachine machine(Bay({Drive("D", 0)}));
   const std::size_t commandsBefore = machine.system.Trace().size();
   const std::vector<std::uint8_t> image(kOneMiB, 0x3D);
   Finished finished;
@@ -165,7 +165,7 @@ TEST(Parser, SeveralWorkersAtOnceEachLeaveTheirOwnResult) {
   fault.command = 0x3C;
   fault.kind = sim::FaultKind::Corrupt;
   failing.faults.push_back(fault);
-  test::SimMachine machine(Bay({Drive("D", 0), failing, Drive("F", 2, {0x01, 0x37, 0, 6})}));
+  test::FlashMachine machine(Bay({Drive("D", 0), failing, Drive("F", 2, {0x01, 0x37, 0, 6})}));
   ASSERT_EQ(machine.device.DriveCount(), 3);
 
   std::vector<std::unique_ptr<AtapiDevice>> devices;

@@ -11,9 +11,9 @@
 
 #include "PackageChecks.h"
 #include "Require.h"
-#include "movrel-pack/error.h"
-#include "movrel-pack/locate.h"
-#include "movrel-pack/print.h"
+#include "movrel-pack/Error.h"
+#include "movrel-pack/Locate.h"
+#include "movrel-pack/Print.h"
 #include "package/PackageLayout.h"
 #include "package/Seal.h"
 

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "movrel-pack/locate.h"
+#include "movrel-pack/Locate.h"
 #include "package/PackageBlock.h"
 #include "package/PackageLayout.h"
 #include "package/Seal.h"

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "movrel-pack/args.h"
-#include "movrel-pack/error.h"
-#include "movrel-pack/locate.h"
-#include "movrel-pack/write.h"
+#include "movrel-pack/Args.h"
+#include "movrel-pack/Error.h"
+#include "movrel-pack/Locate.h"
+#include "movrel-pack/Write.h"
 #include "package/PackageBlock.h"
 #include "package/PackageLayout.h"
 

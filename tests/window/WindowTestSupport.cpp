@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "app/MovrelMain.h"
-#include "movrel-pack/write.h"
+#include "movrel-pack/Write.h"
 #include "package/Seal.h"
 
 namespace movrel::test {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "movrel-pack/args.h"
+#include "movrel-pack/Args.h"
 #include "package/PackageBlock.h"
 #include "platform/Application.h"
 #include "sim/Bay.h"

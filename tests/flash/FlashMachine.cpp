@@ -1,4 +1,4 @@
-#include "SimMachine.h"
+#include "FlashMachine.h"
 
 #include <cstdio>
 
@@ -49,7 +49,7 @@ std::vector<std::string> CommandsWithCode(const std::vector<std::string>& trace,
   return lines;
 }
 
-SimMachine::SimMachine(const sim::BayConfig& bay) : system(bay), device(system, application) {
+FlashMachine::FlashMachine(const sim::BayConfig& bay) : system(bay), device(system, application) {
   device.SelectDrive(0);
   system.ClearTrace();
 }

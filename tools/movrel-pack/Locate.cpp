@@ -1,11 +1,11 @@
-#include "movrel-pack/locate.h"
+#include "movrel-pack/Locate.h"
 
 #include <algorithm>
 #include <functional>
 #include <string>
 #include <string_view>
 
-#include "movrel-pack/error.h"
+#include "movrel-pack/Error.h"
 #include "package/PackageLayout.h"
 #include "package/Seal.h"
 

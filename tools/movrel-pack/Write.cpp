@@ -1,4 +1,4 @@
-#include "movrel-pack/write.h"
+#include "movrel-pack/Write.h"
 
 #include <algorithm>
 #include <cassert>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "movrel-pack/error.h"
+#include "movrel-pack/Error.h"
 #include "package/ImageHash.h"
 #include "package/Seal.h"
 

@@ -1,10 +1,10 @@
-#include "movrel-pack/args.h"
+#include "movrel-pack/Args.h"
 
 #include <set>
 #include <string_view>
 #include <utility>
 
-#include "movrel-pack/error.h"
+#include "movrel-pack/Error.h"
 
 namespace movrel::pack {
 

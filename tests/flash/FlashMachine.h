@@ -35,9 +35,9 @@ std::vector<std::string> CommandsWithCode(const std::vector<std::string>& trace,
 // The operation code of a command line, or -1 for a note.
 int OperationCode(const std::string& line);
 
-class SimMachine {
+class FlashMachine {
  public:
-  explicit SimMachine(const sim::BayConfig& bay);
+  explicit FlashMachine(const sim::BayConfig& bay);
 
   sim::SimSystem system;
   test::QuietApplication application;

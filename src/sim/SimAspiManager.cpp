@@ -1,4 +1,4 @@
-#include "sim/AspiManager.h"
+#include "sim/SimAspiManager.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "movrel-pack/mark.h"
+#include "movrel-pack/Mark.h"
 
 #include <algorithm>
 #include <functional>
 #include <optional>
 
-#include "movrel-pack/error.h"
+#include "movrel-pack/Error.h"
 #include "package/FlasherMark.h"
 
 namespace movrel::pack {

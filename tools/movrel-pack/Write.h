@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "movrel-pack/args.h"
+#include "movrel-pack/Args.h"
 
 namespace movrel::pack {
 

@@ -1,4 +1,4 @@
-#include "movrel-pack/fields.h"
+#include "movrel-pack/Fields.h"
 
 namespace movrel::pack {
 

@@ -1,4 +1,4 @@
-#include "movrel-pack/verify.h"
+#include "movrel-pack/Verify.h"
 
 #include <algorithm>
 #include <cstddef>

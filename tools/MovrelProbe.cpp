@@ -2,7 +2,7 @@
 // reader finds there, in the format of "movrel-pack show".
 #include <cstdio>
 
-#include "movrel-pack/print.h"
+#include "movrel-pack/Print.h"
 #include "package/PackageBlock.h"
 
 int main() {

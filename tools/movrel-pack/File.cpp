@@ -1,4 +1,4 @@
-#include "movrel-pack/file.h"
+#include "movrel-pack/File.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "movrel-pack/error.h"
+#include "movrel-pack/Error.h"
 
 namespace movrel::pack {
 

@@ -1,6 +1,6 @@
-#include "movrel-pack/hash.h"
+#include "movrel-pack/Hash.h"
 
-#include "movrel-pack/error.h"
+#include "movrel-pack/Error.h"
 #include "package/ImageHash.h"
 
 namespace movrel::pack {

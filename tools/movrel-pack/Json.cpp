@@ -1,10 +1,10 @@
-#include "movrel-pack/json.h"
+#include "movrel-pack/Json.h"
 
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "movrel-pack/fields.h"
-#include "movrel-pack/hash.h"
+#include "movrel-pack/Fields.h"
+#include "movrel-pack/Hash.h"
 #include "package/PackageLayout.h"
 #include "package/Seal.h"
 

@@ -1,10 +1,10 @@
-#include "movrel-pack/print.h"
+#include "movrel-pack/Print.h"
 
 #include <cstdio>
 #include <optional>
 
-#include "movrel-pack/fields.h"
-#include "movrel-pack/hash.h"
+#include "movrel-pack/Fields.h"
+#include "movrel-pack/Hash.h"
 #include "package/PackageLayout.h"
 
 namespace movrel::pack {
