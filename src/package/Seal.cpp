@@ -16,10 +16,12 @@ bool Holds(const unsigned char* field, std::size_t size, std::string_view text) 
          std::all_of(field + text.size(), field + size, [](unsigned char c) { return c == 0; });
 }
 
+// The field holds 64 lower-case hexadecimal digits and its zero byte: it could hold a digest.
 bool IsDigest(const unsigned char* field) {
-  return std::all_of(field, field + layout::kSealDigestSize - 1, [](unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-  });
+  return std::all_of(
+             field, field + layout::kSealDigestSize - 1,
+             [](unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }) &&
+         field[layout::kSealDigestSize - 1] == 0;
 }
 
 }  // namespace
@@ -32,7 +34,7 @@ SealState CheckSeal(const PackageView& package) {
     return SealState::Damaged;
   }
   if (Holds(digest, layout::kSealDigestSize, layout::kNotSealed)) return SealState::NotSealed;
-  // The block is hashed only for a seal that holds a digest at all.
+  // The block, over a megabyte, is hashed only for a seal whose digest field could match it.
   if (!IsDigest(digest)) return SealState::Damaged;
   return Holds(digest, layout::kSealDigestSize, Sha256Hex(package.Data(), layout::kBlockSize))
              ? SealState::Matching

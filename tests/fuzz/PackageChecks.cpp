@@ -78,11 +78,12 @@ void CheckSealState(const movrel::package::PackageView& package) {
     Require(state == movrel::package::SealState::NotSealed, "no seal reads as a seal");
     return;
   }
-  const std::string key = Field(layout::kSealKey, layout::kSealKeySize);
-  const std::string fields(reinterpret_cast<const char*>(seal) + layout::kSealKeyOffset,
-                           layout::kSealSize - layout::kSealKeyOffset);
-  Require((state == movrel::package::SealState::NotSealed) ==
-              (fields == key + Field(layout::kNotSealed, layout::kSealDigestSize)),
+  // The template's key and digest fields, made once for the process.
+  static const std::string key = Field(layout::kSealKey, layout::kSealKeySize);
+  static const std::string notSealed = key + Field(layout::kNotSealed, layout::kSealDigestSize);
+  const std::string_view fields(reinterpret_cast<const char*>(seal) + layout::kSealKeyOffset,
+                                layout::kSealSize - layout::kSealKeyOffset);
+  Require((state == movrel::package::SealState::NotSealed) == (fields == notSealed),
           "the seal reads as not sealed but is not the template's, or the other way round");
   if (state == movrel::package::SealState::Matching) {
     Require(fields == key + Field(movrel::package::Sha256Hex(package.Data(), layout::kBlockSize),

@@ -440,6 +440,12 @@ TEST_F(PackTool, SealsWhatItWritesWhereTheTemplateHasASeal) {
   std::vector<unsigned char> twice = file;
   twice.insert(twice.end(), file.begin() + seal, file.begin() + seal + package::layout::kSealSize);
   write("two-seals", twice);
+  // A byte after the template's "NOT SEALED" that is not zero: the seal is no longer the
+  // template's, and not a digest either.
+  std::vector<unsigned char> stray = file;
+  stray[seal + package::layout::kSealSize - 1] = '0';
+  write("stray", stray);
+  ExpectJson(Path("stray"), {{"/seal", "damaged"}});
   file[seal + package::layout::kSealMarker.size()] =
       'S';  // no zero bytes after the marker: no seal
   write("no-seal", file);
@@ -498,7 +504,8 @@ TEST_F(PackTool, RepacksAPackagedExecutable) {
 
 // Every command opens each file once and reads it only when it is a regular file that fits: a
 // FIFO is refused at once (a blocking open would wait for a writer: timeout ends the run with
-// 124), and an oversized file is refused by its size, before it is read.
+// 124), an oversized file is refused by its size, before it is read, and one that ends before
+// its size is refused once its reads come to the end.
 TEST_F(PackTool, ReadsOnlyRegularFilesThatFit) {
   ASSERT_EQ(Pack(FullRequest(MOVREL_PROBE_PATH, Path("packaged"))).status, 0);
   ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
@@ -523,6 +530,8 @@ TEST_F(PackTool, ReadsOnlyRegularFilesThatFit) {
       {{"show", "--json", Path("fifo")}, 1, "is a FIFO, not a regular file"},
       {{"show", Path("folder")}, 1, "is a directory, not a regular file"},
       {{"show", "/dev/null"}, 1, "'/dev/null' is a device, not a regular file"},
+      // sysfs gives every attribute a size of 4096 bytes and holds a few: the read ends early.
+      {{"show", "/sys/kernel/uevent_seqnum"}, 1, "cannot read '/sys/kernel/uevent_seqnum'"},
       {{"show", Path("missing")}, 1, "cannot open '" + Path("missing") + "'"},
       {{"show", Path("limit")}, 1, "no package block found"},
       {{"show", Path("over")}, 1, "of 67108865 bytes does not fit in 67108864 bytes"},

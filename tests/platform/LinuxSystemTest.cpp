@@ -580,6 +580,10 @@ TEST_F(LinuxSystemTest, RestartIsAnOrderlyRebootForAProcessThatMayReboot) {
     EXPECT_EQ(machine.ExitWindowsEx(ExitFlags::Reboot | ExitFlags::Force, 0), row.accepted);
     EXPECT_EQ(kernel.Ran(), row.ran);
   }
+  // Firmware is sent only by a process that may send raw commands (CAP_SYS_RAWIO).
+  EXPECT_TRUE(Machine().MayUpdateFirmware());
+  kernel.maySendRawCommands = false;
+  EXPECT_FALSE(Machine().MayUpdateFirmware());
 }
 
 TEST_F(LinuxSystemTest, SetEventWakesAWaitAndAnAutoResetEventRearms) {

@@ -40,6 +40,11 @@ TEST(OSInfo, NtRestartEnablesTheShutdownPrivilegeFirst) {
   EXPECT_THAT(system.Calls(), ElementsAre("OpenProcessToken 0x28",
                                           "LookupPrivilegeValueA (local) SeShutdownPrivilege",
                                           "AdjustTokenPrivileges 0 1 19 2", "ExitWindowsEx 6 0"));
+  // Windows Vista and later are asked the same way: flags 6 and no reason code.
+  sim::SimSystem vista;
+  vista.SetVersion(6, 0);
+  EXPECT_TRUE(platform::OSInfo(vista).RestartSystem());
+  EXPECT_EQ(vista.Calls().back(), "ExitWindowsEx 6 0");
 }
 
 TEST(OSInfo, NtRestartStopsWhenTheTokenCannotBeOpened) {
