@@ -29,7 +29,7 @@ namespace {
 
 TEST(StartUpWithoutMemory, DeviceThatCannotBeCreatedEndsTheProgram) {
   sim::BayConfig bay;
-  bay.drives = {Drive("D", "D", 0)};
+  bay.drives = {Drive('D', {0, 0, 0, 0})};
   sim::SimSystem system(bay);
   ScriptedApplication application;
   const auto package = MakePackage(StandardRequest());
@@ -53,7 +53,7 @@ namespace {
 
 TEST(UpdateRunWithoutMemory, DriveDeviceWithoutBuffersFailsTheRunWithoutAnyCommand) {
   sim::BayConfig bay;
-  bay.drives = {Drive("D", "D", 0)};
+  bay.drives = {Drive('D', {0, 0, 0, 0})};
   sim::SimSystem system(bay);
   ScriptedApplication application;
   const auto package = MakePackage(StandardRequest());

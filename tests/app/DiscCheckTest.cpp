@@ -86,14 +86,14 @@ std::vector<std::string> UntilTheRun(const std::vector<std::string>& statuses) {
 }
 
 TEST(DiscCheck, EmptyClosedTrayStartsTheWorkerAtOnce) {
-  const auto run = RunWithDiscCheck(Drive("D", "D", 0));
+  const auto run = RunWithDiscCheck(Drive('D', {0, 0, 0, 0}));
   EXPECT_THAT(run.messages, ElementsAre("Firmware has been updated successfully !"));
   EXPECT_THAT(UntilTheRun(run.statuses), ElementsAre("Check Disc & Tray Status..."));
   EXPECT_TRUE(run.flashed);
 }
 
 TEST(DiscCheck, OnlyChkDiscOneChecks) {
-  auto drive = Drive("D", "D", 0);
+  auto drive = Drive('D', {0, 0, 0, 0});
   drive.medium = true;
   const auto run = RunWithDiscCheck(drive, nullptr, '2');
   EXPECT_THAT(run.messages, ElementsAre("Firmware has been updated successfully !"));
@@ -101,7 +101,7 @@ TEST(DiscCheck, OnlyChkDiscOneChecks) {
 }
 
 TEST(DiscCheck, DiscThatEjectsIsTakenOutBeforeTheFlash) {
-  auto drive = Drive("D", "D", 0);
+  auto drive = Drive('D', {0, 0, 0, 0});
   drive.medium = true;
   const auto run = RunWithDiscCheck(drive);
   EXPECT_THAT(run.messages,
@@ -114,7 +114,7 @@ TEST(DiscCheck, DiscThatEjectsIsTakenOutBeforeTheFlash) {
 // A desktop's device manager locks the door while a disc is in, and the lock outlives it: the
 // check unlocks the door before it ejects, as the eject button would.
 TEST(DiscCheck, DoorLockedByAnotherProgramIsUnlockedBeforeTheEject) {
-  auto drive = Drive("D", "D", 0);
+  auto drive = Drive('D', {0, 0, 0, 0});
   drive.medium = true;
   drive.ejectLocked = true;
   const auto run = RunWithDiscCheck(drive);
@@ -130,7 +130,7 @@ TEST(DiscCheck, DoorLockedByAnotherProgramIsUnlockedBeforeTheEject) {
 }
 
 TEST(DiscCheck, TrayThatDoesNotLoadMustBePushedIn) {
-  auto drive = Drive("D", "D", 0);
+  auto drive = Drive('D', {0, 0, 0, 0});
   drive.trayOpen = true;
   drive.trayMotor = false;
   const auto run = RunWithDiscCheck(drive);
@@ -172,7 +172,7 @@ TEST(DiscCheck, DriveThatStopsAnsweringEndsTheCheckAndFailsTheRun) {
         Case{"first readiness test", false, VanishAt(0x00, kStartUpReadinessTests + 1)},
         Case{"second readiness test", true, VanishAt(0x00, kStartUpReadinessTests + 2)}}) {
     SCOPED_TRACE(c.name);
-    auto drive = Drive("D", "D", 0);
+    auto drive = Drive('D', {0, 0, 0, 0});
     drive.medium = c.medium;
     drive.trayOpen = !c.medium && c.fault.command == 0x1B;
     drive.faults = {c.fault};
@@ -201,7 +201,7 @@ TEST(DiscCheck, ABoxThatNobodyAnswersFailsTheDriveInsteadOfRepeating) {
         Case{"jammed door", true, false, true, {jammed}, kLocked},
         Case{"tray without motor", false, true, false, {}, "Please push the tray in."}}) {
     SCOPED_TRACE(c.name);
-    auto drive = Drive("D", "D", 0);
+    auto drive = Drive('D', {0, 0, 0, 0});
     drive.medium = c.medium;
     drive.trayOpen = c.trayOpen;
     drive.trayMotor = c.trayMotor;
@@ -214,7 +214,7 @@ TEST(DiscCheck, ABoxThatNobodyAnswersFailsTheDriveInsteadOfRepeating) {
 }
 
 TEST(DiscCheck, UnusableBankIsRefusedWithoutMovingTheTray) {
-  auto drive = Drive("D", "D", 0);
+  auto drive = Drive('D', {0, 0, 0, 0});
   drive.medium = true;
   const auto run = RunWithDiscCheck(drive, "-000016384");
   EXPECT_THAT(run.messages, ElementsAre(kFailed));

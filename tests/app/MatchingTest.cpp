@@ -32,7 +32,7 @@ Outcome Match(const sim::DriveConfig& drive, const Package& package) {
 
 sim::DriveConfig At(const std::string& revision, const std::string& vendor = "Dornavex",
                     const std::string& product = "DVDRW KTR-207M") {
-  return Drive("D", "D", 0, vendor, product, revision);
+  return Drive('D', {0, 0, 0, 0}, vendor, product, revision);
 }
 
 TEST(Matching, RevisionRangeIncludesBothEnds) {
@@ -118,7 +118,7 @@ TEST(DriveList, ADrivesControlBytesMatchAsSentAndShowAsQuestionMarks) {
   auto request = StandardRequest();
   request.banks[0].constraints = {{"", "", vendor, product}};
   sim::BayConfig bay;
-  bay.drives = {Drive("D", "D", 0, vendor, product, "R\a05")};
+  bay.drives = {Drive('D', {0, 0, 0, 0}, vendor, product, "R\a05")};
   sim::SimSystem system(bay);
   ScriptedApplication application;
   TMovrelMain form(system, application, MakePackage(request).View());
@@ -130,7 +130,7 @@ TEST(DriveList, ADrivesControlBytesMatchAsSentAndShowAsQuestionMarks) {
 
 TEST(DriveList, NotAllowedDriveShowsItsTextAndKeepsTheTarget) {
   sim::BayConfig bay;
-  bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1, "Othermak", "CD-ROM X", "1.00")};
+  bay.drives = {Drive('D', {0, 0, 0, 0}), Drive('E', {1, 0, 0, 0}, "Othermak", "CD-ROM X", "1.00")};
   sim::SimSystem system(bay);
   ScriptedApplication application;
   const auto package = MakePackage(StandardRequest());

@@ -37,7 +37,7 @@ class StartUp : public ::testing::Test {
   sim::BayConfig bay;
   ScriptedApplication application;
 
-  StartUp() { bay.drives = {Drive("D", "D", 1)}; }
+  StartUp() { bay.drives = {Drive('D', {1, 0, 0, 0})}; }
 };
 
 TEST_F(StartUp, AllowedDriveEndsIdleWithItsPanel) {
@@ -129,7 +129,7 @@ TEST_F(StartUp, WithoutTheRightToSendFirmwareCommandsEndsBeforeAnyDriveIsTouched
 // A drive the system will not open for this process (a flasher not run as an administrator) is
 // left out of the list, and the person is told why once, however many such drives there are.
 TEST_F(StartUp, DrivesThatCannotBeOpenedAreExplainedOnce) {
-  bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1), Drive("F", "F", 2)};
+  bay.drives = {Drive('D', {0, 0, 0, 0}), Drive('E', {1, 0, 0, 0}), Drive('F', {2, 0, 0, 0})};
   bay.drives[0].addressQuery = sim::AddressQuery::Unopenable;
   bay.drives[1].addressQuery = sim::AddressQuery::Unopenable;
   sim::SimSystem system(bay);
@@ -193,8 +193,8 @@ TEST_F(StartUp, SealedAndUnsealedPackagesStartAsEver) {
 }
 
 TEST_F(StartUp, NoEligibleDriveListsEveryDetectedDrive) {
-  bay.drives = {Drive("D", "D", 0, "Othermak", "DVDRW KTR-207M"),
-                Drive("E", "E", 1, "Dornavex", "DVDRW KTR-207M", "RV0E")};
+  bay.drives = {Drive('D', {0, 0, 0, 0}, "Othermak", "DVDRW KTR-207M"),
+                Drive('E', {1, 0, 0, 0}, "Dornavex", "DVDRW KTR-207M", "RV0E")};
   sim::SimSystem system(bay);
   const auto package = MakePackage(StandardRequest());
   TMovrelMain form(system, application, package.View());

@@ -51,7 +51,7 @@ class UpdateRun : public ::testing::Test {
  protected:
   sim::BayConfig bay;
   ScriptedApplication application;
-  UpdateRun() { bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1)}; }
+  UpdateRun() { bay.drives = {Drive('D', {0, 0, 0, 0}), Drive('E', {1, 0, 0, 0})}; }
 };
 
 TEST_F(UpdateRun, ManualRunShowsTheNewRevisionAndStaysOpen) {
@@ -132,7 +132,7 @@ TEST_F(UpdateRun, ManualRunShowsTheNewRevisionAndStaysOpen) {
 
 // A drive updated from bank 2: its record names that bank and carries that bank's image digest.
 TEST_F(UpdateRun, RecordCarriesTheDigestOfTheBankSent) {
-  bay.drives = {Drive("D", "D", 0, "Dornavex", "DVDRW KTR-207M", "RV0E")};
+  bay.drives = {Drive('D', {0, 0, 0, 0}, "Dornavex", "DVDRW KTR-207M", "RV0E")};
   sim::SimSystem system(bay);
   auto request = StandardRequest();
   request.banks[1].imagePath = "bank2.bin";
@@ -305,7 +305,7 @@ TEST_F(UpdateRun, AutomaticModeStillAsksTheNoticeFirst) {
 
 // Matching marks a drive up to date only for N2OMESSAGE 1; the question is asked for such a drive.
 TEST_F(UpdateRun, NoToTheUpToDateQuestionEndsWithoutTouchingTheDrive) {
-  bay.drives = {Drive("D", "D", 0, "Dornavex", "DVDRW KTR-207M", "RV0D")};
+  bay.drives = {Drive('D', {0, 0, 0, 0}, "Dornavex", "DVDRW KTR-207M", "RV0D")};
   {
     sim::SimSystem system(bay);
     auto package = MakePackage(StandardRequest());
@@ -623,7 +623,7 @@ TEST_F(UpdateRun, AVolumeThatCannotBeHadLeavesTheUpdateToGoOn) {
 
 TEST(ProgressDisplay, TimerTextsFollowTheTicks) {
   sim::BayConfig bay;
-  bay.drives = {Drive("D", "D", 0)};
+  bay.drives = {Drive('D', {0, 0, 0, 0})};
   sim::SimSystem system(bay);
   ScriptedApplication application;
   const auto package = MakePackage(StandardRequest());

@@ -84,17 +84,4 @@ Package MakePackage(const pack::PackRequest& request) {
   return package;
 }
 
-sim::DriveConfig Drive(const std::string& name, const std::string& letter, int port,
-                       const std::string& vendor, const std::string& product,
-                       const std::string& revision) {
-  sim::DriveConfig drive;
-  drive.name = name;
-  drive.root = letter + ":\\";
-  drive.address = {port, 0, 0, 0};
-  drive.vendor = vendor;
-  drive.product = product;
-  drive.revision = revision;
-  return drive;
-}
-
 }  // namespace movrel::test

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Bays.h"
 #include "movrel-pack/Args.h"
 #include "package/PackageBlock.h"
 #include "platform/Application.h"
@@ -72,10 +73,5 @@ pack::PackRequest StandardRequest();
 // Each bank's image is the simulated one of its new revision; the banks share the bank area.
 Package MakePackage(const pack::PackRequest& request);
 Package UnpackagedTemplate();
-
-sim::DriveConfig Drive(const std::string& name, const std::string& letter, int port,
-                       const std::string& vendor = "Dornavex",
-                       const std::string& product = "DVDRW KTR-207M",
-                       const std::string& revision = "RV05");
 
 }  // namespace movrel::test

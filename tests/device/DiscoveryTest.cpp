@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Bays.h"
 #include "DeviceFixture.h"
 
 namespace movrel::test {
@@ -14,14 +15,6 @@ namespace {
 using device::AtapiDevice;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-sim::DriveConfig Drive(char letter, std::array<int, 4> address) {
-  sim::DriveConfig drive;
-  drive.name = std::string(1, letter);
-  drive.root = std::string(1, letter) + ":\\";
-  drive.address = address;
-  return drive;
-}
 
 // A machine as described, and a device that discovered its drives; ASPI is preferred on request.
 struct Discovered {

@@ -6,21 +6,6 @@ namespace movrel::test {
 
 using device::CommandBlock;
 
-sim::DriveConfig Drive(const std::string& name, int target, FlashId flashId) {
-  sim::DriveConfig drive;
-  drive.name = name;
-  drive.root = name + ":\\";
-  drive.address = {1, 0, target, 0};
-  drive.flashId = flashId;
-  return drive;
-}
-
-sim::BayConfig Bay(std::initializer_list<sim::DriveConfig> drives) {
-  sim::BayConfig bay;
-  bay.drives = drives;
-  return bay;
-}
-
 std::string TraceLine(const std::string& drive, const CommandBlock& command,
                       const std::string& direction, std::uint32_t length,
                       const std::string& outcome) {

@@ -9,18 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "Bays.h"
 #include "QuietApplication.h"
 #include "device/AtapiDevice.h"
 #include "sim/SimSystem.h"
 
 namespace movrel::test {
-
-using FlashId = std::array<std::uint8_t, 4>;
-
-// A drive named `name` on root `name`:\ and target `target`, with the given flash identity.
-sim::DriveConfig Drive(const std::string& name, int target, FlashId flashId = {0xBF, 0xD8, 0, 5});
-
-sim::BayConfig Bay(std::initializer_list<sim::DriveConfig> drives);
 
 // The trace line of one command: the drive, the 12 command bytes, in/out/none, the transfer
 // length and the outcome.

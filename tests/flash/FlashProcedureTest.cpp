@@ -65,7 +65,7 @@ class FlashProcedure : public ::testing::Test {
 
 TEST_F(FlashProcedure, CommandOrderOfASuccessfulRun) {
   std::vector<std::uint32_t> waits;  // the time-out of each command
-  sim::DriveConfig drive = Drive("D", 0);
+  sim::DriveConfig drive = Drive('D', {1, 0, 0, 0});
   drive.responder = [&waits](const sim::CommandBytes&, const sim::DataPhase& data, sim::Answer&) {
     waits.push_back(data.timeoutSeconds);
     return false;
@@ -107,8 +107,8 @@ TEST_F(FlashProcedure, CommandOrderOfASuccessfulRun) {
 }
 
 TEST_F(FlashProcedure, BootCodeChangesOnlyTheProgrammingCommand) {
-  FlashMachine without(Bay({Drive("D", 0)}));
-  FlashMachine with(Bay({Drive("D", 0)}));
+  FlashMachine without(Bay({Drive('D', {1, 0, 0, 0})}));
+  FlashMachine with(Bay({Drive('D', {1, 0, 0, 0})}));
   EXPECT_TRUE(without.device.FlashFirmware(image.data(), kOneMiB, 0));
   EXPECT_TRUE(with.device.FlashFirmware(image.data(), kOneMiB, 1));
   std::vector<std::string> traceWithout = without.system.Trace();
@@ -120,7 +120,7 @@ TEST_F(FlashProcedure, BootCodeChangesOnlyTheProgrammingCommand) {
 }
 
 TEST_F(FlashProcedure, DriveThatStaysNotReadyIsWaitedForSixtySecondsThenFlashed) {
-  sim::DriveConfig drive = Drive("D", 0);
+  sim::DriveConfig drive = Drive('D', {1, 0, 0, 0});
   drive.notReadySeconds = 3600;
   FlashMachine machine(Bay({drive}));
   const std::int64_t start = machine.system.GetClock().NowNanoseconds();
@@ -147,7 +147,7 @@ TEST_F(FlashProcedure, NoProgramForAnUnreadableOrUnknownFlashPartButTheImageStil
       Joined(Joined({"00", "00", "1B", "DF"}, Transfer(64)), kProgrammed);
   for (const test::FlashId& identity :
        {test::FlashId{0, 0, 0, 0}, test::FlashId{0xBF, 0xD8, 0, 7}}) {
-    FlashMachine machine(Bay({Drive("D", 0, identity)}));
+    FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0}, identity)}));
     EXPECT_TRUE(machine.device.FlashFirmware(image.data(), kOneMiB, 0));
     EXPECT_EQ(Steps(machine.system.Trace()), expected);
   }
@@ -176,7 +176,7 @@ TEST_F(FlashProcedure, FailedReadBackSendsNoProgrammingCommand) {
   };
   const std::vector<std::uint8_t> zeros(kOneMiB, 0);
   for (const Case& c : cases) {
-    sim::DriveConfig drive = Drive("D", 0);
+    sim::DriveConfig drive = Drive('D', {1, 0, 0, 0});
     drive.faults.push_back(c.fault);
     FlashMachine machine(Bay({drive}));
     EXPECT_FALSE(machine.device.FlashFirmware(zeros.data(), kOneMiB, 0)) << c.name;
@@ -207,7 +207,7 @@ TEST_F(FlashProcedure, ADriveThatMayHaveLostItsProgramIsNotProgrammed) {
       {"timeout, no program", sim::FaultKind::Timeout, test::FlashId{0xBF, 0xD8, 0, 7}, {}},
   };
   for (const Case& c : cases) {
-    sim::DriveConfig drive = Drive("D", 0, c.flashId);
+    sim::DriveConfig drive = Drive('D', {1, 0, 0, 0}, c.flashId);
     sim::Fault fault = reset;
     fault.kind = c.kind;
     fault.control = 0x00;
@@ -230,7 +230,7 @@ TEST_F(FlashProcedure, ADriveThatMayHaveLostItsProgramIsNotProgrammed) {
 }
 
 TEST_F(FlashProcedure, FailedProgrammingCommandIsSentOnceMoreInStrictMode) {
-  sim::DriveConfig drive = Drive("D", 0);
+  sim::DriveConfig drive = Drive('D', {1, 0, 0, 0});
   sim::Fault fault = FaultOn(0x3B, sim::FaultKind::Fail);
   fault.control = 0x80;
   drive.faults.push_back(fault);
@@ -244,7 +244,7 @@ TEST_F(FlashProcedure, FailedProgrammingCommandIsSentOnceMoreInStrictMode) {
 }
 
 TEST_F(FlashProcedure, PreparationFailuresAreNotRetried) {
-  sim::DriveConfig drive = Drive("D", 0);
+  sim::DriveConfig drive = Drive('D', {1, 0, 0, 0});
   drive.faults.push_back(FaultOn(0x1B, sim::FaultKind::Fail));
   drive.faults.push_back(FaultOn(0xDF, sim::FaultKind::Fail));
   FlashMachine machine(Bay({drive}));
@@ -256,7 +256,7 @@ TEST_F(FlashProcedure, PreparationFailuresAreNotRetried) {
 }
 
 TEST_F(FlashProcedure, ImageThatCannotBeSentWholeIsRefusedBeforeAnyCommand) {
-  FlashMachine machine(Bay({Drive("D", 0)}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0})}));
   for (std::int32_t length : {0, -16384, 16383, kOneMiB + 1, (16 << 20) + 16384}) {
     EXPECT_FALSE(machine.device.FlashFirmware(image.data(), length, 0)) << length;
   }

@@ -29,7 +29,7 @@ class SendFlashProgram : public ::testing::TestWithParam<SendCase> {};
 
 TEST_P(SendFlashProgram, SendsHeaderAndProgramAsTheRowSays) {
   const SendCase& c = GetParam();
-  FlashMachine machine(Bay({Drive("D", 0, c.identity)}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0}, c.identity)}));
   EXPECT_TRUE(machine.device.SendFlashProgram());
 
   const std::vector<std::string> trace = machine.system.Trace();
@@ -119,20 +119,20 @@ TEST(SendFlashProgramShortLoader, SixUnsentProgramBytesAreZeros) {
 }
 
 TEST(SendFlashProgramRefused, ListedPartWithAnUnlistedVariantSendsNothing) {
-  FlashMachine machine(Bay({Drive("D", 0, {0xBF, 0xD8, 0x00, 0x07})}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0}, FlashId{0xBF, 0xD8, 0x00, 0x07})}));
   EXPECT_FALSE(machine.device.SendFlashProgram());
   EXPECT_EQ(machine.system.Trace(),
             (std::vector<std::string>{"D DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good"}));
 }
 
 TEST(SendFlashProgramRefused, NoFlashIdentitySendsNothing) {
-  FlashMachine machine(Bay({Drive("D", 0, {0, 0, 0, 0})}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0}, FlashId{0, 0, 0, 0})}));
   EXPECT_FALSE(machine.device.SendFlashProgram());
   EXPECT_EQ(machine.system.Trace().size(), 1u);
 }
 
 TEST(SendFlashProgramRefused, FailedWriteIsReportedAndNotRepeated) {
-  sim::DriveConfig drive = Drive("D", 0);
+  sim::DriveConfig drive = Drive('D', {1, 0, 0, 0});
   sim::Fault fault;
   fault.command = 0x3B;
   drive.faults.push_back(fault);
@@ -145,7 +145,7 @@ TEST(SendFlashProgramRefused, FailedWriteIsReportedAndNotRepeated) {
 
 class FlashProgramCopy : public ::testing::Test {
  protected:
-  FlashProgramCopy() : machine(Bay({Drive("D", 0)})) {}
+  FlashProgramCopy() : machine(Bay({Drive('D', {1, 0, 0, 0})})) {}
   FlashMachine machine;
 };
 

@@ -68,7 +68,7 @@ struct OneWorker {
 };
 
 TEST(Parser, SuccessfulRunLeavesStatusZeroAndStrictModeOn) {
-  OneWorker worker(Drive("D", 0));
+  OneWorker worker(Drive('D', {1, 0, 0, 0}));
   ASSERT_TRUE(worker.ended);
   EXPECT_EQ(worker.finished.statuses, std::vector<std::uint8_t>{0});
   EXPECT_EQ(worker.finished.threads[0], platform::CurrentThreadId());
@@ -79,7 +79,7 @@ TEST(Parser, SuccessfulRunLeavesStatusZeroAndStrictModeOn) {
 }
 
 TEST(Parser, FailedTransferEndsAsFailureWithoutProgramming) {
-  sim::DriveConfig drive = Drive("D", 0);
+  sim::DriveConfig drive = Drive('D', {1, 0, 0, 0});
   sim::Fault fault;
   fault.command = 0x3C;
   fault.kind = sim::FaultKind::Corrupt;
@@ -93,7 +93,7 @@ TEST(Parser, FailedTransferEndsAsFailureWithoutProgramming) {
 }
 
 TEST(Parser, FailedProgrammingCommandEndsAsFailure) {
-  sim::DriveConfig drive = Drive("D", 0);
+  sim::DriveConfig drive = Drive('D', {1, 0, 0, 0});
   sim::Fault fault;
   fault.command = 0x3B;
   fault.control = 0x80;
@@ -104,7 +104,7 @@ TEST(Parser, FailedProgrammingCommandEndsAsFailure) {
 }
 
 TEST(Parser, UnusableImageEndsAsFailureAndTheDriveReceivesNothing) {
-  OneWorker worker(Drive("D", 0), kOneMiB - 1);
+  OneWorker worker(Drive('D', {1, 0, 0, 0}), kOneMiB - 1);
   ASSERT_TRUE(worker.ended);
   EXPECT_EQ(worker.finished.statuses, std::vector<std::uint8_t>{kFlashFailed});
   EXPECT_TRUE(worker.machine.system.Trace().empty());
@@ -125,7 +125,7 @@ class ThrowingSystem : public sim::SimSystem {
 };
 
 TEST(Parser, AnyOtherExceptionEndsAsFailureNeverAsSuccess) {
-  ThrowingSystem system(Bay({Drive("D", 0)}));
+  ThrowingSystem system(Bay({Drive('D', {1, 0, 0, 0})}));
   test::QuietApplication application;
   AtapiDevice device(system, application);
   ASSERT_TRUE(device.SelectDrive(0));
@@ -142,7 +142,7 @@ TEST(Parser, AnyOtherExceptionEndsAsFailureNeverAsSuccess) {
 // which still ends through its termination handler in the window's thread; the drive is sent
 // nothing.
 TEST(Parser, WorkerThatCannotStartFailsItsDrive) {
-  test::FlashMachine machine(Bay({Drive("D", 0)}));
+  test::FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0})}));
   const std::size_t commandsBefore = machine.system.Trace().size();
   const std::vector<std::uint8_t> image(kOneMiB, 0x3D);
   Finished finished;
@@ -160,12 +160,13 @@ TEST(Parser, WorkerThatCannotStartFailsItsDrive) {
 #endif
 
 TEST(Parser, SeveralWorkersAtOnceEachLeaveTheirOwnResult) {
-  sim::DriveConfig failing = Drive("E", 1);
+  sim::DriveConfig failing = Drive('E', {1, 0, 1, 0});
   sim::Fault fault;
   fault.command = 0x3C;
   fault.kind = sim::FaultKind::Corrupt;
   failing.faults.push_back(fault);
-  test::FlashMachine machine(Bay({Drive("D", 0), failing, Drive("F", 2, {0x01, 0x37, 0, 6})}));
+  test::FlashMachine machine(Bay(
+      {Drive('D', {1, 0, 0, 0}), failing, Drive('F', {1, 0, 2, 0}, FlashId{0x01, 0x37, 0, 6})}));
   ASSERT_EQ(machine.device.DriveCount(), 3);
 
   std::vector<std::unique_ptr<AtapiDevice>> devices;

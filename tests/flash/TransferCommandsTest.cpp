@@ -87,7 +87,7 @@ sim::Fault CorruptRead(int occurrence) {
 // --- Command blocks --------------------------------------------------------------------------
 
 TEST(TransferCommands, WriteAndReadBufferCarryOffsetAndLengthIn24Bits) {
-  FlashMachine machine(Bay({Drive("D", 0)}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0})}));
   std::memset(machine.device.OutBuffer(), 0x5A, 0x3456);
   EXPECT_TRUE(machine.device.WriteBuffer(0x7E1234, 0x3456, 0x00));
   EXPECT_TRUE(machine.device.ReadBuffer(0x7E1234, 0x3456));
@@ -102,7 +102,7 @@ TEST(TransferCommands, WriteAndReadBufferCarryOffsetAndLengthIn24Bits) {
 }
 
 TEST(TransferCommands, LengthsPastTheBuffersSendNothing) {
-  FlashMachine machine(Bay({Drive("D", 0)}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0})}));
   EXPECT_FALSE(machine.device.ReadBuffer(0, 65537));
   EXPECT_FALSE(machine.device.ReadBuffer(0, -16384));
   EXPECT_FALSE(machine.device.WriteBuffer(0, 0x100000, 0x00));
@@ -112,7 +112,7 @@ TEST(TransferCommands, LengthsPastTheBuffersSendNothing) {
 }
 
 TEST(TransferCommands, ProgrammingCommandsHaveNoDataPhase) {
-  FlashMachine machine(Bay({Drive("D", 0)}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0})}));
   machine.device.WriteBuffer(0, 0, 0x80);
   machine.device.WriteBuffer(0, 0, 0xA0);
   const std::vector<std::string> trace = machine.system.Trace();
@@ -122,7 +122,7 @@ TEST(TransferCommands, ProgrammingCommandsHaveNoDataPhase) {
 }
 
 TEST(TransferCommands, AnyOtherControlByteSendsData) {
-  FlashMachine machine(Bay({Drive("D", 0)}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0})}));
   machine.device.WriteBuffer(0, 1240, 0x7F);
   const std::vector<std::string> trace = CommandsWithCode(machine.system.Trace(), 0x3B);
   ASSERT_EQ(trace.size(), 1u);
@@ -132,7 +132,7 @@ TEST(TransferCommands, AnyOtherControlByteSendsData) {
 // --- Flash identity ----------------------------------------------------------------------------
 
 TEST(ReadFlashId, SendsTheVendorCommandAndKeepsTheReply) {
-  FlashMachine machine(Bay({Drive("D", 0, {0xC2, 0x38, 0x00, 0x05})}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0}, FlashId{0xC2, 0x38, 0x00, 0x05})}));
   EXPECT_TRUE(machine.device.ReadFlashId());
   EXPECT_EQ(machine.system.Trace(),
             (std::vector<std::string>{"D DF 11 00 00 00 00 00 00 00 00 00 00 in 128 good"}));
@@ -144,7 +144,7 @@ TEST(ReadFlashId, SendsTheVendorCommandAndKeepsTheReply) {
 }
 
 TEST(ReadFlashId, AllZeroReplyIsNoIdentity) {
-  FlashMachine machine(Bay({Drive("D", 0, {0, 0, 0, 0})}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0}, FlashId{0, 0, 0, 0})}));
   EXPECT_FALSE(machine.device.ReadFlashId());
   ASSERT_EQ(machine.system.Trace().size(), 1u);
   EXPECT_NE(machine.system.Trace()[0].find(" good"), std::string::npos);
@@ -162,7 +162,7 @@ TEST(ReadFlashId, ShortReplyCarriesNoBytesOfAnEarlierOne) {
 }
 
 TEST(ReadFlashId, FailedCommandIsNoIdentity) {
-  sim::DriveConfig drive = Drive("D", 0);
+  sim::DriveConfig drive = Drive('D', {1, 0, 0, 0});
   sim::Fault fault;
   fault.command = 0xDF;
   drive.faults.push_back(fault);
@@ -173,7 +173,7 @@ TEST(ReadFlashId, FailedCommandIsNoIdentity) {
 // --- Image transfer ----------------------------------------------------------------------------
 
 TEST(TransferImage, OneMiBGoesAsSixtyFourVerifiedChunks) {
-  FlashMachine machine(Bay({Drive("D", 0)}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0})}));
   const std::vector<std::uint8_t> image = Image(kOneMiB);
   EXPECT_TRUE(machine.device.TransferImage(image.data(), kOneMiB));
   const std::vector<std::string> trace = machine.system.Trace();
@@ -184,7 +184,7 @@ TEST(TransferImage, OneMiBGoesAsSixtyFourVerifiedChunks) {
 }
 
 TEST(TransferImage, MismatchInChunkTenStartsTheNextAttemptAtChunkZero) {
-  sim::DriveConfig drive = Drive("D", 0);
+  sim::DriveConfig drive = Drive('D', {1, 0, 0, 0});
   drive.faults.push_back(CorruptRead(11));  // the read-back of chunk 10 in the first pass
   FlashMachine machine(Bay({drive}));
   const std::vector<std::uint8_t> image = Image(kOneMiB);
@@ -196,7 +196,7 @@ TEST(TransferImage, MismatchInChunkTenStartsTheNextAttemptAtChunkZero) {
 }
 
 TEST(TransferImage, GivesUpAfterExactlyThreeFailedPasses) {
-  sim::DriveConfig drive = Drive("D", 0);
+  sim::DriveConfig drive = Drive('D', {1, 0, 0, 0});
   // Chunk 5 is corrupted in every pass: each pass reads chunks 0 to 5.
   for (int occurrence : {6, 12, 18, 24}) drive.faults.push_back(CorruptRead(occurrence));
   FlashMachine machine(Bay({drive}));
@@ -211,7 +211,7 @@ TEST(TransferImage, GivesUpAfterExactlyThreeFailedPasses) {
 }
 
 TEST(TransferImage, FailedWriteEndsThePass) {
-  sim::DriveConfig drive = Drive("D", 0);
+  sim::DriveConfig drive = Drive('D', {1, 0, 0, 0});
   sim::Fault fault;
   fault.command = 0x3B;
   fault.occurrence = 3;
@@ -239,7 +239,7 @@ TEST(TransferImage, ReadBackWithoutDataNeverPassesForTheChunk) {
 }
 
 TEST(TransferImage, RefusesLengthsItCannotSendWhole) {
-  FlashMachine machine(Bay({Drive("D", 0)}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0})}));
   const std::vector<std::uint8_t> image = Image((16 << 20) + kChunk);
   for (std::int32_t length :
        {0, -kChunk, kChunk - 1, kChunk + 1, 3 * kChunk / 2, (16 << 20) + kChunk}) {
@@ -250,7 +250,7 @@ TEST(TransferImage, RefusesLengthsItCannotSendWhole) {
 }
 
 TEST(TransferImage, SixteenMiBReachesTheLastTwentyFourBitOffset) {
-  FlashMachine machine(Bay({Drive("D", 0)}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0})}));
   const std::vector<std::uint8_t> image = Image(16 << 20);
   EXPECT_TRUE(machine.device.TransferImage(image.data(), 16 << 20));
   const std::vector<std::string> trace = machine.system.Trace();
@@ -270,7 +270,7 @@ double VirtualSecondsOf(sim::SimSystem& system, const std::function<void()>& wor
 TEST(Delay, WaitsTheGivenTimeOnTheClockInShortSleeps) {
   for (const double seconds : {1.0, 0.0155, 0.0001}) {
     SCOPED_TRACE(seconds);
-    FlashMachine machine(Bay({Drive("D", 0)}));
+    FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0})}));
     const std::int64_t reads = machine.system.GetClock().Reads();
     const double waited = VirtualSecondsOf(machine.system, [&] { machine.device.Delay(seconds); });
     EXPECT_GE(waited, seconds);
@@ -280,7 +280,7 @@ TEST(Delay, WaitsTheGivenTimeOnTheClockInShortSleeps) {
 }
 
 TEST(Delay, EndsOnAMachineWithoutAHighResolutionCounter) {
-  sim::SimSystem system(Bay({Drive("D", 0)}));
+  sim::SimSystem system(Bay({Drive('D', {1, 0, 0, 0})}));
   system.SetHighResolutionCounter(false);
   test::QuietApplication application;
   AtapiDevice device(system, application, false);
@@ -291,7 +291,7 @@ TEST(Delay, EndsOnAMachineWithoutAHighResolutionCounter) {
 }
 
 TEST(Delay, LetsTheWindowThreadHandleItsMessages) {
-  FlashMachine machine(Bay({Drive("D", 0)}));
+  FlashMachine machine(Bay({Drive('D', {1, 0, 0, 0})}));
   bool handled = false;
   machine.application.Post([&] { handled = true; });
   machine.device.Delay(0.01);

@@ -40,7 +40,7 @@ Session RunConsole(const std::string& input, const Package& package, sim::BayCon
 
 sim::BayConfig TwoDrives() {
   sim::BayConfig bay;
-  bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1, "Othermak", "CD-ROM X", "1.00")};
+  bay.drives = {Drive('D', {0, 0, 0, 0}), Drive('E', {1, 0, 0, 0}, "Othermak", "CD-ROM X", "1.00")};
   return bay;
 }
 
@@ -160,7 +160,7 @@ TEST(ConsoleView, TheDrivesAndThePackagesBytesReachTheTerminalAsText) {
   request.options[static_cast<std::size_t>(Option::Warning)] = '1';  // the NOTICE names the model
   request.banks[0].constraints = {{"", "", vendor, product}};
   sim::BayConfig bay;
-  bay.drives = {Drive("D", "D", 0, vendor, product, "R\a05")};
+  bay.drives = {Drive('D', {0, 0, 0, 0}, vendor, product, "R\a05")};
 
   const auto session = RunConsole("y\nu\nq\n", MakePackage(request), bay);
   EXPECT_THAT(session.output, HasSubstr("only supports Dornavex?[5m drive.\n\nNOTICE : \n"));

@@ -56,7 +56,7 @@ bool DrawnIn(QWidget& widget, const QColor& color) {
 
 TEST(QtForm, ShowsTheDriveListAndPanelAtTheirPlaces) {
   sim::BayConfig bay;
-  bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1, "Othermak", "CD-ROM X", "1.00")};
+  bay.drives = {Drive('D', {0, 0, 0, 0}), Drive('E', {1, 0, 0, 0}, "Othermak", "CD-ROM X", "1.00")};
   sim::SimSystem system(bay);
   AnsweringApplication application;
   const auto package = MakePackage(StandardRequest());
@@ -143,7 +143,7 @@ TEST(QtForm, BoundsIncludeTheWindowManagersFrame) {
   ASSERT_TRUE(running) << "the window manager did not start";
 
   sim::BayConfig bay;
-  bay.drives = {Drive("D", "D", 0)};
+  bay.drives = {Drive('D', {0, 0, 0, 0})};
   sim::SimSystem system(bay);
   AnsweringApplication application;
   const auto package = MakePackage(StandardRequest());

@@ -148,7 +148,8 @@ class Win32Form : public ::testing::Test {
   std::unique_ptr<ui::FrmMovrel> form;
 
   Win32Form() {
-    bay.drives = {Drive("D", "D", 0), Drive("E", "E", 1, "Othermak", "CD-ROM X", "1.00")};
+    bay.drives = {Drive('D', {0, 0, 0, 0}),
+                  Drive('E', {1, 0, 0, 0}, "Othermak", "CD-ROM X", "1.00")};
     seenBoxes.clear();
     yesNoAnswer = IDYES;
   }
