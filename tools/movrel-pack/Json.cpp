@@ -40,7 +40,6 @@ Json Bank(const package::PackageView& package, int bank) {
   const package::BankImage image = package.Image(bank);
   const bool inUse = bank < package.BankCount();
   Json json = {{"number", bank + 1},
-               {"in_use", inUse},
                {"start", package.BankStart(bank)},
                {"size", package.BankSize(bank)},
                {"new_revision", package.NewRevision(bank)},
@@ -56,6 +55,7 @@ Json Bank(const package::PackageView& package, int bank) {
   for (int e = 0; e < layout::kEntriesPerBank; ++e) {
     json["constraints"].push_back(Constraint(package.Constraint(bank, e), e + 1));
   }
+  json["in_use"] = inUse;  // last: members are only ever added after the others
   return json;
 }
 
