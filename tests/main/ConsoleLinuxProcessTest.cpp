@@ -52,7 +52,8 @@ TEST(ConsoleLinuxProcess, WithoutOpticalDrivesEndsWithTheNoMatchMessageAndAnEmpt
   ASSERT_EQ(Shell(std::string(MOVREL_PACK_PATH) + " pack --template " + CONSOLE_PATH +
                   " --output " + (dir / "flasher").string() +
                   " --model 'Dornavex DVDRW KTR-207M' --bank 1=" + (dir / "image.bin").string() +
-                  " --new-fw 1=RV0D --constraint '1=RV01,RV0D,Dornavex,DVDRW KTR-207M' >/dev/null"),
+                  " --new-fw 1=RV0D --constraint '1=RV01,RV0D,Dornavex,DVDRW KTR-207M'"
+                  " --option REBOOT=0 --allow-template-texts >/dev/null"),
             0);
 
   EXPECT_EQ(Shell((dir / "flasher").string() + " < /dev/null > " + (dir / "output.txt").string() +

@@ -733,7 +733,7 @@ def package_flasher(scenario, binaries, folder, template="movrel-console", outpu
     options = [item for option in chosen for item in ("--option", option)]
     run([str(binaries / "movrel-pack"), "pack", "--template", str(binaries / template),
          "--output", str(folder / output), "--bank", f"1={folder / 'image.bin'}",
-         *PACKAGE, *options], stdout=subprocess.DEVNULL)
+         *PACKAGE, *options, "--allow-template-texts"], stdout=subprocess.DEVNULL)
 
 
 def act(machine, action, deadline):

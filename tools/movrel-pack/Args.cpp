@@ -12,6 +12,56 @@ namespace {
 
 using package::layout::Option;
 
+// The arguments of a command from `next` on, one option at a time: "--name VALUE" or, as GNU
+// getopt_long takes it, "--name=VALUE".
+class OptionReader {
+ public:
+  OptionReader(const std::vector<std::string>& args, std::size_t first) : args(args), next(first) {}
+
+  bool Done() const { return next == args.size(); }
+
+  // The next option's name. Throws HelpRequested for --help and -h.
+  std::string Flag() {
+    const std::string& arg = args[next++];
+    attached.reset();
+    if (arg == "--help" || arg == "-h") throw HelpRequested();
+    const std::size_t equals = arg.find('=');
+    if (!arg.starts_with("--") || equals == std::string::npos) return arg;
+    attached = arg.substr(equals + 1);
+    return arg.substr(0, equals);
+  }
+
+  // The value of the option `flag` just read.
+  std::string Value(const std::string& flag) {
+    if (attached) return *std::exchange(attached, std::nullopt);
+    if (Done()) throw UsageError(flag + " needs a value");
+    return args[next++];
+  }
+
+  // The option `flag` just read takes no value.
+  void NoValue(const std::string& flag) const {
+    if (attached) throw UsageError(flag + " takes no value");
+  }
+
+ private:
+  const std::vector<std::string>& args;
+  std::size_t next;
+  std::optional<std::string> attached;
+};
+
+UsageError UnknownArgument(const std::string& arg, const char* command, const char* options) {
+  return UsageError("unknown argument '" + arg + "'; " + command + " takes " + options);
+}
+
+// The command's first argument, the executable, unless it asks for help.
+const std::string& Executable(const std::vector<std::string>& args, const char* command) {
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) throw HelpRequested();
+  if (args.empty() || args[0].starts_with("-")) {
+    throw UsageError(std::string(command) + " takes the executable first");
+  }
+  return args[0];
+}
+
 std::optional<std::string> PackRequest::*TextMember(std::string_view flag) {
   for (const TextField& field : kTextFields) {
     if (flag.substr(0, 2) == "--" && flag.substr(2) == field.name) return field.member;
@@ -22,7 +72,7 @@ std::optional<std::string> PackRequest::*TextMember(std::string_view flag) {
 // "1".."4" as the bank index 0..3.
 int BankIndex(std::string_view number) {
   if (number.size() != 1 || number[0] < '1' || number[0] > '0' + package::layout::kBankCount) {
-    throw Refusal("bank number '" + std::string(number) + "' is not one of 1 to 4");
+    throw UsageError("bank number '" + std::string(number) + "' is not one of 1, 2, 3, 4");
   }
   return number[0] - '1';
 }
@@ -31,7 +81,8 @@ int BankIndex(std::string_view number) {
 std::pair<int, std::string> BankAndValue(std::string_view flag, const std::string& value) {
   std::size_t equals = value.find('=');
   if (equals == std::string::npos) {
-    throw UsageError(std::string(flag) + " expects N=..., got '" + value + "'");
+    throw UsageError(std::string(flag) + " expects N=..., with N one of 1, 2, 3, 4, got '" + value +
+                     "'");
   }
   return {BankIndex(std::string_view(value).substr(0, equals)), value.substr(equals + 1)};
 }
@@ -46,7 +97,7 @@ ConstraintArg SplitConstraint(const std::string& fields) {
     }
   }
   if (parts.size() != 4) {
-    throw Refusal("a constraint has four fields MIN,MAX,VENDOR,PRODUCT, got '" + fields + "'");
+    throw UsageError("a constraint has four fields MIN,MAX,VENDOR,PRODUCT, got '" + fields + "'");
   }
   return {parts[0], parts[1], parts[2], parts[3]};
 }
@@ -57,27 +108,38 @@ void Once(std::set<std::string>& given, const std::string& option) {
   if (!given.insert(option).second) throw UsageError(option + " is given more than once");
 }
 
+// The keys --option sets, for a message: "N2OMESSAGE, CHKDISC, ..., NBWARNING".
+std::string OptionKeys() {
+  std::string keys;
+  for (const package::layout::OptionSlot& slot : package::layout::kOptionSlots) {
+    if (slot.key == package::layout::SlotOf(Option::HowManyBin).key) continue;
+    keys += (keys.empty() ? "" : ", ") + std::string(slot.key);
+  }
+  return keys;
+}
+
 void SetOption(PackRequest& request, std::set<std::string>& given, const std::string& setting) {
   std::size_t equals = setting.find('=');
   if (equals == std::string::npos) {
-    throw UsageError("--option expects KEY=VALUE, got '" + setting + "'");
+    throw UsageError("--option expects KEY=DIGIT, with KEY one of " + OptionKeys() + ", got '" +
+                     setting + "'");
   }
   std::string_view key = std::string_view(setting).substr(0, equals);
   std::string_view value = std::string_view(setting).substr(equals + 1);
   if (key == package::layout::SlotOf(Option::HowManyBin).key) {
-    throw Refusal("HOW_MANY_BIN is not an option: it is the number of banks given");
+    throw UsageError("HOW_MANY_BIN is not an option: it is the number of banks given");
   }
   for (std::size_t i = 0; i < package::layout::kOptionSlots.size(); ++i) {
     if (package::layout::kOptionSlots[i].key != key) continue;
     if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
-      throw Refusal("option " + std::string(key) + " takes one digit, got '" + std::string(value) +
-                    "'");
+      throw UsageError("option " + std::string(key) + " takes one digit (0 off, 1 on), got '" +
+                       std::string(value) + "'");
     }
     Once(given, "--option " + std::string(key));
     request.options[i] = value[0];
     return;
   }
-  throw Refusal("unknown option key '" + std::string(key) + "'");
+  throw UsageError("unknown option key '" + std::string(key) + "'; the keys are " + OptionKeys());
 }
 
 }  // namespace
@@ -85,12 +147,14 @@ void SetOption(PackRequest& request, std::set<std::string>& given, const std::st
 ShowRequest ParseShowArguments(const std::vector<std::string>& args) {
   ShowRequest request;
   std::set<std::string> given;
-  for (const std::string& arg : args) {
+  for (OptionReader reader(args, 0); !reader.Done();) {
+    const std::string arg = reader.Flag();
     if (arg == "--json") {
+      reader.NoValue(arg);
       Once(given, arg);
       request.json = true;
     } else if (arg.starts_with("-")) {
-      throw UsageError("unknown argument '" + arg + "'");
+      throw UnknownArgument(arg, "show", "--json");
     } else if (!request.executablePath.empty()) {
       throw UsageError("show takes one executable");
     } else {
@@ -102,16 +166,12 @@ ShowRequest ParseShowArguments(const std::vector<std::string>& args) {
 }
 
 VerifyRequest ParseVerifyArguments(const std::vector<std::string>& args) {
-  if (args.empty() || args[0].starts_with("-")) {
-    throw UsageError("verify takes the executable first");
-  }
-  VerifyRequest request{args[0], {}};
+  VerifyRequest request{Executable(args, "verify"), {}};
   std::set<std::string> given;
-  for (std::size_t i = 1; i < args.size(); i += 2) {
-    const std::string& flag = args[i];
-    if (flag != "--bank") throw UsageError("unknown argument '" + flag + "'");
-    if (i + 1 == args.size()) throw UsageError(flag + " needs a value");
-    auto [bank, path] = BankAndValue(flag, args[i + 1]);
+  for (OptionReader reader(args, 1); !reader.Done();) {
+    const std::string flag = reader.Flag();
+    if (flag != "--bank") throw UnknownArgument(flag, "verify", "--bank");
+    auto [bank, path] = BankAndValue(flag, reader.Value(flag));
     Once(given, flag + " " + std::to_string(bank + 1));
     request.banks.push_back({bank, path});
   }
@@ -120,21 +180,17 @@ VerifyRequest ParseVerifyArguments(const std::vector<std::string>& args) {
 }
 
 RepackRequest ParseRepackArguments(const std::vector<std::string>& args) {
-  if (args.empty() || args[0].starts_with("-")) {
-    throw UsageError("repack takes the executable first");
-  }
-  RepackRequest request{args[0], {}, {}, {}};
+  RepackRequest request{Executable(args, "repack"), {}, {}, {}};
   std::set<std::string> given;
-  for (std::size_t i = 1; i < args.size(); i += 2) {
-    const std::string& flag = args[i];
+  for (OptionReader reader(args, 1); !reader.Done();) {
+    const std::string flag = reader.Flag();
     std::string* value = flag == "--output"         ? &request.outputPath
                          : flag == "--template"     ? &request.templatePath
                          : flag == "--template-dir" ? &request.templateDirectory
                                                     : nullptr;
-    if (!value) throw UsageError("unknown argument '" + flag + "'");
-    if (i + 1 == args.size()) throw UsageError(flag + " needs a value");
+    if (!value) throw UnknownArgument(flag, "repack", "--output, --template, --template-dir");
+    *value = reader.Value(flag);
     Once(given, flag);
-    *value = args[i + 1];
   }
   if (request.outputPath.empty()) throw UsageError("--output is required");
   if (request.templatePath.empty() == request.templateDirectory.empty()) {
@@ -146,42 +202,47 @@ RepackRequest ParseRepackArguments(const std::vector<std::string>& args) {
 PackRequest ParsePackArguments(const std::vector<std::string>& args) {
   PackRequest request;
   std::set<std::string> given;
-  for (std::size_t i = 0; i < args.size(); i += 2) {
-    const std::string& flag = args[i];
-    if (i + 1 == args.size()) throw UsageError(flag + " needs a value");
-    const std::string& value = args[i + 1];
-    if (auto member = TextMember(flag)) {
+  for (OptionReader reader(args, 0); !reader.Done();) {
+    const std::string flag = reader.Flag();
+    if (flag == "--allow-template-texts") {
+      reader.NoValue(flag);
       Once(given, flag);
-      request.*member = value;
+      request.allowTemplateTexts = true;
+    } else if (auto member = TextMember(flag)) {
+      Once(given, flag);
+      request.*member = reader.Value(flag);
     } else if (flag == "--template") {
       Once(given, flag);
-      request.templatePath = value;
+      request.templatePath = reader.Value(flag);
     } else if (flag == "--output") {
       Once(given, flag);
-      request.outputPath = value;
+      request.outputPath = reader.Value(flag);
     } else if (flag == "--bank") {
-      auto [bank, path] = BankAndValue(flag, value);
+      auto [bank, path] = BankAndValue(flag, reader.Value(flag));
       Once(given, flag + " " + std::to_string(bank + 1));
       request.banks[bank].imagePath = path;
     } else if (flag == "--new-fw") {
-      auto [bank, revision] = BankAndValue(flag, value);
+      auto [bank, revision] = BankAndValue(flag, reader.Value(flag));
       Once(given, flag + " " + std::to_string(bank + 1));
       request.banks[bank].newRevision = revision;
     } else if (flag == "--constraint") {
-      auto [bank, fields] = BankAndValue(flag, value);
+      auto [bank, fields] = BankAndValue(flag, reader.Value(flag));
       auto& constraints = request.banks[bank].constraints;
       if (constraints.size() == package::layout::kEntriesPerBank) {
-        throw Refusal("bank " + std::to_string(bank + 1) + " has room for 8 constraints");
+        throw UsageError("bank " + std::to_string(bank + 1) + " has room for 8 constraints");
       }
       constraints.push_back(SplitConstraint(fields));
     } else if (flag == "--any-drive") {
-      const int bank = BankIndex(value);
+      const int bank = BankIndex(reader.Value(flag));
       Once(given, flag + " " + std::to_string(bank + 1));
       request.banks[bank].anyDrive = true;
     } else if (flag == "--option") {
-      SetOption(request, given, value);
+      SetOption(request, given, reader.Value(flag));
     } else {
-      throw UsageError("unknown argument '" + flag + "'");
+      throw UnknownArgument(flag, "pack",
+                            "--template, --output, --bank, --new-fw, --constraint, --any-drive, "
+                            "--option, --title, --version, --model, --date, --note, --contact, "
+                            "--allow-template-texts");
     }
   }
   if (request.templatePath.empty()) throw UsageError("--template is required");

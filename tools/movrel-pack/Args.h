@@ -28,6 +28,8 @@ struct PackRequest {
   std::array<BankArgs, package::layout::kBankCount> banks;  // index 0 is bank 1
   // Indexed by app::layout::Option; HOW_MANY_BIN always follows the banks given.
   std::array<std::optional<char>, package::layout::kOptionSlots.size()> options;
+  // The template's placeholder texts (MODEL_HERE, ...) may stay in the package.
+  bool allowTemplateTexts = false;
 };
 
 // The descriptive texts that --title, --version, ... set, with their fields in the block.
@@ -75,12 +77,15 @@ struct RepackRequest {
   std::string templateDirectory;  // empty when a template is given
 };
 
+// Each parser takes options as "--name VALUE" or "--name=VALUE", and throws HelpRequested for
+// --help or -h where an option may stand.
+
 // The arguments after "show": one executable and --json at most once, in any order. Throws
 // UsageError otherwise.
 ShowRequest ParseShowArguments(const std::vector<std::string>& args);
 
 // The arguments after "verify": the executable, then one or more --bank N=FILE, at most one per
-// bank. Throws UsageError for anything else, Refusal for a bank number outside 1..4.
+// bank. Throws UsageError for anything else.
 VerifyRequest ParseVerifyArguments(const std::vector<std::string>& args);
 
 // The arguments after "repack": the executable, then --output and one of --template and
@@ -88,9 +93,9 @@ VerifyRequest ParseVerifyArguments(const std::vector<std::string>& args);
 RepackRequest ParseRepackArguments(const std::vector<std::string>& args);
 
 // The arguments after "pack". Throws UsageError for an unknown or incomplete option or one given
-// twice (every option but --constraint takes one value, per bank or per key), Refusal for
-// a value outside what the block can hold (bank numbers, option names and digits, the number of
-// constraints of a bank).
+// twice (every option but --constraint takes one value, per bank or per key), a bank number, an
+// option key or digit that does not exist, a constraint without its four fields and a ninth
+// constraint of a bank. What the values say is checked later (CheckChoices, FillBlock).
 PackRequest ParsePackArguments(const std::vector<std::string>& args);
 
 }  // namespace movrel::pack

@@ -38,6 +38,7 @@ const char* SealName(package::SealState state) {
 
 Json Bank(const package::PackageView& package, int bank) {
   const package::BankImage image = package.Image(bank);
+  const bool inUse = bank < package.BankCount();
   Json json = {{"number", bank + 1},
                {"start", package.BankStart(bank)},
                {"size", package.BankSize(bank)},
@@ -48,12 +49,13 @@ Json Bank(const package::PackageView& package, int bank) {
   } else {
     json["reason"] = image.reason;
   }
-  // A free first entry lets the bank update every drive.
-  json["any_drive"] = package.Constraint(bank, 0).IsPlaceholder();
+  // A free first entry lets a bank in use update every drive; one not in use updates none.
+  json["any_drive"] = inUse && package.Constraint(bank, 0).IsPlaceholder();
   json["constraints"] = Json::array();
   for (int e = 0; e < layout::kEntriesPerBank; ++e) {
     json["constraints"].push_back(Constraint(package.Constraint(bank, e), e + 1));
   }
+  json["in_use"] = inUse;  // last: members are only ever added after the others
   return json;
 }
 

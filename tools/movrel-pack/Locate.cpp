@@ -51,7 +51,7 @@ std::size_t LocateBlock(std::span<const unsigned char> file) {
     found = start;
     ++count;
   }
-  if (count == 0) throw Refusal("no package block found (no \"FW_CONSTRAINTS=\" block)");
+  if (count == 0) throw Refusal("no package block found");
   if (count > 1) throw Refusal("more than one package block found");
   return found;
 }

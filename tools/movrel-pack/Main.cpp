@@ -2,6 +2,7 @@
 // files, writes a package into a copy of a template executable, or moves the package of one
 // executable into a copy of another.
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "movrel-pack/Args.h"
+#include "movrel-pack/Choices.h"
 #include "movrel-pack/Error.h"
 #include "movrel-pack/File.h"
 #include "movrel-pack/Json.h"
@@ -23,66 +25,110 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: movrel-pack show [--json] EXE\n"
-    "       movrel-pack verify EXE --bank N=FILE ...\n"
-    "       movrel-pack pack --template EXE --output OUT --bank 1=FILE --new-fw 1=REV\n"
-    "                        (--constraint 1=MIN,MAX,VENDOR,PRODUCT ... | --any-drive 1) ...\n"
-    "       movrel-pack repack EXE --output OUT (--template EXE | --template-dir DIR)\n"
-    "       movrel-pack --help\n";
+// Each command's usage and its help, as "movrel-pack COMMAND --help" prints them.
+struct Command {
+  const char* name;
+  const char* usage;
+  const char* help;
+};
 
-constexpr const char* kHelp =
+constexpr Command kCommands[] = {
+    {"show", "show [--json] EXE\n",
+     "\n"
+     "show EXE       prints every field of the package block in EXE: texts, options, each\n"
+     "               bank in use with its start, size, new revision, SHA-256 and constraints,\n"
+     "               whether the template markers are still present, and the state of the seal.\n"
+     "  --json                       the same as one JSON document (see movrel-pack(1))\n"},
+    {"verify", "verify EXE --bank N=FILE ...\n",
+     "\n"
+     "verify EXE     checks that each bank N given holds exactly the bytes of FILE: a line per\n"
+     "               bank says whether it does, or why not, a last line the seal's state.\n"
+     "               Exit status 0 only when all do and the seal is not damaged.\n"
+     "  --bank N=FILE                a bank (1..4) and the file it should hold\n"},
+    {"pack",
+     "pack --template EXE --output OUT --bank 1=FILE --new-fw 1=REV\n"
+     "                        (--constraint 1=MIN,MAX,VENDOR,PRODUCT ... | --any-drive 1)\n"
+     "                        --option REBOOT=0|1 --model TEXT --title TEXT --contact TEXT\n"
+     "                        --date TEXT [OPTION ...]\n",
+     "\n"
+     "pack           writes a package into a copy of the template EXE, as OUT with the same\n"
+     "               file mode, and seals it: records the block's SHA-256 in the seal, which\n"
+     "               the flasher checks before it touches a drive. Only the block and the\n"
+     "               seal change; EXE may already hold a package.\n"
+     "  --template EXE               the executable to start from\n"
+     "  --output OUT                 the file to write\n"
+     "  --title, --version, --model, --date, --note, --contact TEXT\n"
+     "                               descriptive texts (left out: kept as in EXE)\n"
+     "  --bank N=FILE                firmware image of bank N (1..4), a positive multiple of\n"
+     "                               16384 bytes; banks are numbered from 1 without gaps and\n"
+     "                               laid out back to back; HOW_MANY_BIN is their number\n"
+     "  --new-fw N=REV               the 4-character revision bank N installs (required)\n"
+     "  --constraint N=MIN,MAX,VENDOR,PRODUCT\n"
+     "                               a drive bank N may update, up to 8 per bank, in order;\n"
+     "                               revisions are 4 characters, MIN not above MAX, vendor\n"
+     "                               and product are padded with spaces to 8 and 16; an\n"
+     "                               empty field places no condition\n"
+     "  --any-drive N                bank N accepts every drive (instead of constraints)\n"
+     "  --option KEY=DIGIT           N2OMESSAGE, CHKDISC, BOOTCODE, REBOOT, AUTOMODE, CLOSEAP,\n"
+     "                               WARNING, ADMIN, NBWARNING: 0 off, 1 on (left out: kept\n"
+     "                               as in EXE; REBOOT must be given)\n"
+     "  --allow-template-texts       lets the template's placeholder model, title, contact\n"
+     "                               and date (MODEL_HERE, ...) stay in the package\n"},
+    {"repack", "repack EXE --output OUT (--template EXE | --template-dir DIR)\n",
+     "\n"
+     "repack EXE     writes the package block of EXE, as it is, into a copy of a template, as\n"
+     "               OUT with the template's file mode: the package runs in that build of the\n"
+     "               flasher. Nothing else of EXE is used; EXE is read once.\n"
+     "  --output OUT                 the file to write\n"
+     "  --template EXE               the executable to start from\n"
+     "  --template-dir DIR           the Linux flasher in DIR that EXE was made from: DIR/movrel\n"
+     "                               or DIR/movrel-console, as the mark that EXE carries names\n"
+     "                               it\n"},
+};
+
+constexpr const char* kNotes =
     "\n"
-    "show EXE       prints every field of the package block in EXE: texts, options, each\n"
-    "               bank's start, size, new revision, SHA-256 and constraints, whether\n"
-    "               the template markers are still present, and the state of the seal.\n"
-    "  --json                       the same as one JSON document (see movrel-pack(1))\n"
-    "\n"
-    "verify EXE     checks that each bank N given holds exactly the bytes of FILE: a line per\n"
-    "               bank says whether it does, or why not, a last line the seal's state.\n"
-    "               Exit status 0 only when all do and the seal is not damaged.\n"
-    "  --bank N=FILE                a bank (1..4) and the file it should hold\n"
-    "\n"
-    "pack           writes a package into a copy of the template EXE, as OUT with the same\n"
-    "               file mode, and seals it: records the block's SHA-256 in the seal, which\n"
-    "               the flasher checks before it touches a drive. Only the block and the\n"
-    "               seal change; EXE may already hold a package.\n"
-    "  --template EXE               the executable to start from\n"
-    "  --output OUT                 the file to write\n"
-    "  --title, --version, --model, --date, --note, --contact TEXT\n"
-    "                               descriptive texts (left out: kept as in EXE)\n"
-    "  --bank N=FILE                firmware image of bank N (1..4), a positive multiple of\n"
-    "                               16384 bytes; banks are numbered from 1 without gaps and\n"
-    "                               laid out back to back; HOW_MANY_BIN is their number\n"
-    "  --new-fw N=REV               the 4-character revision bank N installs (required)\n"
-    "  --constraint N=MIN,MAX,VENDOR,PRODUCT\n"
-    "                               a drive bank N may update, up to 8 per bank, in order;\n"
-    "                               revisions are 4 characters, vendor and product are\n"
-    "                               padded with spaces to 8 and 16; an empty field places\n"
-    "                               no condition\n"
-    "  --any-drive N                bank N accepts every drive (instead of constraints)\n"
-    "  --option KEY=DIGIT           N2OMESSAGE, CHKDISC, BOOTCODE, REBOOT, AUTOMODE, CLOSEAP,\n"
-    "                               WARNING, ADMIN, NBWARNING (left out: kept as in EXE)\n"
-    "\n"
-    "repack EXE     writes the package block of EXE, as it is, into a copy of a template, as\n"
-    "               OUT with the template's file mode: the package runs in that build of the\n"
-    "               flasher. Nothing else of EXE is used; EXE is read once.\n"
-    "  --output OUT                 the file to write\n"
-    "  --template EXE               the executable to start from\n"
-    "  --template-dir DIR           the Linux flasher in DIR that EXE was made from: DIR/movrel\n"
-    "                               or DIR/movrel-console, as the mark that EXE carries names\n"
-    "                               it\n"
-    "\n"
+    "Options take their value as --name VALUE or --name=VALUE.\n"
     "Every file is opened once and read only when it is a regular file (a FIFO, a directory\n"
     "or a device is refused); an executable may hold up to 64 MiB.\n"
     "\n"
     "exit status: 0 done; 1 refused or failed (pack writes no file), or a bank differs or\n"
-    "the seal is damaged (verify); 2 usage error\n";
+    "the seal is damaged (verify); 2 usage error, or a choice pack leaves to the template\n";
+
+void PrintUsage(std::FILE* to) {
+  const char* prefix = "usage: ";
+  for (const Command& command : kCommands) {
+    std::fprintf(to, "%smovrel-pack %s", prefix, command.usage);
+    prefix = "       ";
+  }
+  std::fprintf(to, "%smovrel-pack --help | --version\n", prefix);
+}
+
+// The package block of `file`, read from `path`: a file without one is not a Movrel flasher (or
+// template), whatever else it is.
+std::size_t LocateBlockIn(const movrel::pack::Bytes& file, const std::string& path,
+                          const char* what) {
+  try {
+    return movrel::pack::LocateBlock(file);
+  } catch (const movrel::pack::Refusal& error) {
+    throw movrel::pack::Refusal("'" + path + "' is not " + what + ": " + error.what());
+  }
+}
+
+constexpr const char* kFlasher = "a Movrel flasher";
+constexpr const char* kTemplate = "a Movrel flasher template";
+
+movrel::package::PackageView LocatePackageIn(const movrel::pack::Bytes& file,
+                                             const std::string& path) {
+  const std::size_t block = LocateBlockIn(file, path, kFlasher);
+  const std::optional<std::size_t> seal = movrel::pack::LocateSeal(file, block);
+  return movrel::package::PackageView(file.data() + block, seal ? file.data() + *seal : nullptr);
+}
 
 void Show(const movrel::pack::ShowRequest& request) {
   const std::vector<unsigned char> file =
       movrel::pack::ReadWholeFile(request.executablePath, movrel::pack::kExecutableLimit);
-  const movrel::package::PackageView package = movrel::pack::LocatePackage(file);
+  const movrel::package::PackageView package = LocatePackageIn(file, request.executablePath);
   const std::string text =
       request.json ? movrel::pack::FormatPackageJson(package, movrel::pack::FindFlasherName(file))
                    : movrel::pack::FormatPackage(package);
@@ -97,7 +143,7 @@ int Verify(const movrel::pack::VerifyRequest& request) {
   }
   const std::vector<unsigned char> file =
       movrel::pack::ReadWholeFile(request.executablePath, movrel::pack::kExecutableLimit);
-  const movrel::package::PackageView package = movrel::pack::LocatePackage(file);
+  const movrel::package::PackageView package = LocatePackageIn(file, request.executablePath);
   int status = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const movrel::pack::BankFile& bank = request.banks[i];
@@ -117,6 +163,7 @@ int Verify(const movrel::pack::VerifyRequest& request) {
 }
 
 void Pack(const movrel::pack::PackRequest& request) {
+  movrel::pack::CheckChoices(request);
   const int bankCount = movrel::pack::BankCountOf(request);
   if (movrel::pack::SameFile(request.templatePath, request.outputPath)) {
     throw movrel::pack::Refusal("the output would overwrite the template");
@@ -135,8 +182,9 @@ void Pack(const movrel::pack::PackRequest& request) {
   unsigned permissions = 0;
   movrel::pack::Bytes file = movrel::pack::ReadWholeFile(
       request.templatePath, movrel::pack::kExecutableLimit, &permissions);
-  const std::size_t start = movrel::pack::LocateBlock(file);
+  const std::size_t start = LocateBlockIn(file, request.templatePath, kTemplate);
   const std::optional<std::size_t> seal = movrel::pack::LocateSeal(file, start);
+  movrel::pack::CheckTemplateTexts(request, movrel::package::PackageView(file.data() + start));
   movrel::pack::FillBlock(file.data() + start, request, images);
   if (seal) movrel::pack::WriteSeal(file.data() + *seal, file.data() + start);
   movrel::pack::WriteWholeFile(request.outputPath, file, permissions);
@@ -147,7 +195,7 @@ void Pack(const movrel::pack::PackRequest& request) {
 void Repack(const movrel::pack::RepackRequest& request) {
   const movrel::pack::Bytes source =
       movrel::pack::ReadWholeFile(request.executablePath, movrel::pack::kExecutableLimit);
-  const std::size_t from = movrel::pack::LocateBlock(source);
+  const std::size_t from = LocateBlockIn(source, request.executablePath, kFlasher);
   const std::string templatePath =
       request.templateDirectory.empty()
           ? request.templatePath
@@ -160,7 +208,7 @@ void Repack(const movrel::pack::RepackRequest& request) {
   unsigned permissions = 0;
   movrel::pack::Bytes file =
       movrel::pack::ReadWholeFile(templatePath, movrel::pack::kExecutableLimit, &permissions);
-  const std::size_t to = movrel::pack::LocateBlock(file);
+  const std::size_t to = LocateBlockIn(file, templatePath, kTemplate);
   std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(from),
               movrel::package::layout::kBlockSize, file.begin() + static_cast<std::ptrdiff_t>(to));
   // The seal goes with the block, as it is: a damaged package stays damaged in the copy, and the
@@ -185,30 +233,65 @@ void Repack(const movrel::pack::RepackRequest& request) {
   movrel::pack::WriteWholeFile(request.outputPath, file, permissions);
 }
 
+// The command `name`, or null.
+const Command* FindCommand(const std::string& name) {
+  for (const Command& command : kCommands) {
+    if (command.name == name) return &command;
+  }
+  return nullptr;
+}
+
+int Run(const Command& command, const std::vector<std::string>& args) {
+  const std::string name = command.name;
+  if (name == "show") {
+    Show(movrel::pack::ParseShowArguments(args));
+  } else if (name == "verify") {
+    return Verify(movrel::pack::ParseVerifyArguments(args));
+  } else if (name == "pack") {
+    Pack(movrel::pack::ParsePackArguments(args));
+  } else {
+    Repack(movrel::pack::ParseRepackArguments(args));
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Revisions are ordered as the flasher orders them: in the collation of the user's locale.
+  std::setlocale(LC_COLLATE, "");
   const std::vector<std::string> args(argv + 1, argv + argc);
+  const Command* command = args.empty() ? nullptr : FindCommand(args[0]);
   try {
     if (args.empty()) throw movrel::pack::UsageError("no command given");
-    const std::string& command = args[0];
-    if (command == "--help" || command == "-h") {
-      std::fputs(kUsage, stdout);
-      std::fputs(kHelp, stdout);
-    } else if (command == "show") {
-      Show(movrel::pack::ParseShowArguments({args.begin() + 1, args.end()}));
-    } else if (command == "verify") {
-      return Verify(movrel::pack::ParseVerifyArguments({args.begin() + 1, args.end()}));
-    } else if (command == "pack") {
-      Pack(movrel::pack::ParsePackArguments({args.begin() + 1, args.end()}));
-    } else if (command == "repack") {
-      Repack(movrel::pack::ParseRepackArguments({args.begin() + 1, args.end()}));
-    } else {
-      throw movrel::pack::UsageError("unknown command '" + command + "'");
+    if (args[0] == "--help" || args[0] == "-h") {
+      PrintUsage(stdout);
+      for (const Command& each : kCommands) std::fputs(each.help, stdout);
+      std::fputs(kNotes, stdout);
+      return 0;
     }
+    if (args[0] == "--version") {
+      std::puts("movrel-pack " MOVREL_VERSION);
+      return 0;
+    }
+    if (!command) throw movrel::pack::UsageError("unknown command '" + args[0] + "'");
+    return Run(*command, {args.begin() + 1, args.end()});
+  } catch (const movrel::pack::HelpRequested&) {
+    std::printf("usage: movrel-pack %s", command->usage);
+    std::fputs(command->help, stdout);
+    std::fputs(kNotes, stdout);
     return 0;
   } catch (const movrel::pack::UsageError& error) {
-    std::fprintf(stderr, "movrel-pack: %s\n%s", error.what(), kUsage);
+    std::fprintf(stderr, "movrel-pack: %s\n", error.what());
+    if (command) {
+      std::fprintf(stderr, "usage: movrel-pack %s(movrel-pack %s --help lists every option)\n",
+                   command->usage, command->name);
+    } else {
+      PrintUsage(stderr);
+    }
+    return 2;
+  } catch (const movrel::pack::ChoiceError& error) {
+    std::fprintf(stderr, "movrel-pack: %s\n", error.what());
     return 2;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "movrel-pack: %s\n", error.what());

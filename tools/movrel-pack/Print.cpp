@@ -65,6 +65,12 @@ std::string FormatPackage(const package::PackageView& package) {
 
   for (int b = 0; b < layout::kBankCount; ++b) {
     const std::string bank = "bank " + std::to_string(b + 1);
+    // The flasher never offers a bank beyond HOW_MANY_BIN, whatever its fields hold.
+    if (b >= package.BankCount()) {
+      out += bank + ": not in use (HOW_MANY_BIN " + std::to_string(package.Options().howManyBin) +
+             ")\n";
+      continue;
+    }
     const package::BankImage image = package.Image(b);
     out += bank + ": start " + std::to_string(package.BankStart(b)) + ", size " +
            std::to_string(package.BankSize(b)) + ", new revision " +

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "movrel-pack/Choices.h"
 #include "movrel-pack/Error.h"
 #include "package/ImageHash.h"
 #include "package/Seal.h"
@@ -34,8 +35,8 @@ void CheckRevision(const std::string& what, const std::string& revision, bool ma
   }
 }
 
-void CheckConstraint(int bank, const ConstraintArg& c) {
-  std::string where = BankName(bank) + " constraint";
+void CheckConstraint(int bank, int entry, const ConstraintArg& c) {
+  std::string where = BankName(bank) + " constraint " + std::to_string(entry + 1);
   CheckRevision(where + " minimum", c.minimum, true);
   CheckRevision(where + " maximum", c.maximum, true);
   if (c.vendor.size() > layout::kEntryVendorLength) {
@@ -53,6 +54,12 @@ void CheckConstraint(int bank, const ConstraintArg& c) {
                   [](auto f) { return !f->empty() && f->front() == '#'; })) {
     throw Refusal(where + ": a field beginning with '#' marks a free entry");
   }
+  if (!c.minimum.empty() && !c.maximum.empty() && CompareRevisions(c.minimum, c.maximum) > 0) {
+    const std::string n = std::to_string(bank + 1);
+    throw ChoiceError(where + ": minimum '" + c.minimum + "' is above maximum '" + c.maximum +
+                      "', so it matches no drive; give the lower revision first (--constraint " +
+                      n + "=" + c.maximum + "," + c.minimum + ",...)");
+  }
 }
 
 void CheckBank(const PackRequest& request, int bank, bool hasImage) {
@@ -64,14 +71,20 @@ void CheckBank(const PackRequest& request, int bank, bool hasImage) {
     }
     return;
   }
-  if (!args.newRevision) throw Refusal(BankName(bank) + " needs its new revision (--new-fw)");
+  if (!args.newRevision) {
+    const std::string n = std::to_string(bank + 1);
+    throw ChoiceError(BankName(bank) + " has no revision to install; give --new-fw " + n +
+                      "=REV (4 characters)");
+  }
   CheckRevision(BankName(bank) + " new revision", *args.newRevision, false);
   if (args.anyDrive == !args.constraints.empty()) {
     throw Refusal(BankName(bank) + (args.anyDrive
                                         ? ": --any-drive and --constraint exclude each other"
                                         : " has no --constraint; give one, or --any-drive"));
   }
-  for (const ConstraintArg& c : args.constraints) CheckConstraint(bank, c);
+  for (std::size_t e = 0; e < args.constraints.size(); ++e) {
+    CheckConstraint(bank, static_cast<int>(e), args.constraints[e]);
+  }
 }
 
 void CheckImages(const std::vector<Bytes>& images) {

@@ -18,7 +18,8 @@ int BankCountOf(const PackRequest& request);
 // and options that the request leaves out keep their values; the constraint table, the bank
 // strings and the bank area are rewritten as a whole. Throws Refusal, before writing anything,
 // when the request does not fit the block or could make a drive eligible that no constraint
-// names.
+// names; ChoiceError when a bank has no revision to install or a constraint's minimum is above
+// its maximum.
 void FillBlock(unsigned char* block, const PackRequest& request, const std::vector<Bytes>& images);
 
 // Records in the seal at `seal` (layout::kSealSize bytes) the SHA-256 of the package block at
