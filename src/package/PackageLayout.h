@@ -24,12 +24,27 @@ inline constexpr std::size_t kBankSizesOffset = 0x7BF, kBankSizeSlot = 21;
 inline constexpr std::size_t kNewRevisionsOffset = 0x813, kNewRevisionSlot = 16;
 inline constexpr std::size_t kBankAreaOffset = 0x853, kBankAreaSize = 1048576;
 inline constexpr std::size_t kBlockSize = kBankAreaOffset + kBankAreaSize;
+// Each field ends where the next begins: the block has no gap and no overlap.
+static_assert(kBannerOffset + kBannerSize == kVersionOffset);
+static_assert(kVersionOffset + kVersionSize == kContactOffset);
+static_assert(kContactOffset + kContactSize == kTitleOffset);
+static_assert(kTitleOffset + kTitleSize == kDateOffset);
+static_assert(kDateOffset + kDateSize == kNoteOffset);
+static_assert(kNoteOffset + kNoteSize == kModelOffset);
+static_assert(kModelOffset + kModelSize == kConstraintKeyOffset);
+static_assert(kConstraintKeyOffset + kConstraintKeySize == kConstraintTableOffset);
+static_assert(kConstraintTableOffset + kConstraintTableSize == kOptionsOffset);
+static_assert(kOptionsOffset + kOptionsSize == kBankStartsOffset);
 
 inline constexpr int kBankCount = 4;
 inline constexpr int kEntriesPerBank = 8;
+static_assert(kBankStartsOffset + kBankStartSlot * kBankCount == kBankSizesOffset);
+static_assert(kBankSizesOffset + kBankSizeSlot * kBankCount == kNewRevisionsOffset);
+static_assert(kNewRevisionsOffset + kNewRevisionSlot * kBankCount == kBankAreaOffset);
 
 // One constraint entry: each field is followed by zero bytes up to the next one.
 inline constexpr std::size_t kEntrySize = 48;
+static_assert(kEntrySize * kEntriesPerBank * kBankCount == kConstraintTableSize);
 inline constexpr std::size_t kEntryMinimumOffset = 0, kEntryMinimumLength = 4;
 inline constexpr std::size_t kEntryMaximumOffset = 8, kEntryMaximumLength = 4;
 inline constexpr std::size_t kEntryVendorOffset = 16, kEntryVendorLength = 8;

@@ -28,34 +28,6 @@ void ExpectTemplateField(std::size_t offset, std::size_t size, const std::string
   for (std::size_t i = text.size(); i < size; ++i) EXPECT_EQ(field[i], 0) << text << " +" << i;
 }
 
-TEST(PackageLayout, FieldsSitAtTheirOffsets) {
-  struct Row {
-    std::size_t offset, size, expectedOffset, expectedSize;
-  };
-  const Row rows[] = {
-      {layout::kBannerOffset, layout::kBannerSize, 0x000, 21},
-      {layout::kVersionOffset, layout::kVersionSize, 0x015, 13},
-      {layout::kContactOffset, layout::kContactSize, 0x022, 15},
-      {layout::kTitleOffset, layout::kTitleSize, 0x031, 64},
-      {layout::kDateOffset, layout::kDateSize, 0x071, 12},
-      {layout::kNoteOffset, layout::kNoteSize, 0x07D, 32},
-      {layout::kModelOffset, layout::kModelSize, 0x09D, 65},
-      {layout::kConstraintKeyOffset, layout::kConstraintKeySize, 0x0DE, 16},
-      {layout::kConstraintTableOffset, layout::kConstraintTableSize, 0x0EE, 1536},
-      {layout::kOptionsOffset, layout::kOptionsSize, 0x6EE, 121},
-      {layout::kBankStartsOffset, layout::kBankStartSlot * 4, 0x767, 88},
-      {layout::kBankSizesOffset, layout::kBankSizeSlot * 4, 0x7BF, 84},
-      {layout::kNewRevisionsOffset, layout::kNewRevisionSlot * 4, 0x813, 64},
-      {layout::kBankAreaOffset, layout::kBankAreaSize, 0x853, 1048576},
-  };
-  for (const Row& row : rows) {
-    EXPECT_EQ(row.offset, row.expectedOffset);
-    EXPECT_EQ(row.size, row.expectedSize) << row.expectedOffset;
-  }
-  EXPECT_EQ(layout::kBlockSize, 0x853u + 1048576u);
-  EXPECT_EQ(layout::kImageUnit, 16384u);
-}
-
 TEST(PackageLayout, OptionStringsSitInTheirSlotsWithTheShippedTexts) {
   struct Row {
     const char* key;
