@@ -64,7 +64,6 @@ class TMovrelMain {
   // The process's exit status for how the program ended: 0 while it runs or after a normal end,
   // 1 after a failed update, 2 when it ended before any update.
   int ExitStatus() const { return ending == Ending::Running ? 0 : static_cast<int>(ending); }
-  const std::string& DetectedDrivesText() const { return detectedDrivesText; }
   movrel::device::AtapiDevice* MainDevice() const { return mainDevice.get(); }
 
  private:

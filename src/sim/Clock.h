@@ -17,8 +17,6 @@ class Clock {
 
   explicit Clock(Mode mode = Mode::Virtual);
 
-  Mode GetMode() const { return mode; }
-
   // Nanoseconds since the machine started (virtual time starts at one second).
   std::int64_t NowNanoseconds() const;
   // One counter reading: in virtual time it costs `readCostNanoseconds`.
