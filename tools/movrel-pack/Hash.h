@@ -9,7 +9,7 @@
 namespace movrel::pack {
 
 // The SHA-256 of the image's bytes as 64 lowercase hexadecimal digits; none when the image is
-// not usable. Throws Refusal when the library cannot compute it.
+// not usable.
 std::optional<std::string> ImageSha256(const package::BankImage& image);
 
 }  // namespace movrel::pack
