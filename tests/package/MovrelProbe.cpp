@@ -1,5 +1,5 @@
-// movrel-probe: a template executable that carries the package block and prints what its own
-// reader finds there, in the format of "movrel-pack show".
+// movrel-probe, the packager tests' template: an executable that carries the package block
+// and prints what its own reader finds there, in the format of "movrel-pack show".
 #include <cstdio>
 
 #include "movrel-pack/Print.h"
