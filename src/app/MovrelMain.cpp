@@ -125,15 +125,16 @@ int TMovrelMain::CountEligibleDrives() {
 }
 
 std::string TMovrelMain::NoMatchText() const {
-  return std::string(texts::kNoMatch1) + texts::kNoMatch2 + std::string(package.Model()) +
-         texts::kNoMatch3 + texts::kNoMatch4 + detectedDrivesText;
+  return std::string(texts::kNoMatchedDrive) + texts::kOnlyFor + std::string(package.Model()) +
+         texts::kDriveSuffix + texts::kDetectedDrives + detectedDrivesText;
 }
 
 std::string TMovrelMain::NoticeText() const {
-  std::string text = std::string(texts::kNotice1) + std::string(package.Model()) + texts::kNotice2 +
-                     texts::kNotice3 + texts::kNotice4 + texts::kNotice5;
-  if (options.nbWarning == 1) text += texts::kNotice6;
-  return text + texts::kNotice7;
+  std::string text = std::string(texts::kOnlySupports) + std::string(package.Model()) +
+                     texts::kDriveSuffix + texts::kNoticeHeading +
+                     texts::kRemoveDiscCloseApplications + texts::kKeepSystemOn;
+  if (options.nbWarning == 1) text += texts::kKeepAdapterAndBattery;
+  return text + texts::kContinueQuestion;
 }
 
 void TMovrelMain::ShowWarning(const char* text) {

@@ -31,19 +31,23 @@ inline constexpr char kNeedsRoot[] =
     "This program must be run as root to update the firmware of the drives.";
 inline constexpr char kDeviceFailed[] = "Device object initialize failed !";
 inline constexpr char kDeviceFailedTitle[] = "Error ...";
-inline constexpr char kNoMatch1[] = "No matched drive detected !\n";
-inline constexpr char kNoMatch2[] = "This utility is only for ";
-inline constexpr char kNoMatch3[] = " drive.\n\n";
-inline constexpr char kNoMatch4[] = "Detected drives :\n";
-inline constexpr char kNotice1[] = "This flash utility only supports ";
-inline constexpr char kNotice2[] = " drive.\n\n";
-inline constexpr char kNotice3[] = "NOTICE : \n\n";
-inline constexpr char kNotice4[] =
+// The no-match message: kNoMatchedDrive, kOnlyFor, the package's model, kDriveSuffix,
+// kDetectedDrives and the drive list.
+inline constexpr char kNoMatchedDrive[] = "No matched drive detected !\n";
+inline constexpr char kOnlyFor[] = "This utility is only for ";
+inline constexpr char kDriveSuffix[] = " drive.\n\n";
+inline constexpr char kDetectedDrives[] = "Detected drives :\n";
+// The NOTICE: kOnlySupports, the package's model, kDriveSuffix, the heading, the numbered
+// points (the third only with NBWARNING = 1) and the question.
+inline constexpr char kOnlySupports[] = "This flash utility only supports ";
+inline constexpr char kNoticeHeading[] = "NOTICE : \n\n";
+inline constexpr char kRemoveDiscCloseApplications[] =
     "1> Please REMOVE disc and close all applications before running this utility !\n";
-inline constexpr char kNotice5[] = "2> Don't turn off the system while flash is in progress. \n";
-inline constexpr char kNotice6[] =
+inline constexpr char kKeepSystemOn[] =
+    "2> Don't turn off the system while flash is in progress. \n";
+inline constexpr char kKeepAdapterAndBattery[] =
     "3> Don't remove the adapter and battery during F/W reflash processing. \n";
-inline constexpr char kNotice7[] = "\nDo you wish to continue ?";
+inline constexpr char kContinueQuestion[] = "\nDo you wish to continue ?";
 
 // The drive list: port-path-target-lun, drive letter, identity, revision.
 inline constexpr char kDriveLine[] = "%2d-%d-%d-%d %.2s%24s %4s";

@@ -450,7 +450,7 @@ TEST_F(UpdateRun, ADriveAnotherFlasherHoldsIsSentNothingAndNamedOnce) {
       package.SetOption(Option::Warning, '1');  // the notice comes between start-up and the run
       app.answers = {MessageAnswer::Yes};
       app.onMessage = [&](const std::string& text) {
-        if (text.rfind(app::texts::kNotice1, 0) == 0) takeD();
+        if (text.rfind(app::texts::kOnlySupports, 0) == 0) takeD();
       };
     }
     TMovrelMain form(system, app, package.View());
@@ -539,7 +539,7 @@ TEST_F(UpdateRun, TheEndOfTheRunLeavesAnotherFlashersDriveAlone) {
   package.SetOption(Option::Warning, '1');
   application.answers = {MessageAnswer::Yes};
   application.onMessage = [&](const std::string& text) {
-    if (text.rfind(app::texts::kNotice1, 0) != 0) return;
+    if (text.rfind(app::texts::kOnlySupports, 0) != 0) return;
     system.LockElsewhere("E");
     system.ClearTrace();
   };
