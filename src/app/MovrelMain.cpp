@@ -34,11 +34,23 @@ TMovrelMain::~TMovrelMain() {
   FormDestroy();
 }
 
+// The start-up sequence. A failed check ends the program and leaves it at once.
 void TMovrelMain::StartUp() {
   // The form and its controls are built by the member initialisers; osInfo is queried.
   detectedDrivesText.clear();
   application.SetTag(32767);
+  ShowCaption();
+  if (!ReadPackage() || !SystemAllowsUpdates()) return;
+  ResetProgress();
+  if (!CreateMainDevice()) return;
+  ListDrives();
+  if (!EligibleDriveFound() || !NoticeAccepted()) return;
+  RemoveCloseCommand();
+  if (options.autoMode != 0) cmdUpdateClick();
+}
 
+// The package's title; a template's placeholder title gives way to the name and version.
+void TMovrelMain::ShowCaption() {
   caption = std::string(package.Title());
   if (TextEquals(caption.substr(0, 14), texts::kTitleMarker)) {
     char formatted[64];
@@ -46,46 +58,46 @@ void TMovrelMain::StartUp() {
                   std::string(package.Version()).c_str());
     caption = formatted;
   }
+}
 
-  // A package that no longer matches its seal is not read any further, and no drive is touched.
-  if (CheckSeal(package) == SealState::Damaged) {
-    application.ShowMessage(MessageKind::Error, MessageButtons::Ok, texts::kDamaged);
-    EndProgram(Ending::BeforeUpdate);
-    return;
-  }
-
+// The package's options, once its seal holds. False, the program ended, for a package that no
+// longer matches its seal (it is not read any further, and no drive is touched) and for one
+// that carries no firmware.
+bool TMovrelMain::ReadPackage() {
+  if (CheckSeal(package) == SealState::Damaged) return EndBeforeUpdate(texts::kDamaged);
   options = package.Options();
-
   if (osInfo.IsNT() && options.admin == 1) ShowWarning(texts::kAdministrator);
+  if (options.howManyBin == 0) return EndBeforeUpdate(texts::kNoFirmware);
+  return true;
+}
 
-  if (options.howManyBin == 0) {
-    application.ShowMessage(MessageKind::Error, MessageButtons::Ok, texts::kNoFirmware);
-    EndProgram(Ending::BeforeUpdate);
-    return;
-  }
+// A process the system does not let send the firmware commands would start an update that
+// every drive refuses: it says so and offers none.
+bool TMovrelMain::SystemAllowsUpdates() {
+  return system.MayUpdateFirmware() || EndBeforeUpdate(texts::kNeedsRoot);
+}
 
-  // A process the system does not let send the firmware commands would start an update that
-  // every drive refuses: it says so and offers none.
-  if (!system.MayUpdateFirmware()) {
-    application.ShowMessage(MessageKind::Error, MessageButtons::Ok, texts::kNeedsRoot);
-    EndProgram(Ending::BeforeUpdate);
-    return;
-  }
-
+void TMovrelMain::ResetProgress() {
   lblMsg.SetText("");
   lblPercent.SetText(texts::kZeroPercent);
   pbar.SetPosition(0);
+}
 
+// The window's device, which finds and identifies the drives.
+bool TMovrelMain::CreateMainDevice() {
   mainDevice = std::make_unique<movrel::device::AtapiDevice>(system, application);
-  if (!mainDevice->BuffersAllocated()) {
-    mainDevice.reset();
-    application.ShowPlainError(texts::kDeviceFailed, texts::kDeviceFailedTitle);
-    EndProgram(Ending::BeforeUpdate);
-    application.ProcessMessages();
-    return;
-  }
+  if (mainDevice->BuffersAllocated()) return true;
+  mainDevice.reset();
+  application.ShowPlainError(texts::kDeviceFailed, texts::kDeviceFailedTitle);
+  EndProgram(Ending::BeforeUpdate);
+  application.ProcessMessages();
+  return false;
+}
 
-  // A drive the system would not open is missing from the list: the person is told why, once.
+// The drive list, matched against the package, with the first eligible drive selected and
+// shown. A drive the system would not open is missing from the list: the person is told why,
+// once.
+void TMovrelMain::ListDrives() {
   if (mainDevice->DriveAccessDenied()) {
     application.ShowMessage(MessageKind::Warning, MessageButtons::Ok, texts::kAccessDenied);
   }
@@ -95,24 +107,26 @@ void TMovrelMain::StartUp() {
   FillDriveList();
   mainDevice->CloseDrive();
   cboDrivesChange();
+}
 
-  if (CountEligibleDrives() == 0) {
-    application.ShowMessage(MessageKind::Error, MessageButtons::Ok, NoMatchText());
-    EndProgram(Ending::BeforeUpdate);
-    return;
+bool TMovrelMain::EligibleDriveFound() {
+  return CountEligibleDrives() != 0 || EndBeforeUpdate(NoMatchText());
+}
+
+// With WARNING = 1, the NOTICE; any answer but Yes ends the program.
+bool TMovrelMain::NoticeAccepted() {
+  if (options.warning != 1 || application.ShowMessage(MessageKind::Warning, MessageButtons::YesNo,
+                                                      NoticeText()) == MessageAnswer::Yes) {
+    return true;
   }
+  EndProgram(Ending::BeforeUpdate);
+  return false;
+}
 
-  if (options.warning == 1 && application.ShowMessage(MessageKind::Warning, MessageButtons::YesNo,
-                                                      NoticeText()) != MessageAnswer::Yes) {
-    EndProgram(Ending::BeforeUpdate);
-    return;
-  }
-
-  // The window cannot be closed from its title bar for the rest of the program's life.
+// The window cannot be closed from its title bar for the rest of the program's life.
+void TMovrelMain::RemoveCloseCommand() {
   closeCommandRemoved = true;
   if (refreshView) refreshView();
-
-  if (options.autoMode != 0) cmdUpdateClick();
 }
 
 int TMovrelMain::CountEligibleDrives() {
@@ -144,6 +158,12 @@ void TMovrelMain::ShowWarning(const char* text) {
 // A warning that asks the person to act on the drive: false when nobody is there to do it.
 bool TMovrelMain::AskToAct(const char* text) {
   return application.AskToAct(MessageKind::Warning, text);
+}
+
+bool TMovrelMain::EndBeforeUpdate(const std::string& text) {
+  application.ShowMessage(MessageKind::Error, MessageButtons::Ok, text);
+  EndProgram(Ending::BeforeUpdate);
+  return false;
 }
 
 void TMovrelMain::EndProgram(Ending reason) {

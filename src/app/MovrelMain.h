@@ -87,7 +87,18 @@ class TMovrelMain {
   Timer tmr{&refreshView};
 
  private:
+  // Start-up, step by step; a step that returns false has ended the program.
   void StartUp();
+  void ShowCaption();
+  bool ReadPackage();
+  bool SystemAllowsUpdates();
+  void ResetProgress();
+  bool CreateMainDevice();
+  void ListDrives();
+  bool EligibleDriveFound();
+  bool NoticeAccepted();
+  void RemoveCloseCommand();
+
   void FillDriveList();
   void MatchDrives();
   void ShowSelectedDrive();
@@ -106,6 +117,8 @@ class TMovrelMain {
   int CountEligibleDrives();
   std::string NoMatchText() const;
   std::string NoticeText() const;
+  // Shows the error, ends the program before any update, and returns false.
+  bool EndBeforeUpdate(const std::string& text);
   void EndProgram(Ending reason);
   void ShowWarning(const char* text);
   bool AskToAct(const char* text);
