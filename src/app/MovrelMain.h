@@ -19,6 +19,7 @@ class System;
 
 namespace movrel::flash {
 class Parser;
+struct FlashRequest;
 }  // namespace movrel::flash
 
 namespace movrel::device {
@@ -102,6 +103,13 @@ class TMovrelMain {
   void FillDriveList();
   void MatchDrives();
   void ShowSelectedDrive();
+  // The start of an update run, step by step.
+  bool ChooseSelectedDrive();
+  void ChooseEligibleDrives();
+  void OpenRunDrives();
+  movrel::flash::FlashRequest PrepareRunDrive(int j);
+  void StartWorker(int j, const movrel::flash::FlashRequest& request);
+  void ShowRunProgress();
   void SelectRunDrive(int j, std::int16_t i);
   bool TakeRunDrive(int j, const movrel::device::DriveEntry& entry, bool checkDisc);
   // False, after telling the person and ending the program, when the machine runs on battery.

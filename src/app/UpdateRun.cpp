@@ -28,76 +28,98 @@ void TMovrelMain::cmdUpdateClick(const void*) {
   if (!mainDevice || RunInProgress()) return;
   if (!PowerAllowsRun()) return;
   flashDeviceCount = 0;
-
-  if (options.autoMode == 0) {
-    const int selected = cboDrives.ItemIndex();
-    const movrel::device::DriveEntry* e =
-        selected < 0 ? nullptr : mainDevice->EntryAt(static_cast<std::uint32_t>(selected));
-    if (e == nullptr) return;
-    if (e->upToDate == 1 && options.n2oMessage != 0 &&
-        application.ShowMessage(MessageKind::Warning, MessageButtons::YesNo,
-                                texts::kAlreadyUpdated) != MessageAnswer::Yes) {
-      EndProgram(Ending::BeforeUpdate);
-      return;
-    }
-    flashDriveIndex[flashDeviceCount++] = static_cast<std::int16_t>(selected);
-  } else {
-    for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
-      const movrel::device::DriveEntry* e = mainDevice->EntryAt(i);
-      if (e == nullptr || e->valid != 1 || e->allowed != 1) continue;
-      flashDriveIndex[flashDeviceCount++] = static_cast<std::int16_t>(i);
-    }
+  if (options.autoMode != 0) {
+    ChooseEligibleDrives();
+  } else if (!ChooseSelectedDrive()) {
+    return;
   }
-
-  // The system lets a drive be one device's alone only while no other handle is open on it: the
-  // window's own is closed before the run's devices open theirs.
-  mainDevice->CloseDrive();
-  for (int j = 0; j < flashDeviceCount; ++j) SelectRunDrive(j, flashDriveIndex[j]);
+  OpenRunDrives();
 
   // Every drive of the run counts as running from here on: a worker that ends while a later
   // drive is still being checked (its message boxes let the window's messages through) must
   // not be taken for the last one.
   runningWorkers = flashDeviceCount;
-  for (int j = 0; j < flashDeviceCount; ++j) {
-    movrel::device::AtapiDevice& d = *flashDevices[j];
-    const movrel::device::DriveEntry* entry =
-        mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
-    const BankImage image = package.Image(entry != nullptr ? entry->bankIndex : 0);
+  for (int j = 0; j < flashDeviceCount; ++j) StartWorker(j, PrepareRunDrive(j));
+  if (runningWorkers != 0) ShowRunProgress();
+}
 
-    // A bank that will be refused does not move the tray; a drive that stops answering during
-    // the check goes to its worker, which fails before any programming command.
-    const bool ours =
-        entry != nullptr && TakeRunDrive(j, *entry, options.chkDisc == 1 && image.usable);
-
-    // A bank that is not a usable image, a drive that another flasher is updating, or one whose
-    // check nobody can finish, goes to the worker without an image: it refuses it before it sends
-    // any command, and the run ends as failed.
-    movrel::flash::FlashRequest request{};
-    request.device = &d;
-    request.image = image.usable && ours ? image.data : nullptr;
-    request.imageLength = image.usable && ours ? image.size : 0;
-    request.bootCode = options.bootCode != 0 ? 1 : 0;
-    request.owner = this;
-
-    // From the first worker's start until the run's last command, the system neither sleeps nor
-    // shuts down.
-    if (j == 0) {
-      system.SetThreadExecutionState(platform::ExecutionState::Continuous |
-                                     platform::ExecutionState::SystemRequired);
-    }
-    workers[j] = new movrel::flash::Parser(
-        application, request, [this](platform::Thread& sender) { FlashDone(&sender); });
+// Manual mode: the selected drive. False when there is none, and, the program ended, when the
+// person does not want to update a drive that is already up to date.
+bool TMovrelMain::ChooseSelectedDrive() {
+  const int selected = cboDrives.ItemIndex();
+  const movrel::device::DriveEntry* e =
+      selected < 0 ? nullptr : mainDevice->EntryAt(static_cast<std::uint32_t>(selected));
+  if (e == nullptr) return false;
+  if (e->upToDate == 1 && options.n2oMessage != 0 &&
+      application.ShowMessage(MessageKind::Warning, MessageButtons::YesNo,
+                              texts::kAlreadyUpdated) != MessageAnswer::Yes) {
+    EndProgram(Ending::BeforeUpdate);
+    return false;
   }
+  flashDriveIndex[flashDeviceCount++] = static_cast<std::int16_t>(selected);
+  return true;
+}
 
-  if (runningWorkers != 0) {
-    pbar.SetMin(0);
-    pbar.SetMax(kProgressSteps);
-    pbar.SetStep(1);
-    tmr.SetEnabled(true);
-    cmdUpdate.SetEnabled(false);
-    cmdClose.SetEnabled(false);
-    lblMsg.SetFontColor(clMaroon);
+// Automatic mode: every eligible drive, in the list's order, whatever it says of being up to
+// date.
+void TMovrelMain::ChooseEligibleDrives() {
+  for (std::uint32_t i = 0; i < mainDevice->DriveCount(); ++i) {
+    const movrel::device::DriveEntry* e = mainDevice->EntryAt(i);
+    if (e == nullptr || e->valid != 1 || e->allowed != 1) continue;
+    flashDriveIndex[flashDeviceCount++] = static_cast<std::int16_t>(i);
   }
+}
+
+// The system lets a drive be one device's alone only while no other handle is open on it: the
+// window's own is closed before the run's devices open theirs.
+void TMovrelMain::OpenRunDrives() {
+  mainDevice->CloseDrive();
+  for (int j = 0; j < flashDeviceCount; ++j) SelectRunDrive(j, flashDriveIndex[j]);
+}
+
+// The request for drive j's worker: its device and its bank's image, once the drive is the
+// run's and, with CHKDISC = 1, empty and closed.
+movrel::flash::FlashRequest TMovrelMain::PrepareRunDrive(int j) {
+  const movrel::device::DriveEntry* entry =
+      mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
+  const BankImage image = package.Image(entry != nullptr ? entry->bankIndex : 0);
+
+  // A bank that will be refused does not move the tray; a drive that stops answering during
+  // the check goes to its worker, which fails before any programming command.
+  const bool ours =
+      entry != nullptr && TakeRunDrive(j, *entry, options.chkDisc == 1 && image.usable);
+
+  // A bank that is not a usable image, a drive that another flasher is updating, or one whose
+  // check nobody can finish, goes to the worker without an image: it refuses it before it sends
+  // any command, and the run ends as failed.
+  movrel::flash::FlashRequest request{};
+  request.device = flashDevices[j].get();
+  request.image = image.usable && ours ? image.data : nullptr;
+  request.imageLength = image.usable && ours ? image.size : 0;
+  request.bootCode = options.bootCode != 0 ? 1 : 0;
+  request.owner = this;
+  return request;
+}
+
+void TMovrelMain::StartWorker(int j, const movrel::flash::FlashRequest& request) {
+  // From the first worker's start until the run's last command, the system neither sleeps nor
+  // shuts down.
+  if (j == 0) {
+    system.SetThreadExecutionState(platform::ExecutionState::Continuous |
+                                   platform::ExecutionState::SystemRequired);
+  }
+  workers[j] = new movrel::flash::Parser(application, request,
+                                         [this](platform::Thread& sender) { FlashDone(&sender); });
+}
+
+void TMovrelMain::ShowRunProgress() {
+  pbar.SetMin(0);
+  pbar.SetMax(kProgressSteps);
+  pbar.SetStep(1);
+  tmr.SetEnabled(true);
+  cmdUpdate.SetEnabled(false);
+  cmdClose.SetEnabled(false);
+  lblMsg.SetFontColor(clMaroon);
 }
 
 // Device j of the run, on drive-table entry i, under the drive's lock for the run. A drive that
