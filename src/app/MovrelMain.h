@@ -115,6 +115,15 @@ class TMovrelMain {
   // False, after telling the person and ending the program, when the machine runs on battery.
   bool PowerAllowsRun();
   bool CheckDiscAndTray(movrel::device::AtapiDevice& device);
+  // The end of an update run, step by step.
+  struct RunEnd;
+  void CollectOutcomes(RunEnd& end);
+  void ShowIdentifying();
+  void IdentifyDrivesAgain();
+  void ReleaseAndRecord(RunEnd& end);
+  void ReportFailure(const RunEnd& end);
+  void ReportSuccess();
+  void EndAsPackageSays();
   bool MayIdentifyAfterRun(std::int16_t i);
   void IdentifyAfterRun(std::int16_t i);
   // One box naming the drive: `text` has a %s for it.

@@ -21,8 +21,23 @@ using platform::MessageButtons;
 using platform::MessageKind;
 
 namespace {
+
 constexpr int kProgressSteps = 330;
-}
+
+// Set while the end of a run is under way: it lets the window's messages through, and until it
+// has returned Update and the list's change handler do nothing.
+class Finishing {
+ public:
+  explicit Finishing(bool& flag) : flag(flag) { flag = true; }
+  ~Finishing() { flag = false; }
+  Finishing(const Finishing&) = delete;
+  Finishing& operator=(const Finishing&) = delete;
+
+ private:
+  bool& flag;
+};
+
+}  // namespace
 
 void TMovrelMain::cmdUpdateClick(const void*) {
   if (!mainDevice || RunInProgress()) return;
@@ -224,39 +239,59 @@ void TMovrelMain::tmrTimer(const void*) {
   lblMsg.SetText(texts::kProgramming + std::string(static_cast<std::size_t>(p % 10), '.'));
 }
 
-void TMovrelMain::FlashDone(const void*) {
-  if (--runningWorkers != 0) return;
-
-  struct Finishing {
-    bool& flag;
-    explicit Finishing(bool& flag) : flag(flag) { flag = true; }
-    ~Finishing() { flag = false; }
-  } finishing(finishingRun);
-
-  tmr.SetEnabled(false);
-  allSucceeded = true;
+// What the end of a run learns of each of its drives.
+struct TMovrelMain::RunEnd {
   UpdateOutcome outcomes[kMaxRunDrives];
   const char* inUse[kMaxRunDrives] = {};  // why a drive the system kept in use was not updated
+  const movrel::device::DriveEntry* after[kMaxRunDrives] = {};  // identified again
+};
+
+void TMovrelMain::FlashDone(const void*) {
+  if (--runningWorkers != 0) return;
+  const Finishing finishing(finishingRun);
+  tmr.SetEnabled(false);
+  RunEnd end;
+  CollectOutcomes(end);
+  ShowIdentifying();
+  IdentifyDrivesAgain();
+  ReleaseAndRecord(end);
+  cmdUpdate.SetEnabled(true);
+  cmdClose.SetEnabled(true);
+  if (!allSucceeded) {
+    ReportFailure(end);
+    return;
+  }
+  ReportSuccess();
+  EndAsPackageSays();
+}
+
+// Each worker's verdict and what its device saw of the drive; the run's devices go.
+void TMovrelMain::CollectOutcomes(RunEnd& end) {
+  allSucceeded = true;
   for (int j = 0; j < flashDeviceCount; ++j) {
     const movrel::device::DriveEntry* entry =
         mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
-    outcomes[j] = UpdateOutcome::Of(entry != nullptr ? *entry : movrel::device::DriveEntry{},
-                                    *flashDevices[j]);
+    end.outcomes[j] = UpdateOutcome::Of(entry != nullptr ? *entry : movrel::device::DriveEntry{},
+                                        *flashDevices[j]);
     if (flashDevices[j]->FlashStatus() != 0) allSucceeded = false;
     if (flashDevices[j]->DriveInUse()) {
-      inUse[j] = flashDevices[j]->DriveMounted() ? texts::kDriveMounted : texts::kDriveInUse;
+      end.inUse[j] = flashDevices[j]->DriveMounted() ? texts::kDriveMounted : texts::kDriveInUse;
     }
     flashDevices[j].reset();
     workers[j] = nullptr;
   }
+}
 
+void TMovrelMain::ShowIdentifying() {
   pbar.SetPosition(pbar.Max());
   lblPercent.SetText(texts::kFullPercent);
   lblMsg.SetText(texts::kInquiry);
   application.ProcessMessages();
+}
 
-  // The drives of the run may still be busy with their flash memory: the identification waits
-  // for them as long as the programming command did.
+// The drives of the run may still be busy with their flash memory: the identification waits
+// for them as long as the programming command did.
+void TMovrelMain::IdentifyDrivesAgain() {
   mainDevice->SetCommandTimeout(movrel::device::AtapiDevice::kProgrammingCommandTimeout);
   if (options.autoMode == 0) {
     // The run's drive, whose revision tells whether it took the update, and the line selected
@@ -274,37 +309,38 @@ void TMovrelMain::FlashDone(const void*) {
     mainDevice->CloseDrive();
   }
   mainDevice->SetCommandTimeout(movrel::device::AtapiDevice::kBoundedCommandTimeout);
+}
 
-  // The run's commands are over: its drives' locks are let go of, the system may sleep again
-  // (and restart, below), and each drive's update goes to the event log with the revision it
-  // reports now.
+// The run's commands are over: its drives' locks are let go of, the system may sleep again
+// (and restart, below), and each drive's update goes to the event log with the revision it
+// reports now.
+void TMovrelMain::ReleaseAndRecord(RunEnd& end) {
   for (movrel::device::DriveLock& lock : runLocks) lock.Release();
   system.SetThreadExecutionState(platform::ExecutionState::Continuous);
-  const movrel::device::DriveEntry* after[kMaxRunDrives] = {};
   for (int j = 0; j < flashDeviceCount; ++j) {
-    after[j] = mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
+    end.after[j] = mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
     // A restart comes first where the package asks for one: the drive's revision is only read
     // after it, so nothing is judged here.
-    UpdateOutcome& outcome = outcomes[j];
-    if (options.reboot == 0 && after[j] != nullptr &&
-        outcome.KeptOldRevision(*after[j], package.NewRevision(outcome.bank))) {
+    UpdateOutcome& outcome = end.outcomes[j];
+    if (options.reboot == 0 && end.after[j] != nullptr &&
+        outcome.KeptOldRevision(*end.after[j], package.NewRevision(outcome.bank))) {
       outcome.succeeded = allSucceeded = false;
     }
   }
-  RecordUpdates(system, package, outcomes, after, flashDeviceCount);
+  RecordUpdates(system, package, end.outcomes, end.after, flashDeviceCount);
+}
 
-  cmdUpdate.SetEnabled(true);
-  cmdClose.SetEnabled(true);
-
-  if (!allSucceeded) {
-    for (int j = 0; j < flashDeviceCount; ++j) {
-      if (inUse[j] != nullptr && after[j] != nullptr) TellAboutDrive(inUse[j], *after[j]);
-    }
-    application.ShowMessage(MessageKind::Error, MessageButtons::Ok, texts::kFlashFailed);
-    EndProgram(Ending::FlashFailed);
-    return;
+// Why each drive the system kept in use was not updated, then the failure; the program ends.
+void TMovrelMain::ReportFailure(const RunEnd& end) {
+  for (int j = 0; j < flashDeviceCount; ++j) {
+    if (end.inUse[j] != nullptr && end.after[j] != nullptr)
+      TellAboutDrive(end.inUse[j], *end.after[j]);
   }
+  application.ShowMessage(MessageKind::Error, MessageButtons::Ok, texts::kFlashFailed);
+  EndProgram(Ending::FlashFailed);
+}
 
+void TMovrelMain::ReportSuccess() {
   lblMsg.SetFontColor(clNavy);
   lblMsg.SetText(texts::kDone);
   application.ShowMessage(MessageKind::Information, MessageButtons::Ok, texts::kFlashSucceeded);
@@ -312,7 +348,10 @@ void TMovrelMain::FlashDone(const void*) {
   ShowSelectedDrive();  // the list's change handler, which stays inert until this end returns
   lblPercent.SetText(texts::kZeroPercent);
   pbar.SetPosition(0);
+}
 
+// After a success: a restart, the end of the program, or the window stays open, idle.
+void TMovrelMain::EndAsPackageSays() {
   if (options.reboot != 0) {
     osInfo.RestartSystem();
     EndProgram(Ending::Normal);
