@@ -761,14 +761,8 @@ def act(machine, action, deadline):
     return f"host: {action['qmp']} kept failing: {answers}"
 
 
-def run_scenario(name, work, binaries, windows):
-    if (work / "skip").exists():
-        say((work / "skip").read_text())
-        return SKIP
-    if not (work / "kernel").exists():
-        say(f"vm {name}: FAILED: {work} is not prepared (vmtest.py prepare)")
-        return 1
-    scenario = json.loads((HERE / "scenarios.json").read_text())[name]
+def missing_programs(scenario, binaries, windows):
+    """What the scenario needs of the builds and does not find there, or None."""
     tools = ["movrel-console", "movrel-pack"]
     if "program" in scenario:
         tools.append(scenario["program"])
@@ -778,37 +772,35 @@ def run_scenario(name, work, binaries, windows):
         tools.append("movrel-drive-helper")
     for tool in tools:
         if not (binaries / tool).is_file():
-            say(f"vm {name}: FAILED: no {binaries / tool} (the dev preset builds it)")
-            return 1
+            return f"no {binaries / tool} (the dev preset builds it)"
     # The flasher looks for the helper where its build's install prefix puts it: /usr in the
     # package (scripts/package), /usr/local unless a build says otherwise.
     if "person" in scenario and HELPER.encode() not in (binaries / "movrel-console").read_bytes():
-        say(f"vm {name}: FAILED: {binaries / 'movrel-console'} does not look for the drive helper "
-            f"at {HELPER}: build it with -DCMAKE_INSTALL_PREFIX=/usr, as the package is")
-        return 1
-    missing = wine_guest.missing(windows) if "wine" in scenario else None
-    if missing:
-        say(f"vm {name}: FAILED: {missing}")
-        return 1
-    folder = work / name
-    shutil.rmtree(folder, ignore_errors=True)
-    folder.mkdir(parents=True)
-    kernel = Path((work / "kernel").read_text())
+        return (f"{binaries / 'movrel-console'} does not look for the drive helper "
+                f"at {HELPER}: build it with -DCMAKE_INSTALL_PREFIX=/usr, as the package is")
+    return wine_guest.missing(windows) if "wine" in scenario else None
+
+
+# ---- the guest ----
+
+def guest_flasher(scenario, work, binaries, windows, folder):
+    """The initramfs entries of what the guest runs in the flasher's place: the packaged terminal
+    flasher, the scenario's own program, or the Windows flasher with Wine's files. Raises
+    RuntimeError when the Windows build's files cannot be had."""
     if "wine" in scenario:
         (folder / "wine").mkdir()
         package_flasher(scenario, binaries, folder, windows.resolve() / wine_guest.TEMPLATE,
                         f"wine/{wine_guest.FLASHER}")
-        try:
-            flasher = wine_guest.guest_files(scenario, windows, work, folder)
-        except RuntimeError as error:
-            say(f"vm {name}: FAILED: {error}")
-            return 1
-    elif "program" in scenario:  # the scenario's own program in the flasher's place
-        flasher = [("flasher", 0o100755, (binaries / scenario["program"]).read_bytes())]
-    else:
-        package_flasher(scenario, binaries, folder)
-        flasher = [("flasher", 0o100755, (folder / "flasher").read_bytes())]
+        return wine_guest.guest_files(scenario, windows, work, folder)
+    if "program" in scenario:  # the scenario's own program in the flasher's place
+        return [("flasher", 0o100755, (binaries / scenario["program"]).read_bytes())]
+    package_flasher(scenario, binaries, folder)
+    return [("flasher", 0o100755, (folder / "flasher").read_bytes())]
 
+
+def guest_initrd(scenario, work, binaries, kernel, flasher, folder):
+    """The base initramfs with the flasher and the scenario's files: the modules to load in
+    order, the drives to wait for, what runs before the flasher and as whom."""
     depends = json.loads((kernel / "modules.json").read_text())
     parameters = scenario.get("module_parameters", {})
     modules = "".join(f"{module} {parameters.get(module, '')}\n"
@@ -824,6 +816,10 @@ def run_scenario(name, work, binaries, windows):
              *(person_files(scenario, binaries, work) if person else []),
              *kernel_drive_files(scenario, binaries, PERSON_AFTER if person else "")]
     (folder / "initrd").write_bytes((work / "base.cpio").read_bytes() + cpio(files))
+
+
+def guest_disc(scenario, folder):
+    """The disc image in the emulated drive: one the guest can mount, or 1 MiB of zeros."""
     if scenario.get("disc") == "iso9660":  # a disc the guest can mount
         (folder / "disc").mkdir()
         (folder / "disc" / "README.TXT").write_text("a data disc\n")
@@ -832,6 +828,14 @@ def run_scenario(name, work, binaries, windows):
     else:
         (folder / "disc.iso").write_bytes(bytes(2048 * 512))
 
+
+def build_guest(scenario, work, binaries, windows, folder):
+    """The scenario's folder filled with the guest's initramfs and disc; returns QEMU's
+    arguments. Raises RuntimeError when the guest cannot be built."""
+    kernel = Path((work / "kernel").read_text())
+    flasher = guest_flasher(scenario, work, binaries, windows, folder)
+    guest_initrd(scenario, work, binaries, kernel, flasher, folder)
+    guest_disc(scenario, folder)
     args = ["-accel", "tcg", "-machine", "pc", "-m", str(scenario.get("memory", 256)),
             "-smp", str(scenario.get("cpus", 1)),
             "-nodefaults", "-nographic",
@@ -842,14 +846,33 @@ def run_scenario(name, work, binaries, windows):
             "-D", str(folder / "qemu-trace.txt")]
     args += [arg.replace("{disc}", str(folder / "disc.iso")) for arg in scenario["qemu"]]
     args += wine_guest.QEMU if "wine" in scenario else []
+    return args
 
-    failures = []
+
+# ---- the boot ----
+
+class Boot:
+    """One boot of the guest: the machine, once it has ended, when it started, had its drives
+    ready and ended, how long the flasher ran, and what went wrong on the way."""
+
+    def __init__(self, machine, started):
+        self.machine = machine
+        self.started = self.ready = self.ended = started
+        self.ran = 0.0
+        self.flasher_ended = False
+        self.failures = []
+
+
+def boot_and_answer(scenario, args, folder):
+    """Boots the guest and plays the person and the host: the scenario's answers, then each of the
+    host's actions when its text appears; then the person goes, and the guest powers off."""
     started = time.monotonic()
     deadline = started + scenario.get("boot_limit", BOOT_LIMIT)
-    machine = Machine(args, folder)
+    boot = Boot(Machine(args, folder), started)
+    machine, failures = boot.machine, boot.failures
     try:
         booted = machine.wait_for("@@ ready", deadline)
-        ready = time.monotonic()
+        boot.ready = time.monotonic()
         if not booted:
             failures.append("the guest never got its drives ready")
         if booted and not machine.wait_for("@@ keyboard", deadline):
@@ -860,17 +883,20 @@ def run_scenario(name, work, binaries, windows):
             if problem:
                 failures.append(problem)
         machine.type("@@eof\n")  # the person has gone: the flasher's input ends
-        flasher_ended = machine.wait_for("@@ exit", deadline)
-        ran = time.monotonic() - ready
+        boot.flasher_ended = machine.wait_for("@@ exit", deadline)
+        boot.ran = time.monotonic() - boot.ready
         if not machine.wait_for("@@ end", deadline):
             failures.append("the guest did not finish in time")
     finally:
         machine.finish(deadline)
-    ended = time.monotonic()
+    boot.ended = time.monotonic()
+    return boot
 
-    console = machine.text()
-    output = console.partition("@@ keyboard\n")[2].partition("@@ exit")[0]  # the flasher's
-    (folder / "output.txt").write_text(output)
+
+# ---- the checks ----
+
+def check_output(scenario, console, output, failures):
+    """The flasher's exit status, its lines, the guest's and the drive list."""
     status = re.search(r"^@@ exit (\d+)$", console, re.M)
     if "exit" in scenario and (not status or int(status.group(1)) != scenario["exit"]):
         failures.append(f"exit status {status.group(1) if status else 'none'}, "
@@ -882,6 +908,11 @@ def run_scenario(name, work, binaries, windows):
             failures.append(f"console: no '{text}'")
     if scenario.get("listed", True):  # false: the flasher ends before it lists the drives
         check_listed(output, console, scenario["drives"], failures)
+
+
+def check_received(scenario, binaries, folder, machine, console, failures):
+    """What the scenario's peer received, against its patterns, the simulated flasher's commands
+    and the image; returns the commands."""
     peer, commands = scenario.get("peer"), []
     if peer:
         trace = (folder / "qemu-trace.txt").read_text(errors="replace")
@@ -896,6 +927,12 @@ def run_scenario(name, work, binaries, windows):
         compare_with_simulated(commands, simulated, scenario["same_as_simulated"], failures)
     if scenario.get("flash_is_image"):
         check_flash(commands, folder / "image.bin", failures)
+    return commands
+
+
+def check_measures(scenario, console, commands, failures):
+    """What the guest measured of the flasher: its drives one after the other or at once, its CPU
+    time and seconds, and the person's process."""
     if "one_drive_first" in scenario:
         compare_one_drive(scenario["one_drive_first"], console, failures)
     if "flasher_cpu" in scenario:
@@ -906,6 +943,11 @@ def run_scenario(name, work, binaries, windows):
         check_flasher_seconds(scenario["flasher_seconds"], console, failures)
     if scenario.get("at_once"):
         check_at_once(commands, len(scenario["kernel_drive"]["drives"]), failures)
+
+
+def check_machine(scenario, folder, boot, output, failures):
+    """What QEMU saw (a restart, the tray), a figure the program prints, and the flasher's time."""
+    machine = boot.machine
     (folder / "qmp-events.json").write_text(json.dumps(machine.events, indent=1))
     restarted = any(event["event"] == "SHUTDOWN" and event["data"].get("reason") == "guest-reset"
                     for event in machine.events)
@@ -924,16 +966,57 @@ def run_scenario(name, work, binaries, windows):
                             f"not at most {ratio['at_most']}")
 
     limit = scenario.get("run_limit")
-    if limit is not None and (not flasher_ended or ran > limit):
-        failures.append(f"the flasher ran {ran:.1f} s, more than {limit} s")
+    if limit is not None and (not boot.flasher_ended or boot.ran > limit):
+        failures.append(f"the flasher ran {boot.ran:.1f} s, more than {limit} s")
 
-    say(f"vm {name}: boot {ready - started:.1f} s, run {ended - ready:.1f} s; logs in {folder}")
-    for failure in failures:
+
+def check(scenario, binaries, folder, boot):
+    """Every check of the scenario on the boot; returns the console."""
+    failures = boot.failures
+    console = boot.machine.text()
+    output = console.partition("@@ keyboard\n")[2].partition("@@ exit")[0]  # the flasher's
+    (folder / "output.txt").write_text(output)
+    check_output(scenario, console, output, failures)
+    commands = check_received(scenario, binaries, folder, boot.machine, console, failures)
+    check_measures(scenario, console, commands, failures)
+    check_machine(scenario, folder, boot, output, failures)
+    return console
+
+
+# ---- a scenario ----
+
+def run_scenario(name, work, binaries, windows):
+    if (work / "skip").exists():
+        say((work / "skip").read_text())
+        return SKIP
+    if not (work / "kernel").exists():
+        say(f"vm {name}: FAILED: {work} is not prepared (vmtest.py prepare)")
+        return 1
+    scenario = json.loads((HERE / "scenarios.json").read_text())[name]
+    missing = missing_programs(scenario, binaries, windows)
+    if missing:
+        say(f"vm {name}: FAILED: {missing}")
+        return 1
+    folder = work / name
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    try:
+        args = build_guest(scenario, work, binaries, windows, folder)
+    except RuntimeError as error:
+        say(f"vm {name}: FAILED: {error}")
+        return 1
+
+    boot = boot_and_answer(scenario, args, folder)
+    console = check(scenario, binaries, folder, boot)
+
+    say(f"vm {name}: boot {boot.ready - boot.started:.1f} s, run {boot.ended - boot.ready:.1f} s; "
+        f"logs in {folder}")
+    for failure in boot.failures:
         say("FAILED " + failure)
-    if failures:
+    if boot.failures:
         shown = [line for line in console.splitlines() if not line.startswith("@@ log ")]
         say("---- console, the kernel's log left out (last 40 lines)\n" + "\n".join(shown[-40:]))
-    return 1 if failures else 0
+    return 1 if boot.failures else 0
 
 
 def main():
