@@ -402,9 +402,13 @@ void RunTurn(const std::string& flasher, const fs::path& dir, const package::Pac
     if (options.autoMode != 0) {
       ReadTrace(listing.trace, letter, outcome);
       outcome.ran = outcome.offered = outcome.program != "-";
-      outcome.says = outcome.offered ? "updated at start-up (AUTOMODE)" : WhyNoList(listing);
+      // The run is over before any list is shown: a drive left out of it was not offered.
+      const bool started = listing.output.find(kFlashSucceeded) != std::string::npos ||
+                           listing.output.find(kFlashFailed) != std::string::npos;
+      outcome.says = outcome.offered ? "updated at start-up (AUTOMODE)"
+                     : started       ? "not updated at start-up (AUTOMODE)"
+                                     : WhyNoList(listing);
       if (outcome.offered) outcome.result = UpdateResult(listing, letter);
-      if (!outcome.offered && listed.says.count(letter)) outcome.says = listed.says.at(letter);
       continue;
     }
     if (!listed.says.count(letter)) {
