@@ -968,6 +968,29 @@ TEST_F(PackTool, RehearseTablesWhatTheFlasherOffers) {
       {"Kestrel", "CD-RW KS-5216", "KS10", "given", "yes", "2", "row 21", "updated, now KS20"},
   };
   EXPECT_EQ(rows, updated);
+
+  // A package in automatic mode updates at start-up, unasked: the rehearsal is that run. A damaged
+  // package ends before any list, and the flasher's error is every drive's line.
+  package("automatic", {"--new-fw", "1=RV0D", "--constraint", "1=RV01,RV01,Dornavex," + product,
+                        "--option", "AUTOMODE=1"});
+  std::string damaged = ReadText(Path("one-bank"));
+  damaged[damaged.find("MOVREL-SIM-IMAGEDornavexDVDRW KTR-207M  RV0D") + 1000] ^= 1;
+  std::ofstream(Path("damaged"), std::ios::binary) << damaged;
+  fs::permissions(Path("damaged"), fs::perms::owner_all);
+  const std::pair<std::string, std::vector<std::string>> runs[] = {
+      {"automatic",
+       {"RV01  1.1 minimum        yes",
+        "row 19   updated, now RV0D  updated at start-up (AUTOMODE)", "RV00  1.1 below minimum  no",
+        "not updated at start-up (AUTOMODE)"}},
+      {"damaged",
+       {"RV01  1.1 minimum        no       -     -           This flash program is damaged. Please "
+        "obtain it again.\n"}},
+  };
+  for (const auto& [name, lines] : runs) {
+    const Outcome run = rehearse({Path(name)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const std::string& line : lines) EXPECT_THAT(run.out, ::testing::HasSubstr(line)) << name;
+  }
 }
 #endif
 
