@@ -857,6 +857,143 @@ TEST_F(PackTool, FlashProgramGeneratorWritesOnlyTheFileItIsGiven) {
   EXPECT_EQ(ReadBytes(Path("programs.bin")), ReadBytes(MOVREL_DATA_DIR "/flash_programs.bin"));
 }
 
+#ifdef MOVREL_CONSOLE_SIM_PATH
+// rehearse: the simulated flasher beside movrel-pack says which drives of the bay built from the
+// package's constraint rows it offers; a constraint changed in the package changes the table, and
+// --expect-offered decides the exit status.
+TEST_F(PackTool, RehearseTablesWhatTheFlasherOffers) {
+  const std::string product = "DVDRW KTR-207M";
+  const auto package = [&](const std::string& out, const Strings& banks) {
+    Strings args = {"pack",        "--template", MOVREL_CONSOLE_SIM_PATH, "--output",
+                    Path(out),     "--bank",     "1=" + Path("a.bin"),    "--option",
+                    "N2OMESSAGE=1"};
+    args.insert(args.end(), banks.begin(), banks.end());
+    const Outcome packed = Pack(Chosen(args));
+    ASSERT_EQ(packed.status, 0) << packed.err;
+  };
+  // Revisions are ordered in the C locale here: "RV00" is just below "RV01".
+  const auto rehearse = [&](Strings args) {
+    args.insert(args.begin(), {"LC_ALL=C", MOVREL_PACK_PATH, "rehearse"});
+    return Execute("env", args);
+  };
+  // Images the simulated drives install: an identity record names the revision they report after.
+  const auto image = [&](const std::string& name, std::string record) {
+    record.resize(16384, '\0');
+    std::ofstream(Path(name), std::ios::binary) << record;
+  };
+  image("a.bin", "MOVREL-SIM-IMAGEDornavexDVDRW KTR-207M  RV0D");
+  image("b.bin", "MOVREL-SIM-IMAGEKestrel Product         KS20");
+  const Strings first = {"--new-fw",     "1=RV0D",
+                         "--constraint", "1=RV01,RV0D,Dornavex," + product,
+                         "--constraint", "1=0V05,0V05,Dornavex," + product};
+  package("one-bank", first);
+  Strings changed = first;
+  changed[3] = "1=RV01,RV0C,Dornavex," + product;
+  package("changed", changed);
+  package("two-banks",
+          {"--new-fw", "1=RV0D", "--constraint", "1=RV01,RV0C,Dornavex," + product, "--bank",
+           "2=" + Path("b.bin"), "--new-fw", "2=KS20", "--constraint", "2=,KS19,Kestrel,"});
+  const std::string head =
+      "VENDOR    PRODUCT         REV   FOR                OFFERED  BANK  UP TO DATE  FLASHER "
+      "SAYS\n";
+  const std::string notAllowed = "This drive is not allowed to be updated.\n";
+  const std::string table =
+      "Dornavex  DVDRW KTR-207M  RV01  1.1 minimum        yes      1     no          It will be "
+      "updated from RV01 to RV0D\n"
+      "Dornavex  DVDRW KTR-207M  RV00  1.1 below minimum  no       -     -           " +
+      notAllowed +
+      "Dornavex  DVDRW KTR-207M  RV0D  1.1 maximum        yes      1     yes         It will be "
+      "updated from RV0D to RV0D\n"
+      "Dornavex  DVDRW KTR-207M  RV0E  1.1 above maximum  no       -     -           " +
+      notAllowed +
+      "Kestrel   DVDRW KTR-207M  RV01  1.1 other vendor   no       -     -           " +
+      notAllowed +
+      "Dornavex  DVDRW KTR-207N  RV01  1.1 other product  no       -     -           " +
+      notAllowed +
+      "Dornavex  DVDRW KTR-207M  0V05  1.2 minimum        yes      1     no          It will be "
+      "updated from 0V05 to RV0D\n"
+      "Dornavex  DVDRW KTR-207M  0V04  1.2 below minimum  no       -     -           " +
+      notAllowed +
+      "Dornavex  DVDRW KTR-207M  0V06  1.2 above maximum  no       -     -           " +
+      notAllowed +
+      "Kestrel   DVDRW KTR-207M  0V05  1.2 other vendor   no       -     -           " +
+      notAllowed +
+      "Dornavex  DVDRW KTR-207N  0V05  1.2 other product  no       -     -           " + notAllowed;
+  const Outcome one = rehearse({Path("one-bank")});
+  EXPECT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(one.out, head + table);
+
+  // The maximum lowered to RV0C: RV0D is refused, RV0C offered and not up to date.
+  const Outcome mutated = rehearse({Path("changed")});
+  EXPECT_NE(mutated.out, one.out);
+  EXPECT_THAT(mutated.out, ::testing::HasSubstr("RV0C  1.1 maximum        yes      1     no  "));
+  EXPECT_THAT(mutated.out, ::testing::HasSubstr("RV0D  1.1 above maximum  no       -     -  "));
+
+  // Every drive offered that --expect-offered names, and no other: 0; RV0D is not offered: 1.
+  Strings expected = {Path("changed")};
+  for (const char* revision : {"RV01", "0V05", "RV0C"}) {
+    expected.insert(expected.end(), {"--expect-offered", "Dornavex," + product + "," + revision});
+  }
+  EXPECT_EQ(rehearse(expected).status, 0);
+  expected.insert(expected.end(), {"--expect-offered", "Dornavex," + product + ",RV0D"});
+  const Outcome unmet = rehearse(expected);
+  EXPECT_EQ(unmet.status, 1);
+  EXPECT_EQ(unmet.err,
+            "movrel-pack: Dornavex DVDRW KTR-207M RV0D is not offered, expected to be\n");
+
+  // Two banks, updated: each drive by vendor, product and revision, then offered, bank, program
+  // and result; a drive given by hand with another flash part takes its own drive-side program.
+  const Outcome two = rehearse(
+      {Path("two-banks"), "--update", "--json", "--drive", "Kestrel,CD-RW KS-5216,KS10,C2370005"});
+  ASSERT_EQ(two.status, 0) << two.err;
+  std::vector<Strings> rows;
+  const Json document = Json::parse(two.out);
+  for (const Json& drive : document["drives"]) {
+    const Json& update = drive["update"];
+    rows.push_back({drive["vendor"], drive["product"], drive["revision"], drive["for"],
+                    drive["offered"] ? "yes" : "no", drive["bank"].is_null() ? "-" : drive["bank"],
+                    update.is_null() ? "-" : update["program"],
+                    update.is_null() ? "-" : update["result"]});
+  }
+  const std::vector<Strings> updated = {
+      {"Dornavex", product, "RV01", "1.1 minimum", "yes", "1", "row 19", "updated, now RV0D"},
+      {"Dornavex", product, "RV00", "1.1 below minimum", "no", "-", "-", "-"},
+      {"Dornavex", product, "RV0C", "1.1 maximum", "yes", "1", "row 19", "updated, now RV0D"},
+      {"Dornavex", product, "RV0D", "1.1 above maximum", "no", "-", "-", "-"},
+      {"Kestrel", product, "RV01", "1.1 other vendor", "no", "-", "-", "-"},
+      {"Dornavex", "DVDRW KTR-207N", "RV01", "1.1 other product", "no", "-", "-", "-"},
+      {"Kestrel", "Product", "KS19", "2.1 maximum", "yes", "2", "row 19", "updated, now KS20"},
+      {"Kestrel", "Product", "KS1:", "2.1 above maximum", "no", "-", "-", "-"},
+      {"Dornavex", "Product", "KS19", "2.1 other vendor", "no", "-", "-", "-"},
+      {"Kestrel", "CD-RW KS-5216", "KS10", "given", "yes", "2", "row 21", "updated, now KS20"},
+  };
+  EXPECT_EQ(rows, updated);
+
+  // A package in automatic mode updates at start-up, unasked: the rehearsal is that run. A damaged
+  // package ends before any list, and the flasher's error is every drive's line.
+  package("automatic", {"--new-fw", "1=RV0D", "--constraint", "1=RV01,RV01,Dornavex," + product,
+                        "--option", "AUTOMODE=1"});
+  std::string damaged = ReadText(Path("one-bank"));
+  damaged[damaged.find("MOVREL-SIM-IMAGEDornavexDVDRW KTR-207M  RV0D") + 1000] ^= 1;
+  std::ofstream(Path("damaged"), std::ios::binary) << damaged;
+  fs::permissions(Path("damaged"), fs::perms::owner_all);
+  const std::pair<std::string, std::vector<std::string>> runs[] = {
+      {"automatic",
+       {"RV01  1.1 minimum        yes",
+        "row 19   updated, now RV0D  updated at start-up (AUTOMODE)", "RV00  1.1 below minimum  no",
+        "not updated at start-up (AUTOMODE)"}},
+      {"damaged",
+       {"RV01  1.1 minimum        no       -     -           This flash program is damaged. Please "
+        "obtain it again.\n"}},
+  };
+  for (const auto& [name, lines] : runs) {
+    const Outcome run = rehearse({Path(name)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const std::string& line : lines) EXPECT_THAT(run.out, ::testing::HasSubstr(line)) << name;
+  }
+}
+#endif
+
 TEST_F(PackTool, UsageErrorsExitWithTwoAndHelpWithZero) {
   const std::string t = MOVREL_PROBE_PATH, o = Path("out"), a = "1=" + Path("a.bin");
   std::vector<Strings> usages = {
@@ -900,6 +1037,14 @@ TEST_F(PackTool, UsageErrorsExitWithTwoAndHelpWithZero) {
       {"repack", t, "--output", o, "--template", t, "--template", t},
       {"repack", t, "--output", o, "--template"},
       {"repack", t, "--output", o, "--frob", t},
+      {"rehearse"},
+      {"rehearse", "--json", t},
+      {"rehearse", t, "--drive", "Dornavex,DVDRW KTR-207M"},
+      {"rehearse", t, "--drive", "Dornavex,DVDRW KTR-207M,RV05,BFD800"},
+      {"rehearse", t, "--expect-offered", "Dornavex,DVDRW KTR-207M,RV05,BFD80005"},
+      {"rehearse", t, "--drive", "Dornavex9,DVDRW KTR-207M,RV05"},
+      {"rehearse", t, "--update=yes"},
+      {"rehearse", t, "--flasher", t, "--flasher", t},
   };
   // Every option that takes one value, given twice.
   for (const char* once : {"--template", "--output", "--title", "--version", "--model", "--date",
@@ -945,6 +1090,7 @@ TEST_F(PackTool, UsageErrorsExitWithTwoAndHelpWithZero) {
       {{"show", "--help"}, "--json"},
       {{"verify", "-h"}, "--bank N=FILE"},
       {{"repack", "--help"}, "--template-dir DIR"},
+      {{"rehearse", "--help"}, "--expect-offered VENDOR,PRODUCT,REV"},
       {{"--version"}, "movrel-pack " MOVREL_VERSION "\n"},
   };
   for (const auto& [args, text] : helps) {

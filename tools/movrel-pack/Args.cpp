@@ -142,7 +142,70 @@ void SetOption(PackRequest& request, std::set<std::string>& given, const std::st
   throw UsageError("unknown option key '" + std::string(key) + "'; the keys are " + OptionKeys());
 }
 
+// "VENDOR,PRODUCT,REV" or, where `flashId` is allowed, "VENDOR,PRODUCT,REV,FLASHID".
+DriveArg SplitDrive(const std::string& flag, const std::string& fields, bool flashId) {
+  std::vector<std::string> parts(1);
+  for (char c : fields) {
+    if (c == ',') {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  const char* form = flashId ? "VENDOR,PRODUCT,REV[,FLASHID]" : "VENDOR,PRODUCT,REV";
+  if (parts.size() != 3 && !(flashId && parts.size() == 4)) {
+    throw UsageError(flag + " expects " + form + ", got '" + fields + "'");
+  }
+  const std::pair<const char*, std::size_t> limits[] = {
+      {"vendor", 8}, {"product", 16}, {"revision", 4}};
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (parts[i].size() > limits[i].second) {
+      throw UsageError(flag + ": the " + limits[i].first + " '" + parts[i] + "' is longer than " +
+                       std::to_string(limits[i].second) + " characters");
+    }
+  }
+  DriveArg drive{parts[0], parts[1], parts[2], std::nullopt};
+  if (parts.size() == 4) {
+    const std::string& hex = parts[3];
+    const bool valid =
+        hex.size() == 8 && hex.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (!valid) {
+      throw UsageError(flag + ": the flash identity is 8 hex digits (BFD80005), got '" + hex + "'");
+    }
+    std::array<unsigned char, 4> id{};
+    for (std::size_t i = 0; i < 4; ++i) {
+      id[i] = static_cast<unsigned char>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+    }
+    drive.flashId = id;
+  }
+  return drive;
+}
+
 }  // namespace
+
+RehearseRequest ParseRehearseArguments(const std::vector<std::string>& args) {
+  RehearseRequest request{Executable(args, "rehearse"), {}, {}, {}, false, false};
+  std::set<std::string> given;
+  for (OptionReader reader(args, 1); !reader.Done();) {
+    const std::string flag = reader.Flag();
+    if (flag == "--drive") {
+      request.drives.push_back(SplitDrive(flag, reader.Value(flag), true));
+    } else if (flag == "--expect-offered") {
+      request.expectOffered.push_back(SplitDrive(flag, reader.Value(flag), false));
+    } else if (flag == "--flasher") {
+      Once(given, flag);
+      request.flasherPath = reader.Value(flag);
+    } else if (flag == "--update" || flag == "--json") {
+      reader.NoValue(flag);
+      Once(given, flag);
+      (flag == "--update" ? request.update : request.json) = true;
+    } else {
+      throw UnknownArgument(flag, "rehearse",
+                            "--drive, --expect-offered, --flasher, --update, --json");
+    }
+  }
+  return request;
+}
 
 ShowRequest ParseShowArguments(const std::vector<std::string>& args) {
   ShowRequest request;

@@ -77,6 +77,25 @@ struct RepackRequest {
   std::string templateDirectory;  // empty when a template is given
 };
 
+// A drive as "rehearse" names it: its INQUIRY vendor, product and revision (at most 8, 16 and 4
+// characters) and, for one given by hand, its flash identity (4 bytes; none: the bay's default).
+struct DriveArg {
+  std::string vendor, product, revision;
+  std::optional<std::array<unsigned char, 4>> flashId;
+};
+
+// "movrel-pack rehearse": the packaged flasher, the drives given by hand and those expected to be
+// offered (in the order given), the simulated flasher to run it in (empty: the one beside
+// movrel-pack), whether to run the updates too, and whether to print JSON.
+struct RehearseRequest {
+  std::string executablePath;
+  std::string flasherPath;
+  std::vector<DriveArg> drives;
+  std::vector<DriveArg> expectOffered;
+  bool update = false;
+  bool json = false;
+};
+
 // Each parser takes options as "--name VALUE" or "--name=VALUE", and throws HelpRequested for
 // --help or -h where an option may stand.
 
@@ -91,6 +110,12 @@ VerifyRequest ParseVerifyArguments(const std::vector<std::string>& args);
 // The arguments after "repack": the executable, then --output and one of --template and
 // --template-dir, each once. Throws UsageError otherwise.
 RepackRequest ParseRepackArguments(const std::vector<std::string>& args);
+
+// The arguments after "rehearse": the executable, then --drive and --expect-offered (each
+// VENDOR,PRODUCT,REV, --drive with ,FLASHID: 8 hex digits), any number of times, and --flasher,
+// --update and --json at most once. Throws UsageError otherwise, and for a text too long for its
+// INQUIRY field.
+RehearseRequest ParseRehearseArguments(const std::vector<std::string>& args);
 
 // The arguments after "pack". Throws UsageError for an unknown or incomplete option or one given
 // twice (every option but --constraint takes one value, per bank or per key), a bank number, an

@@ -17,6 +17,7 @@
 #include "movrel-pack/Locate.h"
 #include "movrel-pack/Mark.h"
 #include "movrel-pack/Print.h"
+#include "movrel-pack/Rehearse.h"
 #include "movrel-pack/Verify.h"
 #include "movrel-pack/Write.h"
 #include "package/PackageBlock.h"
@@ -84,6 +85,29 @@ constexpr Command kCommands[] = {
      "  --template-dir DIR           the Linux flasher in DIR that EXE was made from: DIR/movrel\n"
      "                               or DIR/movrel-console, as the mark that EXE carries names\n"
      "                               it\n"},
+    {"rehearse",
+     "rehearse EXE [--drive VENDOR,PRODUCT,REV[,FLASHID] ...]\n"
+     "                        [--expect-offered VENDOR,PRODUCT,REV ...] [--update] [--json]\n"
+     "                        [--flasher PATH]\n",
+     "\n"
+     "rehearse EXE   runs the package of EXE in a copy of the simulated terminal flasher on a\n"
+     "               bay of simulated drives, and prints which drives it offers to update,\n"
+     "               with which bank, and what it says of each. For each constraint entry the\n"
+     "               bay holds a drive at its minimum and at its maximum, one just below the\n"
+     "               minimum and one just above the maximum (in the flasher's order of\n"
+     "               revisions), one of another vendor and one of another product. Nothing\n"
+     "               reaches a real drive.\n"
+     "  --drive VENDOR,PRODUCT,REV[,FLASHID]\n"
+     "                               one more drive; FLASHID is its flash identity, 8 hex\n"
+     "                               digits (BFD80005 when left out)\n"
+     "  --expect-offered VENDOR,PRODUCT,REV\n"
+     "                               a drive the flasher should offer (added to the bay if\n"
+     "                               need be); every other drive should not be offered\n"
+     "  --update                     also runs the update of each offered drive, with its\n"
+     "                               command count, drive-side program and result\n"
+     "  --json                       the same table as one JSON document\n"
+     "  --flasher PATH               the simulated flasher (movrel-console-sim) to run in;\n"
+     "                               by default the one beside movrel-pack\n"},
 };
 
 constexpr const char* kNotes =
@@ -93,7 +117,8 @@ constexpr const char* kNotes =
     "or a device is refused); an executable may hold up to 64 MiB.\n"
     "\n"
     "exit status: 0 done; 1 refused or failed (pack writes no file), or a bank differs or\n"
-    "the seal is damaged (verify); 2 usage error, or a choice pack leaves to the template\n";
+    "the seal is damaged (verify), or a drive is offered or not against --expect-offered\n"
+    "(rehearse); 2 usage error, or a choice pack leaves to the template\n";
 
 void PrintUsage(std::FILE* to) {
   const char* prefix = "usage: ";
@@ -249,6 +274,12 @@ int Run(const Command& command, const std::vector<std::string>& args) {
     return Verify(movrel::pack::ParseVerifyArguments(args));
   } else if (name == "pack") {
     Pack(movrel::pack::ParsePackArguments(args));
+  } else if (name == "rehearse") {
+    return movrel::pack::Rehearse(
+        movrel::pack::ParseRehearseArguments(args),
+        [](const std::string& executable, const std::string& flasher, const std::string& output) {
+          Repack({executable, output, flasher, ""});
+        });
   } else {
     Repack(movrel::pack::ParseRepackArguments(args));
   }
