@@ -1,7 +1,8 @@
 # What "cmake --install" puts where, and the Debian packages built from it with CPack
 # ("cpack -G DEB", as scripts/package does), one for each use, each file in the install component
 # of its package:
-#   Pack     movrel-pack: the packager alone, for a host that only packages firmware.
+#   Pack     movrel-pack: the packager alone, for a host that only packages firmware, with the
+#            simulated terminal flasher its rehearsal runs packages on.
 #   Window   movrel: the window flasher's template and what a desktop needs to run packaged
 #            flashers: the launcher with its desktop entry and icon, and the root drive helper
 #            with its polkit action.
@@ -21,6 +22,13 @@ foreach(entry IN ITEMS movrel:Window movrel-console:Console movrel-pack:Pack)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
   endif()
 endforeach()
+
+# The simulated terminal flasher, which movrel-pack's rehearsal runs packages on: a tool of the
+# packager's, not a program of its own.
+if(TARGET movrel-console-sim)
+  install(TARGETS movrel-console-sim RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/movrel
+          COMPONENT Pack)
+endif()
 
 # The root helper that a flasher run by the person starts through pkexec: no one runs it by hand.
 # The flasher names it by this path, and so does the polkit action that pkexec authorises it by.

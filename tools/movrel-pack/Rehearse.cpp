@@ -503,19 +503,20 @@ void PrintJson(const std::vector<Drive>& drives, const std::vector<Outcome>& out
   std::fputs((json.dump(2, ' ', true, Json::error_handler_t::replace) + "\n").c_str(), stdout);
 }
 
-// The simulated terminal flasher beside this program: /proc/self/exe is a link to the running
-// executable (proc(5)), whatever name started it.
-std::string FlasherBeside() {
+// The simulated terminal flasher beside this program (in a build tree; /proc/self/exe is a link to
+// the running executable, proc(5), whatever name started it), or else where it is installed.
+std::string FindFlasher() {
   std::error_code error;
   const fs::path self = fs::read_symlink("/proc/self/exe", error);
-  if (error) throw Refusal("cannot find movrel-pack's own directory; give --flasher PATH");
-  return (self.parent_path() / "movrel-console-sim").string();
+  const fs::path beside = self.parent_path() / "movrel-console-sim";
+  if (!error && fs::exists(beside, error)) return beside.string();
+  return MOVREL_SIM_FLASHER;
 }
 
 }  // namespace
 
 int Rehearse(const RehearseRequest& request, const RepackInto& repack) {
-  const std::string flasher = request.flasherPath.empty() ? FlasherBeside() : request.flasherPath;
+  const std::string flasher = request.flasherPath.empty() ? FindFlasher() : request.flasherPath;
   if (!fs::exists(flasher)) {
     throw Refusal("no simulated flasher '" + flasher + "'; give --flasher PATH");
   }
