@@ -40,17 +40,28 @@ namespace Privilege {
 inline constexpr std::uint32_t Enabled = 2;
 inline constexpr char ShutdownName[] = "SeShutdownPrivilege";
 }  // namespace Privilege
-namespace ErrorCode {
+namespace ErrorCode {  // every value a backend reports, the simulated machine's among them
 inline constexpr std::uint32_t Success = 0;
 inline constexpr std::uint32_t InvalidFunction = 1;
 inline constexpr std::uint32_t FileNotFound = 2;
 inline constexpr std::uint32_t AccessDenied = 5;
 inline constexpr std::uint32_t InvalidHandle = 6;
+inline constexpr std::uint32_t NotEnoughMemory = 8;
+inline constexpr std::uint32_t BadCommand = 22;
+inline constexpr std::uint32_t NotSupported = 50;
+inline constexpr std::uint32_t DeviceGone = 55;  // ERROR_DEV_NOT_EXIST
+inline constexpr std::uint32_t InvalidParameter = 87;
 inline constexpr std::uint32_t DriveLocked = 108;
+inline constexpr std::uint32_t SemaphoreTimeout = 121;
+inline constexpr std::uint32_t InsufficientBuffer = 122;
+inline constexpr std::uint32_t ModuleNotFound = 126;
 inline constexpr std::uint32_t NotLocked = 158;
 inline constexpr std::uint32_t Busy = 170;
 inline constexpr std::uint32_t NotOwner = 288;
+inline constexpr std::uint32_t IoDevice = 1117;
 inline constexpr std::uint32_t NotAllAssigned = 1300;
+inline constexpr std::uint32_t NoSuchPrivilege = 1313;
+inline constexpr std::uint32_t PrivilegeNotHeld = 1314;
 }  // namespace ErrorCode
 namespace ExitFlags {
 inline constexpr std::uint32_t Reboot = 2;

@@ -9,12 +9,6 @@ namespace movrel::sim {
 
 using platform::Handle;
 
-namespace {
-constexpr std::uint32_t kErrorInvalidHandle = 6;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorNotSupported = 50;
-}  // namespace
-
 // The trace shows where among the drives' commands the machine was kept awake and let go.
 std::uint32_t SimSystem::SetThreadExecutionState(std::uint32_t esFlags) {
   const bool fails = CallFails("SetThreadExecutionState");
@@ -23,7 +17,7 @@ std::uint32_t SimSystem::SetThreadExecutionState(std::uint32_t esFlags) {
   bay->Note(line);
   platform::Hold hold(lock);
   if (fails) {
-    lastError = kErrorNotSupported;
+    lastError = platform::ErrorCode::NotSupported;
     return 0;
   }
   const std::uint32_t previous = executionState;
@@ -44,7 +38,7 @@ void SimSystem::SetPowerSource(PowerSource source) {
 Handle SimSystem::RegisterEventSourceA(const char*, const char* sourceName) {
   platform::Hold hold(lock);
   if (failingCalls.count("RegisterEventSourceA") != 0 || sourceName == nullptr) {
-    lastError = kErrorNotSupported;
+    lastError = platform::ErrorCode::NotSupported;
     return 0;
   }
   const Handle handle = NewHandle();
@@ -58,11 +52,11 @@ bool SimSystem::ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t,
   platform::Hold hold(lock);
   const auto source = eventSources.find(eventLog);
   if (source == eventSources.end()) {
-    lastError = kErrorInvalidHandle;
+    lastError = platform::ErrorCode::InvalidHandle;
     return false;
   }
   if (numStrings != 0 && strings == nullptr) {
-    lastError = kErrorInvalidParameter;
+    lastError = platform::ErrorCode::InvalidParameter;
     return false;
   }
   std::string line = source->second + ' ' + std::to_string(type) + ' ' + std::to_string(eventId);
@@ -77,7 +71,7 @@ bool SimSystem::ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t,
 bool SimSystem::DeregisterEventSource(Handle eventLog) {
   platform::Hold hold(lock);
   if (eventSources.erase(eventLog) != 0) return true;
-  lastError = kErrorInvalidHandle;
+  lastError = platform::ErrorCode::InvalidHandle;
   return false;
 }
 

@@ -115,7 +115,7 @@ bool LinuxSystem::GetDriveAddress(const char* rootPathName, ScsiAddress& address
   std::string target;
   if (!number ||
       kernel->ReadLink("/sys/class/block/sr" + std::to_string(*number) + "/device", target) != 0) {
-    return lasterror::Fail(lasterror::kFileNotFound);
+    return lasterror::Fail(ErrorCode::FileNotFound);
   }
   const std::string name = target.substr(target.rfind('/') + 1);
   unsigned host = 0, channel = 0, id = 0, lun = 0;
@@ -123,7 +123,7 @@ bool LinuxSystem::GetDriveAddress(const char* rootPathName, ScsiAddress& address
   if (std::sscanf(name.c_str(), "%3u:%3u:%3u:%3u%n", &host, &channel, &id, &lun, &end) != 4 ||
       name[static_cast<std::size_t>(end)] != '\0' || host > 255 || channel > 255 || id > 255 ||
       lun > 255) {
-    return lasterror::Fail(lasterror::kFileNotFound);
+    return lasterror::Fail(ErrorCode::FileNotFound);
   }
   address = ScsiAddress{};
   address.Length = sizeof address;
@@ -143,7 +143,7 @@ Handle LinuxSystem::CreateFileA(const char* fileName) {
                           std::strncmp(fileName, kDeviceNamePrefix, prefix) == 0;
   const auto number = deviceName ? LetterNumber(fileName + prefix) : std::nullopt;
   if (!number) {
-    lasterror::Set(lasterror::kFileNotFound);
+    lasterror::Set(ErrorCode::FileNotFound);
     return InvalidHandleValue;
   }
   const std::string path = DevicePath(*number);
@@ -175,7 +175,7 @@ bool LinuxSystem::DeviceIoControl(Handle handle, std::uint32_t ioControlCode, vo
                                   std::uint32_t outBufferSize, std::uint32_t* bytesReturned) {
   if (bytesReturned) *bytesReturned = 0;
   const std::shared_ptr<Device> device = FindDevice(handle);
-  if (!device) return lasterror::Fail(lasterror::kInvalidHandle);
+  if (!device) return lasterror::Fail(ErrorCode::InvalidHandle);
   switch (ioControlCode) {
     case ioctl::ScsiGetAddress:
       return QueryAddress(*device, outBuffer, outBufferSize, bytesReturned);
@@ -184,9 +184,9 @@ bool LinuxSystem::DeviceIoControl(Handle handle, std::uint32_t ioControlCode, vo
     case ioctl::FsctlLockVolume:
       return LockVolume(handle, *device);
     case ioctl::FsctlUnlockVolume:
-      return device->exclusive || lasterror::Fail(lasterror::kNotLocked);
+      return device->exclusive || lasterror::Fail(ErrorCode::NotLocked);
     default:  // the storage descriptor query and exclusive access among them
-      return lasterror::Fail(lasterror::kInvalidFunction);
+      return lasterror::Fail(ErrorCode::InvalidFunction);
   }
 }
 
@@ -197,14 +197,14 @@ bool LinuxSystem::LockVolume(Handle handle, const Device& device) {
   if (device.exclusive) return true;
   const int descriptor = kernel->Open(device.path, O_RDWR | O_NONBLOCK | O_CLOEXEC | O_EXCL);
   if (descriptor == -EBUSY && kernel->Mounted(device.path)) {
-    return lasterror::Fail(lasterror::kDriveLocked);
+    return lasterror::Fail(ErrorCode::DriveLocked);
   }
   if (descriptor < 0) return lasterror::Fail(lasterror::FromErrno(-descriptor));
   auto exclusive = std::make_shared<Device>(*kernel, descriptor, device.path, true);
   std::lock_guard<std::mutex> hold(lock);
   const auto found = devices.find(handle);
   if (found == devices.end())
-    return lasterror::Fail(lasterror::kInvalidHandle);  // closed meanwhile
+    return lasterror::Fail(ErrorCode::InvalidHandle);  // closed meanwhile
   found->second = std::move(exclusive);
   return true;
 }
@@ -228,7 +228,7 @@ int LinuxSystem::AddressOf(int descriptor, ScsiAddress& address) {
 bool LinuxSystem::QueryAddress(Device& device, void* outBuffer, std::uint32_t outBufferSize,
                                std::uint32_t* bytesReturned) {
   if (outBuffer == nullptr || outBufferSize < sizeof(ScsiAddress)) {
-    return lasterror::Fail(lasterror::kInsufficientBuffer);
+    return lasterror::Fail(ErrorCode::InsufficientBuffer);
   }
   ScsiAddress address{};
   if (const int error = AddressOf(device.descriptor, address); error != 0) {
@@ -244,7 +244,7 @@ bool LinuxSystem::PassThrough(Device& device, void* inBuffer, std::uint32_t inBu
                               std::uint32_t* bytesReturned) {
   ScsiExchange exchange;
   if (outBuffer == nullptr || !ReadPassThrough(inBuffer, inBufferSize, outBufferSize, exchange)) {
-    return lasterror::Fail(lasterror::kInvalidParameter);
+    return lasterror::Fail(ErrorCode::InvalidParameter);
   }
   const SgIoResult result = SendSgIo(*kernel, device.descriptor, exchange, outBuffer);
   if (result.kernelError == EPERM) {

@@ -43,7 +43,7 @@ std::string NodeOf(const std::string& name) {
 
 // Continuous | SystemRequired takes the login manager's lock, Continuous alone lets it go.
 std::uint32_t LinuxSystem::SetThreadExecutionState(std::uint32_t esFlags) {
-  if ((esFlags & ExecutionState::Continuous) == 0) return lasterror::Fail(lasterror::kNotSupported);
+  if ((esFlags & ExecutionState::Continuous) == 0) return lasterror::Fail(ErrorCode::NotSupported);
   std::unique_lock<std::mutex> hold(lock);
   const std::uint32_t previous = executionState;
   if ((esFlags & ExecutionState::SystemRequired) == 0) {
@@ -63,7 +63,7 @@ std::uint32_t LinuxSystem::SetThreadExecutionState(std::uint32_t esFlags) {
              std::string(refused ? "the login manager refused the inhibitor lock (not authorised)"
                                  : "no login manager") +
                  ": the system is not kept from sleeping or shutting down during the update");
-      return lasterror::Fail(lasterror::kNotSupported);
+      return lasterror::Fail(ErrorCode::NotSupported);
     }
     inhibitor = taken;
   }
@@ -75,7 +75,7 @@ std::uint32_t LinuxSystem::SetThreadExecutionState(std::uint32_t esFlags) {
 
 Handle LinuxSystem::RegisterEventSourceA(const char*, const char* sourceName) {
   if (sourceName == nullptr || !kernel->JournalPresent()) {
-    lasterror::Set(lasterror::kNotSupported);
+    lasterror::Set(ErrorCode::NotSupported);
     return 0;
   }
   std::lock_guard<std::mutex> hold(lock);
@@ -91,12 +91,12 @@ bool LinuxSystem::ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_
   {
     std::lock_guard<std::mutex> hold(lock);
     const auto found = eventSources.find(eventLog);
-    if (found == eventSources.end()) return lasterror::Fail(lasterror::kInvalidHandle);
+    if (found == eventSources.end()) return lasterror::Fail(ErrorCode::InvalidHandle);
     source = found->second;
   }
   if (eventId != UpdateRecord::EventId || numStrings != UpdateRecord::StringCount ||
       strings == nullptr) {
-    return lasterror::Fail(lasterror::kInvalidParameter);
+    return lasterror::Fail(ErrorCode::InvalidParameter);
   }
   std::string values[UpdateRecord::StringCount];
   for (int i = 0; i < UpdateRecord::StringCount; ++i) values[i] = strings[i] ? strings[i] : "";
@@ -123,7 +123,7 @@ bool LinuxSystem::ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_
 bool LinuxSystem::DeregisterEventSource(Handle eventLog) {
   std::lock_guard<std::mutex> hold(lock);
   if (eventSources.erase(eventLog) != 0) return true;
-  return lasterror::Fail(lasterror::kInvalidHandle);
+  return lasterror::Fail(ErrorCode::InvalidHandle);
 }
 
 }  // namespace movrel::platform
