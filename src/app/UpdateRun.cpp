@@ -82,8 +82,7 @@ void TMovrelMain::cmdUpdateClick(const void*) {
     // From the first worker's start until the run's last command, the system neither sleeps nor
     // shuts down.
     if (j == 0) {
-      system.SetThreadExecutionState(platform::ExecutionState::Continuous |
-                                     platform::ExecutionState::SystemRequired);
+      system.HoldSystemAwake(texts::kAwakeReason);
     }
     workers[j] = new movrel::flash::Parser(
         application, request, [this](platform::Thread& sender) { FlashDone(&sender); });
@@ -257,7 +256,7 @@ void TMovrelMain::FlashDone(const void*) {
   // (and restart, below), and each drive's update goes to the event log with the revision it
   // reports now.
   for (movrel::device::DriveLock& lock : runLocks) lock.Release();
-  system.SetThreadExecutionState(platform::ExecutionState::Continuous);
+  system.ReleaseSystemAwake();
   const movrel::device::DriveEntry* after[kMaxRunDrives] = {};
   for (int j = 0; j < flashDeviceCount; ++j) {
     after[j] = mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));

@@ -84,12 +84,6 @@ struct TokenPrivileges {  // TOKEN_PRIVILEGES with one entry
 };
 static_assert(sizeof(TokenPrivileges) == 16);
 
-// Keeping the system awake (ES_*).
-namespace ExecutionState {
-inline constexpr std::uint32_t SystemRequired = 0x00000001;
-inline constexpr std::uint32_t Continuous = 0x80000000;
-}  // namespace ExecutionState
-
 // Drive types (DRIVE_*) and the heap's flags (HEAP_*).
 namespace DriveType {
 inline constexpr std::uint32_t Unknown = 0;
@@ -118,27 +112,6 @@ inline constexpr std::uint32_t IconError = 0x10;
 namespace MessageBoxResult {
 inline constexpr int Ok = 1;
 }  // namespace MessageBoxResult
-
-// The event log: record types (EVENTLOG_*), and the record of one drive's update, whose insertion
-// strings come in the order of UpdateRecord's indices.
-namespace EventType {
-inline constexpr std::uint16_t Error = 0x0001;
-inline constexpr std::uint16_t Information = 0x0004;
-}  // namespace EventType
-namespace UpdateRecord {
-inline constexpr char SourceName[] = "Movrel";
-inline constexpr std::uint32_t EventId = 1;
-inline constexpr std::uint16_t Device = 0;  // the device name, "\\.\D:"
-inline constexpr std::uint16_t Vendor = 1;  // the drive's texts before the update
-inline constexpr std::uint16_t Product = 2;
-inline constexpr std::uint16_t RevisionBefore = 3;
-inline constexpr std::uint16_t RevisionAfter = 4;  // as the drive reports it after the run
-inline constexpr std::uint16_t Bank = 5;           // the package bank's number, from 0
-inline constexpr std::uint16_t ImageSha256 = 6;    // 64 lower-case hex digits
-inline constexpr std::uint16_t Result = 7;         // "success" or "failure"
-inline constexpr std::uint16_t Sense = 8;          // the failing command's "KEY/ASC", or empty
-inline constexpr std::uint16_t StringCount = 9;
-}  // namespace UpdateRecord
 
 // Device control codes (IOCTL_*, FSCTL_*).
 namespace ioctl {
