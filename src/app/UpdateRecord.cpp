@@ -1,10 +1,9 @@
 #include "app/UpdateRecord.h"
 
-#include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
-#include "device/DeviceName.h"
 #include "package/ImageHash.h"
 #include "platform/System.h"
 
@@ -12,18 +11,6 @@ namespace movrel::app {
 
 using package::ImageSha256;
 using package::PackageView;
-
-namespace {
-
-// The failing command's "KEY/ASC", when the drive answered it with sense data.
-std::string SenseText(const UpdateOutcome& outcome) {
-  if (outcome.succeeded || outcome.lastResult != movrel::device::AtapiDevice::kSenseData) return {};
-  char text[8];
-  std::snprintf(text, sizeof text, "%02X/%02X", outcome.senseKey, outcome.asc);
-  return text;
-}
-
-}  // namespace
 
 UpdateOutcome UpdateOutcome::Of(const movrel::device::DriveEntry& entry,
                                 movrel::device::AtapiDevice& device) {
@@ -52,37 +39,30 @@ bool UpdateOutcome::KeptOldRevision(const movrel::device::DriveEntry& after,
 void RecordUpdates(platform::System& system, const PackageView& package,
                    const UpdateOutcome* outcomes, const movrel::device::DriveEntry* const* after,
                    int count) {
-  const platform::Handle log =
-      system.RegisterEventSourceA(nullptr, platform::UpdateRecord::SourceName);
-  if (log == 0) return;
+  if (count <= 0) return;
   // Each bank's digest once, however many drives were updated from it.
   std::map<int, std::string> digests;
+  std::vector<platform::UpdateRecordFields> records(static_cast<std::size_t>(count));
   for (int j = 0; j < count; ++j) {
     const UpdateOutcome& outcome = outcomes[j];
-    namespace field = platform::UpdateRecord;
-    std::string strings[field::StringCount];
-    strings[field::Device] = outcome.before.driveRoot[0] != '\0'
-                                 ? movrel::device::DeviceNameOf(outcome.before.driveRoot).data()
-                                 : "";
-    strings[field::Vendor] = outcome.before.vendor;
-    strings[field::Product] = outcome.before.product;
-    strings[field::RevisionBefore] = outcome.before.revision;
-    strings[field::RevisionAfter] = after[j] != nullptr ? after[j]->revision : "";
-    strings[field::Bank] = std::to_string(outcome.bank);
+    platform::UpdateRecordFields& record = records[static_cast<std::size_t>(j)];
+    record.driveLetter = outcome.before.driveRoot[0];
+    record.vendor = outcome.before.vendor;
+    record.product = outcome.before.product;
+    record.revisionBefore = outcome.before.revision;
+    record.revisionAfter = after[j] != nullptr ? after[j]->revision : "";
+    record.bank = outcome.bank;
     auto digest = digests.find(outcome.bank);
     if (digest == digests.end()) {
       digest = digests.emplace(outcome.bank, ImageSha256(package.Image(outcome.bank))).first;
     }
-    strings[field::ImageSha256] = digest->second;
-    strings[field::Result] = outcome.succeeded ? "success" : "failure";
-    strings[field::Sense] = SenseText(outcome);
-    const char* texts[field::StringCount];
-    for (int i = 0; i < field::StringCount; ++i) texts[i] = strings[i].c_str();
-    system.ReportEventA(
-        log, outcome.succeeded ? platform::EventType::Information : platform::EventType::Error, 0,
-        field::EventId, field::StringCount, texts);
+    record.imageSha256 = digest->second;
+    record.succeeded = outcome.succeeded;
+    record.senseKnown = outcome.lastResult == movrel::device::AtapiDevice::kSenseData;
+    record.senseKey = outcome.senseKey;
+    record.asc = outcome.asc;
   }
-  system.DeregisterEventSource(log);
+  system.RecordUpdates(records.data(), records.size());
 }
 
 }  // namespace movrel::app

@@ -120,8 +120,7 @@ void TMovrelMain::StartWorker(int j, const movrel::flash::FlashRequest& request)
   // From the first worker's start until the run's last command, the system neither sleeps nor
   // shuts down.
   if (j == 0) {
-    system.SetThreadExecutionState(platform::ExecutionState::Continuous |
-                                   platform::ExecutionState::SystemRequired);
+    system.HoldSystemAwake(texts::kAwakeReason);
   }
   workers[j] = new movrel::flash::Parser(application, request,
                                          [this](platform::Thread& sender) { FlashDone(&sender); });
@@ -316,7 +315,7 @@ void TMovrelMain::IdentifyDrivesAgain() {
 // reports now.
 void TMovrelMain::ReleaseAndRecord(RunEnd& end) {
   for (movrel::device::DriveLock& lock : runLocks) lock.Release();
-  system.SetThreadExecutionState(platform::ExecutionState::Continuous);
+  system.ReleaseSystemAwake();
   for (int j = 0; j < flashDeviceCount; ++j) {
     end.after[j] = mainDevice->EntryAt(static_cast<std::uint32_t>(flashDriveIndex[j]));
     // A restart comes first where the package asks for one: the drive's revision is only read

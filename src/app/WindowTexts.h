@@ -19,6 +19,8 @@ inline constexpr char kInitialPercent[] = "100%";
 inline constexpr char kZeroPercent[] = "0 %";
 inline constexpr char kFullPercent[] = "100 %";
 inline constexpr char kPercentSuffix[] = " %";
+// Why the system is kept awake, where it lists such holds.
+inline constexpr char kAwakeReason[] = "Drive firmware update in progress";
 
 // Start-up.
 inline constexpr char kDamaged[] = "This flash program is damaged. Please obtain it again.";

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/UpdateRecordFields.h"
 #include "platform/WinTypes.h"
 
 namespace movrel::platform {
@@ -152,14 +153,22 @@ class System {
 
   // --- Keeping the system awake ----------------------------------------------------------------
 
-  // SetThreadExecutionState. ExecutionState::Continuous | SystemRequired keeps the system from
-  // sleeping, shutting down and answering its power and suspend keys until the call with
-  // Continuous alone; the state ends with the process too. Returns the previous state, or 0 with
-  // the last error set when the system cannot be kept awake (the backend tells the user once,
-  // and the program goes on). Called from the window's thread only. Windows: Windows 95's kernel32
-  // has no such call, nor is NT 4.0's known to: the backend looks it up and, where it is missing,
-  // returns 0 with ERROR_CALL_NOT_IMPLEMENTED.
-  virtual std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) = 0;
+  // HoldSystemAwake keeps the system from sleeping, shutting down and answering its power and
+  // suspend keys until ReleaseSystemAwake or the end of the process; `reason` says why where the
+  // system lists such holds. True once the system is held, and again while it is; false with the
+  // last error set when it cannot be held (the backend tells the user once, and the program goes
+  // on). ReleaseSystemAwake: true when a hold was let go of, false when there was none. Both are
+  // called from the window's thread only.
+  // Windows: SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED), the calling thread's
+  //   state until the call with ES_CONTINUOUS alone, which returns the state it replaces; the call
+  //   keeps no reason. Windows 95's kernel32 has no such call, nor is NT 4.0's known to: the
+  //   backend looks it up and, where it is missing, fails with ERROR_CALL_NOT_IMPLEMENTED.
+  // Linux: a blocking inhibitor lock of the login manager (logind's Inhibit: what
+  //   "shutdown:sleep:idle:handle-power-key:handle-suspend-key", who "Movrel", why `reason`, mode
+  //   "block"), a descriptor that holds it until it is closed. polkit may refuse it, and a system
+  //   without logind has none to give: ErrorCode::NotSupported either way.
+  virtual bool HoldSystemAwake(const char* reason) = 0;
+  virtual bool ReleaseSystemAwake() = 0;
 
   // --- Power -----------------------------------------------------------------------------------
 
@@ -184,22 +193,22 @@ class System {
   //   desktop, a battery charging or full with no supply listed, attributes that cannot be read).
   virtual PowerSource GetPowerSource() = 0;
 
-  // --- The event log ---------------------------------------------------------------------------
+  // --- The update record --------------------------------------------------------------------
 
-  // RegisterEventSourceA on the local system (`serverName` null): the source's handle, or 0 with
-  // the last error set when the system keeps no event log (the program then records nothing).
-  // Windows: the event log is the NT family's; the backend looks the three calls up, and where
-  // they are missing fails them with ERROR_CALL_NOT_IMPLEMENTED.
-  virtual Handle RegisterEventSourceA(const char* serverName, const char* sourceName) = 0;
-  // ReportEventA without a user or raw data: one record of the given type and event, with its
-  // insertion strings (UpdateRecord's layout for UpdateRecord::EventId). True once the log holds
-  // it; false with the last error set for a handle that is not a registered source or an event
-  // the log does not know. Any thread.
-  virtual bool ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t category,
-                            std::uint32_t eventId, std::uint16_t numStrings,
-                            const char* const* strings) = 0;
-  // DeregisterEventSource: true when the handle was a registered source.
-  virtual bool DeregisterEventSource(Handle eventLog) = 0;
+  // One record in the system's log for each drive's update, in order: true once the log holds
+  // them all; false with the last error set when the system keeps no such log (nothing is
+  // recorded; the program goes on) or refused a record. Any thread.
+  // Windows: the event log, through the source "Movrel" (RegisterEventSourceA on the local
+  //   system, DeregisterEventSource after the records): each record is ReportEventA's event 1,
+  //   of the error type for a failed update and the information type otherwise, with the fields'
+  //   texts (UpdateRecordTexts) as its insertion strings and the device as "\\.\D:". The event
+  //   log is the NT family's: the backend looks the three calls up, and where they are missing
+  //   fails with ERROR_CALL_NOT_IMPLEMENTED.
+  // Linux: the system journal (sd_journal_sendv), one entry per record with SYSLOG_IDENTIFIER
+  //   "Movrel", a MESSAGE_ID of its own, priority 3 (error) for a failed update and 6
+  //   (information) otherwise, a MESSAGE that sums it up, and each field under its journal name
+  //   (UpdateRecordTexts), the device as "/dev/srN". Without a journal, ErrorCode::NotSupported.
+  virtual bool RecordUpdates(const UpdateRecordFields* records, std::size_t count) = 0;
 
   // --- The ASPI manager library ----------------------------------------------------------------
 

@@ -40,17 +40,28 @@ namespace Privilege {
 inline constexpr std::uint32_t Enabled = 2;
 inline constexpr char ShutdownName[] = "SeShutdownPrivilege";
 }  // namespace Privilege
-namespace ErrorCode {
+namespace ErrorCode {  // every value a backend reports, the simulated machine's among them
 inline constexpr std::uint32_t Success = 0;
 inline constexpr std::uint32_t InvalidFunction = 1;
 inline constexpr std::uint32_t FileNotFound = 2;
 inline constexpr std::uint32_t AccessDenied = 5;
 inline constexpr std::uint32_t InvalidHandle = 6;
+inline constexpr std::uint32_t NotEnoughMemory = 8;
+inline constexpr std::uint32_t BadCommand = 22;
+inline constexpr std::uint32_t NotSupported = 50;
+inline constexpr std::uint32_t DeviceGone = 55;  // ERROR_DEV_NOT_EXIST
+inline constexpr std::uint32_t InvalidParameter = 87;
 inline constexpr std::uint32_t DriveLocked = 108;
+inline constexpr std::uint32_t SemaphoreTimeout = 121;
+inline constexpr std::uint32_t InsufficientBuffer = 122;
+inline constexpr std::uint32_t ModuleNotFound = 126;
 inline constexpr std::uint32_t NotLocked = 158;
 inline constexpr std::uint32_t Busy = 170;
 inline constexpr std::uint32_t NotOwner = 288;
+inline constexpr std::uint32_t IoDevice = 1117;
 inline constexpr std::uint32_t NotAllAssigned = 1300;
+inline constexpr std::uint32_t NoSuchPrivilege = 1313;
+inline constexpr std::uint32_t PrivilegeNotHeld = 1314;
 }  // namespace ErrorCode
 namespace ExitFlags {
 inline constexpr std::uint32_t Reboot = 2;
@@ -72,12 +83,6 @@ struct TokenPrivileges {  // TOKEN_PRIVILEGES with one entry
   LuidAndAttributes Privileges[1];
 };
 static_assert(sizeof(TokenPrivileges) == 16);
-
-// Keeping the system awake (ES_*).
-namespace ExecutionState {
-inline constexpr std::uint32_t SystemRequired = 0x00000001;
-inline constexpr std::uint32_t Continuous = 0x80000000;
-}  // namespace ExecutionState
 
 // Drive types (DRIVE_*) and the heap's flags (HEAP_*).
 namespace DriveType {
@@ -107,27 +112,6 @@ inline constexpr std::uint32_t IconError = 0x10;
 namespace MessageBoxResult {
 inline constexpr int Ok = 1;
 }  // namespace MessageBoxResult
-
-// The event log: record types (EVENTLOG_*), and the record of one drive's update, whose insertion
-// strings come in the order of UpdateRecord's indices.
-namespace EventType {
-inline constexpr std::uint16_t Error = 0x0001;
-inline constexpr std::uint16_t Information = 0x0004;
-}  // namespace EventType
-namespace UpdateRecord {
-inline constexpr char SourceName[] = "Movrel";
-inline constexpr std::uint32_t EventId = 1;
-inline constexpr std::uint16_t Device = 0;  // the device name, "\\.\D:"
-inline constexpr std::uint16_t Vendor = 1;  // the drive's texts before the update
-inline constexpr std::uint16_t Product = 2;
-inline constexpr std::uint16_t RevisionBefore = 3;
-inline constexpr std::uint16_t RevisionAfter = 4;  // as the drive reports it after the run
-inline constexpr std::uint16_t Bank = 5;           // the package bank's number, from 0
-inline constexpr std::uint16_t ImageSha256 = 6;    // 64 lower-case hex digits
-inline constexpr std::uint16_t Result = 7;         // "success" or "failure"
-inline constexpr std::uint16_t Sense = 8;          // the failing command's "KEY/ASC", or empty
-inline constexpr std::uint16_t StringCount = 9;
-}  // namespace UpdateRecord
 
 // Device control codes (IOCTL_*, FSCTL_*).
 namespace ioctl {

@@ -120,12 +120,12 @@ bool SimSystem::OpenProcessToken(std::uint32_t desiredAccess, Handle& token) {
   line << "OpenProcessToken 0x" << std::hex << desiredAccess;
   Record(line.str());
   if (fails) {
-    lastError = 5;  // access denied
+    lastError = platform::ErrorCode::AccessDenied;
     return false;
   }
   token = NewHandle();
   tokens.insert(token);
-  lastError = 0;
+  lastError = platform::ErrorCode::Success;
   return true;
 }
 
@@ -135,12 +135,12 @@ bool SimSystem::LookupPrivilegeValueA(const char* systemName, const char* name,
   Record(std::string("LookupPrivilegeValueA ") + (systemName ? systemName : "(local)") + " " +
          (name ? name : ""));
   if (name == nullptr || std::strcmp(name, platform::Privilege::ShutdownName) != 0) {
-    lastError = 1313;  // no such privilege
+    lastError = platform::ErrorCode::NoSuchPrivilege;
     return false;
   }
   luid.LowPart = 19;
   luid.HighPart = 0;
-  lastError = 0;
+  lastError = platform::ErrorCode::Success;
   return true;
 }
 
@@ -153,7 +153,7 @@ bool SimSystem::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
        << newState.Privileges[0].Attributes;
   Record(line.str());
   if (tokens.count(token) == 0) {
-    lastError = 6;  // invalid handle
+    lastError = platform::ErrorCode::InvalidHandle;
     return false;
   }
   lastError =

@@ -39,8 +39,8 @@ class SimSystem : public platform::System {
   // carried a drive-side flash program, the drive's verdict on it:
   // "<drive> program row <n> match" or "<drive> program mismatch". Each restart request
   // (ExitWindowsEx) in its place among them: "- restart <flags>", or "- restart <flags> refused";
-  // each change of the execution state: "- execution state <flags as 8 hex digits>" (with
-  // " refused" when it failed). The program's hold on a drive: its lock taken, "- lock
+  // each hold on the system's sleep, "- hold awake" (" refused" when it failed), and its end,
+  // "- release awake". The program's hold on a drive: its lock taken, "- lock
   // <drive>" (" held elsewhere" when another holder has it, " abandoned" when it was taken from a
   // flasher that ended holding it) and let go of, "- unlock <drive>"; its volume lock, "- lock
   // volume <drive>" (" refused"), "- unlock volume <drive>"; its exclusive access, "- exclusive
@@ -94,7 +94,7 @@ class SimSystem : public platform::System {
   void SetShutdownPrivilegeHeld(bool held);
   // Makes the named call fail ("GetVersionExA", "OpenProcessToken", "ExitWindowsEx",
   // "GetProcessHeap", "HeapAlloc", "CreateEventA", "GetLogicalDriveStringsA",
-  // "SetThreadExecutionState", "RegisterEventSourceA" (a machine without an event log),
+  // "HoldSystemAwake", "RecordUpdates" (a machine without an event log),
   // "LockDrive", "FSCTL_LOCK_VOLUME" (a machine without volume locks), ...).
   void FailCall(const std::string& name, bool fail = true);
   bool CallFails(const std::string& name) const;
@@ -104,7 +104,8 @@ class SimSystem : public platform::System {
   std::vector<std::string> Calls() const;
   // Requests that ExitWindowsEx accepted.
   std::vector<std::uint32_t> ShutdownRequests() const;
-  // The event log's records, one line each: "<source> <type> <event id> <strings joined by |>".
+  // The update records, one line each: "<source> <the fields' texts joined by |>", the device
+  // named "\\.\D:".
   std::vector<std::string> EventRecords() const;
   Clock& GetClock() { return clock; }
 
@@ -154,17 +155,14 @@ class SimSystem : public platform::System {
   // Signals an event (the ASPI manager's completion).
   bool SetEvent(platform::Handle handle);
 
-  std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) override;
+  bool HoldSystemAwake(const char* reason) override;
+  bool ReleaseSystemAwake() override;
 
   // Mains unless set.
   PowerSource GetPowerSource() override;
   void SetPowerSource(PowerSource source);
 
-  platform::Handle RegisterEventSourceA(const char* serverName, const char* sourceName) override;
-  bool ReportEventA(platform::Handle eventLog, std::uint16_t type, std::uint16_t category,
-                    std::uint32_t eventId, std::uint16_t numStrings,
-                    const char* const* strings) override;
-  bool DeregisterEventSource(platform::Handle eventLog) override;
+  bool RecordUpdates(const platform::UpdateRecordFields* records, std::size_t count) override;
 
   int MessageBoxA(const char* text, const char* caption, std::uint32_t type) override;
   // The plain message boxes shown so far, as "<caption>|<text>".
@@ -231,9 +229,8 @@ class SimSystem : public platform::System {
   std::map<std::size_t, std::int64_t> drivesHeldUntil;  // drive -> the clock's end of the hold
   std::uint32_t versionMajor = 5;
   std::uint32_t versionMinor = 1;
-  std::uint32_t executionState = platform::ExecutionState::Continuous;
+  bool keptAwake = false;
   PowerSource powerSource = PowerSource::Mains;
-  std::map<platform::Handle, std::string> eventSources;
   std::vector<std::string> eventRecords;
   std::unique_ptr<DriveBay> bay;
   std::unique_ptr<AspiManager> aspi;

@@ -18,15 +18,6 @@ using namespace platform;
 
 namespace {
 
-constexpr std::uint32_t kErrorInvalidFunction = 1;
-constexpr std::uint32_t kErrorFileNotFound = 2;
-constexpr std::uint32_t kErrorAccessDenied = ErrorCode::AccessDenied;
-constexpr std::uint32_t kErrorInvalidHandle = 6;
-constexpr std::uint32_t kErrorDeviceGone = 55;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorInsufficientBuffer = 122;
-constexpr std::uint32_t kErrorModuleNotFound = 126;
-constexpr std::uint32_t kErrorIoDevice = 1117;
 constexpr char kDevicePrefix[] = "\\\\.\\";
 
 char Letter(const std::string& root) {
@@ -98,21 +89,21 @@ Handle SimSystem::CreateFileA(const char* fileName) {
                           std::strlen(fileName) == prefix + 2 && fileName[prefix + 1] == ':';
   const auto drive = deviceName ? bay->FindByLetter(fileName[prefix]) : std::nullopt;
   if (!drive || GetFamily() != Family::NT || bay->Vanished(*drive) || CallFails("CreateFileA")) {
-    Failed(kErrorFileNotFound);
+    Failed(platform::ErrorCode::FileNotFound);
     return InvalidHandleValue;
   }
   if (bay->Config(*drive).addressQuery == AddressQuery::Unopenable) {
-    Failed(kErrorAccessDenied);
+    Failed(platform::ErrorCode::AccessDenied);
     return InvalidHandleValue;
   }
   platform::Hold hold(lock);
   if (volumeLocks.count(*drive) != 0) {
-    lastError = kErrorAccessDenied;
+    lastError = platform::ErrorCode::AccessDenied;
     return InvalidHandleValue;
   }
   const Handle handle = NewHandle();
   devices[handle] = *drive;
-  lastError = 0;
+  lastError = ErrorCode::Success;
   return handle;
 }
 
@@ -120,7 +111,7 @@ bool SimSystem::DeviceDrive(Handle device, std::size_t& drive) {
   platform::Hold hold(lock);
   const auto found = devices.find(device);
   if (found == devices.end()) {
-    lastError = kErrorInvalidHandle;
+    lastError = platform::ErrorCode::InvalidHandle;
     return false;
   }
   drive = found->second;
@@ -145,18 +136,19 @@ bool SimSystem::DeviceIoControl(Handle device, std::uint32_t ioControlCode, void
     case ioctl::CdromExclusiveAccess:
       return ExclusiveAccess(device, drive, inBuffer, inBufferSize);
     default:  // the storage descriptor query among them
-      return Failed(kErrorInvalidFunction);
+      return Failed(platform::ErrorCode::InvalidFunction);
   }
 }
 
 bool SimSystem::QueryAddress(std::size_t drive, void* outBuffer, std::uint32_t outBufferSize,
                              std::uint32_t* bytesReturned) {
   if (outBuffer == nullptr || outBufferSize < sizeof(ScsiAddress)) {
-    return Failed(kErrorInsufficientBuffer);
+    return Failed(platform::ErrorCode::InsufficientBuffer);
   }
-  if (bay->Vanished(drive)) return Failed(kErrorDeviceGone);
+  if (bay->Vanished(drive)) return Failed(platform::ErrorCode::DeviceGone);
   const DriveConfig& config = bay->Config(drive);
-  if (config.addressQuery == AddressQuery::Refused) return Failed(kErrorInvalidFunction);
+  if (config.addressQuery == AddressQuery::Refused)
+    return Failed(platform::ErrorCode::InvalidFunction);
   ScsiAddress address{};
   if (config.addressQuery == AddressQuery::Ok) {
     address.Length = sizeof(ScsiAddress);
@@ -175,7 +167,7 @@ bool SimSystem::PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inB
                             std::uint32_t* bytesReturned) {
   ScsiExchange exchange;
   if (outBuffer == nullptr || !ReadPassThrough(inBuffer, inBufferSize, outBufferSize, exchange)) {
-    return Failed(kErrorInvalidParameter);
+    return Failed(platform::ErrorCode::InvalidParameter);
   }
   // The drive's commands are all 12 bytes long; a shorter block leaves the rest 0.
   CommandBytes command{};
@@ -187,7 +179,7 @@ bool SimSystem::PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inB
   const Answer answer = bay->Execute(drive, command, data, clock.NowNanoseconds());
   // A late answer comes after the request's time-out has passed.
   if (answer.late) clock.Advance((std::int64_t{exchange.timeoutSeconds} + 1) * 1'000'000'000);
-  if (answer.status == Answer::Status::Failed) return Failed(kErrorIoDevice);
+  if (answer.status == Answer::Status::Failed) return Failed(platform::ErrorCode::IoDevice);
 
   ScsiOutcome outcome;
   outcome.transferred = answer.transferred;
@@ -197,7 +189,8 @@ bool SimSystem::PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inB
     sense = SenseBytes(answer);
     outcome.sense = sense;
   }
-  if (!CompletePassThrough(exchange, outcome, outBuffer)) return Failed(kErrorIoDevice);
+  if (!CompletePassThrough(exchange, outcome, outBuffer))
+    return Failed(platform::ErrorCode::IoDevice);
   if (bytesReturned) *bytesReturned = kPassThroughReplyLength;
   return true;
 }
@@ -206,7 +199,7 @@ bool SimSystem::PassThrough(std::size_t drive, void* inBuffer, std::uint32_t inB
 
 Module SimSystem::LoadLibraryA(const char* fileName) {
   const Module module = IsAspiManager(fileName) ? aspi->Load() : 0;
-  if (module == 0) Failed(kErrorModuleNotFound);
+  if (module == 0) Failed(platform::ErrorCode::ModuleNotFound);
   return module;
 }
 
@@ -218,7 +211,7 @@ ProcAddress SimSystem::GetProcAddress(Module module, const char* procName) {
 
 bool SimSystem::FreeLibrary(Module module) {
   if (aspi->Free(module)) return true;
-  return Failed(kErrorInvalidHandle);
+  return Failed(platform::ErrorCode::InvalidHandle);
 }
 
 }  // namespace movrel::sim

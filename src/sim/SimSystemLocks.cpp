@@ -14,8 +14,6 @@ using namespace platform;
 
 namespace {
 
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorBadCommand = 22;  // a file system is mounted
 // The hold another program has: no handle of the program's is 0.
 constexpr Handle kOtherProcess = 0;
 
@@ -52,7 +50,7 @@ std::optional<std::size_t> SimSystem::DriveAt(std::uint32_t address) const {
 
 DriveLockState SimSystem::LockDrive(const ScsiAddress& address, Handle& handle) {
   if (CallFails("LockDrive")) {
-    Failed(kErrorInvalidParameter);
+    Failed(platform::ErrorCode::InvalidParameter);
     return DriveLockState::Unavailable;
   }
   const std::uint32_t key = Key(address.PortNumber, address.PathId, address.TargetId, address.Lun);
@@ -201,7 +199,7 @@ bool SimSystem::ExclusiveAccess(Handle device, std::size_t drive, const void* in
   }
   CdromExclusiveLock request{};
   if (inBuffer == nullptr || inBufferSize < sizeof(CdromExclusiveAccess)) {
-    return Failed(kErrorInvalidParameter);
+    return Failed(platform::ErrorCode::InvalidParameter);
   }
   std::memcpy(&request, inBuffer, std::min<std::size_t>(inBufferSize, sizeof request));
   if (request.Access.RequestType == ExclusiveAccess::UnlockDevice) {
@@ -220,11 +218,11 @@ bool SimSystem::ExclusiveAccess(Handle device, std::size_t drive, const void* in
   if (request.Access.RequestType != ExclusiveAccess::LockDevice ||
       inBufferSize < sizeof(CdromExclusiveLock) ||
       std::memchr(request.CallerName, '\0', sizeof request.CallerName) == nullptr) {
-    return Failed(kErrorInvalidParameter);
+    return Failed(platform::ErrorCode::InvalidParameter);
   }
   std::uint32_t refusal = 0;
   if ((request.Access.Flags & ExclusiveAccess::LockIgnoreVolume) == 0 && Drive(name).medium) {
-    refusal = kErrorBadCommand;
+    refusal = platform::ErrorCode::BadCommand;
   }
   {
     platform::Hold hold(lock);

@@ -1,6 +1,6 @@
 // The machine's power management, which the program asks to stay awake during a run, its power
 // source, and its event log.
-#include <cstdio>
+#include <utility>
 
 #include "sim/DriveBay.h"
 #include "sim/SimSystem.h"
@@ -9,26 +9,23 @@ namespace movrel::sim {
 
 using platform::Handle;
 
-namespace {
-constexpr std::uint32_t kErrorInvalidHandle = 6;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorNotSupported = 50;
-}  // namespace
-
 // The trace shows where among the drives' commands the machine was kept awake and let go.
-std::uint32_t SimSystem::SetThreadExecutionState(std::uint32_t esFlags) {
-  const bool fails = CallFails("SetThreadExecutionState");
-  char line[40];
-  std::snprintf(line, sizeof line, "- execution state %08X%s", esFlags, fails ? " refused" : "");
-  bay->Note(line);
+bool SimSystem::HoldSystemAwake(const char*) {
+  const bool fails = CallFails("HoldSystemAwake");
+  bay->Note(fails ? "- hold awake refused" : "- hold awake");
   platform::Hold hold(lock);
   if (fails) {
-    lastError = kErrorNotSupported;
-    return 0;
+    lastError = platform::ErrorCode::NotSupported;
+    return false;
   }
-  const std::uint32_t previous = executionState;
-  executionState = esFlags;
-  return previous;
+  keptAwake = true;
+  return true;
+}
+
+bool SimSystem::ReleaseSystemAwake() {
+  bay->Note("- release awake");
+  platform::Hold hold(lock);
+  return std::exchange(keptAwake, false);
 }
 
 platform::System::PowerSource SimSystem::GetPowerSource() {
@@ -41,44 +38,25 @@ void SimSystem::SetPowerSource(PowerSource source) {
   powerSource = source;
 }
 
-Handle SimSystem::RegisterEventSourceA(const char*, const char* sourceName) {
+bool SimSystem::RecordUpdates(const platform::UpdateRecordFields* records, std::size_t count) {
   platform::Hold hold(lock);
-  if (failingCalls.count("RegisterEventSourceA") != 0 || sourceName == nullptr) {
-    lastError = kErrorNotSupported;
-    return 0;
-  }
-  const Handle handle = NewHandle();
-  eventSources[handle] = sourceName;
-  return handle;
-}
-
-bool SimSystem::ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t,
-                             std::uint32_t eventId, std::uint16_t numStrings,
-                             const char* const* strings) {
-  platform::Hold hold(lock);
-  const auto source = eventSources.find(eventLog);
-  if (source == eventSources.end()) {
-    lastError = kErrorInvalidHandle;
+  if (failingCalls.count("RecordUpdates") != 0) {
+    lastError = platform::ErrorCode::NotSupported;
     return false;
   }
-  if (numStrings != 0 && strings == nullptr) {
-    lastError = kErrorInvalidParameter;
-    return false;
+  for (std::size_t j = 0; j < count; ++j) {
+    const char letter = records[j].driveLetter;
+    const std::string device = letter != '\0' ? std::string("\\\\.\\") + letter + ':' : "";
+    std::string line = platform::kRecordSource;
+    char separator = ' ';
+    for (const platform::UpdateRecordText& field :
+         platform::UpdateRecordTexts(records[j], device)) {
+      line += std::exchange(separator, '|');
+      line += field.text;
+    }
+    eventRecords.push_back(std::move(line));
   }
-  std::string line = source->second + ' ' + std::to_string(type) + ' ' + std::to_string(eventId);
-  for (std::uint16_t i = 0; i < numStrings; ++i) {
-    line += i == 0 ? ' ' : '|';
-    line += strings[i] != nullptr ? strings[i] : "";
-  }
-  eventRecords.push_back(std::move(line));
   return true;
-}
-
-bool SimSystem::DeregisterEventSource(Handle eventLog) {
-  platform::Hold hold(lock);
-  if (eventSources.erase(eventLog) != 0) return true;
-  lastError = kErrorInvalidHandle;
-  return false;
 }
 
 std::vector<std::string> SimSystem::EventRecords() const {

@@ -27,7 +27,7 @@ namespace {
 
 using namespace platform;
 
-constexpr std::uint32_t kAwake = ExecutionState::Continuous | ExecutionState::SystemRequired;
+constexpr char kReason[] = "Drive firmware update in progress";
 
 // A program started in the background, its standard output on a pipe; ended with the test.
 struct Child {
@@ -95,8 +95,8 @@ TEST(InhibitorBus, HeldWhileAwakeAndWithoutALoginManagerToldOnce) {
   // A bus without a login manager: one line, and the run goes on.
   std::ostringstream notices;
   LinuxSystem machine(HostKernel(), notices);
-  EXPECT_EQ(machine.SetThreadExecutionState(kAwake), 0u);
-  EXPECT_EQ(machine.SetThreadExecutionState(kAwake), 0u);
+  EXPECT_FALSE(machine.HoldSystemAwake(kReason));
+  EXPECT_FALSE(machine.HoldSystemAwake(kReason));
   EXPECT_THAT(notices.str(), ::testing::MatchesRegex("[^\n]*no login manager[^\n]*\n"));
 
   Child logind({SYSTEM_PYTHON, "-m", "dbusmock", "--system", "--template", "logind"});
@@ -108,11 +108,11 @@ TEST(InhibitorBus, HeldWhileAwakeAndWithoutALoginManagerToldOnce) {
   ASSERT_TRUE(ListInhibitors(listed)) << "the mocked login manager did not come up";
   EXPECT_TRUE(listed.empty());
 
-  EXPECT_EQ(machine.SetThreadExecutionState(kAwake), ExecutionState::Continuous);
+  EXPECT_TRUE(machine.HoldSystemAwake(kReason));
   ASSERT_TRUE(ListInhibitors(listed));
   EXPECT_THAT(listed, ::testing::ElementsAre("shutdown:sleep:idle:handle-power-key:handle-suspend-"
                                              "key Movrel Drive firmware update in progress block"));
-  EXPECT_EQ(machine.SetThreadExecutionState(ExecutionState::Continuous), kAwake);
+  EXPECT_TRUE(machine.ReleaseSystemAwake());
   // The login manager sees the descriptor close; give it the moment it takes to notice.
   for (int i = 0; i < 200 && ListInhibitors(listed) && !listed.empty(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -27,8 +27,6 @@ namespace movrel::test {
 using platform::DriveLockState;
 namespace DriveType = platform::DriveType;
 namespace ErrorCode = platform::ErrorCode;
-namespace EventType = platform::EventType;
-namespace ExecutionState = platform::ExecutionState;
 namespace ExitFlags = platform::ExitFlags;
 using platform::Handle;
 using platform::InvalidHandleValue;
@@ -41,7 +39,7 @@ namespace ScsiDataDirection = platform::ScsiDataDirection;
 using platform::ScsiPassThroughDirect;
 using platform::System;
 namespace TokenAccess = platform::TokenAccess;
-namespace UpdateRecord = platform::UpdateRecord;
+using platform::UpdateRecordFields;
 namespace WaitResult = platform::WaitResult;
 namespace ioctl = platform::ioctl;
 namespace {
@@ -395,9 +393,7 @@ TEST_F(LinuxSystemTest, ProblemsAreToldOncePerDeviceAndReasonNamingIt) {
   kernel.drives = {{"/dev/sr0", EACCES}, {"/dev/sr1", EPERM}, {"/dev/sr2"}, {"/dev/sr3"}};
   kernel.inhibitError = ENOENT;  // no login manager
   for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(Machine().SetThreadExecutionState(ExecutionState::Continuous |
-                                                ExecutionState::SystemRequired),
-              0u);
+    EXPECT_FALSE(Machine().HoldSystemAwake("update"));
   }
   for (int i = 0; i < 2; ++i) {
     for (const char* name : {"\\\\.\\D:", "\\\\.\\E:", "\\\\.\\Q:"}) {
@@ -427,21 +423,19 @@ TEST_F(LinuxSystemTest, ProblemsAreToldOncePerDeviceAndReasonNamingIt) {
 }
 
 TEST_F(LinuxSystemTest, KeptAwakeByOneBlockingInhibitorOfTheLoginManagerUntilLetGo) {
-  constexpr std::uint32_t kAwake = ExecutionState::Continuous | ExecutionState::SystemRequired;
-  EXPECT_EQ(Machine().SetThreadExecutionState(kAwake), ExecutionState::Continuous);
-  EXPECT_EQ(system->SetThreadExecutionState(kAwake), kAwake);
+  EXPECT_TRUE(Machine().HoldSystemAwake("Drive firmware update in progress"));
+  EXPECT_TRUE(system->HoldSystemAwake("Drive firmware update in progress"));
   EXPECT_THAT(kernel.Inhibitions(),
               ElementsAre("shutdown:sleep:idle:handle-power-key:handle-suspend-key Movrel Drive "
                           "firmware update in progress block"));
   EXPECT_EQ(kernel.OpenDescriptors(), 1);
-  EXPECT_EQ(system->SetThreadExecutionState(ExecutionState::Continuous), kAwake);
+  EXPECT_TRUE(system->ReleaseSystemAwake());
   EXPECT_EQ(kernel.OpenDescriptors(), 0);
   EXPECT_EQ(notices.str(), "");
 }
 
 // Without the lock the update goes on; the notice says why there is none.
 TEST_F(LinuxSystemTest, AnInhibitorRefusedByPolkitIsToldApartFromNoLoginManager) {
-  constexpr std::uint32_t kAwake = ExecutionState::Continuous | ExecutionState::SystemRequired;
   for (const auto& [error, told] :
        {std::pair{EACCES,
                   "the login manager refused the inhibitor lock (not authorised): the "
@@ -451,7 +445,7 @@ TEST_F(LinuxSystemTest, AnInhibitorRefusedByPolkitIsToldApartFromNoLoginManager)
     owned->inhibitError = error;
     std::ostringstream said;
     LinuxSystem machine(std::move(owned), said);
-    EXPECT_EQ(machine.SetThreadExecutionState(kAwake), 0u);
+    EXPECT_FALSE(machine.HoldSystemAwake("update"));
     EXPECT_THAT(said.str(), HasSubstr(told));
   }
 }
@@ -498,23 +492,19 @@ TEST_F(LinuxSystemTest, PowerSourceIsReadFromThePowerSupplyClass) {
 
 // Each update record: the journal's fields, and where there is no journal, no source.
 TEST_F(LinuxSystemTest, UpdateRecordsGoToTheJournalWithTheirFields) {
-  const char* strings[UpdateRecord::StringCount] = {"\\\\.\\E:",
-                                                    "VEN\x1b"
-                                                    "DOR",
-                                                    "PRODUCT",
-                                                    "1.0\xE9",
-                                                    "1.00",
-                                                    "2",
-                                                    "ab12",
-                                                    "failure",
-                                                    "03/0C"};
-  const Handle log = Machine().RegisterEventSourceA(nullptr, UpdateRecord::SourceName);
-  ASSERT_NE(log, 0);
-  EXPECT_FALSE(
-      system->ReportEventA(log, EventType::Error, 0, 7, UpdateRecord::StringCount, strings));
-  ASSERT_TRUE(system->ReportEventA(log, EventType::Error, 0, UpdateRecord::EventId,
-                                   UpdateRecord::StringCount, strings));
-  EXPECT_TRUE(system->DeregisterEventSource(log));
+  const UpdateRecordFields record{'E',
+                                  "VEN\x1b"
+                                  "DOR",
+                                  "PRODUCT",
+                                  "1.0\xE9",
+                                  "1.00",
+                                  2,
+                                  "ab12",
+                                  false,
+                                  true,
+                                  3,
+                                  0x0C};
+  ASSERT_TRUE(Machine().RecordUpdates(&record, 1));
   ASSERT_EQ(kernel.JournalRecords().size(), 1u);
   EXPECT_THAT(kernel.JournalRecords()[0],
               ElementsAre("MESSAGE=Drive firmware update of /dev/sr1 (VEN?DOR PRODUCT) from 1.0? "
@@ -527,7 +517,8 @@ TEST_F(LinuxSystemTest, UpdateRecordsGoToTheJournalWithTheirFields) {
                           "MOVREL_REVISION_AFTER=1.00", "MOVREL_BANK=2", "MOVREL_IMAGE_SHA256=ab12",
                           "MOVREL_RESULT=failure", "MOVREL_SENSE=03/0C"));
   kernel.journalPresent = false;
-  EXPECT_EQ(system->RegisterEventSourceA(nullptr, UpdateRecord::SourceName), 0);
+  EXPECT_FALSE(system->RecordUpdates(&record, 1));
+  EXPECT_EQ(kernel.JournalRecords().size(), 1u);
 }
 
 // The restart's privilege step and the reboot it asks the system manager for.

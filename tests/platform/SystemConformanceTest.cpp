@@ -403,26 +403,22 @@ TYPED_TEST(SystemConformance, ADriveLockKeepsOtherHoldersOutUntilLetGo) {
 }
 
 TYPED_TEST(SystemConformance, TheSystemIsKeptAwakeUntilLetGo) {
-  constexpr std::uint32_t kAwake = ExecutionState::Continuous | ExecutionState::SystemRequired;
-  EXPECT_NE(this->system.SetThreadExecutionState(kAwake), 0u);
-  EXPECT_EQ(this->system.SetThreadExecutionState(ExecutionState::Continuous), kAwake);
-  // Let go of, the state is Continuous alone until the next run keeps the system awake again.
-  EXPECT_EQ(this->system.SetThreadExecutionState(kAwake), ExecutionState::Continuous);
-  EXPECT_EQ(this->system.SetThreadExecutionState(ExecutionState::Continuous), kAwake);
+  EXPECT_TRUE(this->system.HoldSystemAwake("conformance"));
+  EXPECT_TRUE(this->system.HoldSystemAwake("conformance"));  // held already
+  EXPECT_TRUE(this->system.ReleaseSystemAwake());
+  // Let go of, there is no hold until the next run keeps the system awake again.
+  EXPECT_FALSE(this->system.ReleaseSystemAwake());
+  EXPECT_TRUE(this->system.HoldSystemAwake("conformance"));
+  EXPECT_TRUE(this->system.ReleaseSystemAwake());
 }
 
-TYPED_TEST(SystemConformance, UpdateRecordsGoToTheEventLogThroughARegisteredSource) {
+TYPED_TEST(SystemConformance, UpdateRecordsGoToTheSystemsLog) {
   if (TypeParam::Emulated()) GTEST_SKIP() << "no event log on an emulated machine";
-  const char* strings[UpdateRecord::StringCount] = {"\\\\.\\D:", "V", "P",       "1.00", "1.01",
-                                                    "0",         "",  "success", ""};
-  const Handle log = this->system.RegisterEventSourceA(nullptr, UpdateRecord::SourceName);
-  ASSERT_NE(log, 0);
-  EXPECT_TRUE(this->system.ReportEventA(log, EventType::Information, 0, UpdateRecord::EventId,
-                                        UpdateRecord::StringCount, strings));
-  EXPECT_TRUE(this->system.DeregisterEventSource(log));
-  EXPECT_FALSE(this->system.ReportEventA(log, EventType::Information, 0, UpdateRecord::EventId,
-                                         UpdateRecord::StringCount, strings));
-  EXPECT_FALSE(this->system.DeregisterEventSource(log));
+  UpdateRecordFields records[2];
+  records[0] = {'D', "V", "P", "1.00", "1.01", 0, "", true, false, 0, 0};
+  records[1] = {'\0', "V", "P", "1.00", "", 1, "", false, true, 3, 0x0C};
+  EXPECT_TRUE(this->system.RecordUpdates(records, 2));
+  EXPECT_TRUE(this->system.RecordUpdates(records, 0));
 }
 
 // The window's thread and the workers use the seam at once, each on its own device handle.

@@ -199,14 +199,10 @@ void ReportAspi(System& system) {
 }
 
 void ReportEventLog(System& system) {
-  const Handle log = system.RegisterEventSourceA(nullptr, UpdateRecord::SourceName);
-  Print("event source", log != 0, system);
-  if (log == 0) return;
-  const char* strings[] = {"platform-report", "no update"};
-  Print("event record",
-        system.ReportEventA(log, EventType::Error, 0, UpdateRecord::EventId, 2, strings), system);
-  std::printf("event source %s\n",
-              system.DeregisterEventSource(log) ? "deregistered" : "not deregistered");
+  UpdateRecordFields record;
+  record.vendor = "platform-report";
+  record.product = "no update";
+  Print("event record", system.RecordUpdates(&record, 1), system);
 }
 
 void Report() {

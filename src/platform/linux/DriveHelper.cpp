@@ -21,6 +21,7 @@
 
 #include "platform/linux/DriveLockFile.h"
 #include "platform/linux/LinuxKernel.h"
+#include "platform/linux/OpticalDrives.h"
 
 namespace movrel::platform {
 
@@ -31,35 +32,17 @@ using drivehelper::Request;
 
 namespace {
 
-constexpr std::string_view kDevicePath = "/dev/sr";
 constexpr std::string_view kOpticalType = "5\n";  // TYPE_ROM
 constexpr int kOpenFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
 
-// A decimal number of up to three digits, no greater than `largest`, that makes up all of
-// `text`.
-std::optional<unsigned> Number(std::string_view text, unsigned largest) {
-  if (text.empty() || text.size() > 3) return std::nullopt;
-  unsigned number = 0;
-  for (const char digit : text) {
-    if (digit < '0' || digit > '9') return std::nullopt;
-    number = number * 10 + static_cast<unsigned>(digit - '0');
-  }
-  if (number > largest) return std::nullopt;
-  return number;
-}
-
-// Up to `count` numbers of up to 255 that make up `text` with `separator` between them.
-std::optional<std::array<unsigned, 4>> Numbers(std::string_view text, char separator,
-                                               std::size_t count) {
-  std::array<unsigned, 4> numbers{};
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t end = i + 1 < count ? text.find(separator) : text.size();
-    const auto number = Number(text.substr(0, end), 255);
-    if (end == std::string_view::npos || !number) return std::nullopt;
-    numbers[i] = *number;
-    text.remove_prefix(std::min(text.size(), end + 1));
-  }
-  return numbers;
+// "<major>:<minor>", each up to 255.
+std::optional<std::array<unsigned, 2>> MajorMinor(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const auto major = optical::Decimal(text.substr(0, colon), 255);
+  const auto minor = optical::Decimal(text.substr(colon + 1), 255);
+  if (!major || !minor) return std::nullopt;
+  return std::array<unsigned, 2>{*major, *minor};
 }
 
 // The reply to `request` before it is answered: its tag and kind.
@@ -173,26 +156,25 @@ DriveHelper::~DriveHelper() = default;
 std::vector<DriveHelper::Listed> DriveHelper::List() {
   std::vector<Listed> drives;
   for (const std::string& path : kernel.OpticalDevices()) {
-    if (path.compare(0, kDevicePath.size(), kDevicePath) != 0) continue;
-    const auto number = Number(std::string_view(path).substr(kDevicePath.size()), 255);
+    const auto number = optical::NodeNumber(path, 255);
     if (!number) continue;
     const std::string block = "/sys/class/block/sr" + std::to_string(*number);
-    std::string type, device, target;
+    std::string type, device;
     if (kernel.ReadAttribute(block + "/device/type", type) != 0 || type != kOpticalType ||
         kernel.ReadAttribute(block + "/dev", device) != 0 || device.empty() ||
-        device.back() != '\n' || kernel.ReadLink(block + "/device", target) != 0) {
+        device.back() != '\n') {
       continue;
     }
     device.pop_back();
-    const auto majorMinor = Numbers(device, ':', 2);
-    const auto address = Numbers(std::string_view(target).substr(target.rfind('/') + 1), ':', 4);
+    const auto majorMinor = MajorMinor(device);
+    const auto address = optical::ReadAddress(kernel, *number);
     if (!majorMinor || !address) continue;
     Listed listed;
     listed.entry.drive = static_cast<std::uint8_t>(*number);
-    listed.entry.host = static_cast<std::uint8_t>((*address)[0]);
-    listed.entry.channel = static_cast<std::uint8_t>((*address)[1]);
-    listed.entry.id = static_cast<std::uint8_t>((*address)[2]);
-    listed.entry.lun = static_cast<std::uint8_t>((*address)[3]);
+    listed.entry.host = (*address)[0];
+    listed.entry.channel = (*address)[1];
+    listed.entry.id = (*address)[2];
+    listed.entry.lun = (*address)[3];
     listed.device = makedev((*majorMinor)[0], (*majorMinor)[1]);
     drives.push_back(listed);
   }
@@ -320,8 +302,8 @@ std::uint32_t DriveHelper::Open(const Request& request, std::uint8_t& handle) {
               << " must be a directory of root's that only root may write" << std::endl;
     }
   }
-  held->descriptor = kernel.Open(std::string(kDevicePath) + std::to_string(request.drive),
-                                 kOpenFlags | (request.exclusive ? O_EXCL : 0));
+  held->descriptor =
+      kernel.Open(optical::NodeOf(request.drive), kOpenFlags | (request.exclusive ? O_EXCL : 0));
   if (held->descriptor < 0) return static_cast<std::uint32_t>(-held->descriptor);
   unsigned mode = 0;
   std::uint64_t device = 0;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/WinTypes.h"
+#include "platform/linux/OpticalDrives.h"
 
 namespace movrel::platform {
 
@@ -21,21 +22,11 @@ using drivehelper::Request;
 
 namespace {
 
-constexpr char kDevicePath[] = "/dev/sr";
-
 // N of "/dev/srN" (up to 255).
 std::optional<std::uint8_t> DriveNumber(const std::string& path) {
-  const std::size_t prefix = sizeof kDevicePath - 1;
-  if (path.size() <= prefix || path.size() > prefix + 3 || path.compare(0, prefix, kDevicePath)) {
-    return std::nullopt;
-  }
-  unsigned number = 0;
-  for (std::size_t i = prefix; i < path.size(); ++i) {
-    if (path[i] < '0' || path[i] > '9') return std::nullopt;
-    number = number * 10 + static_cast<unsigned>(path[i] - '0');
-  }
-  if (number > 255) return std::nullopt;
-  return static_cast<std::uint8_t>(number);
+  const auto number = optical::NodeNumber(path, 255);
+  if (!number) return std::nullopt;
+  return static_cast<std::uint8_t>(*number);
 }
 
 // send(2) of all of `bytes`; MSG_NOSIGNAL, so that a helper that has gone is an error (EPIPE)
@@ -149,7 +140,7 @@ std::vector<std::string> HelperKernel::OpticalDevices() {
   listed.clear();
   for (const DriveEntry& entry : reply->drives) {
     listed[entry.drive] = entry;
-    paths.push_back(kDevicePath + std::to_string(entry.drive));
+    paths.push_back(optical::NodeOf(entry.drive));
   }
   return paths;
 }

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "platform/WinTypes.h"
+
 namespace movrel::platform::lasterror {
 
 namespace {
@@ -26,28 +28,28 @@ std::uint32_t FromErrno(int error) {
     case EACCES:
     case EPERM:
     case EROFS:
-      return kAccessDenied;
+      return ErrorCode::AccessDenied;
     case ENOENT:
-      return kFileNotFound;
+      return ErrorCode::FileNotFound;
     case ENXIO:
     case ENODEV:
-      return kDeviceGone;
+      return ErrorCode::DeviceGone;
     case EBADF:
-      return kInvalidHandle;
+      return ErrorCode::InvalidHandle;
     case EINVAL:
     case EMSGSIZE:
     case EFAULT:
-      return kInvalidParameter;
+      return ErrorCode::InvalidParameter;
     case ENOMEM:
-      return kNotEnoughMemory;
+      return ErrorCode::NotEnoughMemory;
     case EBUSY:
-      return kBusy;
+      return ErrorCode::Busy;
     case ETIMEDOUT:
-      return kSemaphoreTimeout;
+      return ErrorCode::SemaphoreTimeout;
     case ENOTTY:
-      return kInvalidFunction;
+      return ErrorCode::InvalidFunction;
     default:
-      return kIoDevice;
+      return ErrorCode::IoDevice;
   }
 }
 

@@ -15,42 +15,20 @@
 #include "platform/linux/LastError.h"
 #include "platform/linux/LinuxKernel.h"
 #include "platform/linux/LinuxSystem.h"
+#include "platform/linux/OpticalDrives.h"
 #include "platform/linux/SgIo.h"
 
 namespace movrel::platform {
 
 namespace {
 
-constexpr char kDevicePath[] = "/dev/sr";
 constexpr char kDeviceNamePrefix[] = "\\\\.\\";
-constexpr char kFirstLetter = 'D';
-constexpr unsigned kLastNumber = 'Z' - kFirstLetter;
 constexpr char kRunAsRoot[] = "run as root (for example with sudo or pkexec)";
 
-// N of "/dev/srN" when it has a letter.
-std::optional<unsigned> DeviceNumber(const std::string& path) {
-  const std::size_t prefix = sizeof kDevicePath - 1;
-  if (path.size() <= prefix || path.size() > prefix + 2 || path.compare(0, prefix, kDevicePath)) {
-    return std::nullopt;
-  }
-  unsigned number = 0;
-  for (std::size_t i = prefix; i < path.size(); ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(path[i]))) return std::nullopt;
-    number = number * 10 + static_cast<unsigned>(path[i] - '0');
-  }
-  if (number > kLastNumber) return std::nullopt;
-  return number;
-}
-
-// The device number of a drive letter followed by a colon, as in "E:" or "e:\".
+// The number of a drive letter followed by a colon, as in "E:" or "e:\".
 std::optional<unsigned> LetterNumber(const char* name) {
-  const int letter = std::toupper(static_cast<unsigned char>(name[0]));
-  if (name[1] != ':' || letter < kFirstLetter || letter > 'Z') return std::nullopt;
-  return static_cast<unsigned>(letter - kFirstLetter);
-}
-
-std::string DevicePath(unsigned number) {
-  return kDevicePath + std::to_string(number);
+  if (name[0] == '\0' || name[1] != ':') return std::nullopt;
+  return optical::LetterNumber(name[0]);
 }
 
 }  // namespace
@@ -80,11 +58,11 @@ void LinuxSystem::Notice(std::set<std::string>& told, const std::string& device,
 std::uint32_t LinuxSystem::GetLogicalDriveStringsA(std::uint32_t bufferLength, char* buffer) {
   std::set<unsigned> numbers;
   for (const std::string& path : kernel->OpticalDevices()) {
-    if (const auto number = DeviceNumber(path)) numbers.insert(*number);
+    if (const auto number = optical::NodeNumber(path)) numbers.insert(*number);
   }
   std::string list;
   for (const unsigned number : numbers) {
-    list.push_back(static_cast<char>(kFirstLetter + number));
+    list.push_back(optical::LetterOf(number));
     list.append(":\\").push_back('\0');
   }
   const auto needed = static_cast<std::uint32_t>(list.size() + 1);  // and the closing empty string
@@ -101,36 +79,24 @@ std::uint32_t LinuxSystem::GetDriveTypeA(const char* rootPathName) {
   const auto number = LetterNumber(rootPathName);
   if (!number) return DriveType::NoRootDir;
   for (const std::string& path : kernel->OpticalDevices()) {
-    if (DeviceNumber(path) == number) return DriveType::CdRom;
+    if (optical::NodeNumber(path) == number) return DriveType::CdRom;
   }
   return DriveType::NoRootDir;
 }
 
-// The link's target ends in the SCSI device's name, "<host>:<channel>:<id>:<lun>".
 bool LinuxSystem::GetDriveAddress(const char* rootPathName, ScsiAddress& address) {
   const auto number =
       rootPathName != nullptr && std::strlen(rootPathName) == 3 && rootPathName[2] == '\\'
           ? LetterNumber(rootPathName)
           : std::nullopt;
-  std::string target;
-  if (!number ||
-      kernel->ReadLink("/sys/class/block/sr" + std::to_string(*number) + "/device", target) != 0) {
-    return lasterror::Fail(lasterror::kFileNotFound);
-  }
-  const std::string name = target.substr(target.rfind('/') + 1);
-  unsigned host = 0, channel = 0, id = 0, lun = 0;
-  int end = 0;
-  if (std::sscanf(name.c_str(), "%3u:%3u:%3u:%3u%n", &host, &channel, &id, &lun, &end) != 4 ||
-      name[static_cast<std::size_t>(end)] != '\0' || host > 255 || channel > 255 || id > 255 ||
-      lun > 255) {
-    return lasterror::Fail(lasterror::kFileNotFound);
-  }
+  const auto read = number ? optical::ReadAddress(*kernel, *number) : std::nullopt;
+  if (!read) return lasterror::Fail(ErrorCode::FileNotFound);
   address = ScsiAddress{};
   address.Length = sizeof address;
-  address.PortNumber = static_cast<std::uint8_t>(host);
-  address.PathId = static_cast<std::uint8_t>(channel);
-  address.TargetId = static_cast<std::uint8_t>(id);
-  address.Lun = static_cast<std::uint8_t>(lun);
+  address.PortNumber = (*read)[0];
+  address.PathId = (*read)[1];
+  address.TargetId = (*read)[2];
+  address.Lun = (*read)[3];
   return true;
 }
 
@@ -143,10 +109,10 @@ Handle LinuxSystem::CreateFileA(const char* fileName) {
                           std::strncmp(fileName, kDeviceNamePrefix, prefix) == 0;
   const auto number = deviceName ? LetterNumber(fileName + prefix) : std::nullopt;
   if (!number) {
-    lasterror::Set(lasterror::kFileNotFound);
+    lasterror::Set(ErrorCode::FileNotFound);
     return InvalidHandleValue;
   }
-  const std::string path = DevicePath(*number);
+  const std::string path = optical::NodeOf(*number);
   const int descriptor = kernel->Open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) {
     if (descriptor == -EACCES || descriptor == -EPERM) {
@@ -175,7 +141,7 @@ bool LinuxSystem::DeviceIoControl(Handle handle, std::uint32_t ioControlCode, vo
                                   std::uint32_t outBufferSize, std::uint32_t* bytesReturned) {
   if (bytesReturned) *bytesReturned = 0;
   const std::shared_ptr<Device> device = FindDevice(handle);
-  if (!device) return lasterror::Fail(lasterror::kInvalidHandle);
+  if (!device) return lasterror::Fail(ErrorCode::InvalidHandle);
   switch (ioControlCode) {
     case ioctl::ScsiGetAddress:
       return QueryAddress(*device, outBuffer, outBufferSize, bytesReturned);
@@ -184,9 +150,9 @@ bool LinuxSystem::DeviceIoControl(Handle handle, std::uint32_t ioControlCode, vo
     case ioctl::FsctlLockVolume:
       return LockVolume(handle, *device);
     case ioctl::FsctlUnlockVolume:
-      return device->exclusive || lasterror::Fail(lasterror::kNotLocked);
+      return device->exclusive || lasterror::Fail(ErrorCode::NotLocked);
     default:  // the storage descriptor query and exclusive access among them
-      return lasterror::Fail(lasterror::kInvalidFunction);
+      return lasterror::Fail(ErrorCode::InvalidFunction);
   }
 }
 
@@ -197,14 +163,13 @@ bool LinuxSystem::LockVolume(Handle handle, const Device& device) {
   if (device.exclusive) return true;
   const int descriptor = kernel->Open(device.path, O_RDWR | O_NONBLOCK | O_CLOEXEC | O_EXCL);
   if (descriptor == -EBUSY && kernel->Mounted(device.path)) {
-    return lasterror::Fail(lasterror::kDriveLocked);
+    return lasterror::Fail(ErrorCode::DriveLocked);
   }
   if (descriptor < 0) return lasterror::Fail(lasterror::FromErrno(-descriptor));
   auto exclusive = std::make_shared<Device>(*kernel, descriptor, device.path, true);
   std::lock_guard<std::mutex> hold(lock);
   const auto found = devices.find(handle);
-  if (found == devices.end())
-    return lasterror::Fail(lasterror::kInvalidHandle);  // closed meanwhile
+  if (found == devices.end()) return lasterror::Fail(ErrorCode::InvalidHandle);  // closed meanwhile
   found->second = std::move(exclusive);
   return true;
 }
@@ -228,7 +193,7 @@ int LinuxSystem::AddressOf(int descriptor, ScsiAddress& address) {
 bool LinuxSystem::QueryAddress(Device& device, void* outBuffer, std::uint32_t outBufferSize,
                                std::uint32_t* bytesReturned) {
   if (outBuffer == nullptr || outBufferSize < sizeof(ScsiAddress)) {
-    return lasterror::Fail(lasterror::kInsufficientBuffer);
+    return lasterror::Fail(ErrorCode::InsufficientBuffer);
   }
   ScsiAddress address{};
   if (const int error = AddressOf(device.descriptor, address); error != 0) {
@@ -244,7 +209,7 @@ bool LinuxSystem::PassThrough(Device& device, void* inBuffer, std::uint32_t inBu
                               std::uint32_t* bytesReturned) {
   ScsiExchange exchange;
   if (outBuffer == nullptr || !ReadPassThrough(inBuffer, inBufferSize, outBufferSize, exchange)) {
-    return lasterror::Fail(lasterror::kInvalidParameter);
+    return lasterror::Fail(ErrorCode::InvalidParameter);
   }
   const SgIoResult result = SendSgIo(*kernel, device.descriptor, exchange, outBuffer);
   if (result.kernelError == EPERM) {

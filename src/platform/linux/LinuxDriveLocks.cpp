@@ -77,7 +77,7 @@ DriveLockState LinuxSystem::LockDrive(const ScsiAddress& address, Handle& handle
            "cannot lock " + path + " (" + std::strerror(error) +
                "): other flashers are not kept from the drive; " + kDriveLockDirectory +
                " must be a directory of root's that only root may write");
-    lasterror::Set(error == ELOOP ? lasterror::kAccessDenied : lasterror::FromErrno(error));
+    lasterror::Set(error == ELOOP ? ErrorCode::AccessDenied : lasterror::FromErrno(error));
     return DriveLockState::Unavailable;
   }
   auto lock = std::make_shared<DriveLock>(*kernel, descriptor);
@@ -91,7 +91,7 @@ bool LinuxSystem::UnlockDrive(Handle handle) {
   std::shared_ptr<DriveLock> lock;  // closed outside the lock
   std::lock_guard<std::mutex> hold(this->lock);
   const auto found = driveLocks.find(handle);
-  if (found == driveLocks.end()) return lasterror::Fail(lasterror::kInvalidHandle);
+  if (found == driveLocks.end()) return lasterror::Fail(ErrorCode::InvalidHandle);
   lock = std::move(found->second);
   driveLocks.erase(found);
   return true;

@@ -62,7 +62,7 @@ std::uint32_t LinuxSystem::GetLastError() {
 // The NT family, with the kernel's release as its version.
 bool LinuxSystem::GetVersionExA(OsVersionInfo& info) {
   if (info.dwOSVersionInfoSize != sizeof(OsVersionInfo)) {
-    return lasterror::Fail(lasterror::kInvalidParameter);
+    return lasterror::Fail(ErrorCode::InvalidParameter);
   }
   utsname names{};
   unsigned major = 0, minor = 0;
@@ -85,7 +85,7 @@ bool LinuxSystem::OpenProcessToken(std::uint32_t, Handle& token) {
 
 bool LinuxSystem::LookupPrivilegeValueA(const char*, const char* name, Luid& luid) {
   if (name == nullptr || std::strcmp(name, Privilege::ShutdownName) != 0) {
-    return lasterror::Fail(lasterror::kNoSuchPrivilege);
+    return lasterror::Fail(ErrorCode::NoSuchPrivilege);
   }
   luid = kShutdownLuid;
   return true;
@@ -96,7 +96,7 @@ bool LinuxSystem::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
                                         const TokenPrivileges& newState) {
   {
     std::lock_guard<std::mutex> hold(lock);
-    if (tokens.count(token) == 0) return lasterror::Fail(lasterror::kInvalidHandle);
+    if (tokens.count(token) == 0) return lasterror::Fail(ErrorCode::InvalidHandle);
   }
   bool held = true;
   if (!disableAllPrivileges && newState.PrivilegeCount != 0 &&
@@ -119,14 +119,14 @@ bool LinuxSystem::ExitWindowsEx(std::uint32_t flags, std::uint32_t) {
                                                                    {"/bin/systemctl", "reboot"}};
   static const std::vector<std::vector<std::string>> kReboot = {{"/usr/sbin/reboot"},
                                                                 {"/sbin/reboot"}};
-  if ((flags & ExitFlags::Reboot) == 0) return lasterror::Fail(lasterror::kNotSupported);
-  if (!kernel->MayReboot()) return lasterror::Fail(lasterror::kPrivilegeNotHeld);
+  if ((flags & ExitFlags::Reboot) == 0) return lasterror::Fail(ErrorCode::NotSupported);
+  if (!kernel->MayReboot()) return lasterror::Fail(ErrorCode::PrivilegeNotHeld);
   int status = 127;
   for (const auto& command : kernel->SystemdBooted() ? kSystemctl : kReboot) {
     status = kernel->Run(command);
     if (status != 127) break;
   }
-  if (status != 0) return lasterror::Fail(lasterror::kAccessDenied);
+  if (status != 0) return lasterror::Fail(ErrorCode::AccessDenied);
   return true;
 }
 
@@ -183,7 +183,7 @@ bool LinuxSystem::CloseHandle(Handle handle) {
   std::lock_guard<std::mutex> hold(lock);
   if (tokens.erase(handle) + events.erase(handle) != 0) return true;
   const auto found = devices.find(handle);
-  if (found == devices.end()) return lasterror::Fail(lasterror::kInvalidHandle);
+  if (found == devices.end()) return lasterror::Fail(ErrorCode::InvalidHandle);
   device = std::move(found->second);
   devices.erase(found);
   return true;
@@ -207,7 +207,7 @@ std::shared_ptr<LinuxSystem::Event> LinuxSystem::FindEvent(Handle handle) {
 
 bool LinuxSystem::SetEvent(Handle handle) {
   const std::shared_ptr<Event> event = FindEvent(handle);
-  if (!event) return lasterror::Fail(lasterror::kInvalidHandle);
+  if (!event) return lasterror::Fail(ErrorCode::InvalidHandle);
   {
     std::lock_guard<std::mutex> hold(event->lock);
     event->signalled = true;
@@ -219,7 +219,7 @@ bool LinuxSystem::SetEvent(Handle handle) {
 std::uint32_t LinuxSystem::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
   const std::shared_ptr<Event> event = FindEvent(handle);
   if (!event) {
-    lasterror::Set(lasterror::kInvalidHandle);
+    lasterror::Set(ErrorCode::InvalidHandle);
     return WaitResult::Failed;
   }
   std::unique_lock<std::mutex> hold(event->lock);
@@ -234,7 +234,7 @@ std::uint32_t LinuxSystem::WaitForSingleObject(Handle handle, std::uint32_t mill
 // --- No ASPI manager --------------------------------------------------------------------------
 
 Module LinuxSystem::LoadLibraryA(const char*) {
-  lasterror::Set(lasterror::kModuleNotFound);
+  lasterror::Set(ErrorCode::ModuleNotFound);
   return 0;
 }
 
@@ -243,7 +243,7 @@ ProcAddress LinuxSystem::GetProcAddress(Module, const char*) {
 }
 
 bool LinuxSystem::FreeLibrary(Module) {
-  return lasterror::Fail(lasterror::kInvalidHandle);
+  return lasterror::Fail(ErrorCode::InvalidHandle);
 }
 
 // --- The plain message box --------------------------------------------------------------------

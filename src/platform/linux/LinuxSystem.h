@@ -81,15 +81,12 @@ class LinuxSystem : public System {
   bool UnlockDrive(Handle lock) override;
   bool GetDriveAddress(const char* rootPathName, ScsiAddress& address) override;
 
-  std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) override;
+  bool HoldSystemAwake(const char* reason) override;
+  bool ReleaseSystemAwake() override;
 
   PowerSource GetPowerSource() override;
 
-  Handle RegisterEventSourceA(const char* serverName, const char* sourceName) override;
-  bool ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t category,
-                    std::uint32_t eventId, std::uint16_t numStrings,
-                    const char* const* strings) override;
-  bool DeregisterEventSource(Handle eventLog) override;
+  bool RecordUpdates(const UpdateRecordFields* records, std::size_t count) override;
 
   int MessageBoxA(const char* text, const char* caption, std::uint32_t type) override;
 
@@ -125,9 +122,7 @@ class LinuxSystem : public System {
   std::set<std::string> toldRawIoRefused;
   std::set<std::string> toldNoLock;
   std::set<std::string> toldNotAwake;
-  std::uint32_t executionState = ExecutionState::Continuous;
   int inhibitor = -1;  // the login manager's lock while the system is kept awake
-  std::map<Handle, std::string> eventSources;
 };
 
 }  // namespace movrel::platform

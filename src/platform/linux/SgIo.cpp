@@ -70,7 +70,7 @@ SgIoResult SendSgIo(LinuxKernel& kernel, int descriptor, const ScsiExchange& exc
   const unsigned short driver = request.driver_status & kDriverByte;
   if (request.host_status != 0 || (driver != 0 && driver != kDriverSense)) {
     const bool timedOut = request.host_status == kHostTimeOut || driver == kDriverTimeout;
-    result.lastError = timedOut ? lasterror::kSemaphoreTimeout : lasterror::kIoDevice;
+    result.lastError = timedOut ? ErrorCode::SemaphoreTimeout : ErrorCode::IoDevice;
     return result;
   }
   const std::size_t senseLength = std::min<std::size_t>(request.sb_len_wr, sense.size());
@@ -82,7 +82,7 @@ SgIoResult SendSgIo(LinuxKernel& kernel, int descriptor, const ScsiExchange& exc
   // data it can read would pass for a good command whose reply is in the buffer, so it counts as
   // no answer.
   if (!CompletePassThrough(exchange, outcome, out)) {
-    result.lastError = lasterror::kIoDevice;
+    result.lastError = ErrorCode::IoDevice;
     return result;
   }
   result.returned = kPassThroughReplyLength;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <span>
+#include <string>
 
 #include "platform/PassThrough.h"
 #include "platform/win32/SystemLibrary.h"
@@ -42,21 +43,29 @@ static_assert(ErrorCode::InvalidFunction == ERROR_INVALID_FUNCTION);
 static_assert(ErrorCode::FileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(ErrorCode::AccessDenied == ERROR_ACCESS_DENIED);
 static_assert(ErrorCode::InvalidHandle == ERROR_INVALID_HANDLE);
+static_assert(ErrorCode::NotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY);
+static_assert(ErrorCode::BadCommand == ERROR_BAD_COMMAND);
+static_assert(ErrorCode::NotSupported == ERROR_NOT_SUPPORTED);
+static_assert(ErrorCode::DeviceGone == ERROR_DEV_NOT_EXIST);
+static_assert(ErrorCode::InvalidParameter == ERROR_INVALID_PARAMETER);
+static_assert(ErrorCode::DriveLocked == ERROR_DRIVE_LOCKED);
+static_assert(ErrorCode::SemaphoreTimeout == ERROR_SEM_TIMEOUT);
+static_assert(ErrorCode::InsufficientBuffer == ERROR_INSUFFICIENT_BUFFER);
+static_assert(ErrorCode::ModuleNotFound == ERROR_MOD_NOT_FOUND);
 static_assert(ErrorCode::NotLocked == ERROR_NOT_LOCKED);
 static_assert(ErrorCode::Busy == ERROR_BUSY);
 static_assert(ErrorCode::NotOwner == ERROR_NOT_OWNER);
+static_assert(ErrorCode::IoDevice == ERROR_IO_DEVICE);
 static_assert(ErrorCode::NotAllAssigned == ERROR_NOT_ALL_ASSIGNED);
+static_assert(ErrorCode::NoSuchPrivilege == ERROR_NO_SUCH_PRIVILEGE);
+static_assert(ErrorCode::PrivilegeNotHeld == ERROR_PRIVILEGE_NOT_HELD);
 static_assert(ExitFlags::Reboot == EWX_REBOOT && ExitFlags::Force == EWX_FORCE);
-static_assert(ExecutionState::SystemRequired == ES_SYSTEM_REQUIRED);
-static_assert(ExecutionState::Continuous == ES_CONTINUOUS);
 static_assert(DriveType::CdRom == DRIVE_CDROM && DriveType::NoRootDir == DRIVE_NO_ROOT_DIR);
 static_assert(HeapFlags::ZeroFill == HEAP_ZERO_MEMORY);
 static_assert(WaitResult::Object0 == WAIT_OBJECT_0 && WaitResult::Timeout == WAIT_TIMEOUT);
 static_assert(WaitResult::Failed == WAIT_FAILED && WaitResult::Abandoned == WAIT_ABANDONED);
 static_assert(MessageBoxStyle::Ok == MB_OK && MessageBoxStyle::IconError == MB_ICONERROR);
 static_assert(MessageBoxResult::Ok == IDOK);
-static_assert(EventType::Error == EVENTLOG_ERROR_TYPE);
-static_assert(EventType::Information == EVENTLOG_INFORMATION_TYPE);
 static_assert(ioctl::ScsiGetAddress == IOCTL_SCSI_GET_ADDRESS);
 static_assert(ioctl::ScsiPassThroughDirect == IOCTL_SCSI_PASS_THROUGH_DIRECT);
 static_assert(ioctl::StorageQueryProperty == IOCTL_STORAGE_QUERY_PROPERTY);
@@ -99,6 +108,8 @@ std::uint32_t CallAspiEntry(void* context, void* argument) {
 // system has none, the operation fails as the consumer family's stubs do, with
 // ERROR_CALL_NOT_IMPLEMENTED; the power source is then unknown.
 constexpr char kAdvapi32[] = "ADVAPI32.DLL";
+// The event of each update record in the event log.
+constexpr DWORD kUpdateEventId = 1;
 constexpr char kKernel32[] = "KERNEL32.DLL";
 
 template <typename Call>
@@ -223,11 +234,19 @@ bool Win32System::CloseHandle(Handle handle) {
   return ::CloseHandle(Native(handle)) != FALSE;
 }
 
-std::uint32_t Win32System::SetThreadExecutionState(std::uint32_t esFlags) {
+// SetThreadExecutionState returns the state it replaces, or NULL when it fails.
+bool Win32System::HoldSystemAwake(const char*) {
   static const auto call =
       Lookup<decltype(&::SetThreadExecutionState)>(kKernel32, "SetThreadExecutionState");
-  if (call == nullptr) return NotImplemented(0u);
-  return call(esFlags);
+  if (call == nullptr) return NotImplemented(false);
+  return call(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) != 0;
+}
+
+bool Win32System::ReleaseSystemAwake() {
+  static const auto call =
+      Lookup<decltype(&::SetThreadExecutionState)>(kKernel32, "SetThreadExecutionState");
+  if (call == nullptr) return NotImplemented(false);
+  return (call(ES_CONTINUOUS) & ES_SYSTEM_REQUIRED) != 0;
 }
 
 System::PowerSource Win32System::GetPowerSource() {
@@ -245,27 +264,35 @@ System::PowerSource Win32System::GetPowerSource() {
   }
 }
 
-Handle Win32System::RegisterEventSourceA(const char* serverName, const char* sourceName) {
-  static const auto call =
+// Each record is event kUpdateEventId of the source, with the fields' texts as its insertion
+// strings; the source is registered for the records and deregistered after them.
+bool Win32System::RecordUpdates(const UpdateRecordFields* records, std::size_t count) {
+  static const auto registerSource =
       Lookup<decltype(&::RegisterEventSourceA)>(kAdvapi32, "RegisterEventSourceA");
-  if (call == nullptr) return NotImplemented(Handle{0});
-  return Seam(call(serverName, sourceName));
-}
-
-bool Win32System::ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t category,
-                               std::uint32_t eventId, std::uint16_t numStrings,
-                               const char* const* strings) {
-  static const auto call = Lookup<decltype(&::ReportEventA)>(kAdvapi32, "ReportEventA");
-  if (call == nullptr) return NotImplemented(false);
-  return call(Native(eventLog), type, category, eventId, nullptr, numStrings, 0,
-              const_cast<const char**>(strings), nullptr) != FALSE;
-}
-
-bool Win32System::DeregisterEventSource(Handle eventLog) {
-  static const auto call =
+  static const auto report = Lookup<decltype(&::ReportEventA)>(kAdvapi32, "ReportEventA");
+  static const auto deregisterSource =
       Lookup<decltype(&::DeregisterEventSource)>(kAdvapi32, "DeregisterEventSource");
-  if (call == nullptr) return NotImplemented(false);
-  return call(Native(eventLog)) != FALSE;
+  if (registerSource == nullptr || report == nullptr || deregisterSource == nullptr) {
+    return NotImplemented(false);
+  }
+  const HANDLE source = registerSource(nullptr, kRecordSource);
+  if (source == nullptr) return false;
+  bool recorded = true;
+  for (std::size_t j = 0; j < count && recorded; ++j) {
+    const char letter = records[j].driveLetter;
+    const std::string device = letter != '\0' ? std::string("\\\\.\\") + letter + ':' : "";
+    const auto texts = UpdateRecordTexts(records[j], device);
+    const char* strings[kUpdateRecordTexts];
+    for (std::size_t i = 0; i < kUpdateRecordTexts; ++i) strings[i] = texts[i].text.c_str();
+    recorded =
+        report(source, records[j].succeeded ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_ERROR_TYPE, 0,
+               kUpdateEventId, nullptr, static_cast<WORD>(kUpdateRecordTexts), 0, strings,
+               nullptr) != FALSE;
+  }
+  const DWORD error = ::GetLastError();
+  deregisterSource(source);
+  if (!recorded) ::SetLastError(error);
+  return recorded;
 }
 
 Module Win32System::LoadLibraryA(const char* fileName) {

@@ -41,15 +41,12 @@ class Win32System : public System {
                        std::uint32_t* bytesReturned) override;
   bool CloseHandle(Handle handle) override;
 
-  std::uint32_t SetThreadExecutionState(std::uint32_t esFlags) override;
+  bool HoldSystemAwake(const char* reason) override;
+  bool ReleaseSystemAwake() override;
 
   PowerSource GetPowerSource() override;
 
-  Handle RegisterEventSourceA(const char* serverName, const char* sourceName) override;
-  bool ReportEventA(Handle eventLog, std::uint16_t type, std::uint16_t category,
-                    std::uint32_t eventId, std::uint16_t numStrings,
-                    const char* const* strings) override;
-  bool DeregisterEventSource(Handle eventLog) override;
+  bool RecordUpdates(const UpdateRecordFields* records, std::size_t count) override;
 
   Module LoadLibraryA(const char* fileName) override;
   ProcAddress GetProcAddress(Module module, const char* procName) override;
