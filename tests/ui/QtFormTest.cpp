@@ -15,8 +15,8 @@
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
 #include "sim/SimSystem.h"
-#include "ui/qt/FrmMovrel.h"
 #include "ui/qt/QtApplication.h"
+#include "ui/qt/QtForm.h"
 
 namespace movrel::test {
 
@@ -60,7 +60,7 @@ TEST(QtForm, ShowsTheDriveListAndPanelAtTheirPlaces) {
   sim::SimSystem system(bay);
   AnsweringApplication application;
   const auto package = MakePackage(StandardRequest());
-  ui::FrmMovrel form(system, application, package.View());
+  ui::QtForm form(system, application, package.View());
   form.show();
   QApplication::processEvents();
 
@@ -147,7 +147,7 @@ TEST(QtForm, BoundsIncludeTheWindowManagersFrame) {
   sim::SimSystem system(bay);
   AnsweringApplication application;
   const auto package = MakePackage(StandardRequest());
-  ui::FrmMovrel form(system, application, package.View());
+  ui::QtForm form(system, application, package.View());
   form.show();
   ASSERT_TRUE(framed(form, 20000));
   for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);

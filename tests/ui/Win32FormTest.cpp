@@ -20,8 +20,8 @@
 #include "WindowTestSupport.h"
 #include "app/MovrelMain.h"
 #include "sim/SimSystem.h"
-#include "ui/win32/FrmMovrel.h"
 #include "ui/win32/Win32Application.h"
+#include "ui/win32/Win32Form.h"
 #include "ui/win32/Win32Main.h"
 
 namespace movrel::test {
@@ -145,7 +145,7 @@ class Win32Form : public ::testing::Test {
   HHOOK hook = SetWindowsHookExA(WH_CBT, AnswerBoxes, nullptr, GetCurrentThreadId());
   std::unique_ptr<sim::SimSystem> system;
   Package package;
-  std::unique_ptr<ui::FrmMovrel> form;
+  std::unique_ptr<ui::Win32Form> form;
 
   Win32Form() {
     bay.drives = {Drive('D', {0, 0, 0, 0}),
@@ -161,7 +161,7 @@ class Win32Form : public ::testing::Test {
   HWND Open(const pack::PackRequest& request = StandardRequest()) {
     system = std::make_unique<sim::SimSystem>(bay);
     package = MakePackage(request);
-    form = std::make_unique<ui::FrmMovrel>(*system, application, package.View());
+    form = std::make_unique<ui::Win32Form>(*system, application, package.View());
     return form->Window();
   }
 };
@@ -419,7 +419,7 @@ class PowerQueryThrows : public sim::SimSystem {
 TEST_F(Win32Form, AnExceptionInAHandlerEndsTheLoopAndIsKeptForTheEntry) {
   system = std::make_unique<PowerQueryThrows>(bay);
   package = MakePackage(StandardRequest());
-  form = std::make_unique<ui::FrmMovrel>(*system, application, package.View());
+  form = std::make_unique<ui::Win32Form>(*system, application, package.View());
   form->Show();
   system->ClearTrace();
   PostMessageA(ChildAt(form->Window(), 368, 24), BM_CLICK, 0, 0);

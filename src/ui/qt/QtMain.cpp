@@ -8,8 +8,8 @@
 
 #include "app/MovrelMain.h"
 #include "package/PackageBlock.h"
-#include "ui/qt/FrmMovrel.h"
 #include "ui/qt/QtApplication.h"
+#include "ui/qt/QtForm.h"
 
 namespace movrel::ui {
 
@@ -33,7 +33,7 @@ void EndOnFatalQtMessage() {
 int QtMain(platform::System& system, QtApplication& application) {
   std::setlocale(LC_ALL, "");
   try {
-    FrmMovrel form(system, application, EmbeddedPackage());
+    QtForm form(system, application, EmbeddedPackage());
     // A start-up that ended the program (a damaged package, no drive to update, No to the NOTICE)
     // ends it before any update, as the terminal view says with its status.
     if (application.Terminated()) return form.Main().ExitStatus();

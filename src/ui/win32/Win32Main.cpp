@@ -6,8 +6,8 @@
 #include "app/MovrelMain.h"
 #include "app/WindowTexts.h"
 #include "package/PackageBlock.h"
-#include "ui/win32/FrmMovrel.h"
 #include "ui/win32/Win32Application.h"
+#include "ui/win32/Win32Form.h"
 
 namespace movrel::ui {
 
@@ -17,7 +17,7 @@ using package::EmbeddedPackage;
 int Win32Main(platform::System& system, Win32Application& application) {
   std::setlocale(LC_ALL, "");
   try {
-    FrmMovrel form(system, application, EmbeddedPackage());
+    Win32Form form(system, application, EmbeddedPackage());
     // A start-up that ended the program (a damaged package, no drive to update, No to the NOTICE)
     // ends it before any update, as the terminal view says with its status.
     if (!application.Terminated()) {

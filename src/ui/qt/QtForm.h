@@ -30,10 +30,10 @@ namespace movrel::ui {
 
 class QtApplication;
 
-class FrmMovrel : public QWidget {
+class QtForm : public QWidget {
  public:
-  FrmMovrel(platform::System& system, QtApplication& application, package::PackageView package);
-  ~FrmMovrel() override;
+  QtForm(platform::System& system, QtApplication& application, package::PackageView package);
+  ~QtForm() override;
 
   app::TMovrelMain& Main() { return *main; }
 

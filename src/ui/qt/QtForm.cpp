@@ -1,4 +1,4 @@
-#include "ui/qt/FrmMovrel.h"
+#include "ui/qt/QtForm.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -79,7 +79,7 @@ void Place(QWidget* widget, int left, int top, int width = -1, int height = -1) 
 
 }  // namespace
 
-FrmMovrel::FrmMovrel(platform::System& system, QtApplication& application, PackageView package)
+QtForm::QtForm(platform::System& system, QtApplication& application, PackageView package)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
   BuildControls();
   application.SetDialogOwner(this);
@@ -99,11 +99,11 @@ FrmMovrel::FrmMovrel(platform::System& system, QtApplication& application, Packa
   connect(tmr, &QTimer::timeout, this, [this] { main->tmrTimer(tmr); });
 }
 
-FrmMovrel::~FrmMovrel() {
+QtForm::~QtForm() {
   if (main) main->FormDestroy();
 }
 
-void FrmMovrel::BuildControls() {
+void QtForm::BuildControls() {
   setWindowTitle("Movrel");
   setFont(Font("MS Sans Serif", 8, false, QFont::SansSerif));
   resize(kFormSize);
@@ -165,7 +165,7 @@ void FrmMovrel::BuildControls() {
   setTabOrder(cmdUpdate, cmdClose);
 }
 
-void FrmMovrel::ShowLabel(QLabel* widget, const Label& model, int left, int top) {
+void QtForm::ShowLabel(QLabel* widget, const Label& model, int left, int top) {
   // Labels show the drive's and the package's texts: never read as rich text.
   widget->setTextFormat(Qt::PlainText);
   widget->setText(Text(model.Text()));
@@ -180,7 +180,7 @@ void FrmMovrel::ShowLabel(QLabel* widget, const Label& model, int left, int top)
   widget->move(left, top);
 }
 
-void FrmMovrel::ShowState() {
+void QtForm::ShowState() {
   if (!main || showingState) return;
   showingState = true;
   const TMovrelMain& m = *main;
@@ -219,13 +219,13 @@ void FrmMovrel::ShowState() {
 
 // The frame is known only once the window system has framed the shown window; the client area
 // is then what is left of the form's bounds.
-void FrmMovrel::FitOuterSize() {
+void QtForm::FitOuterSize() {
   const QSize frame = frameGeometry().size() - size();
   if (size() != kFormSize - frame) resize(kFormSize - frame);
   outerSizeFitted = !frame.isNull();
 }
 
-bool FrmMovrel::event(QEvent* event) {
+bool QtForm::event(QEvent* event) {
   const bool handled = QWidget::event(event);
   const QEvent::Type type = event->type();
   if (!outerSizeFitted && isVisible() &&
@@ -235,7 +235,7 @@ bool FrmMovrel::event(QEvent* event) {
   return handled;
 }
 
-void FrmMovrel::closeEvent(QCloseEvent* event) {
+void QtForm::closeEvent(QCloseEvent* event) {
   if (closing) {
     event->accept();
   } else {

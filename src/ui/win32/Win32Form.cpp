@@ -1,4 +1,4 @@
-#include "ui/win32/FrmMovrel.h"
+#include "ui/win32/Win32Form.h"
 
 // After <windows.h>, which the form's header brings.
 #include <commctrl.h>
@@ -152,7 +152,7 @@ COLORREF ColourRef(Color colour) {
 
 }  // namespace
 
-FrmMovrel::FrmMovrel(platform::System& system, Win32Application& application, PackageView package)
+Win32Form::Win32Form(platform::System& system, Win32Application& application, PackageView package)
     : application(application) {
   CreateFonts();
   CreateForm();
@@ -162,11 +162,11 @@ FrmMovrel::FrmMovrel(platform::System& system, Win32Application& application, Pa
   ShowState();
 }
 
-FrmMovrel::~FrmMovrel() {
+Win32Form::~Win32Form() {
   application.SetUpdateRunning(nullptr);
 }
 
-void FrmMovrel::CreateFonts() {
+void Win32Form::CreateFonts() {
   HDC screen = GetDC(nullptr);
   pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
@@ -197,7 +197,7 @@ void RegisterProgressBarClass() {
 
 }  // namespace
 
-void FrmMovrel::CreateForm() {
+void Win32Form::CreateForm() {
   const HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSA windowClass{};
   windowClass.lpfnWndProc = WindowProc;
@@ -245,11 +245,11 @@ void FrmMovrel::CreateForm() {
 
 // Places and sizes are given at 96 pixels per inch, the form's design; the fonts follow the
 // system's setting, and so does every place and size, so that nothing is cut off at 120 or 144.
-int FrmMovrel::Scaled(int pixels) const {
+int Win32Form::Scaled(int pixels) const {
   return MulDiv(pixels, pixelsPerInch, 96);
 }
 
-HWND FrmMovrel::CreateChild(const char* windowClass, DWORD style, int left, int top, int width,
+HWND Win32Form::CreateChild(const char* windowClass, DWORD style, int left, int top, int width,
                             int height, FormFont font) {
   HWND child = CreateWindowExA(0, windowClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style,
                                Scaled(left), Scaled(top), Scaled(width), Scaled(height), form.get(),
@@ -263,7 +263,7 @@ HWND FrmMovrel::CreateChild(const char* windowClass, DWORD style, int left, int 
 // The closed list is kListHeight high and its lines kListItemHeight. The selection field is
 // what the height set covers; the list's frame around it differs between systems, and one trial
 // height tells it. (The font, set before, would reset both.)
-void FrmMovrel::FitDriveList() {
+void Win32Form::FitDriveList() {
   const auto setHeight = [this](WPARAM item, int height) {
     SendMessageA(cboDrives, CB_SETITEMHEIGHT, item, height);
   };
@@ -278,18 +278,18 @@ void FrmMovrel::FitDriveList() {
   setHeight(0, Scaled(kListItemHeight));
 }
 
-void FrmMovrel::Show() {
+void Win32Form::Show() {
   ShowWindow(form.get(), SW_SHOW);
   UpdateWindow(form.get());
   SetFocus(cboDrives);
 }
 
-LRESULT CALLBACK FrmMovrel::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Win32Form::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
   }
-  auto* self = reinterpret_cast<FrmMovrel*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  auto* self = reinterpret_cast<Win32Form*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
   try {
     return self->OnMessage(window, message, wParam, lParam);
@@ -299,7 +299,7 @@ LRESULT CALLBACK FrmMovrel::WindowProc(HWND window, UINT message, WPARAM wParam,
   }
 }
 
-LRESULT FrmMovrel::OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT Win32Form::OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_DESTROY) {
     if (main) main->FormDestroy();
     application.SetDialogOwner(nullptr);
@@ -340,7 +340,7 @@ LRESULT FrmMovrel::OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lP
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-void FrmMovrel::OnCommand(HWND control, int code) {
+void Win32Form::OnCommand(HWND control, int code) {
   if (control == cboDrives && code == CBN_SELCHANGE) {
     main->cboDrives.SetItemIndex(static_cast<int>(SendMessageA(cboDrives, CB_GETCURSEL, 0, 0)));
     main->cboDrivesChange(cboDrives);
@@ -352,7 +352,7 @@ void FrmMovrel::OnCommand(HWND control, int code) {
   }
 }
 
-LRESULT FrmMovrel::LabelColours(HWND window, WPARAM wParam, LPARAM lParam) {
+LRESULT Win32Form::LabelColours(HWND window, WPARAM wParam, LPARAM lParam) {
   const HDC dc = reinterpret_cast<HDC>(wParam);
   for (int i = 0; i < kLabelCount; ++i) {
     if (labels[i] != reinterpret_cast<HWND>(lParam)) continue;
@@ -364,7 +364,7 @@ LRESULT FrmMovrel::LabelColours(HWND window, WPARAM wParam, LPARAM lParam) {
 }
 
 // A line of the drive list, or its selection field (item -1 when nothing is selected).
-void FrmMovrel::DrawListLine(const DRAWITEMSTRUCT& item) const {
+void Win32Form::DrawListLine(const DRAWITEMSTRUCT& item) const {
   const HDC dc = item.hDC;
   const bool selected = (item.itemState & ODS_SELECTED) != 0;
   const bool enabled = (item.itemState & ODS_DISABLED) == 0;
@@ -385,7 +385,7 @@ void FrmMovrel::DrawListLine(const DRAWITEMSTRUCT& item) const {
   if ((item.itemState & ODS_FOCUS) != 0) DrawFocusRect(dc, &item.rcItem);
 }
 
-void FrmMovrel::DrawButton(const DRAWITEMSTRUCT& item) const {
+void Win32Form::DrawButton(const DRAWITEMSTRUCT& item) const {
   const HDC dc = item.hDC;
   const RECT bounds = item.rcItem;
   const bool pushed = (item.itemState & ODS_SELECTED) != 0;
@@ -420,7 +420,7 @@ void FrmMovrel::DrawButton(const DRAWITEMSTRUCT& item) const {
   }
 }
 
-void FrmMovrel::ShowState() {
+void Win32Form::ShowState() {
   if (!main || !form) return;
   const TMovrelMain& m = *main;
   SetText(form.get(), m.Caption());
@@ -438,7 +438,7 @@ void FrmMovrel::ShowState() {
 
 // Windows Vista and later tell the person why the session does not end; the call is looked up,
 // since older systems lack it (they only ask WM_QUERYENDSESSION).
-void FrmMovrel::ShowShutdownBlock() {
+void Win32Form::ShowShutdownBlock() {
   if (main->RunInProgress() == shutdownBlocked) return;
   shutdownBlocked = main->RunInProgress();
   const HMODULE user32 = GetModuleHandleA("user32.dll");
@@ -456,7 +456,7 @@ void FrmMovrel::ShowShutdownBlock() {
   }
 }
 
-void FrmMovrel::ShowLabel(int index) {
+void Win32Form::ShowLabel(int index) {
   const LabelPlace& place = kLabels[index];
   const Label& model = (*main).*place.model;
   HWND label = labels[index];
@@ -471,7 +471,7 @@ void FrmMovrel::ShowLabel(int index) {
   ShowControl(label, model);
 }
 
-void FrmMovrel::ShowList() {
+void Win32Form::ShowList() {
   const ComboBox& model = main->cboDrives;
   if (model.Items() != listedItems) {
     SendMessageA(cboDrives, CB_RESETCONTENT, 0, 0);
@@ -486,7 +486,7 @@ void FrmMovrel::ShowList() {
   ShowControl(cboDrives, model);
 }
 
-void FrmMovrel::ShowProgress() {
+void Win32Form::ShowProgress() {
   const ProgressBar& model = main->pbar;
   PBRANGE range{};
   SendMessageA(pbar, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
@@ -497,7 +497,7 @@ void FrmMovrel::ShowProgress() {
   ShowControl(pbar, model);
 }
 
-void FrmMovrel::ShowTimer() {
+void Win32Form::ShowTimer() {
   const Timer& model = main->tmr;
   if (model.Enabled() == timerRunning) return;
   timerRunning = model.Enabled();
@@ -510,7 +510,7 @@ void FrmMovrel::ShowTimer() {
 
 // Takes the separator and the Close command (positions 5 and 6 of the standard menu) away: the
 // window cannot be closed from its title bar or its menu.
-void FrmMovrel::RemoveCloseCommand() {
+void Win32Form::RemoveCloseCommand() {
   closeCommandRemoved = true;
   if (HMENU menu = GetSystemMenu(form.get(), FALSE)) {
     RemoveMenu(menu, 5, MF_BYPOSITION);

@@ -28,14 +28,14 @@ class Win32Application;
 // The fonts of the form and its controls.
 enum class FormFont { Form, Arial, TahomaBold, VerdanaBold, CourierNew, Count };
 
-class FrmMovrel {
+class Win32Form {
  public:
   // Creates the window (hidden) and its controls, then the form's logic on them, which runs the
   // start-up checks; the application may be terminated when this returns.
-  FrmMovrel(platform::System& system, Win32Application& application, package::PackageView package);
-  ~FrmMovrel();
-  FrmMovrel(const FrmMovrel&) = delete;
-  FrmMovrel& operator=(const FrmMovrel&) = delete;
+  Win32Form(platform::System& system, Win32Application& application, package::PackageView package);
+  ~Win32Form();
+  Win32Form(const Win32Form&) = delete;
+  Win32Form& operator=(const Win32Form&) = delete;
 
   app::TMovrelMain& Main() { return *main; }
   // The form's window; null once the Close button has destroyed it.
