@@ -6,6 +6,7 @@
 #include "app/TextCompare.h"
 #include "device/AtapiDevice.h"
 #include "flash/Parser.h"
+#include "package/PackageLayout.h"
 #include "package/Seal.h"
 #include "platform/Application.h"
 #include "platform/System.h"
@@ -52,7 +53,8 @@ void TMovrelMain::StartUp() {
 // The package's title; a template's placeholder title gives way to the name and version.
 void TMovrelMain::ShowCaption() {
   caption = std::string(package.Title());
-  if (TextEquals(caption.substr(0, 14), texts::kTitleMarker)) {
+  const std::string marker(package::layout::kTitleMarker);
+  if (TextEquals(caption.substr(0, marker.size()), marker)) {
     char formatted[64];
     std::snprintf(formatted, sizeof formatted, texts::kUntitledCaption,
                   std::string(package.Version()).c_str());

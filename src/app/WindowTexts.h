@@ -5,7 +5,6 @@ namespace movrel::app::texts {
 
 inline constexpr char kInitialCaption[] = "Movrel";
 inline constexpr char kUntitledCaption[] = "Movrel %s";
-inline constexpr char kTitleMarker[] = "APP_TITLE_HERE";
 inline constexpr char kSelectDrive[] = "Please select target drive :";
 inline constexpr char kUpdate[] = "&Update";
 inline constexpr char kClose[] = "&Close";

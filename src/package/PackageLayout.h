@@ -123,6 +123,10 @@ inline constexpr std::size_t kAdminValuePosition = 6;
 
 inline constexpr std::string_view kConstraintKey = "FW_CONSTRAINTS=";
 inline constexpr std::string_view kTitleMarker = "APP_TITLE_HERE";
+// The template's other placeholder texts, which no shipped package keeps.
+inline constexpr std::string_view kModelPlaceholder = "MODEL_HERE";
+inline constexpr std::string_view kContactPlaceholder = "CONTACT_HERE";
+inline constexpr std::string_view kDatePlaceholder = "YYYY/MM/DD";
 inline constexpr std::string_view kBankAreaMarker = "BANK_START_FROM_HERE";
 // The bank-area test covers one byte less than the marker.
 inline constexpr std::size_t kBankAreaMarkerCompared = 19;

