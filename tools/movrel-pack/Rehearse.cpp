@@ -15,7 +15,6 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <regex>
 #include <sstream>
 
 #include "movrel-pack/Choices.h"
@@ -307,20 +306,61 @@ struct Listing {
   std::map<char, std::string> says;
 };
 
+// A drive's line of the list: "> 1)  0-0-0-0 D:DornavexDVDRW KTR-207M   RV05", selected or not,
+// its number, address, root, identity and revision (ConsoleView, texts::kDriveLine).
+struct DriveLine {
+  bool selected = false;
+  int number = 0;
+  char letter = 0;
+  std::string revision;
+};
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The digits at `at` (at least one), moving `at` past them.
+std::optional<int> Digits(const std::string& text, std::size_t& at) {
+  const std::size_t start = at;
+  int number = 0;
+  while (at < text.size() && IsDigit(text[at]) && at - start < 6)
+    number = number * 10 + (text[at++] - '0');
+  if (at == start) return std::nullopt;
+  return number;
+}
+
+std::optional<DriveLine> ReadDriveLine(const std::string& text) {
+  if (text.size() < 4 || (text[0] != '>' && text[0] != ' ') || text[1] != ' ') return std::nullopt;
+  DriveLine line;
+  line.selected = text[0] == '>';
+  std::size_t at = 2;
+  const auto number = Digits(text, at);
+  if (!number || at + 1 >= text.size() || text[at] != ')' || text[at + 1] != ' ')
+    return std::nullopt;
+  line.number = *number;
+  at = text.find_first_not_of(' ', at + 1);
+  for (int part = 0; part < 4; ++part) {  // the address, host-channel-id-lun
+    if (at == std::string::npos || !Digits(text, at)) return std::nullopt;
+    if (part < 3 && (at >= text.size() || text[at++] != '-')) return std::nullopt;
+  }
+  if (at + 3 > text.size() || text[at] != ' ' || text[at + 1] < 'A' || text[at + 1] > 'Z' ||
+      text[at + 2] != ':' || text.size() < at + 3 + 5 || text[text.size() - 5] != ' ') {
+    return std::nullopt;
+  }
+  line.letter = text[at + 1];
+  line.revision = text.substr(text.size() - 4);
+  return line;
+}
+
 Listing ReadListing(const std::string& output) {
-  // "> 1)  0-0-0-0 D:DornavexDVDRW KTR-207M   RV05": selected or not, number, address, root,
-  // identity and revision (ConsoleView, texts::kDriveLine).
-  static const std::regex line(R"(^([> ]) (\d+)\) +\d+-\d+-\d+-\d+ ([A-Z]):.* (.{4})$)");
   Listing listing;
   std::optional<char> selected;
   bool inList = false;
   for (const std::string& text : Lines(output)) {
-    std::smatch match;
-    if (std::regex_match(text, match, line)) {
-      const char letter = match[3].str()[0];
-      listing.number[letter] = std::stoi(match[2].str());
-      listing.revision[letter] = match[4].str();
-      if (match[1].str() == ">") selected = letter;
+    if (const auto line = ReadDriveLine(text)) {
+      listing.number[line->letter] = line->number;
+      listing.revision[line->letter] = line->revision;
+      if (line->selected) selected = line->letter;
       inList = true;
       continue;
     }
@@ -345,16 +385,29 @@ std::string WhyNoList(const Run& run) {
 // The trace's lines for the drive `letter`: commands ("D 12 00 ... in 96 good") and the drive's
 // notes ("D program row 19 match").
 void ReadTrace(const std::string& trace, char letter, Outcome& outcome) {
-  static const std::regex command(R"(^[A-Z]( [0-9A-F]{2}){12} .*$)");
-  static const std::regex program(R"(^[A-Z] program (row (\d+) match|mismatch)$)");
+  const auto isHex = [](char c) { return IsDigit(c) || (c >= 'A' && c <= 'F'); };
+  // "D" then twelve " HH": a command.
+  const auto isCommand = [&](const std::string& text) {
+    if (text.size() < 1 + 12 * 3 + 1) return false;
+    for (std::size_t i = 0; i < 12; ++i) {
+      const std::size_t at = 1 + 3 * i;
+      if (text[at] != ' ' || !isHex(text[at + 1]) || !isHex(text[at + 2])) return false;
+    }
+    return text[37] == ' ';
+  };
+  const std::string programRow = std::string(1, letter) + " program row ";
   outcome.commands = 0;
   for (const std::string& text : Lines(trace)) {
     if (text.empty() || text[0] != letter) continue;
-    std::smatch match;
-    if (std::regex_match(text, command)) {
+    if (isCommand(text)) {
       ++outcome.commands;
-    } else if (std::regex_match(text, match, program)) {
-      outcome.program = match[2].matched ? "row " + match[2].str() : "mismatch";
+    } else if (text == std::string(1, letter) + " program mismatch") {
+      outcome.program = "mismatch";
+    } else if (text.starts_with(programRow) && text.ends_with(" match")) {
+      const std::string row = text.substr(
+          programRow.size(), text.size() - programRow.size() - std::string(" match").size());
+      std::size_t at = 0;
+      if (Digits(row, at) && at == row.size()) outcome.program = "row " + row;
     }
   }
 }
