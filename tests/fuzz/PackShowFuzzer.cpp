@@ -53,10 +53,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::Require(std::all_of(text.begin(), text.end(),
                             [](unsigned char c) { return c == '\n' || (c >= 0x20 && c <= 0x7E); }),
                 "show prints a byte that is not printable");
-  // Seven texts, two template markers, the seal, the options, the bank count, each bank with its
-  // hash and its entries.
+  // Seven texts, two template markers, the seal, the options, the bank count, each bank in use with
+  // its hash and its entries, and one line for each bank that is not.
+  const auto inUse =
+      static_cast<std::size_t>(std::clamp(package.BankCount(), 0, layout::kBankCount));
   const auto lines = 7 + 2 + 1 + layout::kOptionSlots.size() + 1 +
-                     layout::kBankCount * (2 + layout::kEntriesPerBank);
+                     inUse * (2 + layout::kEntriesPerBank) + (layout::kBankCount - inUse);
   fuzz::Require(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) == lines,
                 "show prints a field on more than one line");
   return 0;
